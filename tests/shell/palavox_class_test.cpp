@@ -1,0 +1,107 @@
+#include "palavox/palavox_class.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "palavox/error.hpp"
+#include "test_util.hpp"
+
+namespace {
+
+using namespace std::literals;
+
+std::u16string Anchor(std::u16string_view link, std::u16string_view target) {
+    return u"<a href=\""s + std::u16string(link) + u"\" target=\"" + std::u16string(target) +
+           u"\">" + std::u16string(link) + u"</a>";
+}
+
+TEST(PalavoxClass, EmptyFirstArgumentSkipsTheRoutine) {
+    const palavox::PalavoxClass pv;
+    for (std::u16string_view empty : {std::u16string_view{}, u""sv}) {
+        EXPECT_TEXT_EQ(u"", pv.TrataHTML(empty));
+        EXPECT_TEXT_EQ(u"", pv.TrataHTML(empty, u"_blank"));
+        EXPECT_TEXT_EQ(u"", pv.TrataHTML(empty, u"x\"y"));
+        EXPECT_TEXT_EQ(u"", pv.RemoverAcentuacao(empty));
+    }
+}
+
+// An empty text cannot become a count, whatever else is passed.
+TEST(PalavoxClass, FindStringOnEmptyTextIsTypeMismatch) {
+    const palavox::PalavoxClass pv;
+    struct {
+        std::u16string_view entrada, procura, tipo;
+    } const rows[] = {
+        {u"", u"", u""},          {u"", u"a", u""},       {u"", u"a", u"B"},
+        {u"", u"", u"b"},         {u"", u"http", u"x"},   {{}, u"a", {}},
+        {{}, {}, {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(palavox::test::Escaped(r.procura) + " / " +
+                     palavox::test::Escaped(r.tipo));
+        try {
+            const auto n = pv.FindString(r.entrada, r.procura, r.tipo);
+            ADD_FAILURE() << "no error, returned " << n;
+        } catch (const palavox::Error& e) {
+            EXPECT_EQ(e.number(), 13);
+            EXPECT_STREQ(e.what(), "Type mismatch");
+        }
+        // A failed call leaves the instance usable.
+        EXPECT_EQ(pv.FindString(u"aXa", u"A"), 2);
+    }
+    EXPECT_THROW(pv.FindString(u"", u"a"), palavox::Error);
+}
+
+TEST(PalavoxClass, FindStringEmptySearchIsMinusOne) {
+    const palavox::PalavoxClass pv;
+    EXPECT_EQ(pv.FindString(u"abc", u""), -1);
+    EXPECT_EQ(pv.FindString(u"abc", {}, u"B"), -1);
+}
+
+TEST(PalavoxClass, OmittedOptionalEqualsEmpty) {
+    const palavox::PalavoxClass pv;
+    for (std::u16string_view t : {u"sem link"sv, u"a http://x/1 b HTTP://y c"sv, u"http"sv}) {
+        EXPECT_TEXT_EQ(pv.TrataHTML(t, u""), pv.TrataHTML(t));
+        EXPECT_TEXT_EQ(pv.TrataHTML(t, {}), pv.TrataHTML(t));
+    }
+    EXPECT_EQ(pv.FindString(u"Casa casa CASA", u"casa"), 3);
+    EXPECT_EQ(pv.FindString(u"Casa casa CASA", u"casa", u""), 3);
+    EXPECT_EQ(pv.FindString(u"Casa casa CASA", u"casa", {}), 3);
+}
+
+TEST(PalavoxClass, MethodsGiveTheRoutinesResults) {
+    const palavox::PalavoxClass pv;
+    EXPECT_EQ(pv.FindString(u"Casa casa CASA", u"casa", u"b"), 1);
+    EXPECT_EQ(pv.FindString(u"aaaa", u"aa", u"B"), 2);
+    EXPECT_EQ(pv.FindString(u"ab", u"abc"), 0);
+    EXPECT_TEXT_EQ(u"ver " + Anchor(u"http://a/b", u"_self") + u" fim",
+                   pv.TrataHTML(u"ver http://a/b fim"));
+    EXPECT_TEXT_EQ(Anchor(u"HTTP://A", u"_blank") + u"|b", pv.TrataHTML(u"HTTP://A|b", u"_blank"));
+    EXPECT_TEXT_EQ(u"sem link", pv.TrataHTML(u"sem link", u"_blank"));
+    EXPECT_TEXT_EQ(u"Acao e Reacao", pv.RemoverAcentuacao(u"A\u00E7\u00E3o & Rea\u00E7\u00E3o"));
+    EXPECT_TEXT_EQ(u"Sao Paulo  SP ", pv.RemoverAcentuacao(u"S\u00E3o Paulo (SP)"));
+}
+
+TEST(PalavoxClass, CallsDoNotAffectEachOther) {
+    const palavox::PalavoxClass pv;
+    const palavox::PalavoxClass other;
+    const std::u16string_view text = u"http://a |[_link1_]| httphttp (S\u00E3o)";
+    const std::u16string links = pv.TrataHTML(text, u"_top");
+    const std::u16string plain = pv.RemoverAcentuacao(text);
+    const std::int32_t count = pv.FindString(text, u"HTTP");
+    EXPECT_TEXT_EQ(Anchor(u"http://a", u"_top") + u" |[_link1_]| " + Anchor(u"httphttp", u"_top") +
+                       u" (S\u00E3o)",
+                   links);
+    EXPECT_TEXT_EQ(u"http   a | _link1_ | httphttp  Sao ", plain);
+    EXPECT_EQ(count, 3);
+    EXPECT_TEXT_EQ(links, pv.TrataHTML(text, u"_top"));
+    EXPECT_TEXT_EQ(links, other.TrataHTML(text, u"_top"));
+    EXPECT_TEXT_EQ(plain, pv.RemoverAcentuacao(text));
+    EXPECT_EQ(pv.FindString(text, u"HTTP"), count);
+    EXPECT_TEXT_EQ(u"Acao", pv.RemoverAcentuacao(u"A\u00E7\u00E3o"));
+    EXPECT_TEXT_EQ(links, pv.TrataHTML(text, u"_top"));
+}
+
+}  // namespace
