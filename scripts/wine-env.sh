@@ -1,0 +1,31 @@
+# Sourced by the Wine test runner and by the demo: a private, quiet, headless
+# 32-bit Wine prefix with one persistent wineserver.
+#   palavox_wine_start <prefix dir>   creates the prefix when it has none yet
+#   palavox_wine_stop                 ends the wineserver and everything it runs
+#   palavox_winpath <unix path>       the same file as Windows sees it (Z:\...)
+
+palavox_wine_start() {
+  export WINEPREFIX="$1" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mkdir -p "$WINEPREFIX"
+  # Both outlive this shell; with our pipes open they would keep callers (CI) waiting.
+  wineserver -p </dev/null >/dev/null 2>&1
+  # The first command of a session starts services.exe and friends, which keep
+  # whatever output they inherit open: give them a log file, never a pipe.
+  if [ ! -f "$WINEPREFIX/system.reg" ] && [ ! -d "$WINEPREFIX/drive_c/windows" ]; then
+    echo "wine: creating the prefix $WINEPREFIX (a few seconds, once)"
+    wine wineboot --init </dev/null >"$WINEPREFIX.log" 2>&1
+  else
+    wine wineboot </dev/null >>"$WINEPREFIX.log" 2>&1
+  fi
+}
+
+palavox_wine_stop() {
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k </dev/null >/dev/null 2>&1
+  return 0
+}
+
+palavox_winpath() {
+  local path
+  path=$(realpath -m "$1")
+  printf 'Z:%s' "${path//\//\\}"
+}

@@ -1,0 +1,203 @@
+// The four exports of the in-process server: class factory, unload query and
+// self-registration.
+#include <windows.h>
+#include <objbase.h>
+#include <olectl.h>
+#include <oleauto.h>
+
+#include <string>
+
+#include "server.hpp"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace palavox::com {
+namespace {
+
+LONG g_moduleRefs = 0;
+
+constexpr const wchar_t* kProgId = L"Palavox.PalavoxClass";
+constexpr const wchar_t* kVersionedProgId = L"Palavox.PalavoxClass.1";
+constexpr const wchar_t* kClassName = L"PalavoxClass";
+
+// Lives as long as the module; its references count as server locks.
+class ClassFactory final : public IClassFactory {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (IsEqualIID(riid, IID_IClassFactory) || IsEqualIID(riid, IID_IUnknown)) {
+            *object = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        ModuleAddRef();
+        return 2;
+    }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ModuleRelease();
+        return 1;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        return CreatePalavoxObject(riid, object);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+        if (lock) {
+            ModuleAddRef();
+        } else {
+            ModuleRelease();
+        }
+        return S_OK;
+    }
+};
+
+ClassFactory g_factory;
+
+std::wstring GuidText(REFGUID guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+HRESULT SetValue(const std::wstring& key, const wchar_t* name, const std::wstring& value) {
+    HKEY handle = nullptr;
+    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                     nullptr, &handle, nullptr);
+    if (status == ERROR_SUCCESS) {
+        status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(handle);
+    }
+    return HRESULT_FROM_WIN32(status);
+}
+
+// A ProgID is only ours to delete while it still points at our class.
+HRESULT DeleteProgId(const wchar_t* progId, const std::wstring& clsid) {
+    wchar_t value[64] = {};
+    DWORD size = sizeof value;
+    const std::wstring key = std::wstring(progId) + L"\\CLSID";
+    const LSTATUS status = RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ,
+                                        nullptr, value, &size);
+    if (status == ERROR_FILE_NOT_FOUND) return S_OK;
+    if (status != ERROR_SUCCESS || _wcsicmp(value, clsid.c_str()) != 0) return S_OK;
+    const LSTATUS deleted = RegDeleteTreeW(HKEY_CLASSES_ROOT, progId);
+    return deleted == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(deleted);
+}
+
+HRESULT Unregister() {
+    const std::wstring clsid = GuidText(CLSID_PalavoxClass);
+    HRESULT result = S_OK;
+    auto keep = [&](HRESULT hr) {
+        if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+    };
+    // Absent entries are not an error: unregistering twice is harmless. Asking
+    // UnRegisterTypeLib about a library that is not there fails differently
+    // from one system to the next, so look first.
+    HKEY version = nullptr;
+    const std::wstring versionKey = L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\5.1";
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, &version) == ERROR_SUCCESS) {
+        RegCloseKey(version);
+        keep(UnRegisterTypeLib(LIBID_Palavox, 5, 1, LANG_NEUTRAL, SYS_WIN32));
+    }
+    keep(DeleteProgId(kVersionedProgId, clsid));
+    keep(DeleteProgId(kProgId, clsid));
+    const LSTATUS deleted = RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + clsid).c_str());
+    if (deleted != ERROR_FILE_NOT_FOUND) keep(HRESULT_FROM_WIN32(deleted));
+    return result;
+}
+
+HRESULT Register() {
+    const std::wstring path = ModulePath();
+    if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
+    const std::wstring clsid = GuidText(CLSID_PalavoxClass);
+    const std::wstring classKey = L"CLSID\\" + clsid;
+    const std::wstring versioned = kVersionedProgId;
+    const std::wstring independent = kProgId;
+    const struct {
+        std::wstring key;
+        const wchar_t* name;
+        std::wstring value;
+    } entries[] = {
+        {classKey, nullptr, kClassName},
+        {classKey + L"\\InprocServer32", nullptr, path},
+        {classKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+        {classKey + L"\\ProgID", nullptr, versioned},
+        {classKey + L"\\VersionIndependentProgID", nullptr, independent},
+        {classKey + L"\\TypeLib", nullptr, GuidText(LIBID_Palavox)},
+        {classKey + L"\\Version", nullptr, L"5.1"},
+        {versioned, nullptr, kClassName},
+        {versioned + L"\\CLSID", nullptr, clsid},
+        {independent, nullptr, kClassName},
+        {independent + L"\\CLSID", nullptr, clsid},
+        {independent + L"\\CurVer", nullptr, versioned},
+    };
+    for (const auto& entry : entries) {
+        if (const HRESULT hr = SetValue(entry.key, entry.name, entry.value); FAILED(hr)) return hr;
+    }
+    // Also registers _PalavoxClass for the universal marshaler.
+    ITypeLib* library = nullptr;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+    if (SUCCEEDED(hr)) {
+        hr = RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()), nullptr);
+        library->Release();
+    }
+    return hr;
+}
+
+}  // namespace
+
+void ModuleAddRef() noexcept { InterlockedIncrement(&g_moduleRefs); }
+void ModuleRelease() noexcept { InterlockedDecrement(&g_moduleRefs); }
+
+std::wstring ModulePath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length =
+            GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path.data(), size);
+        if (length == 0) return {};
+        if (length < size) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+}  // namespace palavox::com
+
+using palavox::com::g_factory;
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
+    if (object == nullptr) return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualCLSID(clsid, CLSID_PalavoxClass)) return CLASS_E_CLASSNOTAVAILABLE;
+    return g_factory.QueryInterface(riid, object);
+}
+
+// Once loaded, the component stays loaded.
+STDAPI DllCanUnloadNow() { return S_FALSE; }
+
+STDAPI DllRegisterServer() {
+    HRESULT hr = E_OUTOFMEMORY;
+    try {
+        hr = palavox::com::Register();
+        if (FAILED(hr)) palavox::com::Unregister();  // leave nothing half-registered
+    } catch (const std::bad_alloc&) {
+    }
+    return hr;
+}
+
+STDAPI DllUnregisterServer() {
+    try {
+        return palavox::com::Unregister();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}

@@ -1,0 +1,22 @@
+// Pieces of the in-process server shared by its translation units.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "palavox.h"  // generated from palavox.idl
+
+namespace palavox::com {
+
+// Live objects plus outstanding locks; kept exact even though the server never unloads.
+void ModuleAddRef() noexcept;
+void ModuleRelease() noexcept;
+
+// Full path of this DLL, or empty on failure.
+std::wstring ModulePath();
+
+// Creates a PalavoxClass object and asks it for `riid`.
+HRESULT CreatePalavoxObject(REFIID riid, void** object) noexcept;
+
+}  // namespace palavox::com

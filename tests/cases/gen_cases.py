@@ -1,0 +1,363 @@
+#!/usr/bin/env python3
+"""Writes tests/cases/palavox_cases.txt, the cases every client of Palavox checks:
+the native library tests and the VBScript, JScript and C++ clients of Palavox.dll.
+
+    python3 tests/cases/gen_cases.py [CaseFolding.txt]   (default /usr/share/unicode/CaseFolding.txt)
+
+The output is committed; the build never runs this. It is deterministic: the
+random part uses its own generator with a fixed start value.
+
+Expectations come from two places, each written from the rules of the three
+methods and nothing else: hand-written rows with their expected results typed
+in, and random rows whose results a small independent model below computes.
+Every hand-written row is also run through the model, so the two keep each
+other honest.
+
+File format (UTF-16LE with a byte order mark, one case per line, LF endings):
+  # comment
+  TrataHTML<TAB>vemEntrada<TAB>vemTarget<TAB>expected
+  FindString<TAB>vemEntrada<TAB>vemProcura<TAB>vemTipo<TAB>expected count | error 13
+  RemoverAcentuacao<TAB>vemTextoAcentuado<TAB>expected
+Inside a field \\ \\t \\n \\r \\0 stand for backslash, tab, LF, CR and NUL; every other
+code unit, lone surrogates included, is written as itself. UTF-16 lets the
+VBScript client, which cannot build a character from its code, read any text.
+"""
+
+import os
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "palavox_cases.txt")
+
+
+def units(s):
+    """One Python character per UTF-16 code unit (pairs split in two)."""
+    b = s.encode("utf-16-le", "surrogatepass")
+    return "".join(chr(b[i] | b[i + 1] << 8) for i in range(0, len(b), 2))
+
+
+# ---------------------------------------------------------------- the model
+
+def load_folding(path):
+    fold = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.split("#", 1)[0].strip()
+            if not line:
+                continue
+            code, status, mapping = [x.strip() for x in line.split(";")[:3]]
+            if status in ("C", "S"):
+                src, dst = int(code, 16), int(mapping, 16)
+                assert (src > 0xFFFF) == (dst > 0xFFFF), "folding must keep the UTF-16 length"
+                fold[src] = dst
+    return fold
+
+
+def folded(text, fold):
+    """Folds code point by code point; a valid pair is one code point, a lone half stays."""
+    out, i = [], 0
+    while i < len(text):
+        u = ord(text[i])
+        if 0xD800 <= u <= 0xDBFF and i + 1 < len(text) and 0xDC00 <= ord(text[i + 1]) <= 0xDFFF:
+            cp = 0x10000 + ((u - 0xD800) << 10) + (ord(text[i + 1]) - 0xDC00)
+            cp = fold.get(cp, cp) - 0x10000
+            out += [0xD800 + (cp >> 10), 0xDC00 + (cp & 0x3FF)]
+            i += 2
+        else:
+            out.append(u if 0xD800 <= u <= 0xDFFF else fold.get(u, u))
+            i += 1
+    return out
+
+
+def count(texto, procura, tipo, fold):
+    if not texto or not procura:
+        return -1
+    if tipo in ("B", "b"):
+        t, p = [ord(c) for c in texto], [ord(c) for c in procura]
+    else:
+        t, p = folded(texto, fold), folded(procura, fold)
+    n, i, m = 0, 0, len(p)
+    while i + m <= len(t):
+        if t[i:i + m] == p:
+            n += 1
+            i += m
+        else:
+            i += 1
+    return n
+
+
+def find_string(entrada, procura, tipo, fold):
+    if not entrada:
+        return "error 13"
+    return count(entrada, procura, tipo, fold)
+
+
+def anchor(link, target):
+    return '<a href="' + link + '" target="' + target + '">' + link + "</a>"
+
+
+def trata_html(texto, alvo, fold):
+    """Each "http" (any case) starts a link that runs to the next CR, space or "|";
+    the search for the next link resumes after it. A literal placeholder-looking
+    text is never touched."""
+    if not texto:
+        return ""
+    target = alvo or "_self"
+    f = folded(texto, fold)
+    http = [ord(c) for c in "http"]
+    out, i = [], 0
+    while True:
+        p = next((j for j in range(i, len(f) - 3) if f[j:j + 4] == http), None)
+        if p is None:
+            break
+        end = next((j for j in range(p, len(texto)) if texto[j] in "\r |"), len(texto))
+        out.append(texto[i:p])
+        out.append(anchor(texto[p:end], target))
+        i = end
+    out.append(texto[i:])
+    return "".join(out)
+
+
+ORIGEM = ("\u00e1\u00e0\u00e4\u00e2\u00e3\u00e9\u00e8\u00ea\u00eb\u00ed\u00ec\u00ee\u00ef"
+          "\u00f3\u00f2\u00f5\u00f4\u00f6\u00fa\u00f9\u00fb\u00fc"
+          "\u00c1\u00c0\u00c4\u00c2\u00c3\u00c9\u00c8\u00ca\u00cb\u00cd\u00cc\u00ce\u00cf"
+          "\u00d3\u00d2\u00d5\u00d4\u00d6\u00da\u00d9\u00db\u00dc\u00e7\u00c7"
+          "\u00b4`~^\u00a8;:/?<>()[]{}\u00aa\u00ba&$#+=")
+DESTINO = "aaaaaeeeeiiiiooooouuuuAAAAAEEEEIIIIOOOOOUUUUcC" + " " * 19 + "e" + " " * 4
+assert len(ORIGEM) == 70 and len(DESTINO) == 70
+
+
+def remover(texto):
+    table = dict(zip(ORIGEM, DESTINO))
+    return "".join(table.get(c, c) for c in texto)
+
+
+# ------------------------------------------------------- hand-written cases
+
+def A(link, target="_self"):
+    return anchor(link, target)
+
+
+HAND_FIND = [
+    # entrada, procura, tipo, expected
+    ("Casa casa CASA", "casa", "", 3),
+    ("Casa casa CASA", "casa", "B", 1),
+    ("Casa casa CASA", "casa", "b", 1),
+    ("Casa casa CASA", "casa", "x", 3),
+    ("Casa casa CASA", "casa", "BB", 3),
+    ("Casa casa CASA", "casa", " b", 3),
+    ("Casa casa CASA", "casa", "Binary", 3),
+    ("Casa casa CASA", "CASA", "B", 1),
+    ("abc", "", "", -1),
+    ("abc", "", "B", -1),
+    ("", "a", "", "error 13"),
+    ("", "", "", "error 13"),
+    ("", "a", "B", "error 13"),
+    ("aaa", "aa", "b", 1),
+    ("aaaa", "aa", "b", 2),
+    ("aaaaa", "aa", "", 2),
+    ("abc", "abcd", "", 0),
+    ("abc", "abc", "", 1),
+    ("xxHTTPyy", "http", "", 1),
+    ("xxHTTPyy", "http", "B", 0),
+    ("a|b||c", "|", "", 3),
+    ("\u00c9cole \u00e9cole ECOLE", "\u00e9cole", "", 2),
+    ("\u00c9cole \u00e9cole ECOLE", "\u00e9cole", "B", 1),
+    ("\u03a3\u0391\u03a3 \u03c3\u03b1\u03c2", "\u03c3\u03b1\u03c2", "", 2),
+    ("\u03a3\u0391\u03a3 \u03c3\u03b1\u03c2", "\u03c3\u03b1\u03c2", "b", 1),
+    ("\u212a k K", "k", "", 3),
+    ("\u212a k K", "k", "B", 1),
+    ("\u017f s S", "s", "", 3),
+    ("\u1e9e \u00df", "\u00df", "", 2),
+    ("stra\u00dfe STRASSE", "ss", "", 1),
+    ("\u0130 i I", "i", "", 2),
+    ("\U00010400\U00010428", "\U00010428", "", 2),
+    ("\U00010400\U00010428", "\U00010428", "B", 1),
+    ("\U00010400", "\udc00", "B", 1),
+    ("\U00010400", "\udc00", "", 0),
+    ("a\ud801b\ud801", "\ud801", "", 2),
+    ("a\udc00b", "\udc00", "", 1),
+    ("a\0b\0c", "\0", "", 2),
+    ("a\0b\0c", "b\0C", "", 1),
+    ("\uff28\uff54tp", "http", "", 0),
+    ("\uff28\uff34", "\uff48\uff54", "", 1),
+    ("linha 1\r\nlinha 2\r\n", "\r\n", "", 2),
+    ("A\u00e7\u00e3o e rea\u00e7\u00e3o", "\u00c7\u00c3O", "", 2),
+    ("\u00c1gua \u00e1gua", "\u00e1", "", 2),
+]
+
+HAND_TRATA = [
+    # texto, alvo, expected
+    ("sem links aqui", "", "sem links aqui"),
+    ("sem links aqui", "_blank", "sem links aqui"),
+    ("", "", ""),
+    ("", "_top", ""),
+    ("a http://x/1 b HTTP://y c", "",
+     "a " + A("http://x/1") + " b " + A("HTTP://y") + " c"),
+    ("a http://x/1 b HTTP://y c", "_blank",
+     "a " + A("http://x/1", "_blank") + " b " + A("HTTP://y", "_blank") + " c"),
+    ("veja http://a", "", "veja " + A("http://a")),
+    ("ver http://a/b fim", "", "ver " + A("http://a/b") + " fim"),
+    ("ver http://a/b fim", "_blank", "ver " + A("http://a/b", "_blank") + " fim"),
+    ("http://a\tb c", "", A("http://a\tb") + " c"),
+    ("HTTP://A/B", "", A("HTTP://A/B")),
+    ("hTtP://MiXeD/Caminho", "", A("hTtP://MiXeD/Caminho")),
+    ("xhttp://a", "", "x" + A("http://a")),
+    ("https://a/b httpd http", "", A("https://a/b") + " " + A("httpd") + " " + A("http")),
+    ("http://a\r\nb", "", A("http://a") + "\r\nb"),
+    ("http://a\nb c", "", A("http://a\nb") + " c"),
+    ("(http://a/b).", "", "(" + A("http://a/b).")),
+    ("http://a http://a", "", A("http://a") + " " + A("http://a")),
+    ("http://a|b", "", A("http://a") + "|b"),
+    ("||http://a||", "", "||" + A("http://a") + "||"),
+    ("|[_link1_]| http://a", "", "|[_link1_]| " + A("http://a")),
+    ("http://a |[_link1_]| |[_link12_]|", "_blank",
+     A("http://a", "_blank") + " |[_link1_]| |[_link12_]|"),
+    ("http://a", "|[_link1_]|", A("http://a", "|[_link1_]|")),
+    ("http://a/?u=http://b", "", A("http://a/?u=http://b")),
+    ("httphttp", "", A("httphttp")),
+    ("httphttp http://c", "", A("httphttp") + " " + A("http://c")),
+    ("http://a", 'x"y', A("http://a", 'x"y')),
+    ("<b>http://a</b> & co", "", "<b>" + A("http://a</b>") + " & co"),
+    ("http://a", "http", A("http://a", "http")),
+    ("\ue000 http://a \ue001\ue002", "", "\ue000 " + A("http://a") + " \ue001\ue002"),
+    ("http://a\0b c", "", A("http://a\0b") + " c"),
+    ("x http", "", "x " + A("http")),
+    ("http:// ", "", A("http://") + " "),
+    ("ht tp htt|p h\nttp", "", "ht tp htt|p h\nttp"),
+    ("\uff48ttp://a", "", "\uff48ttp://a"),
+    ("link: http://palavox.example/a\u00e7\u00e3o?x=1&y=2\r\nfim", "_parent",
+     "link: " + A("http://palavox.example/a\u00e7\u00e3o?x=1&y=2", "_parent") + "\r\nfim"),
+    ("\U00010400http://a", "", "\U00010400" + A("http://a")),
+    ("http://\U00010428 x", "", A("http://\U00010428") + " x"),
+]
+
+HAND_REMOVER = [
+    ("A\u00e7\u00e3o & Rea\u00e7\u00e3o", "Acao e Reacao"),
+    ("S\u00e3o Paulo (SP)", "Sao Paulo  SP "),
+    ("1\u00ba lugar", "1  lugar"),
+    ("R$ 10,00 + 5%", "R  10,00   5%"),
+    ("\u00f1\u00df\u00e5\u00f8\u00fd!\"'-_*|\\\n\r", "\u00f1\u00df\u00e5\u00f8\u00fd!\"'-_*|\\\n\r"),
+    ("e\u0301", "e\u0301"),
+    ("", ""),
+    (ORIGEM, "aaaaaeeeeiiiiooooouuuuAAAAAEEEEIIIIOOOOOUUUUcC" + " " * 19 + "e" + " " * 4),
+    ("\0\ud800\U00010400\udc00", "\0\ud800\U00010400\udc00"),
+    ("\u00c0\u00c9\u00ce\u00d5\u00dc", "AEIOU"),
+    ("p\u00e3o, p\u00e3es; ma\u00e7\u00e3s: {a} [b] <c>", "pao, paes  macas   a   b   c "),
+    ("\u00b4`~^\u00a8", "     "),
+    ("50% #1 2+2=4 a/b?", "50%  1 2 2 4 a b "),
+    ("\u00aa\u00ba\u00b0", "  \u00b0"),
+    ("sem acento", "sem acento"),
+    ("CORA\u00c7\u00c3O \u00e0s 9h", "CORACAO as 9h"),
+]
+
+# ---------------------------------------------------------- random cases
+
+PIECES = [
+    "http", "HTTP", "hTtP", "https://", "://", "www.", "a", "b", "x", "casa", "CASA",
+    "/", ".", " ", " ", "\r", "\n", "\r\n", "\t", "|", "||", "|[_link1_]|", "|[_link12_]|",
+    "\u00e1", "\u00c3", "\u00e7", "\u00c7", "\u00c9", "\u00f5", "\u00fc", "\u00f1", "\u00df",
+    "\u00e5", "\u00f8", "&", "(", ")", "[", "]", "{", "}", "\u00aa", "\u00ba", "$", "#", "+",
+    "=", "\u00b4", "`", "~", "^", "\u00a8", ";", ":", "?", "<", ">", '"', "'", "%", ",",
+    "\U00010400", "\U00010428", "\ud801", "\udc00", "\0", "\u212a", "k", "\u017f", "s", "S",
+    "\u03a3", "\u03c3", "\u03c2", "\ue000", "\ue001", "e\u0301", "\\",
+]
+TARGETS = ["", "", "", "_blank", "_top", "quadro", '"x"', "|[_link1_]|", "a b"]
+SELECTORS = ["", "", "B", "b", "BB", " b", "x"]
+SEARCHES = ["a", "aa", "http", "HTTP", "casa", "\u00e1", "\u00c1", "|", " ", "\r\n", "\0",
+            "k", "s", "\u03c3", "\U00010428", "\udc00", "\u00e7\u00c3", "ht", "xx"]
+
+
+class Rng:
+    """64-bit LCG; Python's own generator is not promised to stay the same."""
+
+    def __init__(self, state):
+        self.state = state
+
+    def below(self, n):
+        self.state = (self.state * 6364136223846793005 + 1442695040888963407) % (1 << 64)
+        return (self.state >> 33) % n
+
+
+LINKY = ["http://", "HTTP://", "hTtP", "http", " ", "\r\n", "|", "/x"]
+
+
+def random_text(rng, most, bias=()):
+    def piece():
+        if bias and rng.below(3) == 0:
+            return bias[rng.below(len(bias))]
+        return PIECES[rng.below(len(PIECES))]
+    return units("".join(piece() for _ in range(rng.below(most + 1))))
+
+
+def random_cases(fold):
+    rng = Rng(20240605)
+    find, trata, remover_ = [], [], []
+    for _ in range(140):
+        entrada = random_text(rng, 14)
+        pick = rng.below(3)
+        if pick == 0 and entrada:
+            a = rng.below(len(entrada))
+            procura = entrada[a:a + 1 + rng.below(4)]
+        elif pick == 1:
+            procura = units(SEARCHES[rng.below(len(SEARCHES))])
+        else:
+            procura = random_text(rng, 2)
+        tipo = SELECTORS[rng.below(len(SELECTORS))]
+        find.append((entrada, procura, tipo, find_string(entrada, procura, tipo, fold)))
+    for _ in range(140):
+        texto = random_text(rng, 16, LINKY)
+        alvo = TARGETS[rng.below(len(TARGETS))]
+        trata.append((texto, alvo, trata_html(texto, alvo, fold)))
+    for _ in range(60):
+        texto = random_text(rng, 20)
+        remover_.append((texto, remover(texto)))
+    return find, trata, remover_
+
+
+# ----------------------------------------------------------------- output
+
+def escape(s):
+    out = []
+    for c in units(s):
+        out.append({"\\": "\\\\", "\t": "\\t", "\n": "\\n", "\r": "\\r", "\0": "\\0"}.get(c, c))
+    return "".join(out)
+
+
+def main():
+    path = sys.argv[1] if len(sys.argv) > 1 else "/usr/share/unicode/CaseFolding.txt"
+    fold = load_folding(path)
+    # Everything below indexes code units, so astral characters become pairs first.
+    hand_find = [(units(e), units(p), units(t), x) for e, p, t, x in HAND_FIND]
+    hand_trata = [tuple(units(f) for f in row) for row in HAND_TRATA]
+    hand_remover = [tuple(units(f) for f in row) for row in HAND_REMOVER]
+    for entrada, procura, tipo, expected in hand_find:
+        got = find_string(entrada, procura, tipo, fold)
+        assert got == expected, ("FindString", entrada, procura, tipo, expected, got)
+    for texto, alvo, expected in hand_trata:
+        got = trata_html(texto, alvo, fold)
+        assert got == expected, ("TrataHTML", texto, alvo, expected, got)
+    for texto, expected in hand_remover:
+        assert remover(texto) == expected, ("RemoverAcentuacao", texto)
+
+    find, trata, remover_ = random_cases(fold)
+    lines = [
+        "# Cases shared by the native tests and every client of Palavox.dll.",
+        "# Generated by tests/cases/gen_cases.py; edit that script, not this file.",
+        "# Fields are separated by TAB; \\\\ \\t \\n \\r \\0 are the only escapes.",
+    ]
+    for entrada, procura, tipo, expected in hand_find + find:
+        lines.append("\t".join(["FindString", escape(entrada), escape(procura), escape(tipo),
+                                str(expected)]))
+    for texto, alvo, expected in hand_trata + trata:
+        lines.append("\t".join(["TrataHTML", escape(texto), escape(alvo), escape(expected)]))
+    for texto, expected in hand_remover + remover_:
+        lines.append("\t".join(["RemoverAcentuacao", escape(texto), escape(expected)]))
+    data = ("\ufeff" + "\n".join(lines) + "\n").encode("utf-16-le", "surrogatepass")
+    with open(OUT, "wb") as f:
+        f.write(data)
+    print(f"{OUT}: {len(lines) - 3} cases")
+
+
+if __name__ == "__main__":
+    main()

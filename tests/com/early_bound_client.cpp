@@ -1,0 +1,234 @@
+// Early-bound client: creates the registered class and calls the function
+// table through the widl-generated header, as a compiled program would.
+//   early_bound_client.exe <case file>
+#include <initguid.h>  // defines the identifiers of palavox.h here
+
+#include <windows.h>
+#include <objbase.h>
+#include <ocidl.h>
+
+#include <string>
+#include <vector>
+
+#include "client_support.hpp"
+#include "palavox.h"
+
+namespace {
+
+using client::Bstr;
+using client::Hex;
+using palavox::cases::Case;
+using palavox::cases::Method;
+
+constexpr HRESULT kTypeMismatch = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 13);
+
+void CheckInterfaces(client::Tally& t, _PalavoxClass* p) {
+    const struct {
+        const char* name;
+        const IID* iid;
+        HRESULT expected;
+    } rows[] = {
+        {"IUnknown", &IID_IUnknown, S_OK},
+        {"IDispatch", &IID_IDispatch, S_OK},
+        {"_PalavoxClass", &IID__PalavoxClass, S_OK},
+        {"PalavoxClass___v0", &IID_PalavoxClass___v0, S_OK},
+        {"ISupportErrorInfo", &IID_ISupportErrorInfo, S_OK},
+        {"IClassFactory", &IID_IClassFactory, E_NOINTERFACE},
+        {"IPersist", &IID_IPersist, E_NOINTERFACE},
+        {"IConnectionPointContainer", &IID_IConnectionPointContainer, E_NOINTERFACE},
+        {"IProvideClassInfo", &IID_IProvideClassInfo, E_NOINTERFACE},
+    };
+    IUnknown* identity = nullptr;
+    p->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+    for (const auto& row : rows) {
+        void* got = reinterpret_cast<void*>(1);
+        const HRESULT hr = p->QueryInterface(*row.iid, &got);
+        t.Check(hr == row.expected, std::string("QueryInterface ") + row.name + " gave " + Hex(hr));
+        if (SUCCEEDED(hr)) {
+            // Every interface of the object leads back to the same IUnknown.
+            IUnknown* back = nullptr;
+            static_cast<IUnknown*>(got)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&back));
+            t.Check(back == identity, std::string("identity through ") + row.name);
+            if (back) back->Release();
+            static_cast<IUnknown*>(got)->Release();
+        } else {
+            t.Check(got == nullptr, std::string("refused ") + row.name + " leaves a null pointer");
+        }
+    }
+    if (identity) identity->Release();
+    t.Check(p->QueryInterface(IID_IUnknown, nullptr) == E_POINTER, "QueryInterface into null");
+
+    ISupportErrorInfo* support = nullptr;
+    if (t.Check(SUCCEEDED(p->QueryInterface(IID_ISupportErrorInfo,
+                                            reinterpret_cast<void**>(&support))),
+                "ISupportErrorInfo")) {
+        t.Check(support->InterfaceSupportsErrorInfo(IID__PalavoxClass) == S_OK,
+                "error info for _PalavoxClass");
+        t.Check(support->InterfaceSupportsErrorInfo(IID_IClassFactory) == S_FALSE,
+                "no error info for IClassFactory");
+        support->Release();
+    }
+
+    // Counts are exact: one reference from creation, so 2 then back to 1.
+    t.Check(p->AddRef() == 2, "AddRef on a fresh object gives 2");
+    t.Check(p->Release() == 1, "Release gives 1");
+}
+
+// Null BSTRs, result slots and the error contract.
+void CheckFrame(client::Tally& t, _PalavoxClass* p) {
+    Bstr out;
+    HRESULT hr = p->TrataHTML(nullptr, nullptr, out.out());
+    t.Check(hr == S_OK && SysStringLen(out.get()) == 0, "TrataHTML(null, null) is empty");
+    hr = p->RemoverAcentuacao(nullptr, out.out());
+    t.Check(hr == S_OK && SysStringLen(out.get()) == 0, "RemoverAcentuacao(null) is empty");
+
+    Bstr abc(L"abc"), a(L"a"), empty(L"");
+    LONG count = 77;
+    hr = p->FindString(abc.get(), nullptr, nullptr, &count);
+    t.Check(hr == S_OK && count == -1, "FindString(abc, null, null) is -1, got " + std::to_string(count));
+    count = 77;
+    hr = p->FindString(abc.get(), a.get(), nullptr, &count);
+    t.Check(hr == S_OK && count == 1, "FindString(abc, a, null) is 1");
+
+    // A failure: the slot holds 0, the status carries 13, error info explains it.
+    const std::vector<BSTR> emptyInputs = {nullptr, empty.get()};
+    for (BSTR input : emptyInputs) {
+        count = 77;
+        SetErrorInfo(0, nullptr);
+        hr = p->FindString(input, a.get(), nullptr, &count);
+        t.Check(hr == kTypeMismatch, "FindString on empty text fails with " + Hex(kTypeMismatch) +
+                                         ", got " + Hex(hr));
+        t.Check(count == 0, "failed FindString leaves 0, got " + std::to_string(count));
+        IErrorInfo* info = nullptr;
+        if (t.Check(GetErrorInfo(0, &info) == S_OK && info != nullptr, "error info is set")) {
+            Bstr source, description;
+            GUID guid = GUID{};
+            info->GetSource(source.out());
+            info->GetDescription(description.out());
+            info->GetGUID(&guid);
+            t.Check(source.text() == u"Palavox.PalavoxClass",
+                    "error source " + client::Escaped(source.text()));
+            t.Check(description.text() == u"Type mismatch",
+                    "error description " + client::Escaped(description.text()));
+            t.Check(IsEqualGUID(guid, IID__PalavoxClass), "error GUID is the interface's");
+            info->Release();
+        }
+    }
+    // The instance stays usable after a failure.
+    hr = p->FindString(abc.get(), a.get(), nullptr, &count);
+    t.Check(hr == S_OK && count == 1, "FindString works again after a failure");
+
+    t.Check(p->TrataHTML(abc.get(), nullptr, nullptr) == E_POINTER, "TrataHTML into null slot");
+    t.Check(p->FindString(abc.get(), a.get(), nullptr, nullptr) == E_POINTER,
+            "FindString into null slot");
+    t.Check(p->RemoverAcentuacao(abc.get(), nullptr) == E_POINTER,
+            "RemoverAcentuacao into null slot");
+}
+
+// Calls one case; `nullForEmpty` passes empty arguments as null BSTRs.
+void RunCase(client::Tally& t, _PalavoxClass* p, const Case& c, bool nullForEmpty) {
+    std::vector<Bstr> args;
+    args.reserve(c.args.size());
+    for (const std::u16string& a : c.args) args.emplace_back(a);
+    auto arg = [&](std::size_t i) {
+        return nullForEmpty && c.args[i].empty() ? nullptr : args[i].get();
+    };
+    const std::string what = palavox::cases::Describe(c) + (nullForEmpty ? " [null BSTRs]" : "");
+    HRESULT hr = E_FAIL;
+    if (c.method == Method::FindString) {
+        LONG count = 77;
+        hr = p->FindString(arg(0), arg(1), arg(2), &count);
+        if (c.expectedError != 0) {
+            t.Check(hr == MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, c.expectedError) &&
+                        count == 0,
+                    what + " should fail, got " + Hex(hr) + " and " + std::to_string(count));
+        } else {
+            t.Check(hr == S_OK && count == c.expectedCount,
+                    what + " gave " + std::to_string(count) + " (" + Hex(hr) + "), expected " +
+                        std::to_string(c.expectedCount));
+        }
+    } else {
+        Bstr out;
+        hr = c.method == Method::TrataHTML ? p->TrataHTML(arg(0), arg(1), out.out())
+                                           : p->RemoverAcentuacao(arg(0), out.out());
+        t.Check(hr == S_OK && out.text() == c.expectedText,
+                what + " gave \"" + client::Escaped(out.text()) + "\" (" + Hex(hr) + ")");
+    }
+    // Arguments belong to the caller and come back untouched.
+    for (std::size_t i = 0; i < c.args.size(); ++i) {
+        if (args[i].text() != c.args[i]) t.Check(false, what + " changed argument " + std::to_string(i));
+    }
+}
+
+void CheckFactory(client::Tally& t) {
+    IClassFactory* factory = nullptr;
+    HRESULT hr = CoGetClassObject(CLSID_PalavoxClass, CLSCTX_INPROC_SERVER, nullptr,
+                                  IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (!t.Check(hr == S_OK && factory != nullptr, "CoGetClassObject gave " + Hex(hr))) return;
+    IUnknown* object = reinterpret_cast<IUnknown*>(1);
+    hr = factory->CreateInstance(reinterpret_cast<IUnknown*>(factory), IID_IUnknown,
+                                 reinterpret_cast<void**>(&object));
+    t.Check(hr == CLASS_E_NOAGGREGATION && object == nullptr, "aggregation is refused");
+    object = reinterpret_cast<IUnknown*>(1);
+    hr = factory->CreateInstance(nullptr, IID_IPersist, reinterpret_cast<void**>(&object));
+    t.Check(hr == E_NOINTERFACE && object == nullptr, "CreateInstance for IPersist refused");
+    hr = factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object));
+    if (t.Check(hr == S_OK && object != nullptr, "CreateInstance for IDispatch")) {
+        t.Check(object->Release() == 0, "the last Release of a new object gives 0");
+    }
+    t.Check(factory->LockServer(TRUE) == S_OK && factory->LockServer(FALSE) == S_OK, "LockServer");
+    factory->Release();
+
+    // Loaded by now; asked directly, the server never agrees to unload.
+    HMODULE dll = GetModuleHandleW(L"Palavox.dll");
+    if (!t.Check(dll != nullptr, "Palavox.dll is loaded in this process")) return;
+    using CanUnload = HRESULT(STDAPICALLTYPE*)();
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto canUnload = reinterpret_cast<CanUnload>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+    auto getClassObject = reinterpret_cast<GetClassObject>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    if (t.Check(canUnload != nullptr && getClassObject != nullptr, "exports found by name")) {
+        t.Check(canUnload() == S_FALSE, "DllCanUnloadNow answers S_FALSE");
+        void* other = reinterpret_cast<void*>(1);
+        t.Check(getClassObject(IID_IPersist, IID_IClassFactory, &other) ==
+                        CLASS_E_CLASSNOTAVAILABLE && other == nullptr,
+                "DllGetClassObject refuses another class");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* casesPath = client::Argument(argc, argv, 1, "case file");
+    client::Tally t;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    CLSID byName = GUID{};
+    t.Check(CLSIDFromProgID(L"Palavox.PalavoxClass", &byName) == S_OK &&
+                IsEqualCLSID(byName, CLSID_PalavoxClass),
+            "ProgID leads to the class");
+    _PalavoxClass* p = nullptr;
+    const HRESULT hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID__PalavoxClass, reinterpret_cast<void**>(&p));
+    if (t.Check(hr == S_OK && p != nullptr, "CoCreateInstance gave " + Hex(hr))) {
+        CheckInterfaces(t, p);
+        CheckFrame(t, p);
+        try {
+            const std::vector<Case> cases = palavox::cases::Load(casesPath);
+            t.Check(cases.size() >= 300, "case file holds " + std::to_string(cases.size()) + " cases");
+            for (const Case& c : cases) {
+                RunCase(t, p, c, false);
+                bool anyEmpty = false;
+                for (const auto& a : c.args) anyEmpty = anyEmpty || a.empty();
+                if (anyEmpty) RunCase(t, p, c, true);
+            }
+        } catch (const std::exception& e) {
+            t.Check(false, e.what());
+        }
+        p->Release();
+    }
+    CheckFactory(t);
+    CoUninitialize();
+    return t.Finish();
+}

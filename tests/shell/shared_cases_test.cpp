@@ -1,0 +1,72 @@
+// The library against the case file that the Windows clients also check
+// Palavox.dll with, so the DLL and the library answer to the same expectations.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cases/shared_cases.hpp"
+#include "palavox/error.hpp"
+#include "palavox/palavox_class.hpp"
+#include "test_util.hpp"
+
+namespace {
+
+using palavox::cases::Case;
+using palavox::cases::Method;
+
+const std::vector<Case>& SharedCases() {
+    static const std::vector<Case> cases = palavox::cases::Load(PALAVOX_SHARED_CASES);
+    return cases;
+}
+
+std::vector<Case> Only(Method method) {
+    std::vector<Case> out;
+    for (const Case& c : SharedCases()) {
+        if (c.method == method) out.push_back(c);
+    }
+    return out;
+}
+
+// A truncated or misread file must not pass as "nothing to check".
+TEST(SharedCases, FileHoldsCasesForEveryMethod) {
+    ASSERT_NO_THROW(SharedCases());
+    EXPECT_GE(Only(Method::TrataHTML).size(), 100u);
+    EXPECT_GE(Only(Method::FindString).size(), 100u);
+    EXPECT_GE(Only(Method::RemoverAcentuacao).size(), 50u);
+}
+
+TEST(SharedCases, TrataHTML) {
+    const palavox::PalavoxClass palavox;
+    for (const Case& c : Only(Method::TrataHTML)) {
+        EXPECT_TEXT_EQ(c.expectedText, palavox.TrataHTML(c.args[0], c.args[1]))
+            << palavox::cases::Describe(c);
+    }
+}
+
+TEST(SharedCases, RemoverAcentuacao) {
+    const palavox::PalavoxClass palavox;
+    for (const Case& c : Only(Method::RemoverAcentuacao)) {
+        EXPECT_TEXT_EQ(c.expectedText, palavox.RemoverAcentuacao(c.args[0]))
+            << palavox::cases::Describe(c);
+    }
+}
+
+TEST(SharedCases, FindString) {
+    const palavox::PalavoxClass palavox;
+    for (const Case& c : Only(Method::FindString)) {
+        if (c.expectedError != 0) {
+            try {
+                palavox.FindString(c.args[0], c.args[1], c.args[2]);
+                ADD_FAILURE() << palavox::cases::Describe(c) << " did not fail";
+            } catch (const palavox::Error& e) {
+                EXPECT_EQ(c.expectedError, e.number()) << palavox::cases::Describe(c);
+            }
+        } else {
+            EXPECT_EQ(c.expectedCount, palavox.FindString(c.args[0], c.args[1], c.args[2]))
+                << palavox::cases::Describe(c);
+        }
+    }
+}
+
+}  // namespace
