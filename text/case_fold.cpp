@@ -1,41 +1,65 @@
 #include "case_fold.hpp"
 
-#include "case_fold_table.hpp"
+#include <algorithm>
+#include <array>
+#include <cstdint>
 
 namespace palavox::detail {
 namespace {
 
-namespace table = case_fold_table;
+// The inverse of simple folding over the BMP, built by the compiler from the
+// same table, so the two cannot drift apart.
+struct Preimage {
+    char16_t folded;
+    char16_t unit;
+};
 
-constexpr bool IsHigh(char16_t u) noexcept { return u >= 0xD800 && u <= 0xDBFF; }
-constexpr bool IsLow(char16_t u) noexcept { return u >= 0xDC00 && u <= 0xDFFF; }
-
-// One bounds check covers both "past the last mapping" and "not a code point".
-inline char32_t Fold(char32_t cp) noexcept {
-  if (cp >= table::kLimit) return cp;
-  const unsigned page = table::kPageOf[cp >> table::kPageShift];
-  const char32_t delta = table::kDelta[(page << table::kPageShift) | (cp & ((1u << table::kPageShift) - 1))];
-  return (cp & ~char32_t{0xFFFF}) | ((cp + delta) & 0xFFFF);
+constexpr std::size_t CountUnitsThatFold() {
+    std::size_t count = 0;
+    for (char32_t u = 0; u < 0x10000; ++u) {
+        if (!IsSurrogate(static_cast<char16_t>(u)) && FoldCodePoint(u) != u) ++count;
+    }
+    return count;
 }
 
-inline char32_t FoldPair(char16_t high, char16_t low) noexcept {
-  return Fold(0x10000 + ((char32_t{high} - 0xD800) << 10) + (char32_t{low} - 0xDC00));
+constexpr std::size_t kUnitsThatFold = CountUnitsThatFold();
+
+constexpr std::array<Preimage, kUnitsThatFold> kPreimages = [] {
+    std::array<Preimage, kUnitsThatFold> preimages{};
+    std::size_t at = 0;
+    for (char32_t u = 0; u < 0x10000; ++u) {
+        const char32_t folded = FoldCodePoint(u);
+        if (!IsSurrogate(static_cast<char16_t>(u)) && folded != u) {
+            preimages[at++] = {static_cast<char16_t>(folded), static_cast<char16_t>(u)};
+        }
+    }
+    std::sort(preimages.begin(), preimages.end(), [](const Preimage& a, const Preimage& b) {
+        return a.folded != b.folded ? a.folded < b.folded : a.unit < b.unit;
+    });
+    return preimages;
+}();
+
+// FoldClass holds four units: a folded unit and at most three others.
+constexpr bool ClassesFit() {
+    for (std::size_t i = 0; i + 3 < kPreimages.size(); ++i) {
+        if (kPreimages[i].folded == kPreimages[i + 3].folded) return false;
+    }
+    return true;
 }
+static_assert(ClassesFit(), "a folded unit has more than three other units folding to it");
 
 }  // namespace
 
-char32_t FoldCodePoint(char32_t cp) noexcept { return Fold(cp); }
-
-char16_t FoldedUnitAt(std::u16string_view text, std::size_t i) noexcept {
-  const char16_t unit = text[i];
-  if (unit < 0xD800 || unit > 0xDFFF) return static_cast<char16_t>(Fold(unit));
-  if (IsHigh(unit)) {
-    if (i + 1 < text.size() && IsLow(text[i + 1]))
-      return static_cast<char16_t>(0xD800 + ((FoldPair(unit, text[i + 1]) - 0x10000) >> 10));
-  } else if (i > 0 && IsHigh(text[i - 1])) {
-    return static_cast<char16_t>(0xDC00 + (FoldPair(text[i - 1], unit) & 0x3FF));
-  }
-  return unit;  // lone surrogate
+FoldClass UnitsFoldingTo(char16_t folded) noexcept {
+    FoldClass result{{folded, folded, folded, folded}, 0};
+    if (FoldBmpUnit(folded) == folded) result.units[result.count++] = folded;
+    const auto first =
+        std::lower_bound(kPreimages.begin(), kPreimages.end(), folded,
+                         [](const Preimage& p, char16_t value) { return p.folded < value; });
+    for (auto it = first; it != kPreimages.end() && it->folded == folded; ++it) {
+        result.units[result.count++] = it->unit;
+    }
+    return result;
 }
 
 }  // namespace palavox::detail

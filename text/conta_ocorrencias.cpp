@@ -9,16 +9,11 @@ namespace palavox::ModPalavox {
 std::int32_t ContaOcorrencias(std::u16string_view texto, std::u16string_view procura,
                               std::u16string_view tipo) {
     if (texto.empty() || procura.empty()) return -1;
-    const CompareMode mode = (tipo == u"B" || tipo == u"b") ? CompareMode::BinaryCompare
-                                                            : CompareMode::TextCompare;
+    const CompareMode mode =
+        (tipo == u"B" || tipo == u"b") ? CompareMode::BinaryCompare : CompareMode::TextCompare;
     // Counting matches left to right without overlap gives the same number as
     // removing them all and measuring the shrinkage, without the copy.
-    const detail::Matcher matcher(procura, mode);
-    std::size_t count = 0;
-    for (std::size_t at = matcher.FindFrom(texto, 0); at != detail::Matcher::npos;
-         at = matcher.FindFrom(texto, at + procura.size())) {
-        ++count;
-    }
+    const std::size_t count = detail::Matcher(procura, mode).Count(texto);
     if (count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
         throw Error(kOverflow, "Overflow");
     }

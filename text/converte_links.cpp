@@ -1,4 +1,6 @@
 #include "palavox/mod_palavox.hpp"
+#include "simd.hpp"
+#include "text_writer.hpp"
 
 namespace palavox::ModPalavox {
 namespace {
@@ -14,20 +16,63 @@ constexpr std::size_t kAnchorFixed =
 // Under simple case folding only h/H, t/T and p/P fold to the letters of
 // "http" (the case-folding tests check this over every code point), so an
 // ASCII test matches exactly what TextCompare would.
-constexpr bool IsLetter(char16_t unit, char16_t lower) noexcept { return (unit | 0x20) == lower; }
+constexpr bool IsLetter(char16_t unit, char16_t lower) noexcept {
+    return (unit | 0x20) == lower;
+}
 
-std::size_t FindHttp(std::u16string_view text, std::size_t from) noexcept {
-    for (std::size_t i = from; i + 4 <= text.size(); ++i) {
-        if (IsLetter(text[i], u'h') && IsLetter(text[i + 1], u't') &&
-            IsLetter(text[i + 2], u't') && IsLetter(text[i + 3], u'p')) {
-            return i;
-        }
-    }
-    return std::u16string_view::npos;
+constexpr bool IsHttpAt(const char16_t* p) noexcept {
+    return IsLetter(p[0], u'h') && IsLetter(p[1], u't') && IsLetter(p[2], u't') &&
+           IsLetter(p[3], u'p');
 }
 
 constexpr bool EndsLink(char16_t unit) noexcept {
     return unit == u'\r' || unit == u' ' || unit == u'|';
+}
+
+std::size_t FindHttp(std::u16string_view text, std::size_t from) noexcept {
+    const char16_t* const t = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = from;
+#if PALAVOX_SSE2
+    // Eight starts at a time, filtered by their "h" and their "p".
+    const __m128i caseBit = detail::simd::Splat(0x20);
+    const __m128i h = detail::simd::Splat(u'h');
+    const __m128i p = detail::simd::Splat(u'p');
+    for (; i + 11 <= n; i += 8) {
+        const __m128i atH = _mm_cmpeq_epi16(_mm_or_si128(detail::simd::Load(t + i), caseBit), h);
+        const __m128i atP =
+            _mm_cmpeq_epi16(_mm_or_si128(detail::simd::Load(t + i + 3), caseBit), p);
+        for (unsigned mask = detail::simd::Mask(_mm_and_si128(atH, atP)); mask != 0;
+             mask = detail::simd::DropFirstLane(mask)) {
+            const std::size_t at = i + detail::simd::FirstLane(mask);
+            if (IsHttpAt(t + at)) return at;
+        }
+    }
+#endif
+    for (; i + 4 <= n; ++i) {
+        if (IsHttpAt(t + i)) return i;
+    }
+    return std::u16string_view::npos;
+}
+
+std::size_t FindLinkEnd(std::u16string_view text, std::size_t from) noexcept {
+    const char16_t* const t = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = from;
+#if PALAVOX_SSE2
+    const __m128i cr = detail::simd::Splat(u'\r');
+    const __m128i space = detail::simd::Splat(u' ');
+    const __m128i bar = detail::simd::Splat(u'|');
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = detail::simd::Load(t + i);
+        const unsigned mask = detail::simd::Mask(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, space)),
+                         _mm_cmpeq_epi16(v, bar)));
+        if (mask != 0) return i + detail::simd::FirstLane(mask);
+    }
+#endif
+    while (i < n && !EndsLink(t[i])) ++i;
+    return i;
 }
 
 // Calls visit(begin, end) for each link, left to right. Scanning resumes after
@@ -35,8 +80,7 @@ constexpr bool EndsLink(char16_t unit) noexcept {
 template <typename Visit>
 void ForEachLink(std::u16string_view text, Visit visit) {
     for (std::size_t begin = FindHttp(text, 0); begin != std::u16string_view::npos;) {
-        std::size_t end = begin + 4;
-        while (end < text.size() && !EndsLink(text[end])) ++end;
+        const std::size_t end = FindLinkEnd(text, begin + 4);
         visit(begin, end);
         begin = FindHttp(text, end);
     }
@@ -53,20 +97,24 @@ Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
         size += (end - begin) + kAnchorFixed + target.size();
     });
 
-    Text result;
-    result.reserve(size);
+    if (size == texto.size()) return Text(texto);  // no links
+
+    detail::TextWriter out(size);
     std::size_t copied = 0;
     ForEachLink(texto, [&](std::size_t begin, std::size_t end) {
         const std::u16string_view link = texto.substr(begin, end - begin);
-        result.append(texto.substr(copied, begin - copied))
-            .append(kAnchorOpen).append(link)
-            .append(kAnchorTarget).append(target)
-            .append(kAnchorClose).append(link)
-            .append(kAnchorEnd);
+        out.Put(texto.substr(copied, begin - copied));
+        out.Put(kAnchorOpen);
+        out.Put(link);
+        out.Put(kAnchorTarget);
+        out.Put(target);
+        out.Put(kAnchorClose);
+        out.Put(link);
+        out.Put(kAnchorEnd);
         copied = end;
     });
-    result.append(texto.substr(copied));
-    return result;
+    out.Put(texto.substr(copied));
+    return out.Finish();
 }
 
 }  // namespace palavox::ModPalavox

@@ -1,38 +1,63 @@
-// Linear-time search for one search text, shared by Find, Replace and the
-// counting routine. Internal to text/.
+// Search for one search text, shared by Find, Replace and the counting routine.
+// Internal to text/.
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "case_fold.hpp"
 #include "palavox/text.hpp"
 
 namespace palavox::detail {
 
-// Knuth–Morris–Pratt over code units (folded ones under TextCompare), so that
-// hostile inputs such as «aaaa…ab» in «aaaa…a» stay linear.
+// Finds candidates by two units of the search text (vector compares where
+// available) and verifies them. When verifying costs more than scanning,
+// as in «aaaa…ab» within «aaaa…a», it hands over to the two-way algorithm, so
+// every search stays linear. Under TextCompare both sides are compared as
+// folded units; nothing is folded ahead and nothing is allocated.
+// Holds a view of the search text: keep that alive while the Matcher is used.
 class Matcher {
 public:
-    Matcher(std::u16string_view search, CompareMode mode);
+    Matcher(std::u16string_view search, CompareMode mode) noexcept;
 
     // 0-based index of the first match that begins at or after `from`, or npos.
     std::size_t FindFrom(std::u16string_view text, std::size_t from) const noexcept;
 
-    std::size_t size() const noexcept { return pattern_.size(); }
+    // Non-overlapping matches, left to right from the start; 0 for an empty search text.
+    std::size_t Count(std::u16string_view text) const noexcept;
+
+    // The same answers from the two-way algorithm alone, which both fall back to.
+    std::size_t FindFromTwoWay(std::u16string_view text, std::size_t from) const noexcept;
+    std::size_t CountTwoWay(std::u16string_view text, std::size_t from) const noexcept;
+
+    std::size_t size() const noexcept { return search_.size(); }
 
     static constexpr std::size_t npos = std::u16string_view::npos;
 
-private:
-    char16_t UnitAt(std::u16string_view text, std::size_t i) const noexcept {
-        return fold_ ? FoldedUnitAt(text, i) : text[i];
-    }
+    // How a probe tells whether a unit may fold to its folded unit: one
+    // comparison (exact matching), one comparison after setting a bit (a
+    // letter and its capital, or a unit alone), or four comparisons.
+    enum class ProbeKind { Exact, BitPair, Class };
 
+private:
+    // A candidate start i needs text[i + offset] to be one of `units`; for a
+    // BitPair, units[0] | bit == text[i + offset] | bit.
+    struct Probe {
+        std::size_t offset = 0;
+        FoldClass units{};
+        char16_t bit = 0;
+        bool active = false;
+    };
+
+    // The first match at or after `from`, or (kCount) the number of matches from there.
+    template <ProbeKind kKind, bool kCount>
+    std::size_t Scan(std::u16string_view text, std::size_t from) const noexcept;
+
+    std::u16string_view search_;
     bool fold_;
-    std::u16string pattern_;
-    std::vector<std::size_t> border_;  // border_[i]: longest proper border of pattern_[0..i]
+    ProbeKind kind_ = ProbeKind::Exact;
+    Probe first_;
+    Probe second_;
 };
 
 }  // namespace palavox::detail

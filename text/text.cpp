@@ -6,34 +6,6 @@
 #include "palavox/error.hpp"
 
 namespace palavox {
-namespace detail {
-
-Matcher::Matcher(std::u16string_view search, CompareMode mode)
-    : fold_(mode == CompareMode::TextCompare), pattern_(search), border_(search.size(), 0) {
-    if (fold_) {
-        for (std::size_t i = 0; i < search.size(); ++i) pattern_[i] = FoldedUnitAt(search, i);
-    }
-    for (std::size_t i = 1, k = 0; i < pattern_.size(); ++i) {
-        while (k > 0 && pattern_[i] != pattern_[k]) k = border_[k - 1];
-        if (pattern_[i] == pattern_[k]) ++k;
-        border_[i] = k;
-    }
-}
-
-std::size_t Matcher::FindFrom(std::u16string_view text, std::size_t from) const noexcept {
-    const std::size_t m = pattern_.size();
-    if (m == 0) return from <= text.size() ? from : npos;
-    std::size_t k = 0;
-    for (std::size_t i = from; i < text.size(); ++i) {
-        const char16_t unit = UnitAt(text, i);
-        while (k > 0 && unit != pattern_[k]) k = border_[k - 1];
-        if (unit == pattern_[k] && ++k == m) return i + 1 - m;
-    }
-    return npos;
-}
-
-}  // namespace detail
-
 namespace {
 
 void RequirePosition(std::size_t position) {
@@ -42,7 +14,9 @@ void RequirePosition(std::size_t position) {
 
 }  // namespace
 
-std::size_t Length(std::u16string_view text) noexcept { return text.size(); }
+std::size_t Length(std::u16string_view text) noexcept {
+    return text.size();
+}
 
 std::size_t Find(std::u16string_view text, std::u16string_view search, std::size_t start,
                  CompareMode mode) {
@@ -52,19 +26,29 @@ std::size_t Find(std::u16string_view text, std::u16string_view search, std::size
     return at == detail::Matcher::npos ? 0 : at + 1;
 }
 
-Text Replace(std::u16string_view text, std::u16string_view search,
-             std::u16string_view replacement, ReplaceLimit limit, CompareMode mode) {
+Text Replace(std::u16string_view text, std::u16string_view search, std::u16string_view replacement,
+             ReplaceLimit limit, CompareMode mode) {
     if (search.empty()) return Text(text);
     const detail::Matcher matcher(search, mode);
+    const std::size_t first = matcher.FindFrom(text, 0);
+    if (first == detail::Matcher::npos) return Text(text);
+
+    // Sized before the first append, so the result is the call's one allocation:
+    // with a shorter replacement one match gives the longest result, otherwise
+    // the matches are counted first.
+    std::size_t size = text.size() - search.size() + replacement.size();
+    if (limit == ReplaceLimit::All && replacement.size() > search.size()) {
+        const std::size_t count = matcher.Count(text);
+        size = text.size() + count * (replacement.size() - search.size());
+    }
     Text out;
+    out.reserve(size);
     std::size_t copied = 0;
-    for (std::size_t at = matcher.FindFrom(text, 0); at != detail::Matcher::npos;
-         at = matcher.FindFrom(text, copied)) {
+    for (std::size_t at = first; at != detail::Matcher::npos; at = matcher.FindFrom(text, copied)) {
         out.append(text.substr(copied, at - copied)).append(replacement);
         copied = at + search.size();
         if (limit == ReplaceLimit::FirstOnly) break;
     }
-    if (copied == 0) return Text(text);
     out.append(text.substr(copied));
     return out;
 }
@@ -78,7 +62,8 @@ Text Substring(std::u16string_view text, std::size_t start, std::size_t maxLengt
 Text Concatenate(std::u16string_view a, std::u16string_view b) {
     Text out;
     out.reserve(a.size() + b.size());
-    return out.append(a).append(b);
+    out.append(a).append(b);
+    return out;  // by name: returning append's reference would copy the text
 }
 
 Text Decimal(std::int32_t value) {
@@ -88,6 +73,8 @@ Text Decimal(std::int32_t value) {
     return Text(digits, end);
 }
 
-Text Character(char16_t unit) { return Text(1, unit); }
+Text Character(char16_t unit) {
+    return Text(1, unit);
+}
 
 }  // namespace palavox

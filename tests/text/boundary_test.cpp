@@ -1,0 +1,302 @@
+// The vector paths against the model where they are most likely to slip: at
+// every length from 0 to 70 and every placement of the text against 64-byte
+// boundaries, with the interesting unit at every position, and with memory
+// just outside the text that would change the answer if it were read.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "matcher.hpp"
+#include "palavox/mod_palavox.hpp"
+#include "palavox/text.hpp"
+#include "reference/reference_model.hpp"
+#include "test_util.hpp"
+
+namespace palavox {
+namespace {
+
+namespace ref = palavox::reference;
+using test::Escaped;
+
+constexpr std::size_t kMaxLength = 70;
+constexpr std::size_t kOffsets = 32;  // units: every position within 64 bytes
+
+// Places texts at a chosen distance from a 64-byte boundary, between `before`
+// and `after` units that the routines must not look at.
+class Placer {
+public:
+    std::u16string_view Place(std::u16string_view text, std::size_t offset,
+                              std::u16string_view before = {}, std::u16string_view after = {}) {
+        buffer_.assign(text.size() + 2 * kSlack + 64, u'\0');
+        const auto address = reinterpret_cast<std::uintptr_t>(buffer_.data() + kSlack);
+        char16_t* const start = buffer_.data() + kSlack + (64 - address % 64) / 2 % 32 + offset;
+        for (std::size_t i = 0; i < before.size() && i < kSlack; ++i) {
+            start[-1 - static_cast<std::ptrdiff_t>(i)] = before[before.size() - 1 - i];
+        }
+        text.copy(start, text.size());
+        after.substr(0, kSlack).copy(start + text.size(), std::min(after.size(), kSlack));
+        return {start, text.size()};
+    }
+
+private:
+    static constexpr std::size_t kSlack = 64;
+    std::u16string buffer_;
+};
+
+// Same numbers on every library: mt19937's output is fixed, distributions are not.
+class Units {
+public:
+    explicit Units(std::uint32_t stream) : engine_(stream) {}
+    char16_t From(std::u16string_view palette) { return palette[engine_() % palette.size()]; }
+    Text Make(std::size_t length, std::u16string_view palette) {
+        Text text(length, u'\0');
+        for (char16_t& unit : text) unit = From(palette);
+        return text;
+    }
+
+private:
+    std::mt19937 engine_;
+};
+
+// Table rows, their neighbours, units whose low byte is a row, and units that
+// saturate to 0x00 or 0xFF when narrowed.
+constexpr std::u16string_view kAccentPalette =
+    u"aeiouAEIOU \u00E1\u00E0\u00E4\u00E2\u00E3\u00E9\u00EA\u00ED\u00F3\u00F5\u00FA\u00FC"
+    u"\u00C1\u00C3\u00C9\u00CD\u00D3\u00D4\u00DA\u00DC\u00E7\u00C7\u00B4`~^\u00A8;:/?<>()[]{}"
+    u"\u00AA\u00BA&$#+=\u00E5\u00C5\u00D7\u00F7\u00FF\u00FD\u00A9\u00B5%'*,.-\\_|!\"@\r\n"
+    u"\u00E6\u00F0\u0100\u01E1\u0126\u0128\u0A3E\u20AC\u7F26\u8000\uFFE1\U0001F600";
+
+// Plus NUL, which a literal cannot end with.
+const Text kAccentUnits = Text(kAccentPalette) + u'\0';
+
+TEST(BoundaryTest, TrocaAcentosAtEveryLengthAndPlacement) {
+    Placer placer;
+    Units units(11);
+    for (std::size_t length = 0; length <= kMaxLength; ++length) {
+        for (std::size_t offset = 0; offset < kOffsets; ++offset) {
+            const Text text = units.Make(length, kAccentUnits);
+            const std::u16string_view placed =
+                placer.Place(text, offset, u"\u00E1\u00E1", u"\u00E1\u00E1");
+            ASSERT_EQ(ModPalavox::TrocaAcentos(placed), ref::TrocaAcentos(text))
+                << Escaped(text) << " at offset " << offset;
+        }
+    }
+}
+
+// Long enough to cross the internal chunks of the result (2048 units) and to
+// leave every remainder after 32- and 16-unit blocks.
+TEST(BoundaryTest, TrocaAcentosAcrossChunks) {
+    Units units(12);
+    for (const std::size_t length : {31u, 32u, 33u, 47u, 48u, 2047u, 2048u, 2049u, 2080u, 4113u}) {
+        const Text text = units.Make(length, kAccentUnits);
+        ASSERT_EQ(ModPalavox::TrocaAcentos(text), ref::TrocaAcentos(text)) << "length " << length;
+    }
+}
+
+struct SearchCase {
+    const char* name;
+    Text search;
+    CompareMode mode;
+    Text filler;  // what the rest of the text is made of
+};
+
+void PrintTo(const SearchCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BoundarySearch : public ::testing::TestWithParam<SearchCase> {};
+
+// The search text planted at every position of every length, and also cut
+// short by the end of the text with its remainder just past the end.
+TEST_P(BoundarySearch, FindsThePlantedMatchAndNothingPastTheEnd) {
+    const SearchCase& c = GetParam();
+    const std::u16string_view tipo = c.mode == CompareMode::BinaryCompare ? u"B" : u"";
+    Placer placer;
+    for (std::size_t length = 0; length <= kMaxLength; ++length) {
+        for (std::size_t at = 0; at <= length; ++at) {
+            Text text = c.filler.substr(0, length);
+            while (text.size() < length) text += c.filler.substr(0, length - text.size());
+            const std::size_t fits = std::min(c.search.size(), length - at);
+            text.replace(at, fits, c.search.substr(0, fits));
+            const std::u16string_view after = std::u16string_view(c.search).substr(fits);
+            const std::size_t expected = ref::Find(text, c.search, 1, c.mode);
+            const std::int32_t count = ref::ContaOcorrencias(text, c.search, tipo);
+            for (std::size_t offset = 0; offset < kOffsets; ++offset) {
+                const std::u16string_view placed = placer.Place(text, offset, c.search, after);
+                ASSERT_EQ(Find(placed, c.search, 1, c.mode), expected)
+                    << Escaped(text) << " at offset " << offset;
+                ASSERT_EQ(ModPalavox::ContaOcorrencias(placed, c.search, tipo), count)
+                    << Escaped(text) << " at offset " << offset;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Searches, BoundarySearch,
+    ::testing::Values(
+        SearchCase{"OneUnitBinary", u"q", CompareMode::BinaryCompare, u"xyz"},
+        SearchCase{"OneUnitText", u"Q", CompareMode::TextCompare, u"xyz"},
+        SearchCase{"WordBinary", u"casa", CompareMode::BinaryCompare, u"cas acasa"},
+        SearchCase{"WordText", u"CaSa", CompareMode::TextCompare, u"cAs ACASa"},
+        // Units with more than one unit folding to them: K, KELVIN SIGN, long s, theta.
+        SearchCase{"KelvinText", u"k\u212As", CompareMode::TextCompare, u"K\u017FkS"},
+        SearchCase{"ThetaText", u"\u03B8\u03D1", CompareMode::TextCompare, u"\u03F4\u0398x"},
+        // Surrogate pairs at either end, so the probes move inwards.
+        SearchCase{"SurrogateEndsText", u"\U00010400ab\U00010428", CompareMode::TextCompare,
+                   u"a\U00010428b\U00010400"},
+        SearchCase{"OnlySurrogatesText", u"\U00010400", CompareMode::TextCompare,
+                   u"\U00010428\U00010401"},
+        SearchCase{"LongerThanVectorsBinary", u"abcdefghijklmnopqrstu", CompareMode::BinaryCompare,
+                   u"abcdefghijklmnopqrstx"},
+        SearchCase{"PeriodicBinary", u"aaaaaaaaab", CompareMode::BinaryCompare, u"aaaaaaaaaaaa"},
+        SearchCase{"PeriodicText", u"AAAAbAAAA", CompareMode::TextCompare, u"aaaaaaaaaaaa"}),
+    [](const ::testing::TestParamInfo<SearchCase>& row) { return std::string(row.param.name); });
+
+// Surrogate halves on their own, so that pairs form and break at random.
+constexpr char16_t kSearchUnits[] = {u'a',   u'A', u'b', u'B', u'k',   u'K',   0x212A,
+                                     0x017F, u's', u'S', u' ', 0xD801, 0xDC00, 0xDC28};
+constexpr std::u16string_view kSearchPalette(kSearchUnits, std::size(kSearchUnits));
+
+// Mixed content with many near misses: every length, placement and mode.
+TEST(BoundaryTest, CountsAgreeOnMixedTexts) {
+    Placer placer;
+    Units units(13);
+    for (std::size_t length = 0; length <= kMaxLength; ++length) {
+        for (std::size_t offset = 0; offset < kOffsets; ++offset) {
+            const Text text = units.Make(length, kSearchPalette);
+            const Text search = units.Make(1 + length % 4, kSearchPalette);
+            const std::u16string_view placed = placer.Place(text, offset, search, search);
+            for (const std::u16string_view tipo : {u"B", u""}) {
+                ASSERT_EQ(ModPalavox::ContaOcorrencias(placed, search, tipo),
+                          ref::ContaOcorrencias(text, search, tipo))
+                    << Escaped(text) << " / " << Escaped(search) << " tipo " << Escaped(tipo);
+            }
+        }
+    }
+}
+
+struct LinkCase {
+    const char* name;
+    Text link;  // planted at every position
+    Text end;   // what follows it, when it fits
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BoundaryLinks : public ::testing::TestWithParam<LinkCase> {};
+
+// Links planted at every position, in texts whose memory just past the end
+// would continue or end the link.
+TEST_P(BoundaryLinks, MarksUpAtEveryPositionAndPlacement) {
+    const LinkCase& c = GetParam();
+    Placer placer;
+    for (std::size_t length = 0; length <= kMaxLength; ++length) {
+        for (std::size_t at = 0; at <= length; ++at) {
+            Text text(length, u'x');
+            const Text planted = c.link + c.end;
+            const std::size_t fits = std::min(planted.size(), length - at);
+            text.replace(at, fits, planted.substr(0, fits));
+            const Text expected = ref::ConverteLinks(text, u"");
+            for (std::size_t offset = 0; offset < kOffsets; offset += 3) {
+                const std::u16string_view placed =
+                    placer.Place(text, offset, u"http", std::u16string_view(planted).substr(fits));
+                ASSERT_EQ(ModPalavox::ConverteLinks(placed, u""), expected)
+                    << Escaped(text) << " at offset " << offset;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, BoundaryLinks,
+    ::testing::Values(LinkCase{"EndedBySpace", u"http://a", u" b"},
+                      LinkCase{"EndedByCr", u"HTTP://a", u"\r\n"},
+                      LinkCase{"EndedByBar", u"hTtP", u"|"},
+                      LinkCase{"RunsToTheEnd", u"Http://exemplo.com.br/a/b/c/d/e/f", u""},
+                      LinkCase{"AlmostALink", u"htt", u"p"}),
+    [](const ::testing::TestParamInfo<LinkCase>& row) { return std::string(row.param.name); });
+
+// Inputs that make every start a candidate which fails late, so that the
+// search hands over to the two-way algorithm; the match is planted far in.
+TEST(BoundaryTest, HostileSearchesStillFindTheRightMatch) {
+    struct Case {
+        const char* name;
+        Text text, search;
+        CompareMode mode;
+    };
+    const Text as(3000, u'a');
+    const Text middleB = Text(40, u'a') + u"b" + Text(40, u'a');
+    const Case cases[] = {
+        {"MiddleAtEnd", as + middleB, middleB, CompareMode::BinaryCompare},
+        {"MiddleInside", as + middleB + as, middleB, CompareMode::BinaryCompare},
+        {"MiddleNowhere", as + as, middleB, CompareMode::BinaryCompare},
+        {"MiddleFolded", as + Text(40, u'A') + u"B" + Text(40, u'A') + as, middleB,
+         CompareMode::TextCompare},
+        {"RepeatedMatches", as + middleB + middleB + u"b" + middleB + as, middleB,
+         CompareMode::BinaryCompare},
+        {"TwoPeriods", Text(500, u'a') + u"ab" + Text(500, u'a') + u"aab",
+         Text(300, u'a') + u"ab" + Text(200, u'a'), CompareMode::BinaryCompare},
+    };
+    for (const Case& c : cases) {
+        const std::u16string_view tipo = c.mode == CompareMode::BinaryCompare ? u"B" : u"";
+        EXPECT_EQ(Find(c.text, c.search, 1, c.mode), ref::Find(c.text, c.search, 1, c.mode))
+            << c.name;
+        EXPECT_EQ(ModPalavox::ContaOcorrencias(c.text, c.search, tipo),
+                  ref::ContaOcorrencias(c.text, c.search, tipo))
+            << c.name;
+    }
+    // Wherever the hand-over happens, the start right after it is still tried.
+    for (std::size_t at = 0; at < 400; ++at) {
+        const Text text = Text(at, u'a') + middleB + as;
+        ASSERT_EQ(Find(text, middleB, 1, CompareMode::BinaryCompare), at + 1);
+        ASSERT_EQ(Find(text, Text(middleB.size(), u'A').replace(40, 1, u"B"), 1,
+                       CompareMode::TextCompare),
+                  at + 1);
+    }
+}
+
+// The fallback on its own, against the model, over every text of up to 11
+// units and every search text of up to 5 over a two-letter alphabet: every
+// periodic and aperiodic shape of search text those allow.
+TEST(BoundaryTest, TwoWayAgreesOnEveryShortText) {
+    const auto all = [](std::size_t maxLength, char16_t a, char16_t b) {
+        std::vector<Text> texts;
+        for (std::size_t length = 0; length <= maxLength; ++length) {
+            for (std::size_t bits = 0; bits < (std::size_t{1} << length); ++bits) {
+                Text text(length, a);
+                for (std::size_t i = 0; i < length; ++i) {
+                    if (bits >> i & 1) text[i] = b;
+                }
+                texts.push_back(text);
+            }
+        }
+        return texts;
+    };
+    const std::vector<Text> texts = all(11, u'a', u'b');
+    const std::vector<Text> searches = all(5, u'a', u'b');
+    const std::vector<Text> folded = all(5, u'A', u'B');
+    for (std::size_t s = 1; s < searches.size(); ++s) {
+        const detail::Matcher binary(searches[s], CompareMode::BinaryCompare);
+        const detail::Matcher text(folded[s], CompareMode::TextCompare);
+        for (const Text& subject : texts) {
+            for (std::size_t from = 0; from <= subject.size(); from += 3) {
+                const std::size_t found =
+                    ref::Find(subject, searches[s], from + 1, CompareMode::BinaryCompare);
+                const std::size_t expected = found == 0 ? detail::Matcher::npos : found - 1;
+                ASSERT_EQ(binary.FindFromTwoWay(subject, from), expected)
+                    << Escaped(subject) << " / " << Escaped(searches[s]) << " from " << from;
+                ASSERT_EQ(text.FindFromTwoWay(subject, from), expected)
+                    << Escaped(subject) << " / " << Escaped(folded[s]) << " from " << from;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace palavox

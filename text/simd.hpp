@@ -1,0 +1,66 @@
+// The switches between the vector paths and the plain loops they shortcut.
+// SSE2 is always there on x86-64; 32-bit builds get it with -msse2. AVX2 is
+// chosen at run time, where the compiler can build it for one function.
+// Define PALAVOX_NO_SIMD to build and test the plain loops on any machine,
+// PALAVOX_NO_AVX2 to do the same for the SSE2 paths.
+// Internal to text/.
+#pragma once
+
+#if defined(__SSE2__) && !defined(PALAVOX_NO_SIMD)
+#define PALAVOX_SSE2 1
+#include <emmintrin.h>
+
+#include <bit>
+
+namespace palavox::detail::simd {
+
+inline __m128i Load(const char16_t* p) noexcept {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+inline void Store(char16_t* p, __m128i v) noexcept {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+inline __m128i Splat(char16_t unit) noexcept {
+    return _mm_set1_epi16(static_cast<short>(unit));
+}
+
+// Two bits per 16-bit lane, as _mm_movemask_epi8 gives them.
+inline unsigned Mask(__m128i v) noexcept {
+    return static_cast<unsigned>(_mm_movemask_epi8(v));
+}
+
+inline unsigned FirstLane(unsigned mask) noexcept {
+    return static_cast<unsigned>(std::countr_zero(mask)) / 2;
+}
+
+// Clears the lowest lane of a two-bits-per-lane mask.
+inline unsigned DropFirstLane(unsigned mask) noexcept {
+    const unsigned low = mask & (mask - 1);
+    return low & (low - 1);
+}
+
+}  // namespace palavox::detail::simd
+#endif
+
+#if !defined(PALAVOX_NO_SIMD) && !defined(PALAVOX_NO_AVX2) && \
+    (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#define PALAVOX_AVX2 1
+#include <immintrin.h>
+
+namespace palavox::detail::simd {
+
+// Whether this CPU, and the OS saving its registers, runs AVX2; asked once.
+inline bool HasAvx2() noexcept {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
+}
+
+}  // namespace palavox::detail::simd
+
+#define PALAVOX_TARGET_AVX2 __attribute__((target("avx2")))
+#endif
