@@ -1,0 +1,76 @@
+// Occurrence counting against the reference model, for the caller's selector
+// and for both modes, plus the arithmetic the count must obey.
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz_input.hpp"
+#include "palavox/mod_palavox.hpp"
+#include "reference/reference_model.hpp"
+
+using namespace palavox;
+using namespace palavox::fuzz;
+
+namespace {
+
+bool HasSurrogate(std::u16string_view text) {
+    for (const char16_t unit : text) {
+        if (unit >= 0xD800 && unit <= 0xDFFF) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0 || size > kMaxInputBytes) return 0;
+    const Layout layout = DecodeLayout(data[0]);
+    const auto fields = DecodeFields(data + 1, size - 1, 3);
+    const Placed texto(fields[0], layout.shift);
+    const Placed procura(fields[1], layout.shift);
+    const Placed tipo(fields[2], layout.shift);
+    const std::u16string_view t = texto.view();
+    const std::u16string_view p = procura.view();
+
+    auto count = [&](std::u16string_view selector) {
+        const std::int32_t fast = ModPalavox::ContaOcorrencias(t, p, selector);
+        const std::int32_t model = reference::ContaOcorrencias(t, p, selector);
+        if (fast != model) {
+            Fail("ContaOcorrencias differs from the reference model",
+                 {Show("texto", t), Show("procura", p), Show("tipo", selector), Show("fast", fast),
+                  Show("reference", model)});
+        }
+        return fast;
+    };
+    count(tipo.view());
+    const std::int32_t folded = count(u"");
+    const std::int32_t exact = count(u"b");
+
+    if (t.empty() || p.empty()) {
+        if (folded != -1 || exact != -1) {
+            Fail("an empty text or search text must give -1",
+                 {Show("texto", t), Show("procura", p), Show("folded", folded), Show("exact", exact)});
+        }
+        return 0;
+    }
+    for (const auto& [mode, n] : {std::pair{CompareMode::TextCompare, folded},
+                                  std::pair{CompareMode::BinaryCompare, exact}}) {
+        if (n < 0 || static_cast<std::size_t>(n) > t.size() / p.size()) {
+            Fail("count outside 0 .. length / search length",
+                 {Show("texto", t), Show("procura", p), Show("mode", ModeName(mode)), Show("count", n)});
+        }
+        // The count is defined as the shrinkage when every match is deleted.
+        const Text reduced = Replace(t, p, u"", ReplaceLimit::All, mode);
+        if (t.size() - reduced.size() != static_cast<std::size_t>(n) * p.size()) {
+            Fail("count disagrees with deleting every match",
+                 {Show("texto", t), Show("procura", p), Show("mode", ModeName(mode)),
+                  Show("count", n), Show("reduced", reduced)});
+        }
+    }
+    // Without surrogates folding is per unit, so every exact match is a folded
+    // match, and leftmost non-overlapping matching finds the most there are.
+    if (!HasSurrogate(t) && !HasSurrogate(p) && folded < exact) {
+        Fail("fewer matches ignoring case than matching exactly",
+             {Show("texto", t), Show("procura", p), Show("folded", folded), Show("exact", exact)});
+    }
+    return 0;
+}

@@ -1,0 +1,118 @@
+#!/usr/bin/env python3
+"""Writes the starting corpus in fuzz/corpus/<target>/ from the edge cases the
+unit tests pin down. Rerun after changing an input; the files are kept in the repo.
+
+Encoding (see fuzz_input.hpp): a layout byte, then fields separated by 0xFF;
+ASCII is written as is, every other UTF-16 unit as 0xFE hi lo.
+"""
+import pathlib
+import shutil
+
+HERE = pathlib.Path(__file__).resolve().parent
+
+
+def units(text):
+    """UTF-16 code units of a str; lone surrogates are written as such."""
+    data = text.encode("utf-16-le", "surrogatepass")
+    return [data[i] | data[i + 1] << 8 for i in range(0, len(data), 2)]
+
+
+def encode(fields, shift=0, start=1):
+    out = bytearray([(start - 1) << 3 | shift])
+    for n, field in enumerate(fields):
+        if n:
+            out.append(0xFF)
+        for unit in units(field):
+            out += bytes([unit]) if unit < 0x80 else bytes([0xFE, unit >> 8, unit & 0xFF])
+    return bytes(out)
+
+
+DESERET = "\U00010400\U00010428"  # capital and small long i: D801 DC00, D801 DC28
+
+INPUTS = {
+    "conta_ocorrencias": {  # texto, procura, tipo
+        "casa-folded": ["Casa casa CASA", "casa", ""],
+        "casa-exact": ["Casa casa CASA", "casa", "B"],
+        "casa-selector-bb": ["Casa casa CASA", "casa", "BB"],
+        "empty-search": ["abc", "", ""],
+        "empty-text": ["", "a", ""],
+        "no-overlap-odd": ["aaa", "aa", "b"],
+        "no-overlap-even": ["aaaa", "aa", "b"],
+        "search-longer": ["abc", "abcd", ""],
+        "sigma-forms": ["\u03a3\u0391\u03a3 \u03c3\u03b1\u03c2", "\u03c3\u03b1\u03c2", ""],
+        "kelvin-long-s": ["\u212a k K \u017f s S", "k", ""],
+        "deseret-pair": [DESERET, "\U00010428", ""],
+        "low-surrogate-in-pair": ["\U00010400", "\udc00", "B"],
+        "lone-surrogates": ["a\ud801b\ud801\udc00", "\ud801", ""],
+        "nul-units": ["a\0b\0c", "b\0C", ""],
+        "fullwidth": ["\uff28\uff54tp \uff28\uff34", "\uff48\uff54", ""],
+    },
+    "converte_links": {  # texto, alvo
+        "no-link": ["sem links aqui", "_blank"],
+        "two-links": ["a http://x/1 b HTTP://y c", ""],
+        "at-end": ["veja http://a", "_blank"],
+        "tab-and-line-feed": ["http://a\tb c http://d\nb e", ""],
+        "crlf": ["http://a\r\nb", ""],
+        "mid-word": ["xhttp://a (http://a/b).", ""],
+        "https-httpd-http": ["https://a/b httpd http", ""],
+        "same-link-twice": ["http://a http://a", ""],
+        "bars": ["||http://a|b||", ""],
+        "token-lookalikes": ["|[_link1_]| http://a |[_link12_]|", "|[_link1_]|"],
+        "http-inside-link": ["http://a/?u=http://b httphttp http://c", ""],
+        "private-use": ["\ue000 http://a \ue001\ue002", ""],
+        "surrogates": ["\U00010400http://\ud801 http://\U00010428 x", "x\"y"],
+        "fullwidth-not-a-link": ["\uff48ttp://a", ""],
+        "markup-in-text": ["<b>http://a</b> & co", "a \" b"],
+    },
+    "troca_acentos": {  # texto
+        "acao-e-reacao": ["A\u00e7\u00e3o & Rea\u00e7\u00e3o"],
+        "parentheses": ["S\u00e3o Paulo (SP)"],
+        "ordinal": ["1\u00ba lugar"],
+        "money": ["R$ 10,00 + 5%"],
+        "left-alone": ["\u00f1\u00df\u00e5\u00f8\u00fd!\"'-_*|\\\n\r"],
+        "combining-accent": ["e\u0301"],
+        "whole-table": [
+            "\u00e1\u00e0\u00e4\u00e2\u00e3\u00e9\u00e8\u00ea\u00eb\u00ed\u00ec\u00ee\u00ef"
+            "\u00f3\u00f2\u00f5\u00f4\u00f6\u00fa\u00f9\u00fb\u00fc\u00c1\u00c0\u00c4\u00c2"
+            "\u00c3\u00c9\u00c8\u00ca\u00cb\u00cd\u00cc\u00ce\u00cf\u00d3\u00d2\u00d5\u00d4"
+            "\u00d6\u00da\u00d9\u00db\u00dc\u00e7\u00c7\u00b4`~^\u00a8;:/?<>()[]{}\u00aa\u00ba&$#+="
+        ],
+        "surrogates-shifted": ["\0\ud800\U00010400\udc00"],
+    },
+    "primitives": {  # text, search, replacement
+        "find-http": ["xxHTTPyy", "http", ""],
+        "remove-bars": ["|||", "|", ""],
+        "no-overlap-odd": ["aaa", "aa", ""],
+        "no-overlap-even": ["aaaa", "aa", "b"],
+        "replacement-holds-search": ["abcabc", "ab", "xabx"],
+        "substring-from-2": ["abc", "bc", "z"],
+        "past-the-end": ["abc", "c", ""],
+        "deseret": [DESERET + "\U00010400", "\U00010428", "X"],
+        "sharp-s": ["stra\u00dfe \u1e9e STRASSE", "\u00df", "ss"],
+        "empty-text": ["", "a", "b"],
+        "kelvin-shifted": ["\u212a\u212ak", "kK", ""],
+    },
+}
+
+# Layout bytes for a few inputs: shifted in their blocks, or a start position past 1.
+LAYOUT = {
+    ("troca_acentos", "surrogates-shifted"): {"shift": 3},
+    ("primitives", "substring-from-2"): {"start": 2},
+    ("primitives", "past-the-end"): {"start": 5},
+    ("primitives", "kelvin-shifted"): {"shift": 7, "start": 2},
+    ("converte_links", "surrogates"): {"shift": 1},
+}
+
+
+def main():
+    for target, inputs in INPUTS.items():
+        folder = HERE / "corpus" / target
+        shutil.rmtree(folder, ignore_errors=True)
+        folder.mkdir(parents=True)
+        for name, fields in inputs.items():
+            (folder / name).write_bytes(encode(fields, **LAYOUT.get((target, name), {})))
+    print(sum(len(i) for i in INPUTS.values()), "inputs written")
+
+
+if __name__ == "__main__":
+    main()
