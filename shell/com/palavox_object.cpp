@@ -7,6 +7,7 @@
 #include <new>
 
 #include "bstr_text.hpp"
+#include "dispatch_frame.hpp"
 #include "palavox/error.hpp"
 #include "palavox/palavox_class.hpp"
 #include "server.hpp"
@@ -111,8 +112,12 @@ public:
         if (const HRESULT hr = LoadTypeInfo(); FAILED(hr)) return hr;
         // The vtable half of the dual interface, so the call lands in the methods
         // below instead of coming back here.
-        return vtableInfo_->Invoke(static_cast<_PalavoxClass*>(this), id, flags, params, result,
-                                   exception, badArgument);
+        try {
+            return InvokeChecked(vtableInfo_, static_cast<_PalavoxClass*>(this), id, flags, params,
+                                 result, exception, badArgument);
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
     }
 
     // _PalavoxClass

@@ -1,0 +1,610 @@
+// Lifetime of the server seen from a C++ client: reference counts, the
+// interfaces the object answers and refuses, the class factory and its locks,
+// the DLL staying loaded, memory staying flat over a thousand objects, and
+// (32-bit only) a text too large for the address space.
+//   lifetime_client.exe            everything but the memory pressure
+//   lifetime_client.exe pressure   a text that cannot fit, then normal calls
+#include <initguid.h>  // defines the identifiers of palavox.h here
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <ocidl.h>
+#include <dispex.h>
+#include <objsafe.h>
+#include <psapi.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "client_support.hpp"
+#include "palavox.h"
+
+namespace {
+
+using client::Bstr;
+using client::Hex;
+
+// A GUID nobody implements.
+const GUID kMadeUp = {0x0d3b3c9e, 0x51a4, 0x4a55, {0x9b, 0x1e, 0x6e, 0x2f, 0x3c, 0x7a, 0x11, 0x42}};
+
+_PalavoxClass* Create() {
+    _PalavoxClass* p = nullptr;
+    CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER, IID__PalavoxClass,
+                     reinterpret_cast<void**>(&p));
+    return p;
+}
+
+// ------------------------------------------------------------ memory
+
+// Bytes in busy blocks of every heap of the process: the DLL's C runtime heap,
+// the process heap that holds BSTRs, and any other.
+SIZE_T HeapBytes() {
+    std::vector<HANDLE> heaps(64);
+    DWORD count = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    if (count > heaps.size()) {
+        heaps.resize(count);
+        count = GetProcessHeaps(count, heaps.data());
+    }
+    SIZE_T total = 0;
+    for (DWORD i = 0; i < count && i < heaps.size(); ++i) {
+        if (!HeapLock(heaps[i])) continue;
+        PROCESS_HEAP_ENTRY entry{};
+        while (HeapWalk(heaps[i], &entry)) {
+            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) total += entry.cbData;
+        }
+        HeapUnlock(heaps[i]);
+    }
+    return total;
+}
+
+// Private committed memory, large blocks included, from the address space itself.
+SIZE_T CommittedBytes() {
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION info{};
+    for (const char* at = nullptr;
+         VirtualQuery(at, &info, sizeof info) == sizeof info;
+         at = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
+        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+        if (static_cast<const char*>(info.BaseAddress) + info.RegionSize < at) break;
+    }
+    return total;
+}
+
+// What the process reports for itself.
+SIZE_T PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)
+               ? counters.PagefileUsage
+               : 0;
+}
+
+std::string Kib(long long bytes) { return std::to_string(bytes / 1024) + " KiB"; }
+
+// ------------------------------------------------------------ reference counts
+
+void CheckReferenceCounts(client::Tally& t) {
+    _PalavoxClass* p = Create();
+    if (!t.Check(p != nullptr, "create for reference counts")) return;
+    // One count for the whole object, whichever interface moves it.
+    enum class Op { AddRef, Release, Query };
+    enum Target { kOwn, kSupport, kDispatch, kUnknown };
+    const struct {
+        Op op;
+        Target target;
+        ULONG expected;  // AddRef and Release only
+    } steps[] = {
+        {Op::AddRef, kOwn, 2},       {Op::AddRef, kOwn, 3},         {Op::Query, kSupport, 0},
+        {Op::AddRef, kSupport, 5},   {Op::Release, kOwn, 4},        {Op::Query, kDispatch, 0},
+        {Op::Release, kSupport, 4},  {Op::AddRef, kDispatch, 5},    {Op::Query, kUnknown, 0},
+        {Op::Release, kDispatch, 5}, {Op::Release, kDispatch, 4},   {Op::Release, kUnknown, 3},
+        {Op::Release, kSupport, 2},  {Op::Release, kOwn, 1},        {Op::AddRef, kOwn, 2},
+        {Op::Release, kOwn, 1},
+    };
+    const IID* iids[] = {&IID__PalavoxClass, &IID_ISupportErrorInfo, &IID_IDispatch, &IID_IUnknown};
+    IUnknown* held[] = {p, nullptr, nullptr, nullptr};
+    int index = 0;
+    for (const auto& step : steps) {
+        const std::string what = "step " + std::to_string(++index);
+        if (step.op == Op::Query) {
+            void* got = nullptr;
+            const HRESULT hr = p->QueryInterface(*iids[step.target], &got);
+            t.Check(hr == S_OK && got != nullptr, what + ": QueryInterface gave " + Hex(hr));
+            held[step.target] = static_cast<IUnknown*>(got);
+            continue;
+        }
+        IUnknown* target = held[step.target];
+        if (!t.Check(target != nullptr, what + ": interface at hand")) return;
+        const ULONG got = step.op == Op::AddRef ? target->AddRef() : target->Release();
+        t.Check(got == step.expected, what + ": count " + std::to_string(got) + ", expected " +
+                                          std::to_string(step.expected));
+    }
+    t.Check(p->Release() == 0, "the last Release gives 0");
+}
+
+// ------------------------------------------------------------ interfaces
+
+void CheckInterfaces(client::Tally& t) {
+    _PalavoxClass* p = Create();
+    if (!t.Check(p != nullptr, "create for QueryInterface")) return;
+    const IID* claimed[] = {&IID_IUnknown, &IID_IDispatch, &IID__PalavoxClass,
+                            &IID_PalavoxClass___v0, &IID_ISupportErrorInfo};
+    const char* claimedNames[] = {"IUnknown", "IDispatch", "_PalavoxClass", "PalavoxClass___v0",
+                                  "ISupportErrorInfo"};
+    const struct {
+        const char* name;
+        const IID* iid;
+    } refused[] = {
+        {"IMarshal", &IID_IMarshal},
+        {"IClassFactory", &IID_IClassFactory},
+        {"IPersist", &IID_IPersist},
+        {"IPersistStreamInit", &IID_IPersistStreamInit},
+        {"IProvideClassInfo", &IID_IProvideClassInfo},
+        {"IConnectionPointContainer", &IID_IConnectionPointContainer},
+        {"IDispatchEx", &IID_IDispatchEx},
+        {"IObjectSafety", &IID_IObjectSafety},
+        {"IStream", &IID_IStream},
+        {"IID_NULL", &IID_NULL},
+        {"a made-up GUID", &kMadeUp},
+    };
+    IUnknown* identity = nullptr;
+    p->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+    // Reflexive, symmetric and transitive: every claimed interface reaches every other
+    // one, each refuses the same list, and all share one IUnknown.
+    for (std::size_t from = 0; from < std::size(claimed); ++from) {
+        IUnknown* start = nullptr;
+        if (!t.Check(SUCCEEDED(p->QueryInterface(*claimed[from], reinterpret_cast<void**>(&start))),
+                     std::string("QueryInterface ") + claimedNames[from])) {
+            continue;
+        }
+        for (std::size_t to = 0; to < std::size(claimed); ++to) {
+            IUnknown* got = nullptr;
+            const HRESULT hr = start->QueryInterface(*claimed[to], reinterpret_cast<void**>(&got));
+            IUnknown* back = nullptr;
+            if (got) got->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&back));
+            t.Check(hr == S_OK && back == identity,
+                    std::string(claimedNames[from]) + " -> " + claimedNames[to] + " gave " + Hex(hr));
+            if (back) back->Release();
+            if (got) got->Release();
+        }
+        for (const auto& r : refused) {
+            void* got = reinterpret_cast<void*>(1);
+            const HRESULT hr = start->QueryInterface(*r.iid, &got);
+            t.Check(hr == E_NOINTERFACE && got == nullptr,
+                    std::string(claimedNames[from]) + " -> " + r.name + " gave " + Hex(hr));
+        }
+        start->Release();
+    }
+    if (identity) identity->Release();
+    // Every QueryInterface above was balanced.
+    t.Check(p->AddRef() == 2 && p->Release() == 1, "QueryInterface left the count at 1");
+    p->Release();
+}
+
+// ------------------------------------------------------------ class factory
+
+using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+
+CanUnloadNow FindCanUnloadNow() {
+    HMODULE dll = GetModuleHandleW(L"Palavox.dll");
+    if (dll == nullptr) return nullptr;
+    return reinterpret_cast<CanUnloadNow>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+}
+
+void CheckFactory(client::Tally& t) {
+    IClassFactory* factory = nullptr;
+    HRESULT hr = CoGetClassObject(CLSID_PalavoxClass, CLSCTX_INPROC_SERVER, nullptr,
+                                  IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (!t.Check(hr == S_OK && factory != nullptr, "CoGetClassObject gave " + Hex(hr))) return;
+    const CanUnloadNow canUnload = FindCanUnloadNow();
+    if (!t.Check(canUnload != nullptr, "DllCanUnloadNow found in the loaded DLL")) {
+        factory->Release();
+        return;
+    }
+    const struct {
+        const char* name;
+        const IID* iid;
+        HRESULT hr;
+    } rows[] = {
+        {"IUnknown", &IID_IUnknown, S_OK},
+        {"IClassFactory", &IID_IClassFactory, S_OK},
+        {"IClassFactory2", &IID_IClassFactory2, E_NOINTERFACE},
+        {"IDispatch", &IID_IDispatch, E_NOINTERFACE},
+        {"IMarshal", &IID_IMarshal, E_NOINTERFACE},
+        {"_PalavoxClass", &IID__PalavoxClass, E_NOINTERFACE},
+    };
+    for (const auto& row : rows) {
+        IUnknown* got = reinterpret_cast<IUnknown*>(1);
+        hr = factory->QueryInterface(*row.iid, reinterpret_cast<void**>(&got));
+        t.Check(hr == row.hr && (SUCCEEDED(hr) ? got != nullptr : got == nullptr),
+                std::string("factory QueryInterface ") + row.name + " gave " + Hex(hr));
+        if (SUCCEEDED(hr)) got->Release();
+    }
+    t.Check(factory->CreateInstance(nullptr, IID_IDispatch, nullptr) == E_POINTER,
+            "CreateInstance into a null pointer");
+
+    // Locks and objects in any order: the server never offers to unload.
+    const struct {
+        const char* what;
+        BOOL lock;
+    } locks[] = {{"lock", TRUE}, {"lock again", TRUE}, {"unlock", FALSE},
+                 {"unlock again", FALSE}, {"unlock without a lock", FALSE}, {"relock", TRUE}};
+    for (const auto& l : locks) {
+        t.Check(factory->LockServer(l.lock) == S_OK, std::string("LockServer ") + l.what);
+        t.Check(canUnload() == S_FALSE, std::string("DllCanUnloadNow after ") + l.what);
+    }
+    factory->LockServer(FALSE);
+    IDispatch* object = nullptr;
+    hr = factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object));
+    t.Check(hr == S_OK && object != nullptr, "CreateInstance after the locks");
+    factory->Release();
+    t.Check(canUnload() == S_FALSE, "DllCanUnloadNow with an object alive");
+    if (object) object->Release();
+    t.Check(canUnload() == S_FALSE, "DllCanUnloadNow with nothing alive");
+
+    // COM asks the DLL whether to unload it; it stays, and keeps working.
+    CoFreeUnusedLibrariesEx(0, 0);
+    CoFreeUnusedLibraries();
+    t.Check(GetModuleHandleW(L"Palavox.dll") != nullptr, "still loaded after CoFreeUnusedLibraries");
+    _PalavoxClass* p = Create();
+    if (t.Check(p != nullptr, "create after CoFreeUnusedLibraries")) {
+        Bstr text(L"\u00c1gua"), out;
+        t.Check(p->RemoverAcentuacao(text.get(), out.out()) == S_OK && out.text() == u"Agua",
+                "calls work after CoFreeUnusedLibraries");
+        p->Release();
+    }
+}
+
+// ------------------------------------------------------------ a thousand objects
+
+std::u16string U16(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
+
+// One object's life, with each method called early- and late-bound, a failing
+// call included; false on any wrong answer.
+bool Cycle(int i) {
+    _PalavoxClass* p = Create();
+    if (p == nullptr) return false;
+    const std::wstring n = std::to_wstring(i);
+    const std::u16string link = u"http://x/" + U16(n);
+    Bstr text((L"Cora\u00e7\u00e3o http://x/" + n + L" fim").c_str());
+    Bstr search(L"O"), empty(L""), out;
+    LONG count = -5;
+    bool ok = p->FindString(text.get(), search.get(), nullptr, &count) == S_OK && count == 2;
+    ok = ok && p->FindString(empty.get(), search.get(), nullptr, &count) != S_OK && count == 0;
+    ok = ok && p->RemoverAcentuacao(text.get(), out.out()) == S_OK &&
+         out.text() == u"Coracao http   x " + U16(n) + u" fim";
+    ok = ok && p->TrataHTML(text.get(), nullptr, out.out()) == S_OK &&
+         out.text() == u"Cora\u00e7\u00e3o <a href=\"" + link + u"\" target=\"_self\">" + link + u"</a> fim";
+
+    IDispatch* d = nullptr;
+    if (SUCCEEDED(p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) {
+        VARIANT args[2], result;
+        VariantInit(&result);
+        V_VT(&args[1]) = VT_BSTR;
+        V_BSTR(&args[1]) = SysAllocString(text.get());
+        V_VT(&args[0]) = VT_I4;  // the target, turned into text by dispatch
+        V_I4(&args[0]) = i;
+        DISPPARAMS params{args, nullptr, 2, 0};
+        EXCEPINFO exception{};
+        ok = ok && d->Invoke(0x60030000, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                             &result, &exception, nullptr) == S_OK &&
+             V_VT(&result) == VT_BSTR &&
+             std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result))) ==
+                 L"Cora\u00e7\u00e3o <a href=\"http://x/" + n + L"\" target=\"" + n +
+                     L"\">http://x/" + n + L"</a> fim";
+        VariantClear(&result);
+        // A failure through dispatch fills EXCEPINFO with strings the caller frees.
+        VARIANT none[2];
+        V_VT(&none[0]) = VT_BSTR;
+        V_BSTR(&none[0]) = SysAllocString(L"a");
+        V_VT(&none[1]) = VT_EMPTY;
+        DISPPARAMS failing{none, nullptr, 2, 0};
+        ok = ok && d->Invoke(0x60030001, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &failing,
+                             &result, &exception, nullptr) == DISP_E_EXCEPTION;
+        // With no result slot, the result made for it must still be freed.
+        DISPPARAMS folding{&args[1], nullptr, 1, 0};
+        ok = ok && d->Invoke(0x60030002, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &folding,
+                             nullptr, nullptr, nullptr) == S_OK;
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        VariantClear(&result);
+        VariantClear(&args[1]);
+        VariantClear(&none[0]);
+        d->Release();
+    } else {
+        ok = false;
+    }
+    return p->Release() == 0 && ok;
+}
+
+// Runs `cycles` cycles and returns how much the heaps grew meanwhile.
+long long MeasureCycles(client::Tally& t, int cycles, int seed, bool leakOneString) {
+    std::vector<BSTR> leaked;
+    leaked.reserve(leakOneString ? static_cast<std::size_t>(cycles) : 0);
+    const SIZE_T before = HeapBytes();
+    int wrong = 0;
+    for (int i = 0; i < cycles; ++i) {
+        if (!Cycle(seed + i)) ++wrong;
+        if (leakOneString) leaked.push_back(SysAllocString(L"deliberately leaked"));
+    }
+    const SIZE_T after = HeapBytes();
+    for (BSTR s : leaked) SysFreeString(s);
+    t.Check(wrong == 0, std::to_string(wrong) + " of " + std::to_string(cycles) + " cycles answered wrongly");
+    return static_cast<long long>(after) - static_cast<long long>(before);
+}
+
+void CheckMemoryFlat(client::Tally& t) {
+    // Warm-up: the type library, the BSTR cache, the error-info object of this
+    // thread and the heaps' free lists reach their steady state.
+    MeasureCycles(t, 100, 0, false);
+    // The measurement must be able to see a leak: a string the size of the
+    // smallest text of a cycle, lost a thousand times, shows up.
+    const long long control = MeasureCycles(t, 1000, 100, true);
+    // (The BSTR cache may hand out a few strings it already held.)
+    t.Check(control >= 32 * 1024, "a deliberate leak of 1000 strings is seen: " + Kib(control));
+
+    // The tolerance: 8 KiB over 1000 cycles is less than 9 bytes a cycle,
+    // while the smallest thing a cycle could lose (a BSTR or the object) is
+    // larger than that. Caches whose size depends on what was freed last, and
+    // heap bookkeeping, move a few hundred bytes either way.
+    const long long kTolerance = 8 * 1024;
+    const SIZE_T committedBefore = CommittedBytes();
+    const SIZE_T privateBefore = PrivateBytes();
+    const long long growth = MeasureCycles(t, 1000, 2000, false);
+    const long long committed =
+        static_cast<long long>(CommittedBytes()) - static_cast<long long>(committedBefore);
+    const long long privateGrowth =
+        static_cast<long long>(PrivateBytes()) - static_cast<long long>(privateBefore);
+    std::printf("over 1000 objects: heap %lld bytes, committed %lld bytes, private %lld bytes\n",
+                growth, committed, privateGrowth);
+    t.Check(growth < kTolerance, "heap grew by " + Kib(growth) + " over 1000 objects");
+    // Pages are committed and counted in 4 KiB steps, and heaps grow in larger ones.
+    t.Check(committed < 256 * 1024, "committed memory grew by " + Kib(committed));
+    t.Check(privateBefore > 0 && privateGrowth < 256 * 1024,
+            "private bytes grew by " + Kib(privateGrowth));
+}
+
+// ------------------------------------------------------------ memory pressure
+
+constexpr SIZE_T kGranularity = 64 * 1024;
+
+// The largest block of address space that can still be reserved.
+SIZE_T LargestReservable() {
+    // Binary search in units of the allocation granularity, up to 2 GiB.
+    SIZE_T low = 0, high = (SIZE_T{1} << 31) / kGranularity;
+    while (low < high) {
+        const SIZE_T mid = (low + high + 1) / 2;
+        void* p = VirtualAlloc(nullptr, mid * kGranularity, MEM_RESERVE, PAGE_NOACCESS);
+        if (p != nullptr) {
+            VirtualFree(p, 0, MEM_RELEASE);
+            low = mid;
+        } else {
+            high = mid - 1;
+        }
+    }
+    return low * kGranularity;
+}
+
+// Address space held back, reserved but never committed, so that a text of
+// a known size cannot be copied: the result does not depend on how the
+// address space happens to be laid out.
+class Ballast {
+public:
+    Ballast() = default;
+    Ballast(const Ballast&) = delete;
+    Ballast& operator=(const Ballast&) = delete;
+    ~Ballast() { Release(); }
+
+    // Reserves every block of at least `minimum` bytes.
+    void Fill(SIZE_T minimum) {
+        for (SIZE_T size = LargestReservable(); size >= minimum; size = LargestReservable()) {
+            void* p = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS);
+            if (p == nullptr) break;
+            blocks_.push_back({static_cast<char*>(p), size});
+        }
+    }
+    // Gives back room for exactly one block of `size` bytes (rounded up).
+    bool Open(SIZE_T size) {
+        size = (size + kGranularity - 1) / kGranularity * kGranularity;
+        for (Block& b : blocks_) {
+            if (b.size < size) continue;
+            VirtualFree(b.base, 0, MEM_RELEASE);
+            const SIZE_T rest = b.size - size;
+            b.base = rest == 0 ? nullptr
+                               : static_cast<char*>(VirtualAlloc(b.base + size, rest, MEM_RESERVE,
+                                                                 PAGE_NOACCESS));
+            b.size = b.base ? rest : 0;
+            return rest == 0 || b.base != nullptr;
+        }
+        return false;
+    }
+    void Release() {
+        for (const Block& b : blocks_) {
+            if (b.base) VirtualFree(b.base, 0, MEM_RELEASE);
+        }
+        blocks_.clear();
+    }
+
+private:
+    struct Block {
+        char* base;
+        SIZE_T size;
+    };
+    std::vector<Block> blocks_;
+};
+
+// What one call on a huge text gave.
+struct HugeCall {
+    HRESULT hr = E_FAIL;
+    bool emptyResult = false;  // the result slot is empty (TrataHTML, RemoverAcentuacao) or 0
+    LONG count = -5;
+    VARTYPE resultType = VT_EMPTY;  // through dispatch
+};
+
+HugeCall CallOnHuge(_PalavoxClass* p, int method, BSTR huge) {
+    HugeCall c;
+    Bstr out, search(L"HTTP");
+    switch (method) {
+        case 0: c.hr = p->TrataHTML(huge, nullptr, out.out()); break;
+        case 1: c.hr = p->FindString(huge, search.get(), nullptr, &c.count); break;
+        default: c.hr = p->RemoverAcentuacao(huge, out.out()); break;
+    }
+    c.emptyResult = method == 1 ? c.count == 0 : out.get() == nullptr;
+    return c;
+}
+
+// RemoverAcentuacao through dispatch, the text passed as a string or by reference.
+HugeCall InvokeOnHuge(_PalavoxClass* p, BSTR& huge, bool byReference, EXCEPINFO& exception) {
+    HugeCall c;
+    IDispatch* d = nullptr;
+    if (FAILED(p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) return c;
+    VARIANT arg, result;
+    VariantInit(&result);
+    V_VT(&arg) = byReference ? VT_BYREF | VT_BSTR : VT_BSTR;
+    if (byReference) {
+        V_BSTRREF(&arg) = &huge;
+    } else {
+        V_BSTR(&arg) = huge;  // lent, not copied
+    }
+    DISPPARAMS params{&arg, nullptr, 1, 0};
+    c.hr = d->Invoke(0x60030002, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                     &exception, nullptr);
+    // Nothing, or the empty text the method left in its slot.
+    c.emptyResult = V_VT(&result) == VT_EMPTY ||
+                    (V_VT(&result) == VT_BSTR && SysStringLen(V_BSTR(&result)) == 0);
+    c.resultType = V_VT(&result);
+    VariantClear(&result);
+    d->Release();
+    return c;
+}
+
+bool SmallCallWorks(_PalavoxClass* p) {
+    Bstr small(L"\u00e9 http://a"), out;
+    return p->TrataHTML(small.get(), nullptr, out.out()) == S_OK &&
+           out.text() == u"\u00e9 <a href=\"http://a\" target=\"_self\">http://a</a>";
+}
+
+// A text of 200 million code units (400 MB) in a 32-bit process: first with
+// no room for the server's copy of it, then with room for that copy and
+// nothing more. Each refused call gives E_OUTOFMEMORY with an empty result
+// slot, and the next call works.
+void CheckPressure(client::Tally& t) {
+    if (!t.Check(sizeof(void*) == 4, "memory pressure runs in a 32-bit process")) return;
+    _PalavoxClass* p = Create();
+    if (!t.Check(p != nullptr, "create for memory pressure")) return;
+    t.Check(SmallCallWorks(p), "a small call before the pressure");
+
+    constexpr UINT kUnits = 200u * 1000u * 1000u;
+    constexpr SIZE_T kBytes = SIZE_T{kUnits} * sizeof(OLECHAR);
+    // One link per 16 units; the text holds a whole number of them.
+    const wchar_t pattern[] = L"a\u00e7\u00e3o http://x/y ";
+    const UINT period = static_cast<UINT>(wcslen(pattern));
+    static_assert(kUnits % 16 == 0);
+    const LONG links = static_cast<LONG>(kUnits / 16);
+
+    const SIZE_T committedBefore = CommittedBytes();
+    BSTR huge = SysAllocStringLen(nullptr, kUnits);
+    if (!t.Check(huge != nullptr, "the client holds a text of 200 million code units")) {
+        p->Release();
+        return;
+    }
+    for (UINT i = 0; i < kUnits; ++i) huge[i] = pattern[i % period];
+
+    const char* names[] = {"TrataHTML", "FindString", "RemoverAcentuacao"};
+    // Through dispatch a refusal by the method is an exception carrying E_OUTOFMEMORY.
+    const auto checkDispatch = [&](bool byReference, const std::string& when) {
+        EXCEPINFO exception{};
+        const HugeCall c = InvokeOnHuge(p, huge, byReference, exception);
+        t.Check(c.hr == DISP_E_EXCEPTION && exception.scode == E_OUTOFMEMORY && c.emptyResult,
+                std::string("RemoverAcentuacao through dispatch") +
+                    (byReference ? " by reference " : " ") + when + " gave " + Hex(c.hr) + " / " +
+                    Hex(exception.scode) + ", result type " + std::to_string(c.resultType));
+        SysFreeString(exception.bstrSource);
+        SysFreeString(exception.bstrDescription);
+        SysFreeString(exception.bstrHelpFile);
+        t.Check(SmallCallWorks(p), "a small call after dispatch " + when);
+    };
+    {
+        Ballast ballast;
+        ballast.Fill(64 * 1024 * 1024);
+        const SIZE_T room = LargestReservable();
+        if (t.Check(room < kBytes, "no room left for a copy: largest block " + Kib(static_cast<long long>(room)))) {
+            for (int method = 0; method < 3; ++method) {
+                const HugeCall c = CallOnHuge(p, method, huge);
+                t.Check(c.hr == E_OUTOFMEMORY && c.emptyResult,
+                        std::string(names[method]) + " with no room for its copy gave " + Hex(c.hr));
+                t.Check(SmallCallWorks(p), std::string("a small call after ") + names[method]);
+            }
+            checkDispatch(true, "with no room");
+        }
+        // Room for one copy (plus the little a call needs besides): counting
+        // fits, a result as long as the text does not.
+        const bool opened = ballast.Open(kBytes + 16 * 1024 * 1024);
+        const SIZE_T opening = LargestReservable();
+        if (t.Check(opened && opening >= kBytes && opening < 2 * kBytes,
+                    "room opened for one copy: largest block " + Kib(static_cast<long long>(opening)))) {
+            for (int method = 0; method < 3; ++method) {
+                const HugeCall c = CallOnHuge(p, method, huge);
+                if (method == 1) {
+                    t.Check(c.hr == S_OK && c.count == links,
+                            "FindString with room for its copy gave " + Hex(c.hr) + ", " +
+                                std::to_string(c.count));
+                } else {
+                    t.Check(c.hr == E_OUTOFMEMORY && c.emptyResult,
+                            std::string(names[method]) + " with room for its copy only gave " + Hex(c.hr));
+                }
+                t.Check(SmallCallWorks(p), std::string("a small call after ") + names[method]);
+            }
+            checkDispatch(false, "with room for one copy");
+        }
+    }
+    bool intact = SysStringLen(huge) == kUnits;
+    for (UINT i = 0; i < kUnits && intact; i += 9973) intact = huge[i] == pattern[i % period];
+    t.Check(intact, "the caller's text is untouched");
+    SysFreeString(huge);
+
+    // A large text that fits is processed in full.
+    constexpr UINT kFits = 40u * 1000u * 1000u;
+    BSTR large = SysAllocStringLen(nullptr, kFits);
+    if (t.Check(large != nullptr, "a text of 40 million code units")) {
+        for (UINT i = 0; i < kFits; ++i) large[i] = pattern[i % period];
+        Bstr out;
+        const HRESULT hr = p->RemoverAcentuacao(large, out.out());
+        const wchar_t plain[] = L"acao http   x y ";
+        bool folded = hr == S_OK && SysStringLen(out.get()) == kFits;
+        for (UINT i = 0; i < kFits && folded; i += 997) folded = out.get()[i] == plain[i % period];
+        t.Check(folded, "RemoverAcentuacao on 40 million code units gave " + Hex(hr));
+        SysFreeString(large);
+    }
+
+    // Everything the refused calls took was given back (the heaps keep a few
+    // pages of their own).
+    const long long left =
+        static_cast<long long>(CommittedBytes()) - static_cast<long long>(committedBefore);
+    t.Check(left < 16 * 1024 * 1024, "memory still held after the pressure: " + Kib(left));
+    t.Check(p->Release() == 0, "the object survives the pressure and is released");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    client::Tally t;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (mode == "pressure") {
+        CheckPressure(t);
+    } else if (mode.empty()) {
+        CheckReferenceCounts(t);
+        CheckInterfaces(t);
+        CheckFactory(t);
+        CheckMemoryFlat(t);
+    } else {
+        t.Check(false, "unknown mode " + mode);
+    }
+    CoUninitialize();
+    return t.Finish();
+}

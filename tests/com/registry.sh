@@ -1,0 +1,46 @@
+# Sourced by run-clients.sh: snapshots of HKEY_CLASSES_ROOT in the running Wine
+# prefix, to show what registration changes and that unregistration takes all
+# of it back. A snapshot has one sorted line per key and per value, each value
+# line led by its key, so that sets of lines can be compared. Other programs
+# (cscript registers its own type library on first use) change HKCR too, so
+# unregistration is judged on the lines registration changed, not on the whole.
+#   registry_snapshot <file>                     HKCR now, into <file>
+#   registry_same <file>                         HKCR now is exactly <file>
+#   registry_changes <before> <after> <changes>  "+ line" / "- line" for each difference
+#   registry_undone <changes>                    none of <changes> is in force now
+
+registry_snapshot() {
+  local out=$1 raw=$1.utf16
+  # The prefix's own regedit: in a 64-bit prefix only the 64-bit one sees both views.
+  "${PALAVOX_WINE_NATIVE:-wine}" regedit /E "$(palavox_winpath "$raw")" HKEY_CLASSES_ROOT \
+    </dev/null >/dev/null 2>&1 || return 1
+  iconv -f UTF-16 -t UTF-8 "$raw" | tr -d '\r' |
+    awk '/^\[/ { key = $0; print key; next } NF { print key "\t" $0 }' |
+    LC_ALL=C sort -u >"$out"
+  rm -f "$raw"
+}
+
+registry_same() {
+  registry_snapshot "$1.now" || return 1
+  diff "$1" "$1.now" | head -n 40
+  cmp -s "$1" "$1.now"
+}
+
+registry_changes() {
+  {
+    LC_ALL=C comm -13 "$1" "$2" | sed 's/^/+ /'
+    LC_ALL=C comm -23 "$1" "$2" | sed 's/^/- /'
+  } >"$3"
+  # No change at all would let registry_undone pass for nothing.
+  [ -s "$3" ]
+}
+
+registry_undone() {
+  local now=$1.now
+  registry_snapshot "$now" || return 1
+  # Lines registration added must be gone, lines it removed must be back.
+  LC_ALL=C comm -12 <(sed -n 's/^+ //p' "$1" | LC_ALL=C sort) "$now" | sed 's/^/still there: /' >"$1.left"
+  LC_ALL=C comm -23 <(sed -n 's/^- //p' "$1" | LC_ALL=C sort) "$now" | sed 's/^/not back: /' >>"$1.left"
+  cat "$1.left"
+  [ ! -s "$1.left" ]
+}
