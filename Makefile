@@ -1,5 +1,5 @@
 # What a person types. CMake does the real work; see CMakePresets.json.
-.PHONY: all deps build test clean dll demo test-com
+.PHONY: all deps build test bench clean dll package demo test-com asan fuzz
 
 all: build
 
@@ -12,20 +12,51 @@ build: deps
 
 test: build
 	ctest --preset native
+	$(MAKE) --no-print-directory asan
+	fuzz/run.sh build/asan 10
 	$(MAKE) test-com
 
-# Palavox.dll, cross-built; always left at build/win32/Palavox.dll.
+# Palavox.dll, cross-built for 32- and 64-bit Windows; always left at
+# build/win32/ and build/win64/, each beside its side-by-side manifest.
 dll: deps
 	cmake --preset win32
 	cmake --build --preset win32
 	cmake -E copy_if_different build/win32-tree/shell/com/Palavox.dll build/win32/Palavox.dll
+	cmake -E copy_if_different build/win32-tree/shell/com/Palavox.sxs.manifest build/win32/Palavox.sxs.manifest
+	cmake --preset win64
+	cmake --build --preset win64
+	cmake -E copy_if_different build/win64-tree/shell/com/Palavox.dll build/win64/Palavox.dll
+	cmake -E copy_if_different build/win64-tree/shell/com/Palavox.sxs.manifest build/win64/Palavox.sxs.manifest
 
-# Real clients against the DLL under Wine.
-test-com: dll
+# build/package/Palavox-<version>-x86.msi and -x64.msi (wixl).
+package: dll
+	scripts/package.sh
+
+# Real clients against both DLLs and both packages under Wine.
+test-com: dll package
 	tests/com/run-clients.sh
 
 demo: dll
 	scripts/demo.sh
+
+# Release -O2 build in build/bench; prints the ratios to the baselines at the end.
+bench: deps
+	cmake --preset bench
+	cmake --build --preset bench --target palavox_bench
+	build/bench/bench/palavox_bench
+
+# The native suite and the fuzz corpus under ASan + UBSan + LeakSanitizer (clang).
+asan: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+# Each fuzz target for FUZZ_SECONDS; new inputs stay in build/asan/fuzz/scratch.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	fuzz/run.sh build/asan $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build

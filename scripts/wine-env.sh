@@ -1,18 +1,30 @@
 # Sourced by the Wine test runner and by the demo: a private, quiet, headless
-# 32-bit Wine prefix with one persistent wineserver.
-#   palavox_wine_start <prefix dir>   creates the prefix when it has none yet
+# Wine prefix with one persistent wineserver.
+#   palavox_wine_start <prefix dir> [win32|win64]
+#                                     creates the prefix when it has none yet
+#                                     (32-bit unless told otherwise)
 #   palavox_wine_stop                 ends the wineserver and everything it runs
 #   palavox_winpath <unix path>       the same file as Windows sees it (Z:\...)
+# In a win64 prefix plain `wine` runs the 32-bit programs of syswow64 (cscript,
+# regsvr32, msiexec) and "$PALAVOX_WINE64" the 64-bit ones of system32;
+# "$PALAVOX_WINE_NATIVE" is whichever of the two is the prefix's own.
+
+PALAVOX_WINE64=/usr/lib/wine/wine64
 
 palavox_wine_start() {
-  export WINEPREFIX="$1" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEPREFIX="$1" WINEARCH=${2:-win32} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ "$WINEARCH" = win64 ]; then
+    PALAVOX_WINE_NATIVE=$PALAVOX_WINE64
+  else
+    PALAVOX_WINE_NATIVE=wine
+  fi
   mkdir -p "$WINEPREFIX"
   # Both outlive this shell; with our pipes open they would keep callers (CI) waiting.
   wineserver -p </dev/null >/dev/null 2>&1
   # The first command of a session starts services.exe and friends, which keep
   # whatever output they inherit open: give them a log file, never a pipe.
   if [ ! -f "$WINEPREFIX/system.reg" ] && [ ! -d "$WINEPREFIX/drive_c/windows" ]; then
-    echo "wine: creating the prefix $WINEPREFIX (a few seconds, once)"
+    echo "wine: creating the $WINEARCH prefix $WINEPREFIX (a few seconds, once)"
     wine wineboot --init </dev/null >"$WINEPREFIX.log" 2>&1
   else
     wine wineboot </dev/null >>"$WINEPREFIX.log" 2>&1

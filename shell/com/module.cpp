@@ -20,6 +20,19 @@ constexpr const wchar_t* kProgId = L"Palavox.PalavoxClass";
 constexpr const wchar_t* kVersionedProgId = L"Palavox.PalavoxClass.1";
 constexpr const wchar_t* kClassName = L"PalavoxClass";
 
+// The 32- and 64-bit builds share every identifier. On 64-bit Windows each
+// registers its class in its own registry view, while the ProgIDs, the type
+// library and the interface are seen by both.
+#ifdef _WIN64
+constexpr SYSKIND kSysKind = SYS_WIN64;
+constexpr const wchar_t* kSysKindKey = L"win64";
+constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+#else
+constexpr SYSKIND kSysKind = SYS_WIN32;
+constexpr const wchar_t* kSysKindKey = L"win32";
+constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+#endif
+
 // Lives as long as the module; its references count as server locks.
 class ClassFactory final : public IClassFactory {
 public:
@@ -90,25 +103,55 @@ HRESULT DeleteProgId(const wchar_t* progId, const std::wstring& clsid) {
     return deleted == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(deleted);
 }
 
+bool KeyExists(const std::wstring& key, REGSAM view = 0) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(handle);
+    return true;
+}
+
+// Whether the build of the other bitness is registered. A 32-bit process on
+// 32-bit Windows has no other view: the flag would open its own.
+bool OtherBuildRegistered(const std::wstring& classKey) {
+#ifndef _WIN64
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) return false;
+#endif
+    return KeyExists(classKey, kOtherView);
+}
+
+HRESULT DeleteTree(const std::wstring& key) {
+    const LSTATUS deleted = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND ? S_OK
+                                                                       : HRESULT_FROM_WIN32(deleted);
+}
+
 HRESULT Unregister() {
     const std::wstring clsid = GuidText(CLSID_PalavoxClass);
+    const std::wstring classKey = L"CLSID\\" + clsid;
     HRESULT result = S_OK;
     auto keep = [&](HRESULT hr) {
         if (FAILED(hr) && SUCCEEDED(result)) result = hr;
     };
+    // While the other build stays registered, the shared entries are still in
+    // use: remove only this build's class and its own type library path.
+    const bool otherStays = OtherBuildRegistered(classKey);
     // Absent entries are not an error: unregistering twice is harmless. Asking
     // UnRegisterTypeLib about a library that is not there fails differently
     // from one system to the next, so look first.
-    HKEY version = nullptr;
-    const std::wstring versionKey = L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\5.1";
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, versionKey.c_str(), 0, KEY_READ, &version) == ERROR_SUCCESS) {
-        RegCloseKey(version);
-        keep(UnRegisterTypeLib(LIBID_Palavox, 5, 1, LANG_NEUTRAL, SYS_WIN32));
+    const std::wstring ownPath =
+        L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\5.1\\0\\" + kSysKindKey;
+    if (KeyExists(ownPath)) {
+        keep(otherStays ? DeleteTree(ownPath)
+                        : UnRegisterTypeLib(LIBID_Palavox, 5, 1, LANG_NEUTRAL, kSysKind));
     }
-    keep(DeleteProgId(kVersionedProgId, clsid));
-    keep(DeleteProgId(kProgId, clsid));
-    const LSTATUS deleted = RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + clsid).c_str());
-    if (deleted != ERROR_FILE_NOT_FOUND) keep(HRESULT_FROM_WIN32(deleted));
+    if (!otherStays) {
+        keep(DeleteProgId(kVersionedProgId, clsid));
+        keep(DeleteProgId(kProgId, clsid));
+    }
+    keep(DeleteTree(classKey));
     return result;
 }
 

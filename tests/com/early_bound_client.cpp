@@ -204,10 +204,17 @@ int main(int argc, char** argv) {
     client::Tally t;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
+    // Without registration, an application manifest may resolve the ProgID to
+    // a stand-in identifier of the same class: creating through it is the test.
     CLSID byName = GUID{};
-    t.Check(CLSIDFromProgID(L"Palavox.PalavoxClass", &byName) == S_OK &&
-                IsEqualCLSID(byName, CLSID_PalavoxClass),
-            "ProgID leads to the class");
+    _PalavoxClass* named = nullptr;
+    HRESULT created = CLSIDFromProgID(L"Palavox.PalavoxClass", &byName);
+    if (SUCCEEDED(created)) {
+        created = CoCreateInstance(byName, nullptr, CLSCTX_INPROC_SERVER, IID__PalavoxClass,
+                                   reinterpret_cast<void**>(&named));
+    }
+    t.Check(created == S_OK && named != nullptr, "ProgID creates the class: " + Hex(created));
+    if (named) named->Release();
     _PalavoxClass* p = nullptr;
     const HRESULT hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
                                         IID__PalavoxClass, reinterpret_cast<void**>(&p));

@@ -3,6 +3,7 @@
 // unregistered.
 //   packaging_client.exe registered <Palavox.dll>
 //   packaging_client.exe unregistered <Palavox.dll>
+//   packaging_client.exe regfree <Palavox.dll>   (beside the client, named by its manifest)
 #include <initguid.h>
 
 #include <windows.h>
@@ -52,6 +53,22 @@ std::wstring ReadValue(const std::wstring& key, const wchar_t* name) {
 
 std::string Narrow(const std::wstring& s) { return client::Narrow(s.c_str()); }
 
+// The type library path this build registers, and reads, under TypeLib\{LIBID}\5.1\0.
+constexpr bool kWin64 = sizeof(void*) == 8;
+constexpr const wchar_t* kSysKindKey = kWin64 ? L"win64" : L"win32";
+constexpr SYSKIND kSysKind = kWin64 ? SYS_WIN64 : SYS_WIN32;
+
+// The keys registration writes, one per kind; none may exist when unregistered.
+std::vector<std::wstring> RegistrationKeys() {
+    return {
+        L"CLSID\\" + GuidText(CLSID_PalavoxClass),
+        L"Palavox.PalavoxClass",
+        L"Palavox.PalavoxClass.1",
+        L"TypeLib\\" + GuidText(LIBID_Palavox),
+        L"Interface\\" + GuidText(IID__PalavoxClass),
+    };
+}
+
 // ---------------------------------------------------------------- registry
 
 void CheckRegistry(client::Tally& t, const std::wstring& dll) {
@@ -82,21 +99,16 @@ void CheckRegistry(client::Tally& t, const std::wstring& dll) {
     }
     const std::wstring server = ReadValue(classKey + L"\\InprocServer32", nullptr);
     t.Check(_wcsicmp(server.c_str(), dll.c_str()) == 0, "InprocServer32 is " + Narrow(server));
-    const std::wstring typelibPath =
-        ReadValue(L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\5.1\\0\\win32", nullptr);
+    const std::wstring typelibPath = ReadValue(
+        L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\5.1\\0\\" + kSysKindKey, nullptr);
     t.Check(_wcsicmp(typelibPath.c_str(), dll.c_str()) == 0,
             "type library registered at " + Narrow(typelibPath));
 }
 
 void CheckUnregistered(client::Tally& t, const std::wstring& dll) {
-    const std::wstring keys[] = {
-        L"CLSID\\" + GuidText(CLSID_PalavoxClass),
-        L"Palavox.PalavoxClass",
-        L"Palavox.PalavoxClass.1",
-        L"TypeLib\\" + GuidText(LIBID_Palavox),
-        L"Interface\\" + GuidText(IID__PalavoxClass),
-    };
-    for (const auto& key : keys) t.Check(!KeyExists(key), "HKCR\\" + Narrow(key) + " is gone");
+    for (const auto& key : RegistrationKeys()) {
+        t.Check(!KeyExists(key), "HKCR\\" + Narrow(key) + " is gone");
+    }
 
     IUnknown* object = nullptr;
     const HRESULT hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
@@ -252,7 +264,7 @@ void CheckTypeLibrary(client::Tally& t) {
     if (!t.Check(hr == S_OK && lib, "LoadRegTypeLib 5.1 gave " + Hex(hr))) return;
     TLIBATTR* la = nullptr;
     lib->GetLibAttr(&la);
-    t.Check(la->wMajorVerNum == 5 && la->wMinorVerNum == 1 && la->syskind == SYS_WIN32,
+    t.Check(la->wMajorVerNum == 5 && la->wMinorVerNum == 1 && la->syskind == kSysKind,
             "library version " + std::to_string(la->wMajorVerNum) + "." +
                 std::to_string(la->wMinorVerNum));
     lib->ReleaseTLibAttr(la);
@@ -367,6 +379,46 @@ void CheckVersion(client::Tally& t, const std::wstring& dll) {
     }
 }
 
+// ----------------------------------------------------- registration-free
+
+// Run beside Palavox.dll and its assembly manifest, with an application
+// manifest naming that assembly, in a system where the DLL was never registered.
+void CheckRegistrationFree(client::Tally& t, const std::wstring& dll) {
+    for (const auto& key : RegistrationKeys()) {
+        t.Check(!KeyExists(key), "HKCR\\" + Narrow(key) + " absent");
+    }
+    // The manifest may hand out a stand-in for the class identifier; what
+    // counts is that the name creates the class.
+    for (const wchar_t* progId : {L"Palavox.PalavoxClass", L"Palavox.PalavoxClass.1"}) {
+        CLSID clsid = GUID{};
+        IDispatch* d = nullptr;
+        HRESULT hr = CLSIDFromProgID(progId, &clsid);
+        if (SUCCEEDED(hr)) {
+            hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                  reinterpret_cast<void**>(&d));
+        }
+        t.Check(hr == S_OK && d != nullptr, Narrow(progId) + " creates the class: " + Hex(hr));
+        if (d) d->Release();
+    }
+    _PalavoxClass* p = nullptr;
+    const HRESULT hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID__PalavoxClass, reinterpret_cast<void**>(&p));
+    if (t.Check(hr == S_OK && p != nullptr, "CoCreateInstance gave " + Hex(hr))) {
+        Bstr in(L"A\u00e7\u00e3o & Rea\u00e7\u00e3o"), out;
+        t.Check(p->RemoverAcentuacao(in.get(), out.out()) == S_OK && out.text() == u"Acao e Reacao",
+                "a call through the function table");
+        p->Release();
+    }
+    wchar_t loaded[MAX_PATH] = {};
+    const HMODULE module = GetModuleHandleW(L"Palavox.dll");
+    if (module) GetModuleFileNameW(module, loaded, MAX_PATH);
+    t.Check(_wcsicmp(loaded, dll.c_str()) == 0, "the DLL beside the client is loaded: " + Narrow(loaded));
+    Bstr path;
+    const HRESULT found = QueryPathOfRegTypeLib(LIBID_Palavox, 5, 1, LOCALE_NEUTRAL, path.out());
+    t.Check(found == S_OK && path.get() && _wcsicmp(path.get(), dll.c_str()) == 0,
+            "the manifest leads to the type library: " + Hex(found));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -380,6 +432,9 @@ int main(int argc, char** argv) {
         CheckVersion(t, dll);
     } else if (mode == "unregistered") {
         CheckUnregistered(t, dll);
+    } else if (mode == "regfree") {
+        CheckRegistrationFree(t, dll);
+        CheckTypeLibrary(t);
     } else {
         t.Check(false, "unknown mode " + mode);
     }

@@ -1,27 +1,51 @@
 #!/usr/bin/env bash
-# Proves Palavox.dll with real clients under Wine, in a fresh private prefix:
+# Proves Palavox.dll with real clients under Wine, in fresh private prefixes:
 # exports, registration, VBScript, JScript, early- and late-bound C++, the
-# type library, the version resource, and unregistration.
-#   tests/com/run-clients.sh [Palavox.dll] [folder of the compiled clients]
+# type library, the version resource, hostile and careless callers, lifetime,
+# memory, threads, and unregistration. All of it for the 32-bit DLL in a 32-bit
+# prefix, then in a 64-bit prefix for the 64-bit DLL and, through syswow64, the
+# 32-bit one; there also use without registration, both builds registered side
+# by side, and the MSI packages.
+#   tests/com/run-clients.sh                   everything (make dll package first)
+#   tests/com/run-clients.sh <Palavox.dll> [folder of its compiled clients]
+#                                              the suite for that one DLL only
 # Every client ends with "N passed, M failed"; a client without that line failed
 # (cscript on Wine exits 0 even when the script died).
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-dll=$(realpath -m "${1:-$root/build/win32/Palavox.dll}")
-clients=$(realpath -m "${2:-$root/build/win32-tree/tests/com}")
-prefix=${PALAVOX_WINE_TEST_PREFIX:-$root/build/wine-test}
+base=${PALAVOX_WINE_TEST_PREFIX:-$root/build/wine-test}
 cases=$root/tests/cases/palavox_cases.txt
+version=$(sed -n 's/^project(Palavox VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+dll32=$root/build/win32/Palavox.dll
+clients32=$root/build/win32-tree/tests/com
+dll64=$root/build/win64/Palavox.dll
+clients64=$root/build/win64-tree/tests/com
+msi32=$root/build/package/Palavox-$version-x86.msi
+msi64=$root/build/package/Palavox-$version-x64.msi
 . "$root/scripts/wine-env.sh"
+. "$root/tests/com/registry.sh"
+. "$root/tests/com/deployment.sh"
 
-for f in "$dll" "$clients/early_bound_client.exe" "$cases"; do
-  [ -f "$f" ] || { echo "run-clients: missing $f (run make dll first)"; exit 2; }
+only=
+if [ $# -gt 0 ]; then
+  only=$(realpath -m "$1")
+  only_clients=$(realpath -m "${2:-$(dirname "$only")/../../tests/com}")
+  needed=("$only" "$only_clients/early_bound_client.exe" "$cases")
+else
+  needed=("$dll32" "$clients32/early_bound_client.exe" "$root/build/win32/Palavox.sxs.manifest"
+          "$dll64" "$clients64/early_bound_client.exe" "$root/build/win64/Palavox.sxs.manifest"
+          "$msi32" "$msi64" "$cases")
+fi
+for f in "${needed[@]}"; do
+  [ -f "$f" ] || { echo "run-clients: missing $f (run make dll package first)"; exit 2; }
 done
 
 passed=0
 failed=0
-logs=$prefix-logs
-rm -rf "$logs" && mkdir -p "$logs"
+all_logs=$base-logs
+rm -rf "$all_logs" && mkdir -p "$all_logs"
+logs=$all_logs
 
 # Adds one client's tally line to the totals; its failures are shown.
 tally() {
@@ -52,50 +76,143 @@ check() {
   fi
 }
 
+# The Wine loader of what run starts: wine for 32-bit programs (and for the
+# 32-bit cscript or regsvr32 of syswow64), "$PALAVOX_WINE64" for 64-bit ones.
+w=wine
+
 # A hung client must not hold CI until its time limit.
 run() {
   local name=$1
   shift
-  timeout 300 wine "$@" </dev/null >"$logs/$name.log" 2>&1
+  timeout 300 "$w" "$@" </dev/null >"$logs/$name.log" 2>&1
   tally "$name" "$logs/$name.log"
 }
 
+# One objdump reads both PE flavours.
 exports_are_the_four() {
   local names
-  names=$(i686-w64-mingw32-objdump -p "$dll" |
+  names=$(x86_64-w64-mingw32-objdump -p "$1" |
     sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^[[:space:]]+\[/ {print $NF}' |
     sort | tr '\n' ' ')
   [ "$names" = "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer " ]
 }
 
 imports_are_system_dlls() {
-  ! i686-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ {print tolower($3)}' |
+  ! x86_64-w64-mingw32-objdump -p "$1" | awk '/DLL Name:/ {print tolower($3)}' |
     grep -vxE 'kernel32\.dll|advapi32\.dll|ole32\.dll|oleaut32\.dll|msvcrt\.dll|user32\.dll'
 }
 
-echo "Palavox.dll under Wine ($dll)"
-check "exactly the four exports" exports_are_the_four
-check "imports only system DLLs" imports_are_system_dlls
+is_64_bit() {
+  x86_64-w64-mingw32-objdump -f "$1" | grep -q 'file format pei-x86-64'
+}
+
+# The whole client suite against one DLL, registered by the regsvr32 of its
+# bitness, with its logs in a folder of their own.
+#   suite <label> <loader> <Palavox.dll> <folder of its compiled clients>
+suite() {
+  local label=$1 dll=$3 clients=$4 windll
+  w=$2
+  windll=$(palavox_winpath "$dll")
+  logs=$all_logs/$label
+  mkdir -p "$logs"
+  echo "$label: $dll"
+  check "exactly the four exports" exports_are_the_four "$dll"
+  check "imports only system DLLs" imports_are_system_dlls "$dll"
+
+  # What registration writes is what the prefix gains; unregistration, even of a
+  # DLL never registered, must take all of it back.
+  registry_snapshot "$logs/hkcr-before.reg"
+  check "regsvr32 /u of a DLL never registered succeeds" "$w" regsvr32 /s /u "$windll"
+  check "which changes nothing" registry_same "$logs/hkcr-before.reg"
+  check "regsvr32 registers" "$w" regsvr32 /s "$windll"
+  registry_snapshot "$logs/hkcr-registered.reg"
+  check "registration changes HKCR" \
+    registry_changes "$logs/hkcr-before.reg" "$logs/hkcr-registered.reg" "$logs/hkcr-changes.txt"
+  check "regsvr32 a second time succeeds" "$w" regsvr32 /s "$windll"
+  check "a second registration changes nothing" registry_same "$logs/hkcr-registered.reg"
+  run vbscript cscript //nologo "$scripts\\client.vbs" "$wincases"
+  run jscript cscript //nologo "$scripts\\client.js" "$wincases"
+  run early-bound "$clients/early_bound_client.exe" "$wincases"
+  run late-bound "$clients/late_bound_client.exe" "$wincases"
+  run packaging "$clients/packaging_client.exe" registered "$windll"
+  run hostile "$clients/hostile_client.exe"
+  run hostile-vbscript cscript //nologo "$scripts\\hostile.vbs"
+  run lifetime "$clients/lifetime_client.exe"
+  run apartments "$clients/apartments_client.exe" "$wincases"
+  # Only a 32-bit process runs out of address space before the machine runs out of memory.
+  if ! is_64_bit "$dll"; then
+    run memory-pressure "$clients/lifetime_client.exe" pressure
+  fi
+
+  check "regsvr32 /u unregisters" "$w" regsvr32 /s /u "$windll"
+  check "nothing registration wrote is left" registry_undone "$logs/hkcr-changes.txt"
+  run unregistered-vbscript cscript //nologo "$scripts\\unregistered.vbs"
+  run unregistered "$clients/packaging_client.exe" unregistered "$windll"
+  check "regsvr32 /u twice is harmless" "$w" regsvr32 /s /u "$windll"
+  logs=$all_logs
+}
+
+# The packages install into Program Files, are used from there, and leave
+# nothing behind.
+#   installed <label> <loader> <installed Palavox.dll, Windows path> <clients>
+installed() {
+  local label=$1 dll=$3 clients=$4
+  w=$2
+  run "$label-vbscript" cscript //nologo "$scripts\\client.vbs" "$wincases"
+  run "$label-packaging" "$clients/packaging_client.exe" registered "$dll"
+}
 
 trap palavox_wine_stop EXIT
-rm -rf "$prefix" "$prefix.log"
-palavox_wine_start "$prefix"
-
-windll=$(palavox_winpath "$dll")
 wincases=$(palavox_winpath "$cases")
 scripts=$(palavox_winpath "$root/tests/com")
+prefix64=${base}64
 
-check "regsvr32 registers" wine regsvr32 /s "$windll"
-run vbscript cscript //nologo "$scripts\\client.vbs" "$wincases"
-run jscript cscript //nologo "$scripts\\client.js" "$wincases"
-run early-bound "$clients/early_bound_client.exe" "$wincases"
-run late-bound "$clients/late_bound_client.exe" "$wincases"
-run packaging "$clients/packaging_client.exe" registered "$windll"
+if [ -n "$only" ]; then
+  if is_64_bit "$only"; then
+    rm -rf "$prefix64" "$prefix64.log"
+    palavox_wine_start "$prefix64" win64
+    suite win64 "$PALAVOX_WINE64" "$only" "$only_clients"
+  else
+    rm -rf "$base" "$base.log"
+    palavox_wine_start "$base" win32
+    suite win32 wine "$only" "$only_clients"
+  fi
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+fi
 
-check "regsvr32 /u unregisters" wine regsvr32 /s /u "$windll"
-run unregistered-vbscript cscript //nologo "$scripts\\unregistered.vbs"
-run unregistered "$clients/packaging_client.exe" unregistered "$windll"
-check "regsvr32 /u twice is harmless" wine regsvr32 /s /u "$windll"
+echo "32-bit Windows ($base)"
+rm -rf "$base" "$base.log"
+palavox_wine_start "$base" win32
+suite win32 wine "$dll32" "$clients32"
+logs=$all_logs/msi-x86 && mkdir -p "$logs"
+msi_install "x86 package" wine "$msi32"
+installed msi-x86 wine 'C:\Program Files\Palavox\Palavox.dll' "$clients32"
+msi_remove "x86 package" wine "$msi32"
+logs=$all_logs
+palavox_wine_stop
+
+echo "64-bit Windows ($prefix64)"
+rm -rf "$prefix64" "$prefix64.log"
+palavox_wine_start "$prefix64" win64
+# First, while nothing was ever registered in this prefix.
+logs=$all_logs/regfree && mkdir -p "$logs"
+regfree_stage regfree-64 "$PALAVOX_WINE64" "$root/build/win64" "$clients64"
+regfree_stage regfree-32 wine "$root/build/win32" "$clients32"
+logs=$all_logs
+suite win64 "$PALAVOX_WINE64" "$dll64" "$clients64"
+suite wow64 wine "$dll32" "$clients32"
+logs=$all_logs/coexistence && mkdir -p "$logs"
+coexistence_stage "$dll32" "$clients32" "$dll64" "$clients64"
+logs=$all_logs/msi-x64 && mkdir -p "$logs"
+check "x86 package refuses 64-bit Windows" msiexec_gives 1603 "$PALAVOX_WINE64" msiexec /i \
+  "$(palavox_winpath "$msi32")" /qn
+msi_install "x64 package" "$PALAVOX_WINE64" "$msi64"
+installed msi-x64-64 "$PALAVOX_WINE64" 'C:\Program Files\Palavox\Palavox.dll' "$clients64"
+installed msi-x64-32 wine 'C:\Program Files (x86)\Palavox\Palavox.dll' "$clients32"
+msi_remove "x64 package" "$PALAVOX_WINE64" "$msi64"
+logs=$all_logs
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
