@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "escaped.hpp"
 #include "palavox/text.hpp"
 
 namespace palavox::fuzz {
@@ -105,27 +106,9 @@ private:
     std::unique_ptr<char16_t[]> block_;
 };
 
-// Printable ASCII as it is, every other unit as \uXXXX.
-inline std::string Escaped(std::u16string_view text) {
-    std::string out = "\"";
-    for (const char16_t unit : text) {
-        if (unit == u'"' || unit == u'\\') {
-            out += '\\';
-            out += static_cast<char>(unit);
-        } else if (unit >= 0x20 && unit < 0x7F) {
-            out += static_cast<char>(unit);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(unit));
-            out += escaped;
-        }
-    }
-    return out + "\"";
-}
-
 using Shown = std::pair<const char*, std::string>;
 
-inline Shown Show(const char* name, std::u16string_view text) { return {name, Escaped(text)}; }
+inline Shown Show(const char* name, std::u16string_view text) { return {name, test::Escaped(text)}; }
 inline Shown Show(const char* name, long long value) { return {name, std::to_string(value)}; }
 inline Shown Show(const char* name, const char* value) { return {name, value}; }
 

@@ -11,6 +11,7 @@
 
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
+#include "escaped.hpp"
 #include "reference/reference_model.hpp"
 
 namespace palavox {
@@ -20,23 +21,7 @@ namespace ref = palavox::reference;
 
 constexpr int kMaxFailuresShown = 5;
 
-// Printable ASCII as it is, everything else as \uXXXX, so any input can be read.
-std::string Show(std::u16string_view text) {
-    std::string out = "\"";
-    for (const char16_t unit : text) {
-        if (unit == u'"' || unit == u'\\') {
-            out += '\\';
-            out += static_cast<char>(unit);
-        } else if (unit >= 0x20 && unit < 0x7F) {
-            out += static_cast<char>(unit);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(unit));
-            out += escaped;
-        }
-    }
-    return out + "\"";
-}
+std::string Show(std::u16string_view text) { return palavox::test::Escaped(text); }
 
 const char* Show(CompareMode mode) {
     return mode == CompareMode::BinaryCompare ? "BinaryCompare" : "TextCompare";
