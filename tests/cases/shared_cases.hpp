@@ -3,12 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "../escaped.hpp"
 
 namespace palavox::cases {
 
@@ -24,26 +25,11 @@ struct Case {
     int expectedError = 0;           // FindString: 13 when the call must fail
 };
 
-// Printable ASCII as is, everything else as \uXXXX.
-inline std::string Escaped(const std::u16string& s) {
-    std::string out;
-    for (char16_t c : s) {
-        if (c >= 0x20 && c < 0x7F && c != u'\\') {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(c));
-            out += buf;
-        }
-    }
-    return out;
-}
-
 inline std::string Describe(const Case& c) {
     static const char* const names[] = {"TrataHTML", "FindString", "RemoverAcentuacao"};
     std::string out = "line " + std::to_string(c.line) + " " + names[static_cast<int>(c.method)] + "(";
     for (std::size_t i = 0; i < c.args.size(); ++i) {
-        out += (i ? ", \"" : "\"") + Escaped(c.args[i]) + "\"";
+        out += (i ? ", " : "") + test::Escaped(c.args[i]);
     }
     return out + ")";
 }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "client_support.hpp"
+#include "dispatch_support.hpp"
 #include "palavox.h"
 
 namespace {
@@ -72,36 +72,21 @@ Answer CallVtable(_PalavoxClass* p, Method m, const std::vector<std::u16string>&
 }
 
 Answer CallDispatch(IDispatch* d, Method m, const std::vector<std::u16string>& args) {
-    static const DISPID ids[] = {0x60030000, 0x60030001, 0x60030002};
-    std::vector<VARIANT> wire(args.size());
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        VARIANT& v = wire[args.size() - 1 - i];
-        V_VT(&v) = VT_BSTR;
-        V_BSTR(&v) = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(args[i].data()),
-                                       static_cast<UINT>(args[i].size()));
-    }
-    DISPPARAMS params{wire.data(), nullptr, static_cast<UINT>(wire.size()), 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXCEPINFO exception{};
+    std::vector<VARIANT> wire;
+    for (const auto& a : args) wire.push_back(client::Str(a));
+    client::Outcome o;
+    client::Call(d, client::DispIdOf(m), wire, o);
     Answer r;
-    r.hr = d->Invoke(ids[static_cast<int>(m)], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                     &params, &result, &exception, nullptr);
-    if (r.hr == DISP_E_EXCEPTION) {
-        r.hr = exception.scode;
-        r.description.assign(reinterpret_cast<const char16_t*>(exception.bstrDescription),
-                             SysStringLen(exception.bstrDescription));
+    r.hr = o.hr;
+    if (o.hr == DISP_E_EXCEPTION) {
+        r.hr = o.exception.scode;
+        r.description = client::TextOf(o.exception.bstrDescription);
     }
-    if (V_VT(&result) == VT_BSTR) {
-        r.text.assign(reinterpret_cast<const char16_t*>(V_BSTR(&result)), SysStringLen(V_BSTR(&result)));
-    } else if (V_VT(&result) == VT_I4) {
-        r.count = V_I4(&result);
+    if (V_VT(&o.result) == VT_BSTR) {
+        r.text = client::TextOf(V_BSTR(&o.result));
+    } else if (V_VT(&o.result) == VT_I4) {
+        r.count = V_I4(&o.result);
     }
-    VariantClear(&result);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-    for (VARIANT& v : wire) VariantClear(&v);
     return r;
 }
 
@@ -184,7 +169,7 @@ DWORD WINAPI RunWorker(void* argument) {
                 ++w.calls;
                 if (!Matches(c, a)) {
                     w.Wrong(palavox::cases::Describe(c) + (late ? " late-bound" : " early-bound") +
-                            " gave " + Hex(a.hr) + " \"" + client::Escaped(a.text) + "\" " +
+                            " gave " + Hex(a.hr) + " " + client::Escaped(a.text) + " " +
                             std::to_string(a.count));
                 }
             }
@@ -309,8 +294,8 @@ void CheckCrossing(client::Tally& t, const Crossing& c, const std::string& how) 
     t.Check(c.failed.hr == mismatch && c.failed.count == 0,
             how + ": a failing FindString gave " + Hex(c.failed.hr));
     t.Check(c.failedLate.hr == mismatch && c.failedLate.description == u"Type mismatch",
-            how + ": a failing FindString through dispatch gave " + Hex(c.failedLate.hr) + " \"" +
-                client::Escaped(c.failedLate.description) + "\"");
+            how + ": a failing FindString through dispatch gave " + Hex(c.failedLate.hr) + " " +
+                client::Escaped(c.failedLate.description));
 }
 
 void CheckAcrossApartments(client::Tally& t) {
@@ -342,14 +327,8 @@ int main(int argc, char** argv) {
     const char* casesPath = client::Argument(argc, argv, 1, "case file");
     client::Tally t;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    try {
-        const std::vector<Case> cases = palavox::cases::Load(casesPath);
-        if (t.Check(cases.size() >= 300, "case file holds " + std::to_string(cases.size()) + " cases")) {
-            CheckConcurrentApartments(t, cases);
-        }
-    } catch (const std::exception& e) {
-        t.Check(false, e.what());
-    }
+    const std::vector<Case> cases = client::LoadCases(t, casesPath);
+    if (cases.size() >= client::kMinimumCases) CheckConcurrentApartments(t, cases);
     CheckAcrossApartments(t);
     CoUninitialize();
     return t.Finish();

@@ -1,17 +1,21 @@
 // Shared by the compiled clients of Palavox.dll: a pass/fail tally whose last
-// line the Wine runner reads, and BSTR helpers.
+// line the Wine runner reads, BSTR helpers and the shared case file.
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <oleauto.h>
 #include <cguid.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
+#include <vector>
 
 #include "cases/shared_cases.hpp"
+#include "escaped.hpp"
 
 namespace client {
 
@@ -80,7 +84,30 @@ private:
     BSTR s_ = nullptr;
 };
 
-inline std::string Escaped(const std::u16string& s) { return palavox::cases::Escaped(s); }
+using palavox::test::Escaped;
+
+// Fewer would mean the case file lost most of its rows.
+constexpr std::size_t kMinimumCases = 300;
+
+// The cases of `path`; an unreadable file is one failure and gives none.
+inline std::vector<palavox::cases::Case> LoadCases(Tally& t, const char* path) {
+    std::vector<palavox::cases::Case> cases;
+    try {
+        cases = palavox::cases::Load(path);
+    } catch (const std::exception& e) {
+        t.Check(false, e.what());
+        return cases;
+    }
+    t.Check(cases.size() >= kMinimumCases, "case file holds " + std::to_string(cases.size()) + " cases");
+    return cases;
+}
+
+// Creates the class by its ProgID, as scripting hosts do.
+inline HRESULT CreateByProgId(REFIID iid, void** object) {
+    CLSID clsid = GUID{};
+    const HRESULT hr = CLSIDFromProgID(L"Palavox.PalavoxClass", &clsid);
+    return FAILED(hr) ? hr : CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, object);
+}
 
 // "Z:\work\...\file" from argv, or a message and exit.
 inline const char* Argument(int argc, char** argv, int index, const char* what) {

@@ -8,70 +8,24 @@
 #include <string>
 #include <vector>
 
-#include "client_support.hpp"
+#include "dispatch_support.hpp"
 
 namespace {
 
 using client::Bstr;
+using client::Call;
 using client::Hex;
+using client::I4;
+using client::kFind;
+using client::kRemover;
+using client::kTrata;
+using client::OfType;
+using client::Outcome;
+using client::Str;
 using palavox::cases::Case;
 using palavox::cases::Method;
 
 constexpr LONG kTypeMismatch = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 13);
-
-struct Outcome {
-    HRESULT hr = E_FAIL;
-    VARIANT result{};
-    EXCEPINFO exception{};
-    ~Outcome() {
-        VariantClear(&result);
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
-    }
-    std::u16string text() const {
-        if (V_VT(&result) != VT_BSTR) return u"<not a string>";
-        return std::u16string(reinterpret_cast<const char16_t*>(V_BSTR(&result)),
-                              SysStringLen(V_BSTR(&result)));
-    }
-};
-
-// Arguments in call order; Invoke wants them reversed.
-void Call(IDispatch* d, DISPID id, std::vector<VARIANT> args, Outcome& out,
-          std::vector<DISPID> named = {}, WORD flags = DISPATCH_METHOD) {
-    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(),
-                      named.empty() ? nullptr : named.data(), static_cast<UINT>(reversed.size()),
-                      static_cast<UINT>(named.size())};
-    UINT badArgument = 0;
-    VariantInit(&out.result);
-    out.hr = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &out.result,
-                       &out.exception, &badArgument);
-    for (VARIANT& v : args) VariantClear(&v);
-}
-
-VARIANT Text(const std::u16string& s) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(s.data()),
-                                   static_cast<UINT>(s.size()));
-    return v;
-}
-
-VARIANT Number(LONG n) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_I4;
-    V_I4(&v) = n;
-    return v;
-}
-
-VARIANT Nothing() {
-    VARIANT v;
-    VariantInit(&v);
-    return v;
-}
 
 void CheckNames(client::Tally& t, IDispatch* d) {
     const struct {
@@ -124,7 +78,7 @@ void CheckNames(client::Tally& t, IDispatch* d) {
 void CheckInvokeContract(client::Tally& t, IDispatch* d) {
     {
         Outcome o;
-        Call(d, 0x60030001, {Text(u""), Text(u"a")}, o);
+        Call(d, kFind, {Str(u""), Str(u"a")}, o);
         t.Check(o.hr == DISP_E_EXCEPTION, "failing FindString gives DISP_E_EXCEPTION, got " + Hex(o.hr));
         t.Check(o.exception.scode == kTypeMismatch, "scode " + Hex(o.exception.scode));
         t.Check(client::Narrow(o.exception.bstrDescription) == "Type mismatch",
@@ -134,26 +88,23 @@ void CheckInvokeContract(client::Tally& t, IDispatch* d) {
     }
     {
         Outcome o;  // named argument: vemTipo = "B"
-        Call(d, 0x60030001, {Text(u"Casa casa"), Text(u"casa"), Text(u"B")}, o, {2});
-        t.Check(o.hr == S_OK && V_VT(&o.result) == VT_I4 && V_I4(&o.result) == 1,
-                "FindString with vemTipo named");
+        Call(d, kFind, {Str(u"Casa casa"), Str(u"casa"), Str(u"B")}, o, {2});
+        t.Check(o.IsCount(1), "FindString with vemTipo named gave " + o.Show());
     }
     {
         Outcome o;  // numbers are converted to text by dispatch
-        Call(d, 0x60030001, {Number(12312), Number(1)}, o);
-        t.Check(o.hr == S_OK && V_VT(&o.result) == VT_I4 && V_I4(&o.result) == 2,
-                "FindString(12312, 1) counts two 1s");
+        Call(d, kFind, {I4(12312), I4(1)}, o);
+        t.Check(o.IsCount(2), "FindString(12312, 1) counts two 1s, gave " + o.Show());
     }
     {
         Outcome o;  // an Empty variant is the empty text
-        Call(d, 0x60030000, {Nothing(), Nothing()}, o);
-        t.Check(o.hr == S_OK && V_VT(&o.result) == VT_BSTR && o.text().empty(),
-                "TrataHTML(Empty, Empty) is an empty string");
+        Call(d, kTrata, {OfType(VT_EMPTY), OfType(VT_EMPTY)}, o);
+        t.Check(o.IsText(u""), "TrataHTML(Empty, Empty) is an empty string, gave " + o.Show());
     }
     {
         Outcome o;  // VBScript calls with both flags set
-        Call(d, 0x60030002, {Text(u"\u00e7")}, o, {}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
-        t.Check(o.hr == S_OK && o.text() == u"c", "method|propget flags");
+        Call(d, kRemover, {Str(u"\u00e7")}, o, {}, DISPATCH_METHOD | DISPATCH_PROPERTYGET);
+        t.Check(o.IsText(u"c"), "method|propget flags gave " + o.Show());
     }
     const struct {
         const char* what;
@@ -161,50 +112,47 @@ void CheckInvokeContract(client::Tally& t, IDispatch* d) {
         int argc;
         HRESULT hr;
     } rows[] = {
-        {"TrataHTML without arguments", 0x60030000, 0, DISP_E_BADPARAMCOUNT},
-        {"TrataHTML with three", 0x60030000, 3, DISP_E_BADPARAMCOUNT},
-        {"FindString with one", 0x60030001, 1, DISP_E_BADPARAMCOUNT},
-        {"FindString with four", 0x60030001, 4, DISP_E_BADPARAMCOUNT},
-        {"RemoverAcentuacao with two", 0x60030002, 2, DISP_E_BADPARAMCOUNT},
+        {"TrataHTML without arguments", kTrata, 0, DISP_E_BADPARAMCOUNT},
+        {"TrataHTML with three", kTrata, 3, DISP_E_BADPARAMCOUNT},
+        {"FindString with one", kFind, 1, DISP_E_BADPARAMCOUNT},
+        {"FindString with four", kFind, 4, DISP_E_BADPARAMCOUNT},
+        {"RemoverAcentuacao with two", kRemover, 2, DISP_E_BADPARAMCOUNT},
         {"unknown DISPID", 0x60030003, 1, DISP_E_MEMBERNOTFOUND},
     };
     for (const auto& row : rows) {
         std::vector<VARIANT> args;
-        for (int i = 0; i < row.argc; ++i) args.push_back(Text(u"x"));
+        for (int i = 0; i < row.argc; ++i) args.push_back(Str(u"x"));
         Outcome o;
-        Call(d, row.id, std::move(args), o);
+        Call(d, row.id, args, o);
         t.Check(o.hr == row.hr, std::string(row.what) + " gave " + Hex(o.hr));
     }
     VARIANT result;
     VariantInit(&result);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    t.Check(d->Invoke(0x60030002, IID_IDispatch, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+    t.Check(d->Invoke(kRemover, IID_IDispatch, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
                       &result, nullptr, nullptr) == DISP_E_UNKNOWNINTERFACE,
             "Invoke wants IID_NULL");
 }
 
 void RunCase(client::Tally& t, IDispatch* d, const Case& c, bool omitOptional) {
-    static const DISPID ids[] = {0x60030000, 0x60030001, 0x60030002};
     std::vector<VARIANT> args;
-    for (const std::u16string& a : c.args) args.push_back(Text(a));
+    for (const std::u16string& a : c.args) args.push_back(Str(a));
     if (omitOptional) {
         VariantClear(&args.back());
         args.pop_back();
     }
     const std::string what = palavox::cases::Describe(c) + (omitOptional ? " [optional omitted]" : "");
     Outcome o;
-    Call(d, ids[static_cast<int>(c.method)], std::move(args), o);
+    Call(d, client::DispIdOf(c.method), args, o);
     if (c.method != Method::FindString) {
-        t.Check(o.hr == S_OK && o.text() == c.expectedText,
-                what + " gave \"" + client::Escaped(o.text()) + "\" (" + Hex(o.hr) + ")");
+        t.Check(o.IsText(c.expectedText), what + " gave " + o.Show());
     } else if (c.expectedError != 0) {
         t.Check(o.hr == DISP_E_EXCEPTION &&
                     o.exception.scode == MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL,
                                                       c.expectedError),
                 what + " should fail, got " + Hex(o.hr) + " / " + Hex(o.exception.scode));
     } else {
-        t.Check(o.hr == S_OK && V_VT(&o.result) == VT_I4 && V_I4(&o.result) == c.expectedCount,
-                what + " gave " + std::to_string(V_I4(&o.result)) + " (" + Hex(o.hr) + ")");
+        t.Check(o.IsCount(c.expectedCount), what + " gave " + o.Show());
     }
 }
 
@@ -214,28 +162,17 @@ int main(int argc, char** argv) {
     const char* casesPath = client::Argument(argc, argv, 1, "case file");
     client::Tally t;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    CLSID clsid = GUID{};
     IDispatch* d = nullptr;
-    HRESULT hr = CLSIDFromProgID(L"Palavox.PalavoxClass", &clsid);
-    if (SUCCEEDED(hr)) {
-        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                              reinterpret_cast<void**>(&d));
-    }
+    const HRESULT hr = client::CreateByProgId(IID_IDispatch, reinterpret_cast<void**>(&d));
     if (t.Check(hr == S_OK && d != nullptr, "create by ProgID gave " + Hex(hr))) {
         CheckNames(t, d);
         CheckInvokeContract(t, d);
-        try {
-            const std::vector<Case> cases = palavox::cases::Load(casesPath);
-            t.Check(cases.size() >= 300, "case file holds " + std::to_string(cases.size()) + " cases");
-            for (const Case& c : cases) {
-                RunCase(t, d, c, false);
-                // An omitted optional argument behaves as the empty text.
-                if (c.method != Method::RemoverAcentuacao && c.args.back().empty()) {
-                    RunCase(t, d, c, true);
-                }
+        for (const Case& c : client::LoadCases(t, casesPath)) {
+            RunCase(t, d, c, false);
+            // An omitted optional argument behaves as the empty text.
+            if (c.method != Method::RemoverAcentuacao && c.args.back().empty()) {
+                RunCase(t, d, c, true);
             }
-        } catch (const std::exception& e) {
-            t.Check(false, e.what());
         }
         d->Release();
     }
