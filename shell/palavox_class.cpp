@@ -25,4 +25,22 @@ std::u16string PalavoxClass::RemoverAcentuacao(std::u16string_view vemTextoAcent
     return ModPalavox::TrocaAcentos(vemTextoAcentuado);
 }
 
+void PalavoxClass::TrataHTML(std::u16string_view vemEntrada, std::u16string_view vemTarget,
+                             TextSink& resultado) const {
+    if (vemEntrada.empty()) {
+        resultado.Allocate(0);
+        return;
+    }
+    ModPalavox::ConverteLinks(vemEntrada, vemTarget, resultado);
+}
+
+void PalavoxClass::RemoverAcentuacao(std::u16string_view vemTextoAcentuado,
+                                     TextSink& resultado) const {
+    if (vemTextoAcentuado.empty()) {
+        resultado.Allocate(0);
+        return;
+    }
+    ModPalavox::TrocaAcentos(vemTextoAcentuado, resultado);
+}
+
 }  // namespace palavox

@@ -86,20 +86,17 @@ void ForEachLink(std::u16string_view text, Visit visit) {
     }
 }
 
-}  // namespace
-
-Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
-    const std::u16string_view target = alvo.empty() ? kDefaultTarget : alvo;
-
-    // Size first, so the result is allocated once.
+// The result's length: each link grows by its second copy and the anchor around it.
+std::size_t MarkedUpSize(std::u16string_view texto, std::u16string_view target) {
     std::size_t size = texto.size();
     ForEachLink(texto, [&](std::size_t begin, std::size_t end) {
         size += (end - begin) + kAnchorFixed + target.size();
     });
+    return size;
+}
 
-    if (size == texto.size()) return Text(texto);  // no links
-
-    detail::TextWriter out(size);
+template <class Writer>
+void WriteMarkedUp(std::u16string_view texto, std::u16string_view target, Writer& out) {
     std::size_t copied = 0;
     ForEachLink(texto, [&](std::size_t begin, std::size_t end) {
         const std::u16string_view link = texto.substr(begin, end - begin);
@@ -114,7 +111,28 @@ Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
         copied = end;
     });
     out.Put(texto.substr(copied));
+}
+
+constexpr std::u16string_view TargetOrDefault(std::u16string_view alvo) noexcept {
+    return alvo.empty() ? kDefaultTarget : alvo;
+}
+
+}  // namespace
+
+// Sized first, so the result is allocated once.
+Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
+    const std::u16string_view target = TargetOrDefault(alvo);
+    const std::size_t size = MarkedUpSize(texto, target);
+    if (size == texto.size()) return Text(texto);  // no links
+    detail::TextWriter out(size);
+    WriteMarkedUp(texto, target, out);
     return out.Finish();
+}
+
+void ConverteLinks(std::u16string_view texto, std::u16string_view alvo, TextSink& resultado) {
+    const std::u16string_view target = TargetOrDefault(alvo);
+    detail::SinkWriter out(resultado, MarkedUpSize(texto, target));
+    WriteMarkedUp(texto, target, out);
 }
 
 }  // namespace palavox::ModPalavox

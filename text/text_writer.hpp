@@ -1,6 +1,6 @@
-// Builds a result whose size is known in advance, through a small buffer on
-// the stack: short pieces are copied into it instead of each going through the
-// string's append, and the result is allocated exactly once. Internal to text/.
+// Writers of a result whose size is known in advance, each allocated exactly
+// once: TextWriter builds a Text, SinkWriter fills a caller's storage. Both
+// take pieces (Put) and room to write into (Claim). Internal to text/.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,8 @@
 
 namespace palavox::detail {
 
+// Short pieces go through a small buffer on the stack instead of each going
+// through the string's append, and nothing is zero-filled first.
 class TextWriter {
 public:
     static constexpr std::size_t kBufferUnits = 2048;
@@ -55,6 +57,26 @@ private:
     Text out_;
     std::size_t used_ = 0;
     char16_t buffer_[kBufferUnits];
+};
+
+// Writes straight into storage of the exact size, so nothing is buffered.
+class SinkWriter {
+public:
+    SinkWriter(TextSink& sink, std::size_t size) : at_(sink.Allocate(size)) {}
+
+    void Put(std::u16string_view piece) noexcept {
+        if (!piece.empty()) std::memcpy(at_, piece.data(), piece.size() * sizeof(char16_t));
+        at_ += piece.size();
+    }
+
+    char16_t* Claim(std::size_t units) noexcept {
+        char16_t* room = at_;
+        at_ += units;
+        return room;
+    }
+
+private:
+    char16_t* at_;
 };
 
 }  // namespace palavox::detail

@@ -152,12 +152,10 @@ PALAVOX_TARGET_AVX2 void MapAvx2(const char16_t* in, char16_t* out, std::size_t 
 }
 #endif
 
-}  // namespace
-
-Text TrocaAcentos(std::u16string_view texto) {
-    // Mapped block by block into the writer's buffer, so the result is written
-    // once and allocated once.
-    detail::TextWriter out(texto.size());
+// Mapped block by block into room the writer hands out, so the result is
+// written once and allocated once.
+template <class Writer>
+void WriteFolded(std::u16string_view texto, Writer& out) {
     const char16_t* in = texto.data();
     std::size_t left = texto.size();
     while (left > 0) {
@@ -178,7 +176,19 @@ Text TrocaAcentos(std::u16string_view texto) {
         in += chunk;
         left -= chunk;
     }
+}
+
+}  // namespace
+
+Text TrocaAcentos(std::u16string_view texto) {
+    detail::TextWriter out(texto.size());
+    WriteFolded(texto, out);
     return out.Finish();
+}
+
+void TrocaAcentos(std::u16string_view texto, TextSink& resultado) {
+    detail::SinkWriter out(resultado, texto.size());
+    WriteFolded(texto, out);
 }
 
 }  // namespace palavox::ModPalavox

@@ -2,6 +2,7 @@
 // Palavox.dll with, so the DLL and the library answer to the same expectations.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,25 @@ std::vector<Case> Only(Method method) {
     return out;
 }
 
+// Storage of the caller's: counts how often it is asked for, and holds exactly
+// the units asked for, so a write past them is caught under ASan.
+class CountingSink final : public palavox::TextSink {
+public:
+    char16_t* Allocate(std::size_t units) override {
+        ++calls;
+        storage = std::make_unique<char16_t[]>(units);
+        size = units;
+        return storage.get();
+    }
+    std::u16string Text() const { return {storage.get(), size}; }
+
+    int calls = 0;
+
+private:
+    std::unique_ptr<char16_t[]> storage;
+    std::size_t size = 0;
+};
+
 // A truncated or misread file must not pass as "nothing to check".
 TEST(SharedCases, FileHoldsCasesForEveryMethod) {
     ASSERT_NO_THROW(SharedCases());
@@ -41,6 +61,10 @@ TEST(SharedCases, TrataHTML) {
     for (const Case& c : Only(Method::TrataHTML)) {
         EXPECT_TEXT_EQ(c.expectedText, palavox.TrataHTML(c.args[0], c.args[1]))
             << palavox::cases::Describe(c);
+        CountingSink sink;
+        palavox.TrataHTML(c.args[0], c.args[1], sink);
+        EXPECT_EQ(1, sink.calls) << palavox::cases::Describe(c);
+        EXPECT_TEXT_EQ(c.expectedText, sink.Text()) << palavox::cases::Describe(c);
     }
 }
 
@@ -49,6 +73,10 @@ TEST(SharedCases, RemoverAcentuacao) {
     for (const Case& c : Only(Method::RemoverAcentuacao)) {
         EXPECT_TEXT_EQ(c.expectedText, palavox.RemoverAcentuacao(c.args[0]))
             << palavox::cases::Describe(c);
+        CountingSink sink;
+        palavox.RemoverAcentuacao(c.args[0], sink);
+        EXPECT_EQ(1, sink.calls) << palavox::cases::Describe(c);
+        EXPECT_TEXT_EQ(c.expectedText, sink.Text()) << palavox::cases::Describe(c);
     }
 }
 

@@ -202,5 +202,31 @@ INSTANTIATE_TEST_SUITE_P(
                   [] { return static_cast<std::int64_t>(Find(kLongText, u"jab", 7, kBinary)); }}),
     ByName());
 
+// Storage the caller already holds, as an automation string would be: writing
+// into it, the routines themselves allocate nothing at all.
+class FixedSink final : public TextSink {
+public:
+    char16_t* Allocate(std::size_t units) override {
+        if (units > kUnits) throw std::bad_alloc();
+        return storage_;
+    }
+    static constexpr std::size_t kUnits = 1 << 20;
+
+private:
+    char16_t storage_[kUnits];
+};
+FixedSink gSink;
+
+INSTANTIATE_TEST_SUITE_P(
+    IntoCallerStorage, NoAllocation,
+    ::testing::Values(
+        CountCase{"TrocaAcentos", [] { return (Mod::TrocaAcentos(kProse, gSink), 0); }},
+        CountCase{"ConverteLinksNoLink", [] { return (Mod::ConverteLinks(kProse, u"", gSink), 0); }},
+        CountCase{"ConverteLinksDense",
+                  [] { return (Mod::ConverteLinks(kLinks, u"_blank", gSink), 0); }},
+        CountCase{"ConverteLinksOneLongLink",
+                  [] { return (Mod::ConverteLinks(kOneLongLink, u"", gSink), 0); }}),
+    ByName());
+
 }  // namespace
 }  // namespace palavox

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "palavox/error.hpp"
+#include "palavox/text.hpp"
 
 namespace palavox {
 
@@ -20,6 +21,12 @@ public:
                             std::u16string_view vemTipo = {}) const;
 
     std::u16string RemoverAcentuacao(std::u16string_view vemTextoAcentuado) const;
+
+    // The same two, writing the result into storage the caller provides: the
+    // sink is asked once, for the exact length (0 for an empty vemEntrada).
+    void TrataHTML(std::u16string_view vemEntrada, std::u16string_view vemTarget,
+                   TextSink& resultado) const;
+    void RemoverAcentuacao(std::u16string_view vemTextoAcentuado, TextSink& resultado) const;
 };
 
 }  // namespace palavox

@@ -17,8 +17,10 @@ std::int32_t ContaOcorrencias(std::u16string_view texto, std::u16string_view pro
 // Wraps every link ("http" in any case, up to the next CR, space or "|") in an
 // anchor opening in `alvo` ("_self" when empty). Nothing else is changed or escaped.
 Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo);
+void ConverteLinks(std::u16string_view texto, std::u16string_view alvo, TextSink& resultado);
 
 // Folds accented vowels and c-cedilla, "&" to "e", and a fixed set of symbols to spaces.
 Text TrocaAcentos(std::u16string_view texto);
+void TrocaAcentos(std::u16string_view texto, TextSink& resultado);
 
 }  // namespace palavox::ModPalavox

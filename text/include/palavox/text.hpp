@@ -19,6 +19,17 @@ enum class CompareMode {
 
 enum class ReplaceLimit { All, FirstOnly };
 
+// Storage for a result, provided by whoever receives it (an automation string,
+// a malloc'd buffer): asked exactly once per successful call, for the exact
+// number of units, before any of them is written. May throw std::bad_alloc.
+class TextSink {
+public:
+    virtual char16_t* Allocate(std::size_t units) = 0;
+
+protected:
+    ~TextSink() = default;
+};
+
 std::size_t Length(std::u16string_view text) noexcept;
 
 // Position of the first match that begins at or after `start`, or 0.
