@@ -1,0 +1,15 @@
+# Warnings for Palavox's own targets only, never for a project that builds us:
+#   palavox_target_warnings(<target>...)
+# Errors on warnings only with PALAVOX_WERROR, which the presets turn on.
+function(palavox_target_warnings)
+  foreach(target IN LISTS ARGN)
+    if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+      target_compile_options(${target} PRIVATE
+        $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow>
+        $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow>)
+      if(PALAVOX_WERROR)
+        target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-Werror>)
+      endif()
+    endif()
+  endforeach()
+endfunction()
