@@ -5,6 +5,7 @@
 #                                     (32-bit unless told otherwise)
 #   palavox_wine_stop                 ends the wineserver and everything it runs
 #   palavox_winpath <unix path>       the same file as Windows sees it (Z:\...)
+#   palavox_wine32_runs               whether this machine runs 32-bit programs
 # In a win64 prefix plain `wine` runs the 32-bit programs of syswow64 (cscript,
 # regsvr32, msiexec) and "$PALAVOX_WINE64" the 64-bit ones of system32;
 # "$PALAVOX_WINE_NATIVE" is whichever of the two is the prefix's own.
@@ -25,10 +26,16 @@ palavox_wine_start() {
   # whatever output they inherit open: give them a log file, never a pipe.
   if [ ! -f "$WINEPREFIX/system.reg" ] && [ ! -d "$WINEPREFIX/drive_c/windows" ]; then
     echo "wine: creating the $WINEARCH prefix $WINEPREFIX (a few seconds, once)"
-    wine wineboot --init </dev/null >"$WINEPREFIX.log" 2>&1
+    "$PALAVOX_WINE_NATIVE" wineboot --init </dev/null >"$WINEPREFIX.log" 2>&1
   else
-    wine wineboot </dev/null >>"$WINEPREFIX.log" 2>&1
+    "$PALAVOX_WINE_NATIVE" wineboot </dev/null >>"$WINEPREFIX.log" 2>&1
   fi
+}
+
+# Some kernels are built or booted without 32-bit support (ia32_emulation=off):
+# there no 32-bit Wine process starts, whatever is installed.
+palavox_wine32_runs() {
+  /usr/lib/wine/wine --version </dev/null >/dev/null 2>&1
 }
 
 palavox_wine_stop() {
