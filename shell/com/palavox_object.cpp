@@ -1,10 +1,12 @@
 // The automation object: a thin COM skin over palavox::PalavoxClass.
-// Every method converts its strings, calls the portable class and turns a
-// thrown error into a status code plus error info. No text logic lives here.
+// Every method reads its strings in place, has the portable class write its
+// result straight into the BSTR the caller receives, and turns a thrown error
+// into a status code plus error info. No text logic lives here.
 #include <windows.h>
 #include <oleauto.h>
 
 #include <new>
+#include <string>
 
 #include "bstr_text.hpp"
 #include "dispatch_frame.hpp"
@@ -125,21 +127,17 @@ public:
         if (resultado == nullptr) return E_POINTER;
         *resultado = nullptr;  // a failed call leaves the empty text
         return Guarded([&] {
-            const std::u16string entrada = ToText(vemEntrada);
-            const std::u16string target = ToText(vemTarget);
-            *resultado = ToBstr(class_.TrataHTML(entrada, target));
+            BstrSink sink;
+            class_.TrataHTML(View(vemEntrada), View(vemTarget), sink);
+            *resultado = sink.Take();
         });
     }
     HRESULT STDMETHODCALLTYPE FindString(BSTR vemEntrada, BSTR vemProcura, BSTR vemTipo,
                                          LONG* resultado) override {
         if (resultado == nullptr) return E_POINTER;
         LONG count = 0;
-        const HRESULT hr = Guarded([&] {
-            const std::u16string entrada = ToText(vemEntrada);
-            const std::u16string procura = ToText(vemProcura);
-            const std::u16string tipo = ToText(vemTipo);
-            count = class_.FindString(entrada, procura, tipo);
-        });
+        const HRESULT hr = Guarded(
+            [&] { count = class_.FindString(View(vemEntrada), View(vemProcura), View(vemTipo)); });
         *resultado = SUCCEEDED(hr) ? count : 0;
         return hr;
     }
@@ -147,8 +145,9 @@ public:
         if (resultado == nullptr) return E_POINTER;
         *resultado = nullptr;
         return Guarded([&] {
-            const std::u16string texto = ToText(vemTextoAcentuado);
-            *resultado = ToBstr(class_.RemoverAcentuacao(texto));
+            BstrSink sink;
+            class_.RemoverAcentuacao(View(vemTextoAcentuado), sink);
+            *resultado = sink.Take();
         });
     }
 
