@@ -1,5 +1,5 @@
 # What a person types. CMake does the real work; see CMakePresets.json.
-.PHONY: all deps build test bench clean dll package demo test-com asan fuzz
+.PHONY: all deps build test bench bench-com clean dll package demo test-com asan fuzz
 
 all: build
 
@@ -44,6 +44,10 @@ bench: deps
 	cmake --preset bench
 	cmake --build --preset bench --target palavox_bench
 	build/bench/bench/palavox_bench
+
+# The call cost of Palavox.dll under Wine, beside the platform's own dispatch.
+bench-com: dll
+	bench/com/run.sh
 
 # The native suite and the fuzz corpus under ASan + UBSan + LeakSanitizer (clang).
 asan: deps

@@ -1,33 +1,65 @@
-// Conversions between automation strings and the portable text type.
-// Copies on purpose: wchar_t and char16_t are distinct types, so a BSTR is
-// never read through a char16_t pointer.
+// Automation strings and the portable text types, without copies: an argument
+// is read where the caller put it, and a result is written straight into the
+// BSTR that the caller receives.
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
-#include <cstring>
+#include <cstddef>
 #include <new>
-#include <string>
 #include <string_view>
+
+#include "palavox/text.hpp"
 
 namespace palavox::com {
 
-// A null BSTR is the empty text.
-inline std::u16string ToText(BSTR s) {
-    std::u16string text(SysStringLen(s), u'\0');
-    if (!text.empty()) std::memcpy(text.data(), s, text.size() * sizeof(char16_t));
-    return text;
+static_assert(sizeof(OLECHAR) == sizeof(char16_t) && alignof(OLECHAR) == alignof(char16_t),
+              "a BSTR holds UTF-16 code units");
+
+// The one place where BSTR units are read as char16_t. wchar_t and char16_t
+// are distinct types of the same size, alignment and representation (both
+// unsigned 16-bit here, asserted above), so only type-based alias analysis
+// could tell them apart, and it needs a write and a read of the same memory
+// under the two types in code the compiler sees together. There is none: the
+// caller's units were written by the caller or by oleaut32, in other modules,
+// before the call, and are only read here, never written, while the call lasts.
+// A null BSTR is the empty text; an odd byte length rounds down, as
+// SysStringLen does.
+inline std::u16string_view View(BSTR s) noexcept {
+    return {reinterpret_cast<const char16_t*>(s), SysStringLen(s)};
 }
 
-// Throws std::bad_alloc, so the caller's single handler turns it into E_OUTOFMEMORY.
-inline BSTR ToBstr(std::u16string_view text) {
-    static_assert(sizeof(OLECHAR) == sizeof(char16_t));
-    if (text.size() > 0x7FFFFFFFu / sizeof(OLECHAR)) throw std::bad_alloc();
-    BSTR s = SysAllocStringLen(nullptr, static_cast<UINT>(text.size()));
-    if (s == nullptr) throw std::bad_alloc();
-    if (!text.empty()) std::memcpy(s, text.data(), text.size() * sizeof(char16_t));
-    return s;
-}
+// Receives a routine's result: asked once for the exact length, it allocates
+// the BSTR, and the routine writes its units straight into it. The call's one
+// allocation is the result the caller gets. A routine that fails after asking
+// leaves the string to the destructor.
+class BstrSink final : public TextSink {
+public:
+    BstrSink() = default;
+    BstrSink(const BstrSink&) = delete;
+    BstrSink& operator=(const BstrSink&) = delete;
+    ~BstrSink() { SysFreeString(result_); }
+
+    // Throws std::bad_alloc, which the caller's single handler turns into E_OUTOFMEMORY.
+    char16_t* Allocate(std::size_t units) override {
+        // A BSTR's length prefix counts bytes in 32 bits.
+        if (units > 0x7FFFFFFFu / sizeof(OLECHAR)) throw std::bad_alloc();
+        SysFreeString(result_);  // asked twice: only the last answer is kept
+        result_ = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+        if (result_ == nullptr) throw std::bad_alloc();
+        return reinterpret_cast<char16_t*>(result_);
+    }
+
+    // The filled string, now the caller's; null if no result was asked for.
+    BSTR Take() noexcept {
+        BSTR s = result_;
+        result_ = nullptr;
+        return s;
+    }
+
+private:
+    BSTR result_ = nullptr;
+};
 
 }  // namespace palavox::com

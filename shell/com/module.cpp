@@ -217,6 +217,15 @@ std::wstring ModulePath() {
 
 using palavox::com::g_factory;
 
+// Only FreeLibrary (reserved null) gives back what the module holds: when the
+// process ends, the DLLs it would be given back to may be gone already.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        palavox::com::ReleaseTypeInformation();
+    }
+    return TRUE;
+}
+
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;

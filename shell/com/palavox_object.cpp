@@ -1,10 +1,13 @@
 // The automation object: a thin COM skin over palavox::PalavoxClass.
-// Every method converts its strings, calls the portable class and turns a
-// thrown error into a status code plus error info. No text logic lives here.
+// Every method reads its strings in place, has the portable class write its
+// result straight into the BSTR the caller receives, and turns a thrown error
+// into a status code plus error info. No text logic lives here.
 #include <windows.h>
 #include <oleauto.h>
 
+#include <atomic>
 #include <new>
+#include <string>
 
 #include "bstr_text.hpp"
 #include "dispatch_frame.hpp"
@@ -54,6 +57,108 @@ HRESULT Guarded(Body&& body) noexcept {
     }
 }
 
+// ------------------------------------------------------------ type information
+
+// The interface's own methods in function-table order, after the three of
+// IUnknown and the four of IDispatch, and what each C++ method takes and gives:
+// the type library must agree, or late-bound calls could not reach them.
+constexpr UINT kFirstSlot = 7;
+enum Slot : UINT { kTrataHTML, kFindString, kRemoverAcentuacao, kSlots };
+constexpr struct {
+    UINT params;
+    VARTYPE result;
+} kSlotShapes[kSlots] = {{2, VT_BSTR}, {3, VT_I4}, {1, VT_BSTR}};
+
+// This module's type information, loaded once per process and shared by every
+// object on every thread: never changed once published, and the platform's
+// type info objects may be called from any thread.
+struct TypeTable {
+    ITypeInfo* dispatchInfo = nullptr;  // handed to clients
+    ITypeInfo* vtableInfo = nullptr;    // the names only the platform resolves
+    MethodShape methods[kSlots];        // in the library's order
+
+    TypeTable() = default;
+    TypeTable(const TypeTable&) = delete;
+    TypeTable& operator=(const TypeTable&) = delete;
+    ~TypeTable() {
+        if (vtableInfo != nullptr) vtableInfo->Release();
+        if (dispatchInfo != nullptr) dispatchInfo->Release();
+    }
+
+    const MethodShape* Find(DISPID id) const noexcept {
+        for (const MethodShape& m : methods) {
+            if (m.id == id) return &m;
+        }
+        return nullptr;
+    }
+
+    // From this module's own resource, so dispatch works unregistered too.
+    HRESULT Load() {
+        const std::wstring path = ModulePath();
+        if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
+        ITypeLib* library = nullptr;
+        HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+        if (FAILED(hr)) return hr;
+        hr = library->GetTypeInfoOfGuid(IID__PalavoxClass, &dispatchInfo);
+        library->Release();
+        if (FAILED(hr)) return hr;
+        // The function-table half of the dual interface describes the methods.
+        HREFTYPE vtableRef = 0;
+        hr = dispatchInfo->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableRef);
+        if (SUCCEEDED(hr)) hr = dispatchInfo->GetRefTypeInfo(vtableRef, &vtableInfo);
+        if (FAILED(hr)) return hr;
+        TYPEATTR* attr = nullptr;
+        hr = vtableInfo->GetTypeAttr(&attr);
+        if (FAILED(hr)) return hr;
+        const UINT count = attr->cFuncs;
+        vtableInfo->ReleaseTypeAttr(attr);
+        if (count != kSlots) return E_UNEXPECTED;
+        // Read in the library's order, checked against the function table's.
+        bool seen[kSlots] = {};
+        for (UINT i = 0; i < count; ++i) {
+            MethodShape& m = methods[i];
+            hr = ReadShape(vtableInfo, i, kFirstSlot, m);
+            if (FAILED(hr)) return hr;
+            if (m.slot >= kSlots || seen[m.slot] || m.params != kSlotShapes[m.slot].params ||
+                m.result != kSlotShapes[m.slot].result) {
+                return E_UNEXPECTED;
+            }
+            seen[m.slot] = true;
+        }
+        return S_OK;
+    }
+};
+
+// Filled once, by whichever thread gets there first: threads that race each
+// load a table, the first exchange publishes one, and the others free theirs.
+std::atomic<TypeTable*> g_types{nullptr};
+
+HRESULT Types(const TypeTable*& types) noexcept {
+    TypeTable* current = g_types.load(std::memory_order_acquire);
+    if (current == nullptr) {
+        auto* made = new (std::nothrow) TypeTable;
+        if (made == nullptr) return E_OUTOFMEMORY;
+        HRESULT hr = E_OUTOFMEMORY;
+        try {
+            hr = made->Load();
+        } catch (const std::bad_alloc&) {
+        }
+        if (FAILED(hr)) {
+            delete made;
+            return hr;
+        }
+        if (g_types.compare_exchange_strong(current, made, std::memory_order_acq_rel)) {
+            current = made;
+        } else {
+            delete made;  // `current` now holds the published one
+        }
+    }
+    types = current;
+    return S_OK;
+}
+
+// ------------------------------------------------------------ the object
+
 class PalavoxObject final : public _PalavoxClass, public ISupportErrorInfo {
 public:
     PalavoxObject() noexcept { ModuleAddRef(); }
@@ -94,62 +199,83 @@ public:
         if (info == nullptr) return E_POINTER;
         *info = nullptr;
         if (index != 0) return DISP_E_BADINDEX;
-        if (const HRESULT hr = LoadTypeInfo(); FAILED(hr)) return hr;
-        dispatchInfo_->AddRef();
-        *info = dispatchInfo_;
+        const TypeTable* types = nullptr;
+        if (const HRESULT hr = Types(types); FAILED(hr)) return hr;
+        types->dispatchInfo->AddRef();
+        *info = types->dispatchInfo;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
                                             DISPID* ids) override {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-        if (const HRESULT hr = LoadTypeInfo(); FAILED(hr)) return hr;
-        return DispGetIDsOfNames(vtableInfo_, names, count, ids);
+        if (count == 0) return S_OK;  // nothing asked, nothing to answer
+        if (names == nullptr || ids == nullptr) return E_INVALIDARG;
+        for (UINT i = 0; i < count; ++i) {
+            if (names[i] == nullptr) return E_INVALIDARG;
+        }
+        const TypeTable* types = nullptr;
+        if (const HRESULT hr = Types(types); FAILED(hr)) return hr;
+        // The usual question, a method and its parameters, is answered from
+        // the table; anything else (unknown names, the result's name, names of
+        // IDispatch) as the platform answers it.
+        if (FindIds(types->methods, kSlots, names, count, ids)) return S_OK;
+        return DispGetIDsOfNames(types->vtableInfo, names, count, ids);
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags,
                                      DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                      UINT* badArgument) override {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-        if (const HRESULT hr = LoadTypeInfo(); FAILED(hr)) return hr;
-        // The vtable half of the dual interface, so the call lands in the methods
-        // below instead of coming back here.
-        try {
-            return InvokeChecked(vtableInfo_, static_cast<_PalavoxClass*>(this), id, flags, params,
-                                 result, exception, badArgument);
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
+        const TypeTable* types = nullptr;
+        if (const HRESULT hr = Types(types); FAILED(hr)) return hr;
+        if (!ReadableFrame(params)) return E_INVALIDARG;
+        // Methods only: VBScript calls them with DISPATCH_PROPERTYGET as well.
+        const MethodShape* method = (flags & DISPATCH_METHOD) != 0 ? types->Find(id) : nullptr;
+        if (method == nullptr) return DISP_E_MEMBERNOTFOUND;
+        Arguments args;
+        if (const HRESULT hr = args.Gather(*method, *params, badArgument); FAILED(hr)) return hr;
+
+        VARIANT value;
+        VariantInit(&value);
+        HRESULT hr = E_UNEXPECTED;
+        switch (method->slot) {
+            case kTrataHTML:
+                V_VT(&value) = VT_BSTR;
+                hr = TrataHTMLInto(args[0], args[1], &V_BSTR(&value));
+                break;
+            case kFindString:
+                V_VT(&value) = VT_I4;
+                hr = FindStringInto(args[0], args[1], args[2], &V_I4(&value));
+                break;
+            case kRemoverAcentuacao:
+                V_VT(&value) = VT_BSTR;
+                hr = RemoverAcentuacaoInto(args[0], &V_BSTR(&value));
+                break;
+            default:
+                break;
         }
+        if (FAILED(hr)) return ReportException(hr, exception);
+        // The slot is written, not cleared first: what it held is not ours.
+        if (result != nullptr) {
+            *result = value;
+        } else if (V_VT(&value) == VT_BSTR) {
+            SysFreeString(V_BSTR(&value));  // nobody asked for it
+        }
+        return S_OK;
     }
 
     // _PalavoxClass
     HRESULT STDMETHODCALLTYPE TrataHTML(BSTR vemEntrada, BSTR vemTarget, BSTR* resultado) override {
         if (resultado == nullptr) return E_POINTER;
-        *resultado = nullptr;  // a failed call leaves the empty text
-        return Guarded([&] {
-            const std::u16string entrada = ToText(vemEntrada);
-            const std::u16string target = ToText(vemTarget);
-            *resultado = ToBstr(class_.TrataHTML(entrada, target));
-        });
+        return TrataHTMLInto(vemEntrada, vemTarget, resultado);
     }
     HRESULT STDMETHODCALLTYPE FindString(BSTR vemEntrada, BSTR vemProcura, BSTR vemTipo,
                                          LONG* resultado) override {
         if (resultado == nullptr) return E_POINTER;
-        LONG count = 0;
-        const HRESULT hr = Guarded([&] {
-            const std::u16string entrada = ToText(vemEntrada);
-            const std::u16string procura = ToText(vemProcura);
-            const std::u16string tipo = ToText(vemTipo);
-            count = class_.FindString(entrada, procura, tipo);
-        });
-        *resultado = SUCCEEDED(hr) ? count : 0;
-        return hr;
+        return FindStringInto(vemEntrada, vemProcura, vemTipo, resultado);
     }
     HRESULT STDMETHODCALLTYPE RemoverAcentuacao(BSTR vemTextoAcentuado, BSTR* resultado) override {
         if (resultado == nullptr) return E_POINTER;
-        *resultado = nullptr;
-        return Guarded([&] {
-            const std::u16string texto = ToText(vemTextoAcentuado);
-            *resultado = ToBstr(class_.RemoverAcentuacao(texto));
-        });
+        return RemoverAcentuacaoInto(vemTextoAcentuado, resultado);
     }
 
     // ISupportErrorInfo
@@ -160,45 +286,36 @@ public:
     }
 
 private:
-    ~PalavoxObject() {
-        if (vtableInfo_ != nullptr) vtableInfo_->Release();
-        if (dispatchInfo_ != nullptr) dispatchInfo_->Release();
-        ModuleRelease();
-    }
+    ~PalavoxObject() { ModuleRelease(); }
 
-    // Loaded from this module's own resource, so dispatch works unregistered too.
-    HRESULT LoadTypeInfo() noexcept {
-        if (vtableInfo_ != nullptr) return S_OK;
-        std::wstring path;
-        try {
-            path = ModulePath();
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-        if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
-        ITypeLib* library = nullptr;
-        HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
-        if (FAILED(hr)) return hr;
-        ITypeInfo* dispatch = nullptr;
-        hr = library->GetTypeInfoOfGuid(IID__PalavoxClass, &dispatch);
-        library->Release();
-        if (FAILED(hr)) return hr;
-        HREFTYPE vtableRef = 0;
-        ITypeInfo* vtable = nullptr;
-        hr = dispatch->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableRef);
-        if (SUCCEEDED(hr)) hr = dispatch->GetRefTypeInfo(vtableRef, &vtable);
-        if (FAILED(hr)) {
-            dispatch->Release();
-            return hr;
-        }
-        dispatchInfo_ = dispatch;
-        vtableInfo_ = vtable;
-        return S_OK;
+    // The bodies both roads share; `resultado` is a valid slot. A failed call
+    // leaves the empty text (a null BSTR) or 0.
+    HRESULT TrataHTMLInto(BSTR vemEntrada, BSTR vemTarget, BSTR* resultado) const noexcept {
+        *resultado = nullptr;
+        return Guarded([&] {
+            BstrSink sink;
+            class_.TrataHTML(View(vemEntrada), View(vemTarget), sink);
+            *resultado = sink.Take();
+        });
+    }
+    HRESULT FindStringInto(BSTR vemEntrada, BSTR vemProcura, BSTR vemTipo,
+                           LONG* resultado) const noexcept {
+        LONG count = 0;
+        const HRESULT hr = Guarded(
+            [&] { count = class_.FindString(View(vemEntrada), View(vemProcura), View(vemTipo)); });
+        *resultado = SUCCEEDED(hr) ? count : 0;
+        return hr;
+    }
+    HRESULT RemoverAcentuacaoInto(BSTR vemTextoAcentuado, BSTR* resultado) const noexcept {
+        *resultado = nullptr;
+        return Guarded([&] {
+            BstrSink sink;
+            class_.RemoverAcentuacao(View(vemTextoAcentuado), sink);
+            *resultado = sink.Take();
+        });
     }
 
     LONG refs_ = 1;
-    ITypeInfo* dispatchInfo_ = nullptr;  // handed to clients
-    ITypeInfo* vtableInfo_ = nullptr;    // drives Invoke and name lookup
     PalavoxClass class_;
 };
 
@@ -213,5 +330,7 @@ HRESULT CreatePalavoxObject(REFIID riid, void** object) noexcept {
     created->Release();  // drops to zero, and destroys it, when the interface was refused
     return hr;
 }
+
+void ReleaseTypeInformation() noexcept { delete g_types.exchange(nullptr, std::memory_order_acq_rel); }
 
 }  // namespace palavox::com

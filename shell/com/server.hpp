@@ -19,4 +19,7 @@ std::wstring ModulePath();
 // Creates a PalavoxClass object and asks it for `riid`.
 HRESULT CreatePalavoxObject(REFIID riid, void** object) noexcept;
 
+// Gives back the type information all objects share; for the DLL's unloading only.
+void ReleaseTypeInformation() noexcept;
+
 }  // namespace palavox::com

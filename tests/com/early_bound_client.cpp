@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "allocation_hooks.hpp"
 #include "client_support.hpp"
 #include "palavox.h"
 
@@ -126,7 +127,8 @@ void CheckFrame(client::Tally& t, _PalavoxClass* p) {
 }
 
 // Calls one case; `nullForEmpty` passes empty arguments as null BSTRs.
-void RunCase(client::Tally& t, _PalavoxClass* p, const Case& c, bool nullForEmpty) {
+// `counted`: Palavox.dll's allocations are counted (allocation_hooks.hpp).
+void RunCase(client::Tally& t, _PalavoxClass* p, const Case& c, bool nullForEmpty, bool counted) {
     std::vector<Bstr> args;
     args.reserve(c.args.size());
     for (const std::u16string& a : c.args) args.emplace_back(a);
@@ -135,6 +137,7 @@ void RunCase(client::Tally& t, _PalavoxClass* p, const Case& c, bool nullForEmpt
     };
     const std::string what = palavox::cases::Describe(c) + (nullForEmpty ? " [null BSTRs]" : "");
     HRESULT hr = E_FAIL;
+    const client::allocations::Counts before = client::allocations::Now();
     if (c.method == Method::FindString) {
         LONG count = 77;
         hr = p->FindString(arg(0), arg(1), arg(2), &count);
@@ -153,6 +156,16 @@ void RunCase(client::Tally& t, _PalavoxClass* p, const Case& c, bool nullForEmpt
                                            : p->RemoverAcentuacao(arg(0), out.out());
         t.Check(hr == S_OK && out.text() == c.expectedText,
                 what + " gave " + client::Escaped(out.text()) + " (" + Hex(hr) + ")");
+    }
+    // The result is the call's one allocation, and a count makes none; a
+    // failure gives back whatever it took.
+    const client::allocations::Counts used = client::allocations::Since(before);
+    if (counted) {
+        const bool text = c.method != Method::FindString;
+        const bool ok = FAILED(hr) ? used.allocated == used.freed
+                                   : used.allocated == (text ? 1 : 0) && used.freed == 0;
+        t.Check(ok, what + ": Palavox.dll allocated " + std::to_string(used.allocated) +
+                        " blocks and freed " + std::to_string(used.freed));
     }
     // Arguments belong to the caller and come back untouched.
     for (std::size_t i = 0; i < c.args.size(); ++i) {
@@ -216,12 +229,16 @@ int main(int argc, char** argv) {
                                         IID__PalavoxClass, reinterpret_cast<void**>(&p));
     if (t.Check(hr == S_OK && p != nullptr, "CoCreateInstance gave " + Hex(hr))) {
         CheckInterfaces(t, p);
-        CheckFrame(t, p);
+        CheckFrame(t, p);  // a success and a failure of each method: one-time set-up is done
+        std::string problem;
+        const bool counted = t.Check(
+            client::allocations::Install(GetModuleHandleW(L"Palavox.dll"), problem),
+            "Palavox.dll's allocations can be counted: " + problem);
         for (const Case& c : client::LoadCases(t, casesPath)) {
-            RunCase(t, p, c, false);
+            RunCase(t, p, c, false, counted);
             bool anyEmpty = false;
             for (const auto& a : c.args) anyEmpty = anyEmpty || a.empty();
-            if (anyEmpty) RunCase(t, p, c, true);
+            if (anyEmpty) RunCase(t, p, c, true, counted);
         }
         p->Release();
     }

@@ -568,13 +568,91 @@ void CheckInvokeKinds(client::Tally& t, IDispatch* d) {
         Call(d, kRemover, {Str(u"\u00fc")}, o, {}, row.flags);
         t.Check(o.hr == row.hr && (FAILED(o.hr) || o.IsText(u"u")), std::string(row.what) + " gave " + o.Show());
     }
-    const DISPID unknownIds[] = {DISPID_VALUE, DISPID_NEWENUM, 0x60030003, 0x5FFFFFFF, -12345};
+    // Not members, or members of IUnknown and IDispatch that the type library
+    // inherits: none is a method to call, whatever the arguments.
+    const DISPID unknownIds[] = {DISPID_VALUE, DISPID_NEWENUM, 0x60030003, 0x5FFFFFFF, -12345,
+                                 0x60000000, 0x60000002, 0x60010000, 0x60010003};
     for (DISPID id : unknownIds) {
-        Outcome o;
-        Call(d, id, {Str(u"a")}, o);
-        t.Check(o.hr == DISP_E_MEMBERNOTFOUND, "DISPID " + Hex(id) + " gave " + o.Show());
+        for (UINT count = 0; count <= 2; ++count) {
+            Outcome o;
+            Call(d, id, std::vector<VARIANT>(count, I4(0)), o);
+            t.Check(o.hr == DISP_E_MEMBERNOTFOUND && V_VT(&o.result) == VT_EMPTY,
+                    "DISPID " + Hex(id) + " with " + std::to_string(count) + " arguments gave " +
+                        o.Show());
+        }
     }
     CheckUsable(t, d, "invocation kinds");
+}
+
+// ------------------------------------------------------------ name lookups
+
+void CheckNameLookups(client::Tally& t, IDispatch* d) {
+    // Arrays that cannot be read are refused before anything reads them.
+    LPOLESTR find = const_cast<LPOLESTR>(L"FindString");
+    LPOLESTR withNull[] = {find, nullptr};
+    LPOLESTR nullFirst[] = {nullptr, find};
+    const struct {
+        const char* what;
+        LPOLESTR* names;
+        UINT count;
+        bool ids;
+        HRESULT hr;
+    } refused[] = {
+        {"null names", nullptr, 1, true, E_INVALIDARG},
+        {"a null id array", &find, 1, false, E_INVALIDARG},
+        {"both null, two names", nullptr, 2, false, E_INVALIDARG},
+        {"a null parameter name", withNull, 2, true, E_INVALIDARG},
+        {"a null method name", nullFirst, 2, true, E_INVALIDARG},
+        {"nothing asked, null arrays", nullptr, 0, false, S_OK},
+    };
+    for (const auto& row : refused) {
+        DISPID ids[2] = {77, 77};
+        const HRESULT hr = d->GetIDsOfNames(IID_NULL, row.names, row.count, LOCALE_USER_DEFAULT,
+                                            row.ids ? ids : nullptr);
+        t.Check(hr == row.hr && ids[0] == 77 && ids[1] == 77,
+                std::string("GetIDsOfNames with ") + row.what + " gave " + Hex(hr));
+    }
+
+    // Whatever the spelling, the answer is the platform's own for the type
+    // information the object hands out.
+    ITypeInfo* info = nullptr;
+    if (!t.Check(d->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info) == S_OK && info != nullptr,
+                 "type information for name lookups")) {
+        return;
+    }
+    const struct {
+        std::vector<const wchar_t*> names;
+        HRESULT hr;
+    } rows[] = {
+        {{L"FindString"}, S_OK},
+        {{L"fINDsTRING", L"VEMTIPO", L"vementrada"}, S_OK},
+        {{L"TrataHTML", L"vemTarget", L"vemEntrada"}, S_OK},
+        {{L"RemoverAcentuacao", L"vemTextoAcentuado", L"vemTextoAcentuado"}, S_OK},
+        {{L"FindString", L"resultado"}, S_OK},  // the result's name, as the platform gives it
+        {{L"QueryInterface"}, S_OK},            // inherited, named but never invoked
+        {{L"FindString", L"vemTarget"}, DISP_E_UNKNOWNNAME},
+        {{L"FindString", L"vemNada", L"vemTipo"}, DISP_E_UNKNOWNNAME},
+        {{L"FindString", L""}, DISP_E_UNKNOWNNAME},
+        {{L"Nada", L"vemTipo"}, DISP_E_UNKNOWNNAME},
+        {{L"vemTipo"}, DISP_E_UNKNOWNNAME},
+        {{L"FindString "}, DISP_E_UNKNOWNNAME},
+        {{L"FindStrin"}, DISP_E_UNKNOWNNAME},
+        {{L"Find\u017Ftring"}, DISP_E_UNKNOWNNAME},  // a long s is not an s
+    };
+    for (const auto& row : rows) {
+        const UINT count = static_cast<UINT>(row.names.size());
+        std::vector<LPOLESTR> names;
+        for (const wchar_t* n : row.names) names.push_back(const_cast<LPOLESTR>(n));
+        std::vector<DISPID> ours(count, 77), platforms(count, 77);
+        const HRESULT hr = d->GetIDsOfNames(IID_NULL, names.data(), count, LOCALE_USER_DEFAULT,
+                                            ours.data());
+        const HRESULT platform = info->GetIDsOfNames(names.data(), count, platforms.data());
+        std::string shown = client::Narrow(row.names[0]);
+        for (UINT i = 1; i < count; ++i) shown += ", " + client::Narrow(row.names[i]);
+        t.Check(hr == row.hr && hr == platform && ours == platforms,
+                "GetIDsOfNames " + shown + " gave " + Hex(hr) + ", the platform " + Hex(platform));
+    }
+    info->Release();
 }
 
 // ------------------------------------------------------------ the error contract
@@ -623,6 +701,7 @@ int main() {
         CheckByReference(t, d);
         CheckMissingPointers(t, d);
         CheckInvokeKinds(t, d);
+        CheckNameLookups(t, d);
         CheckFailureReport(t, d);
         t.Check(other->Release() == 0, "the object passed as an argument is released");
         t.Check(d->Release() == 0, "the abused object is released");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "allocation_hooks.hpp"
 #include "dispatch_support.hpp"
 
 namespace {
@@ -134,7 +135,68 @@ void CheckInvokeContract(client::Tally& t, IDispatch* d) {
             "Invoke wants IID_NULL");
 }
 
-void RunCase(client::Tally& t, IDispatch* d, const Case& c, bool omitOptional) {
+// `counted`: Palavox.dll's allocations are counted (allocation_hooks.hpp).
+// What the DLL itself allocates on the ways into a call that the case file
+// does not take. Strings are read where they are, whatever the road to them;
+// the text oleaut32 makes of a number is the platform's (not counted here),
+// and it is the DLL that frees it.
+void CheckAllocations(client::Tally& t, IDispatch* d) {
+    constexpr LONG kBalanced = -1;  // a failure: as many freed as allocated
+    BSTR held = SysAllocString(L"Cora\u00e7\u00e3o");
+    const auto byRef = [&] {
+        VARIANT v = OfType(VT_BYREF | VT_BSTR);
+        V_BSTRREF(&v) = &held;
+        return v;
+    };
+    const struct {
+        const char* what;
+        DISPID id;
+        std::vector<VARIANT> args;
+        std::vector<DISPID> named;
+        LONG allocated;
+        LONG freed;
+        bool noResultSlot;
+    } rows[] = {
+        {"FindString, three strings", kFind, {Str(u"abcabc"), Str(u"B"), Str(u"b")}, {}, 0, 0, false},
+        {"FindString, vemTipo named", kFind, {Str(u"abcabc"), Str(u"b"), Str(u"B")}, {2}, 0, 0, false},
+        {"FindString, numbers as text", kFind, {I4(12312), I4(1)}, {}, 0, 0, false},
+        {"FindString, failing", kFind, {Str(u""), Str(u"a")}, {}, kBalanced, kBalanced, false},
+        {"RemoverAcentuacao, a string by reference", kRemover, {byRef()}, {}, 1, 0, false},
+        {"RemoverAcentuacao, no result slot", kRemover, {Str(u"\u00e9")}, {}, 1, 1, true},
+        {"TrataHTML, a number as the target", kTrata, {Str(u"http://h"), I4(7)}, {}, 1, 0, false},
+        {"TrataHTML, target omitted", kTrata, {Str(u"http://h")}, {}, 1, 0, false},
+        {"TrataHTML, refused (Null)", kTrata, {OfType(VT_NULL)}, {}, 0, 0, false},
+        {"RemoverAcentuacao, too many arguments", kRemover, {Str(u"a"), Str(u"b")}, {}, 0, 0, false},
+    };
+    for (const auto& row : rows) {
+        std::vector<VARIANT> wire(row.args.rbegin(), row.args.rend());
+        DISPPARAMS params{wire.data(), row.named.empty() ? nullptr : const_cast<DISPID*>(row.named.data()),
+                          static_cast<UINT>(wire.size()), static_cast<UINT>(row.named.size())};
+        Outcome o;
+        const client::allocations::Counts before = client::allocations::Now();
+        o.hr = d->Invoke(row.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                         row.noResultSlot ? nullptr : &o.result, &o.exception, &o.argErr);
+        const client::allocations::Counts used = client::allocations::Since(before);
+        const bool ok = row.allocated == kBalanced
+                            ? o.hr == DISP_E_EXCEPTION && used.allocated == used.freed
+                            : used.allocated == row.allocated && used.freed == row.freed;
+        t.Check(ok, std::string(row.what) + " (" + o.Show() + "): Palavox.dll allocated " +
+                        std::to_string(used.allocated) + " blocks and freed " +
+                        std::to_string(used.freed));
+        for (VARIANT& v : wire) VariantClear(&v);
+    }
+    // Names are looked up without allocating.
+    const wchar_t* names[] = {L"FindString", L"vemTipo"};
+    DISPID ids[2] = {};
+    const client::allocations::Counts before = client::allocations::Now();
+    const HRESULT hr = d->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 2, LOCALE_USER_DEFAULT, ids);
+    const client::allocations::Counts used = client::allocations::Since(before);
+    t.Check(hr == S_OK && used.allocated == 0 && used.freed == 0,
+            "GetIDsOfNames: Palavox.dll allocated " + std::to_string(used.allocated) + " blocks");
+    SysFreeString(held);
+}
+
+void RunCase(client::Tally& t, IDispatch* d, const Case& c, bool omitOptional, bool counted) {
     std::vector<VARIANT> args;
     for (const std::u16string& a : c.args) args.push_back(Str(a));
     if (omitOptional) {
@@ -143,7 +205,18 @@ void RunCase(client::Tally& t, IDispatch* d, const Case& c, bool omitOptional) {
     }
     const std::string what = palavox::cases::Describe(c) + (omitOptional ? " [optional omitted]" : "");
     Outcome o;
+    const client::allocations::Counts before = client::allocations::Now();
     Call(d, client::DispIdOf(c.method), args, o);
+    const client::allocations::Counts used = client::allocations::Since(before);
+    if (counted) {
+        // Through Invoke too: the result is the one allocation, a count makes
+        // none, a failure gives back what it took.
+        const bool ok = FAILED(o.hr) ? used.allocated == used.freed
+                                     : used.allocated == (c.method == Method::FindString ? 0 : 1) &&
+                                           used.freed == 0;
+        t.Check(ok, what + ": Palavox.dll allocated " + std::to_string(used.allocated) +
+                        " blocks and freed " + std::to_string(used.freed));
+    }
     if (c.method != Method::FindString) {
         t.Check(o.IsText(c.expectedText), what + " gave " + o.Show());
     } else if (c.expectedError != 0) {
@@ -166,12 +239,17 @@ int main(int argc, char** argv) {
     const HRESULT hr = client::CreateByProgId(IID_IDispatch, reinterpret_cast<void**>(&d));
     if (t.Check(hr == S_OK && d != nullptr, "create by ProgID gave " + Hex(hr))) {
         CheckNames(t, d);
-        CheckInvokeContract(t, d);
+        CheckInvokeContract(t, d);  // successes and a failure: one-time set-up is done
+        std::string problem;
+        const bool counted = t.Check(
+            client::allocations::Install(GetModuleHandleW(L"Palavox.dll"), problem),
+            "Palavox.dll's allocations can be counted: " + problem);
+        if (counted) CheckAllocations(t, d);
         for (const Case& c : client::LoadCases(t, casesPath)) {
-            RunCase(t, d, c, false);
+            RunCase(t, d, c, false, counted);
             // An omitted optional argument behaves as the empty text.
             if (c.method != Method::RemoverAcentuacao && c.args.back().empty()) {
-                RunCase(t, d, c, true);
+                RunCase(t, d, c, true, counted);
             }
         }
         d->Release();

@@ -437,47 +437,83 @@ private:
     std::vector<Block> blocks_;
 };
 
+// The three methods, and the three roads a text takes into them.
+enum Method { kTrata, kFind, kRemover };
+enum Road { kEarly, kDispatch, kDispatchByReference };
+const char* const kMethodNames[] = {"TrataHTML", "FindString", "RemoverAcentuacao"};
+const char* const kRoadNames[] = {"", " through dispatch", " through dispatch by reference"};
+
+// The huge text repeats this pattern; RemoverAcentuacao folds it to `kPlain`.
+const wchar_t kPattern[] = L"a\u00e7\u00e3o http://x/y ";
+const wchar_t kPlain[] = L"acao http   x y ";
+constexpr UINT kPeriod = 16;
+
 // What one call on a huge text gave.
 struct HugeCall {
-    HRESULT hr = E_FAIL;
-    bool emptyResult = false;  // the result slot is empty (TrataHTML, RemoverAcentuacao) or 0
-    LONG count = -5;
-    VARTYPE resultType = VT_EMPTY;  // through dispatch
+    HRESULT hr = E_FAIL;      // the method's status, from EXCEPINFO through dispatch
+    bool exception = false;   // dispatch reported DISP_E_EXCEPTION
+    bool emptyResult = false; // the result slot is empty (TrataHTML, RemoverAcentuacao) or 0
+    LONG count = -5;          // FindString
+    UINT length = 0;          // the text result's
+    bool folded = false;      // RemoverAcentuacao's result, sampled
 };
 
-HugeCall CallOnHuge(_PalavoxClass* p, int method, BSTR huge) {
-    HugeCall c;
-    Bstr out, search(L"HTTP");
-    switch (method) {
-        case 0: c.hr = p->TrataHTML(huge, nullptr, out.out()); break;
-        case 1: c.hr = p->FindString(huge, search.get(), nullptr, &c.count); break;
-        default: c.hr = p->RemoverAcentuacao(huge, out.out()); break;
-    }
-    c.emptyResult = method == 1 ? c.count == 0 : out.get() == nullptr;
-    return c;
+bool FoldedRight(BSTR s) {
+    bool right = s != nullptr;
+    for (UINT i = 0; right && i < SysStringLen(s); i += 9973) right = s[i] == kPlain[i % kPeriod];
+    return right;
 }
 
-// RemoverAcentuacao through dispatch, the text passed as a string or by reference.
-HugeCall InvokeOnHuge(_PalavoxClass* p, BSTR& huge, bool byReference, EXCEPINFO& exception) {
+HugeCall CallOnHuge(_PalavoxClass* p, Method method, Road road, BSTR& huge) {
     HugeCall c;
+    Bstr search(L"HTTP");
+    if (road == kEarly) {
+        Bstr out;
+        switch (method) {
+            case kTrata: c.hr = p->TrataHTML(huge, nullptr, out.out()); break;
+            case kFind: c.hr = p->FindString(huge, search.get(), nullptr, &c.count); break;
+            case kRemover: c.hr = p->RemoverAcentuacao(huge, out.out()); break;
+        }
+        c.emptyResult = method == kFind ? c.count == 0 : out.get() == nullptr;
+        c.length = SysStringLen(out.get());
+        c.folded = method == kRemover && FoldedRight(out.get());
+        return c;
+    }
     IDispatch* d = nullptr;
     if (FAILED(p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) return c;
-    VARIANT arg, result;
+    VARIANT args[2], result;  // the arguments last to first: the text is the last one
     VariantInit(&result);
-    V_VT(&arg) = byReference ? VT_BYREF | VT_BSTR : VT_BSTR;
-    if (byReference) {
-        V_BSTRREF(&arg) = &huge;
+    const UINT count = method == kFind ? 2 : 1;
+    VARIANT& text = args[count - 1];
+    V_VT(&text) = road == kDispatchByReference ? VT_BYREF | VT_BSTR : VT_BSTR;
+    if (road == kDispatchByReference) {
+        V_BSTRREF(&text) = &huge;
     } else {
-        V_BSTR(&arg) = huge;  // lent, not copied
+        V_BSTR(&text) = huge;  // lent, not copied
     }
-    DISPPARAMS params{&arg, nullptr, 1, 0};
-    c.hr = d->Invoke(0x60030002, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+    if (method == kFind) {
+        V_VT(&args[0]) = VT_BSTR;
+        V_BSTR(&args[0]) = search.get();
+    }
+    DISPPARAMS params{args, nullptr, count, 0};
+    EXCEPINFO exception{};
+    const DISPID ids[] = {0x60030000, 0x60030001, 0x60030002};
+    c.hr = d->Invoke(ids[method], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
                      &exception, nullptr);
+    c.exception = c.hr == DISP_E_EXCEPTION;
+    if (c.exception) c.hr = exception.scode;
     // Nothing, or the empty text the method left in its slot.
     c.emptyResult = V_VT(&result) == VT_EMPTY ||
                     (V_VT(&result) == VT_BSTR && SysStringLen(V_BSTR(&result)) == 0);
-    c.resultType = V_VT(&result);
+    if (V_VT(&result) == VT_I4) c.count = V_I4(&result);
+    if (V_VT(&result) == VT_BSTR) {
+        c.length = SysStringLen(V_BSTR(&result));
+        c.folded = method == kRemover && FoldedRight(V_BSTR(&result));
+    }
     VariantClear(&result);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
     d->Release();
     return c;
 }
@@ -489,9 +525,13 @@ bool SmallCallWorks(_PalavoxClass* p) {
 }
 
 // A text of 200 million code units (400 MB) in a 32-bit process: first with
-// no room for the server's copy of it, then with room for that copy and
-// nothing more. Each refused call gives E_OUTOFMEMORY with an empty result
-// slot, and the next call works.
+// no room left for a block its size, then with room for one such block and
+// no more. The server reads the caller's text where it is and writes its
+// result straight into the one string it hands back, so counting needs no
+// room at all, folding accents (a result as long as the text) needs exactly
+// the one block, and link markup (a longer result) does not fit. Each refused
+// call gives E_OUTOFMEMORY (through dispatch, an exception carrying it) with
+// an empty result slot, and the next call works.
 void CheckPressure(client::Tally& t) {
     if (!t.Check(sizeof(void*) == 4, "memory pressure runs in a 32-bit process")) return;
     _PalavoxClass* p = Create();
@@ -500,11 +540,8 @@ void CheckPressure(client::Tally& t) {
 
     constexpr UINT kUnits = 200u * 1000u * 1000u;
     constexpr SIZE_T kBytes = SIZE_T{kUnits} * sizeof(OLECHAR);
-    // One link per 16 units; the text holds a whole number of them.
-    const wchar_t pattern[] = L"a\u00e7\u00e3o http://x/y ";
-    const UINT period = static_cast<UINT>(wcslen(pattern));
-    static_assert(kUnits % 16 == 0);
-    const LONG links = static_cast<LONG>(kUnits / 16);
+    static_assert(kUnits % kPeriod == 0 && sizeof kPattern / sizeof kPattern[0] == kPeriod + 1);
+    const LONG links = static_cast<LONG>(kUnits / kPeriod);
 
     const SIZE_T committedBefore = CommittedBytes();
     BSTR huge = SysAllocStringLen(nullptr, kUnits);
@@ -512,58 +549,57 @@ void CheckPressure(client::Tally& t) {
         p->Release();
         return;
     }
-    for (UINT i = 0; i < kUnits; ++i) huge[i] = pattern[i % period];
+    for (UINT i = 0; i < kUnits; ++i) huge[i] = kPattern[i % kPeriod];
 
-    const char* names[] = {"TrataHTML", "FindString", "RemoverAcentuacao"};
-    // Through dispatch a refusal by the method is an exception carrying E_OUTOFMEMORY.
-    const auto checkDispatch = [&](bool byReference, const std::string& when) {
-        EXCEPINFO exception{};
-        const HugeCall c = InvokeOnHuge(p, huge, byReference, exception);
-        t.Check(c.hr == DISP_E_EXCEPTION && exception.scode == E_OUTOFMEMORY && c.emptyResult,
-                std::string("RemoverAcentuacao through dispatch") +
-                    (byReference ? " by reference " : " ") + when + " gave " + Hex(c.hr) + " / " +
-                    Hex(exception.scode) + ", result type " + std::to_string(c.resultType));
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
-        t.Check(SmallCallWorks(p), "a small call after dispatch " + when);
+    struct Row {
+        Method method;
+        Road road;
+        bool fits;
+    };
+    const auto run = [&](const Row& row, const std::string& when) {
+        const HugeCall c = CallOnHuge(p, row.method, row.road, huge);
+        const std::string what = std::string(kMethodNames[row.method]) + kRoadNames[row.road] + " " +
+                                 when + " gave " + Hex(c.hr);
+        if (!row.fits) {
+            t.Check(c.hr == E_OUTOFMEMORY && c.exception == (row.road != kEarly) && c.emptyResult,
+                    what + (c.exception ? " as an exception" : ""));
+        } else if (row.method == kFind) {
+            t.Check(c.hr == S_OK && c.count == links, what + ", " + std::to_string(c.count));
+        } else {
+            t.Check(c.hr == S_OK && c.length == kUnits && c.folded,
+                    what + ", " + std::to_string(c.length) + " units");
+        }
+        t.Check(SmallCallWorks(p), "a small call after " + what);
     };
     {
         Ballast ballast;
         ballast.Fill(64 * 1024 * 1024);
         const SIZE_T room = LargestReservable();
-        if (t.Check(room < kBytes, "no room left for a copy: largest block " + Kib(static_cast<long long>(room)))) {
-            for (int method = 0; method < 3; ++method) {
-                const HugeCall c = CallOnHuge(p, method, huge);
-                t.Check(c.hr == E_OUTOFMEMORY && c.emptyResult,
-                        std::string(names[method]) + " with no room for its copy gave " + Hex(c.hr));
-                t.Check(SmallCallWorks(p), std::string("a small call after ") + names[method]);
-            }
-            checkDispatch(true, "with no room");
+        if (t.Check(room < kBytes, "no room left for a block the text's size: largest block " +
+                                       Kib(static_cast<long long>(room)))) {
+            const Row rows[] = {
+                {kFind, kEarly, true},          {kFind, kDispatch, true},
+                {kFind, kDispatchByReference, true}, {kTrata, kEarly, false},
+                {kRemover, kEarly, false},      {kRemover, kDispatchByReference, false},
+            };
+            for (const Row& row : rows) run(row, "with no room");
         }
-        // Room for one copy (plus the little a call needs besides): counting
-        // fits, a result as long as the text does not.
+        // Room for one block the text's size (plus the little a call needs
+        // besides), never for two.
         const bool opened = ballast.Open(kBytes + 16 * 1024 * 1024);
         const SIZE_T opening = LargestReservable();
         if (t.Check(opened && opening >= kBytes && opening < 2 * kBytes,
-                    "room opened for one copy: largest block " + Kib(static_cast<long long>(opening)))) {
-            for (int method = 0; method < 3; ++method) {
-                const HugeCall c = CallOnHuge(p, method, huge);
-                if (method == 1) {
-                    t.Check(c.hr == S_OK && c.count == links,
-                            "FindString with room for its copy gave " + Hex(c.hr) + ", " +
-                                std::to_string(c.count));
-                } else {
-                    t.Check(c.hr == E_OUTOFMEMORY && c.emptyResult,
-                            std::string(names[method]) + " with room for its copy only gave " + Hex(c.hr));
-                }
-                t.Check(SmallCallWorks(p), std::string("a small call after ") + names[method]);
-            }
-            checkDispatch(false, "with room for one copy");
+                    "room opened for one block: largest block " + Kib(static_cast<long long>(opening)))) {
+            const Row rows[] = {
+                {kFind, kEarly, true},     {kRemover, kEarly, true},
+                {kRemover, kDispatch, true}, {kRemover, kDispatchByReference, true},
+                {kTrata, kEarly, false},   {kTrata, kDispatch, false},
+            };
+            for (const Row& row : rows) run(row, "with room for one block");
         }
     }
     bool intact = SysStringLen(huge) == kUnits;
-    for (UINT i = 0; i < kUnits && intact; i += 9973) intact = huge[i] == pattern[i % period];
+    for (UINT i = 0; i < kUnits && intact; i += 9973) intact = huge[i] == kPattern[i % kPeriod];
     t.Check(intact, "the caller's text is untouched");
     SysFreeString(huge);
 
@@ -571,12 +607,10 @@ void CheckPressure(client::Tally& t) {
     constexpr UINT kFits = 40u * 1000u * 1000u;
     BSTR large = SysAllocStringLen(nullptr, kFits);
     if (t.Check(large != nullptr, "a text of 40 million code units")) {
-        for (UINT i = 0; i < kFits; ++i) large[i] = pattern[i % period];
+        for (UINT i = 0; i < kFits; ++i) large[i] = kPattern[i % kPeriod];
         Bstr out;
         const HRESULT hr = p->RemoverAcentuacao(large, out.out());
-        const wchar_t plain[] = L"acao http   x y ";
-        bool folded = hr == S_OK && SysStringLen(out.get()) == kFits;
-        for (UINT i = 0; i < kFits && folded; i += 997) folded = out.get()[i] == plain[i % period];
+        const bool folded = hr == S_OK && SysStringLen(out.get()) == kFits && FoldedRight(out.get());
         t.Check(folded, "RemoverAcentuacao on 40 million code units gave " + Hex(hr));
         SysFreeString(large);
     }
