@@ -16,9 +16,10 @@ namespace {
 
 LONG g_moduleRefs = 0;
 
-constexpr const wchar_t* kProgId = L"Palavox.PalavoxClass";
-constexpr const wchar_t* kVersionedProgId = L"Palavox.PalavoxClass.1";
-constexpr const wchar_t* kClassName = L"PalavoxClass";
+constexpr const wchar_t* kProgId = L"" PALAVOX_PROGID;
+constexpr const wchar_t* kVersionedProgId = L"" PALAVOX_VERSIONED_PROGID;
+constexpr const wchar_t* kClassName = L"" PALAVOX_CLASS_NAME;
+constexpr const wchar_t* kTypeLibVersion = L"" PALAVOX_TYPELIB_VERSION;
 
 // The 32- and 64-bit builds share every identifier. On 64-bit Windows each
 // registers its class in its own registry view, while the ProgIDs, the type
@@ -142,10 +143,11 @@ HRESULT Unregister() {
     // UnRegisterTypeLib about a library that is not there fails differently
     // from one system to the next, so look first.
     const std::wstring ownPath =
-        L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\5.1\\0\\" + kSysKindKey;
+        L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\" + kTypeLibVersion + L"\\0\\" + kSysKindKey;
     if (KeyExists(ownPath)) {
         keep(otherStays ? DeleteTree(ownPath)
-                        : UnRegisterTypeLib(LIBID_Palavox, 5, 1, LANG_NEUTRAL, kSysKind));
+                        : UnRegisterTypeLib(LIBID_Palavox, PALAVOX_TYPELIB_MAJOR,
+                                            PALAVOX_TYPELIB_MINOR, LANG_NEUTRAL, kSysKind));
     }
     if (!otherStays) {
         keep(DeleteProgId(kVersionedProgId, clsid));
@@ -173,7 +175,7 @@ HRESULT Register() {
         {classKey + L"\\ProgID", nullptr, versioned},
         {classKey + L"\\VersionIndependentProgID", nullptr, independent},
         {classKey + L"\\TypeLib", nullptr, GuidText(LIBID_Palavox)},
-        {classKey + L"\\Version", nullptr, L"5.1"},
+        {classKey + L"\\Version", nullptr, kTypeLibVersion},
         {versioned, nullptr, kClassName},
         {versioned + L"\\CLSID", nullptr, clsid},
         {independent, nullptr, kClassName},

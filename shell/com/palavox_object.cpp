@@ -15,7 +15,7 @@
 namespace palavox::com {
 namespace {
 
-constexpr const wchar_t* kSource = L"Palavox.PalavoxClass";
+constexpr const wchar_t* kSource = L"" PALAVOX_PROGID;
 
 // Error number n reaches scripts as Err.Number = n only through this code.
 HRESULT ReportError(int number, const char* description) noexcept {

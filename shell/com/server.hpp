@@ -5,7 +5,8 @@
 
 #include <string>
 
-#include "palavox.h"  // generated from palavox.idl
+#include "palavox.h"           // generated from palavox.idl
+#include "palavox_identity.h"  // ProgIDs and versions, generated too
 
 namespace palavox::com {
 
