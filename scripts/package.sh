@@ -32,5 +32,6 @@ identity=(-D Version="$version" -D ProgId="$PALAVOX_PROGID"
   -D UpgradeCode="$PALAVOX_MSI_UPGRADE_CODE_X64" -D SharedComponent="$PALAVOX_MSI_COMPONENT_SHARED_X64" \
   -D Dll32=x86/Palavox.dll -D Dll64=x64/Palavox.dll -o "$out/Palavox-$version-x64.msi" "$wxs")
 rm -rf "$stage"
+"$root/scripts/sign.sh" "$out/Palavox-$version-x86.msi" "$out/Palavox-$version-x64.msi"
 echo "package: $out/Palavox-$version-x86.msi"
 echo "package: $out/Palavox-$version-x64.msi"
