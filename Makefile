@@ -17,8 +17,7 @@ test: build
 	ctest --preset native
 	$(MAKE) --no-print-directory asan
 	fuzz/run.sh build/asan 10
-	$(MAKE) test-com
-	$(MAKE) --no-print-directory test-sign
+	$(MAKE) test-com test-sign
 
 # Palavox.dll, cross-built for 32- and 64-bit Windows; always left at
 # build/win32/ and build/win64/, each beside its side-by-side manifest.
