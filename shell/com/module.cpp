@@ -14,8 +14,6 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace palavox::com {
 namespace {
 
-LONG g_moduleRefs = 0;
-
 constexpr const wchar_t* kProgId = L"" PALAVOX_PROGID;
 constexpr const wchar_t* kVersionedProgId = L"" PALAVOX_VERSIONED_PROGID;
 constexpr const wchar_t* kClassName = L"" PALAVOX_CLASS_NAME;
@@ -34,7 +32,9 @@ constexpr const wchar_t* kSysKindKey = L"win32";
 constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
 #endif
 
-// Lives as long as the module; its references count as server locks.
+// Lives as long as the module. The module never unloads (DllCanUnloadNow),
+// so neither references to the factory nor LockServer have anything to keep
+// alive, and nothing counts them.
 class ClassFactory final : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
@@ -47,28 +47,15 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override {
-        ModuleAddRef();
-        return 2;
-    }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ModuleRelease();
-        return 1;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         return CreatePalavoxObject(riid, object);
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) {
-            ModuleAddRef();
-        } else {
-            ModuleRelease();
-        }
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
 ClassFactory g_factory;
@@ -197,9 +184,6 @@ HRESULT Register() {
 
 }  // namespace
 
-void ModuleAddRef() noexcept { InterlockedIncrement(&g_moduleRefs); }
-void ModuleRelease() noexcept { InterlockedDecrement(&g_moduleRefs); }
-
 std::wstring ModulePath() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -226,7 +210,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
     return g_factory.QueryInterface(riid, object);
 }
 
-// Once loaded, the component stays loaded.
+// Once loaded, the component stays loaded: no count of live objects or locks
+// is kept, since this answer never depends on one.
 STDAPI DllCanUnloadNow() { return S_FALSE; }
 
 STDAPI DllRegisterServer() {

@@ -56,7 +56,7 @@ HRESULT Guarded(Body&& body) noexcept {
 
 class PalavoxObject final : public _PalavoxClass, public ISupportErrorInfo {
 public:
-    PalavoxObject() noexcept { ModuleAddRef(); }
+    PalavoxObject() noexcept = default;
     PalavoxObject(const PalavoxObject&) = delete;
     PalavoxObject& operator=(const PalavoxObject&) = delete;
 
@@ -163,7 +163,6 @@ private:
     ~PalavoxObject() {
         if (vtableInfo_ != nullptr) vtableInfo_->Release();
         if (dispatchInfo_ != nullptr) dispatchInfo_->Release();
-        ModuleRelease();
     }
 
     // Loaded from this module's own resource, so dispatch works unregistered too.

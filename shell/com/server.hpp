@@ -10,10 +10,6 @@
 
 namespace palavox::com {
 
-// Live objects plus outstanding locks; kept exact even though the server never unloads.
-void ModuleAddRef() noexcept;
-void ModuleRelease() noexcept;
-
 // Full path of this DLL, or empty on failure.
 std::wstring ModulePath();
 
