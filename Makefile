@@ -1,7 +1,10 @@
 # What a person types. CMake does the real work; see CMakePresets.json.
-.PHONY: all deps build test bench bench-com clean dll package demo test-com asan fuzz
+.PHONY: all deps build test bench bench-com clean dll package demo test-com test-sign asan fuzz
 
 all: build
+
+# From cmake/PalavoxIdentity.cmake, read only where used.
+PALAVOX_VERSION = $(shell cmake -P cmake/PalavoxIdentity.cmake | sed -n "s/^PALAVOX_VERSION='\(.*\)'$$/\1/p")
 
 deps:
 	@scripts/install-deps
@@ -14,10 +17,11 @@ test: build
 	ctest --preset native
 	$(MAKE) --no-print-directory asan
 	fuzz/run.sh build/asan 10
-	$(MAKE) test-com
+	$(MAKE) test-com test-sign
 
 # Palavox.dll, cross-built for 32- and 64-bit Windows; always left at
 # build/win32/ and build/win64/, each beside its side-by-side manifest.
+# Signed when PALAVOX_SIGN_PFX and PALAVOX_SIGN_PASSWORD are set (scripts/sign.sh).
 dll: deps
 	cmake --preset win32
 	cmake --build --preset win32
@@ -27,14 +31,21 @@ dll: deps
 	cmake --build --preset win64
 	cmake -E copy_if_different build/win64-tree/shell/com/Palavox.dll build/win64/Palavox.dll
 	cmake -E copy_if_different build/win64-tree/shell/com/Palavox.sxs.manifest build/win64/Palavox.sxs.manifest
+	scripts/sign.sh build/win32/Palavox.dll build/win64/Palavox.dll
 
-# build/package/Palavox-<version>-x86.msi and -x64.msi (wixl).
+# build/package/Palavox-<version>-x86.msi and -x64.msi (wixl), signed like the DLLs.
 package: dll
 	scripts/package.sh
 
 # Real clients against both DLLs and both packages under Wine.
 test-com: dll package
 	tests/com/run-clients.sh
+
+# Signing and verification with a throwaway certificate, on copies of both
+# DLLs and both packages.
+test-sign: dll package
+	tests/package/signing-test.sh build/win32/Palavox.dll build/win64/Palavox.dll \
+	  build/package/Palavox-$(PALAVOX_VERSION)-x86.msi build/package/Palavox-$(PALAVOX_VERSION)-x64.msi
 
 demo: dll
 	scripts/demo.sh

@@ -6,7 +6,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-version=$(sed -n 's/^project(Palavox VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+eval "$(cmake -P "$root/cmake/PalavoxIdentity.cmake")"
+version=$PALAVOX_VERSION
 out=$root/build/package
 for f in "$root/build/win32/Palavox.dll" "$root/build/win64/Palavox.dll"; do
   [ -f "$f" ] || { echo "package: $f is missing; run make dll"; exit 2; }
@@ -18,10 +19,19 @@ rm -rf "$stage" && mkdir -p "$stage/x86" "$stage/x64"
 cp "$root/build/win32/Palavox.dll" "$stage/x86/"
 cp "$root/build/win64/Palavox.dll" "$stage/x64/"
 wxs=$root/shell/com/Palavox.wxs
-(cd "$stage" && wixl -a x86 -D Arch=x86 -D Version="$version" -D Dll32=x86/Palavox.dll \
-  -o "$out/Palavox-$version-x86.msi" "$wxs")
-(cd "$stage" && wixl -a x64 -D Arch=x64 -D Version="$version" -D Dll32=x86/Palavox.dll \
-  -D Dll64=x64/Palavox.dll -o "$out/Palavox-$version-x64.msi" "$wxs")
+# The identity both packages carry, by the names Palavox.wxs and .wxi use.
+identity=(-D Version="$version" -D ProgId="$PALAVOX_PROGID"
+  -D VersionedProgId="$PALAVOX_VERSIONED_PROGID" -D ClassName="$PALAVOX_CLASS_NAME"
+  -D Clsid="$PALAVOX_CLSID" -D Iid="$PALAVOX_IID" -D Libid="$PALAVOX_LIBID"
+  -D TypeLibVersion="$PALAVOX_TYPELIB_VERSION"
+  -D Dll32Component="$PALAVOX_MSI_COMPONENT_DLL32" -D Dll64Component="$PALAVOX_MSI_COMPONENT_DLL64")
+(cd "$stage" && wixl -a x86 -D Arch=x86 "${identity[@]}" \
+  -D UpgradeCode="$PALAVOX_MSI_UPGRADE_CODE_X86" -D SharedComponent="$PALAVOX_MSI_COMPONENT_SHARED_X86" \
+  -D Dll32=x86/Palavox.dll -o "$out/Palavox-$version-x86.msi" "$wxs")
+(cd "$stage" && wixl -a x64 -D Arch=x64 "${identity[@]}" \
+  -D UpgradeCode="$PALAVOX_MSI_UPGRADE_CODE_X64" -D SharedComponent="$PALAVOX_MSI_COMPONENT_SHARED_X64" \
+  -D Dll32=x86/Palavox.dll -D Dll64=x64/Palavox.dll -o "$out/Palavox-$version-x64.msi" "$wxs")
 rm -rf "$stage"
+"$root/scripts/sign.sh" "$out/Palavox-$version-x86.msi" "$out/Palavox-$version-x64.msi"
 echo "package: $out/Palavox-$version-x86.msi"
 echo "package: $out/Palavox-$version-x64.msi"

@@ -14,11 +14,10 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace palavox::com {
 namespace {
 
-LONG g_moduleRefs = 0;
-
-constexpr const wchar_t* kProgId = L"Palavox.PalavoxClass";
-constexpr const wchar_t* kVersionedProgId = L"Palavox.PalavoxClass.1";
-constexpr const wchar_t* kClassName = L"PalavoxClass";
+constexpr const wchar_t* kProgId = L"" PALAVOX_PROGID;
+constexpr const wchar_t* kVersionedProgId = L"" PALAVOX_VERSIONED_PROGID;
+constexpr const wchar_t* kClassName = L"" PALAVOX_CLASS_NAME;
+constexpr const wchar_t* kTypeLibVersion = L"" PALAVOX_TYPELIB_VERSION;
 
 // The 32- and 64-bit builds share every identifier. On 64-bit Windows each
 // registers its class in its own registry view, while the ProgIDs, the type
@@ -33,7 +32,9 @@ constexpr const wchar_t* kSysKindKey = L"win32";
 constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
 #endif
 
-// Lives as long as the module; its references count as server locks.
+// Lives as long as the module. The module never unloads (DllCanUnloadNow),
+// so neither references to the factory nor LockServer have anything to keep
+// alive, and nothing counts them.
 class ClassFactory final : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
@@ -46,28 +47,15 @@ public:
         *object = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override {
-        ModuleAddRef();
-        return 2;
-    }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ModuleRelease();
-        return 1;
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         return CreatePalavoxObject(riid, object);
     }
-    HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) {
-            ModuleAddRef();
-        } else {
-            ModuleRelease();
-        }
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
 ClassFactory g_factory;
@@ -142,10 +130,11 @@ HRESULT Unregister() {
     // UnRegisterTypeLib about a library that is not there fails differently
     // from one system to the next, so look first.
     const std::wstring ownPath =
-        L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\5.1\\0\\" + kSysKindKey;
+        L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\" + kTypeLibVersion + L"\\0\\" + kSysKindKey;
     if (KeyExists(ownPath)) {
         keep(otherStays ? DeleteTree(ownPath)
-                        : UnRegisterTypeLib(LIBID_Palavox, 5, 1, LANG_NEUTRAL, kSysKind));
+                        : UnRegisterTypeLib(LIBID_Palavox, PALAVOX_TYPELIB_MAJOR,
+                                            PALAVOX_TYPELIB_MINOR, LANG_NEUTRAL, kSysKind));
     }
     if (!otherStays) {
         keep(DeleteProgId(kVersionedProgId, clsid));
@@ -173,7 +162,7 @@ HRESULT Register() {
         {classKey + L"\\ProgID", nullptr, versioned},
         {classKey + L"\\VersionIndependentProgID", nullptr, independent},
         {classKey + L"\\TypeLib", nullptr, GuidText(LIBID_Palavox)},
-        {classKey + L"\\Version", nullptr, L"5.1"},
+        {classKey + L"\\Version", nullptr, kTypeLibVersion},
         {versioned, nullptr, kClassName},
         {versioned + L"\\CLSID", nullptr, clsid},
         {independent, nullptr, kClassName},
@@ -194,9 +183,6 @@ HRESULT Register() {
 }
 
 }  // namespace
-
-void ModuleAddRef() noexcept { InterlockedIncrement(&g_moduleRefs); }
-void ModuleRelease() noexcept { InterlockedDecrement(&g_moduleRefs); }
 
 std::wstring ModulePath() {
     std::wstring path(MAX_PATH, L'\0');
@@ -233,7 +219,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
     return g_factory.QueryInterface(riid, object);
 }
 
-// Once loaded, the component stays loaded.
+// Once loaded, the component stays loaded: no count of live objects or locks
+// is kept, since this answer never depends on one.
 STDAPI DllCanUnloadNow() { return S_FALSE; }
 
 STDAPI DllRegisterServer() {

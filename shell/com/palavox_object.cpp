@@ -18,7 +18,7 @@
 namespace palavox::com {
 namespace {
 
-constexpr const wchar_t* kSource = L"Palavox.PalavoxClass";
+constexpr const wchar_t* kSource = L"" PALAVOX_PROGID;
 
 // Error number n reaches scripts as Err.Number = n only through this code.
 HRESULT ReportError(int number, const char* description) noexcept {
@@ -161,7 +161,7 @@ HRESULT Types(const TypeTable*& types) noexcept {
 
 class PalavoxObject final : public _PalavoxClass, public ISupportErrorInfo {
 public:
-    PalavoxObject() noexcept { ModuleAddRef(); }
+    PalavoxObject() noexcept = default;
     PalavoxObject(const PalavoxObject&) = delete;
     PalavoxObject& operator=(const PalavoxObject&) = delete;
 
@@ -286,7 +286,7 @@ public:
     }
 
 private:
-    ~PalavoxObject() { ModuleRelease(); }
+    ~PalavoxObject() = default;
 
     // The bodies both roads share; `resultado` is a valid slot. A failed call
     // leaves the empty text (a null BSTR) or 0.

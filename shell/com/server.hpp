@@ -5,13 +5,10 @@
 
 #include <string>
 
-#include "palavox.h"  // generated from palavox.idl
+#include "palavox.h"           // generated from palavox.idl
+#include "palavox_identity.h"  // ProgIDs and versions, generated too
 
 namespace palavox::com {
-
-// Live objects plus outstanding locks; kept exact even though the server never unloads.
-void ModuleAddRef() noexcept;
-void ModuleRelease() noexcept;
 
 // Full path of this DLL, or empty on failure.
 std::wstring ModulePath();

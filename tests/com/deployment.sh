@@ -1,15 +1,18 @@
 # Sourced by run-clients.sh, whose helpers it uses (check, run and its loader
-# $w, $logs, $wincases, $scripts, registry.sh): the ways of deploying Palavox.dll other
-# than one regsvr32, each proven with real clients under Wine.
+# $w, $logs, $wincases, $scripts, registry.sh, the PALAVOX_ identity): the ways
+# of deploying Palavox.dll other than one regsvr32, each proven with real
+# clients under Wine.
 #   regfree_stage <label> <loader> <folder of the DLL and its manifest> <clients>
 #   coexistence_stage <32-bit DLL> <32-bit clients> <64-bit DLL> <64-bit clients>
 #   msi_install <label> <loader> <package>      records what the install changed
 #   msi_remove <label> <loader> <package>       and proves all of it undone
 
 # Anything of ours in a registry snapshot: the four GUIDs and the ProgIDs (not
-# the bare name, which the checkout's own path may hold).
+# the bare name, which the checkout's own path may hold), from the identity
+# run-clients.sh read.
 palavox_traces() {
-  grep -i -E '5A103311-D634-4098-84FC-89F6D0CB43DC|A2B36B68-6C03-49DD-A0AC-9DBEF471C4F8|115967E5-CC7D-45C5-ACE8-0AE2C194F5D5|30CAAC6A-7121-4C22-A760-3EE223CD9E65|Palavox\.PalavoxClass' "$1"
+  grep -i -F -e "$PALAVOX_CLSID" -e "$PALAVOX_LIBID" -e "$PALAVOX_IID" -e "$PALAVOX_ALIAS_IID" \
+    -e "$PALAVOX_PROGID" "$1"
 }
 
 registry_clean() {

@@ -69,6 +69,27 @@ std::vector<std::wstring> RegistrationKeys() {
     };
 }
 
+// ------------------------------------------------------------- identifiers
+
+// What palavox.h was generated with, spelled out here on its own: every check
+// below compares with palavox.h, so a changed identifier must fail here.
+void CheckIdentifiers(client::Tally& t) {
+    const struct {
+        const char* name;
+        const GUID* guid;
+        const wchar_t* expected;
+    } rows[] = {
+        {"CLSID_PalavoxClass", &CLSID_PalavoxClass, L"{5A103311-D634-4098-84FC-89F6D0CB43DC}"},
+        {"IID__PalavoxClass", &IID__PalavoxClass, L"{115967E5-CC7D-45C5-ACE8-0AE2C194F5D5}"},
+        {"IID_PalavoxClass___v0", &IID_PalavoxClass___v0, L"{30CAAC6A-7121-4C22-A760-3EE223CD9E65}"},
+        {"LIBID_Palavox", &LIBID_Palavox, L"{A2B36B68-6C03-49DD-A0AC-9DBEF471C4F8}"},
+    };
+    for (const auto& row : rows) {
+        const std::wstring got = GuidText(*row.guid);
+        t.Check(got == row.expected, std::string(row.name) + " is " + Narrow(got));
+    }
+}
+
 // ---------------------------------------------------------------- registry
 
 void CheckRegistry(client::Tally& t, const std::wstring& dll) {
@@ -426,6 +447,7 @@ int main(int argc, char** argv) {
     const std::wstring dll = Wide(client::Argument(argc, argv, 2, "DLL path"));
     client::Tally t;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    CheckIdentifiers(t);
     if (mode == "registered") {
         CheckRegistry(t, dll);
         CheckTypeLibrary(t);

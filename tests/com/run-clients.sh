@@ -19,7 +19,8 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 base=${PALAVOX_WINE_TEST_PREFIX:-$root/build/wine-test}
 cases=$root/tests/cases/palavox_cases.txt
-version=$(sed -n 's/^project(Palavox VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+eval "$(cmake -P "$root/cmake/PalavoxIdentity.cmake")"
+version=$PALAVOX_VERSION
 dll32=$root/build/win32/Palavox.dll
 clients32=$root/build/win32-tree/tests/com
 dll64=$root/build/win64/Palavox.dll

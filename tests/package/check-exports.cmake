@@ -1,0 +1,27 @@
+# cmake -DDIR=<folder> -P check-exports.cmake
+# Fails unless the Palavox export files under DIR (searched recursively) name
+# every library a consumer links and hand it nothing of Palavox's own build:
+# no compile definitions, no compile options.
+if(NOT DIR)
+  message(FATAL_ERROR "usage: cmake -DDIR=<folder> -P check-exports.cmake")
+endif()
+file(GLOB_RECURSE files ${DIR}/PalavoxTargets.cmake)
+if(NOT files)
+  message(FATAL_ERROR "no PalavoxTargets.cmake under ${DIR}")
+endif()
+foreach(file IN LISTS files)
+  file(READ ${file} text)
+  foreach(property INTERFACE_COMPILE_DEFINITIONS INTERFACE_COMPILE_OPTIONS)
+    string(REGEX MATCH "${property} \"[^\"]*\"" found "${text}")
+    if(found)
+      message(FATAL_ERROR "${file} hands its consumers ${found}")
+    endif()
+  endforeach()
+  foreach(name palavox text)
+    if(NOT text MATCHES "add_library\\(Palavox::${name} ")
+      message(FATAL_ERROR "${file} has no Palavox::${name}")
+    endif()
+  endforeach()
+endforeach()
+list(LENGTH files count)
+message(STATUS "${count} export file(s) under ${DIR}: nothing of the build leaks")
