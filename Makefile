@@ -1,5 +1,5 @@
 # What a person types. CMake does the real work; see CMakePresets.json.
-.PHONY: all deps build test bench clean dll package demo test-com asan fuzz
+.PHONY: all deps build test bench clean dll package demo test-com asan fuzz bindings
 
 all: build
 
@@ -12,6 +12,7 @@ build: deps
 
 test: build
 	ctest --preset native
+	$(MAKE) --no-print-directory -C bindings test
 	$(MAKE) --no-print-directory asan
 	fuzz/run.sh build/asan 10
 	$(MAKE) test-com
@@ -38,6 +39,10 @@ test-com: dll package
 
 demo: dll
 	scripts/demo.sh
+
+# The Node.js, Python and .NET packages over the core (bindings/Makefile).
+bindings: build
+	$(MAKE) --no-print-directory -C bindings
 
 # Release -O2 build in build/bench; prints the ratios to the baselines at the end.
 bench: deps
