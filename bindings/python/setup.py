@@ -1,30 +1,30 @@
-# The extension compiles the C++ core in with it, so the wheel needs nothing
-# installed beside it. Sources are those of this repository, two levels up
-# (relative paths: setuptools refuses absolute ones).
-import glob
+# The extension links the C interface's static library in (PIC, everything a C
+# program needs), so the wheel needs nothing installed beside it. The library
+# comes from the CMake build: PALAVOX_C_LIBRARY names it, by default
+# build/native/capi/libpalavox.a of this repository (make build).
 import os
 
 from setuptools import Extension, setup
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
-
-core = sorted(glob.glob(os.path.join(ROOT, "text", "*.cpp")))
-core.append(os.path.join(ROOT, "shell", "palavox_class.cpp"))
-core = [os.path.relpath(path, HERE) for path in core]
-headers = glob.glob(os.path.join(ROOT, "text", "**", "*.hpp"), recursive=True)
-headers += glob.glob(os.path.join(ROOT, "shell", "include", "palavox", "*.hpp"))
+LIBRARY = os.environ.get("PALAVOX_C_LIBRARY",
+                         os.path.join(ROOT, "build", "native", "capi", "libpalavox.a"))
+if not os.path.isfile(LIBRARY):
+    raise SystemExit(f"palavox: {LIBRARY} not found; run `make build` first "
+                     "or set PALAVOX_C_LIBRARY to libpalavox.a")
 
 setup(
     ext_modules=[
         Extension(
             "palavox._palavox",
-            sources=[os.path.join("src", "_palavox.cpp")] + core,
-            include_dirs=[os.path.join(ROOT, "text", "include"),
-                          os.path.join(ROOT, "shell", "include")],
-            depends=[os.path.relpath(path, HERE) for path in headers],
-            language="c++",
-            extra_compile_args=["-std=c++20", "-O2", "-g0", "-fvisibility=hidden"],
+            sources=["src/_palavox.c"],
+            include_dirs=[os.path.join(ROOT, "capi", "include")],
+            extra_objects=[LIBRARY],
+            libraries=["stdc++", "m"],
+            extra_compile_args=["-std=c99", "-g0", "-Wall", "-Wextra", "-Werror"],
+            # The library's C++ insides stay private to the extension.
+            extra_link_args=["-Wl,--exclude-libs,ALL", "-s"],
         )
     ],
 )
