@@ -12,7 +12,7 @@ build: deps
 
 test: build
 	ctest --preset native
-	$(MAKE) --no-print-directory -C bindings test
+	$(MAKE) --no-print-directory -C bindings -j2 test
 	$(MAKE) --no-print-directory asan
 	fuzz/run.sh build/asan 10
 	$(MAKE) test-com
@@ -42,7 +42,7 @@ demo: dll
 
 # The Node.js, Python and .NET packages over the core (bindings/Makefile).
 bindings: build
-	$(MAKE) --no-print-directory -C bindings
+	$(MAKE) --no-print-directory -C bindings -j2
 
 # Release -O2 build in build/bench; prints the ratios to the baselines at the end.
 bench: deps
