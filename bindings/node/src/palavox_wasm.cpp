@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string_view>
 
@@ -41,7 +42,12 @@ Area input;
 Area output;
 std::size_t resultLength = 0;
 std::int32_t count = 0;
-const char* description = "";
+char description[96] = "";  // of the last failure, kept past its exception
+
+void Describe(const char* text) {
+    std::strncpy(description, text, sizeof description - 1);
+    description[sizeof description - 1] = '\0';
+}
 
 class OutputSink final : public palavox::TextSink {
 public:
@@ -66,18 +72,12 @@ int Guarded(Call call) {
         call();
         return 0;
     } catch (const palavox::Error& e) {
-        // Only descriptions known here cross, so the pointer outlives the exception.
-        switch (e.number()) {
-            case palavox::kInvalidArgument: description = "Invalid procedure call or argument"; break;
-            case palavox::kOverflow: description = "Overflow"; break;
-            case palavox::kTypeMismatch: description = "Type mismatch"; break;
-            default: description = "Application-defined or object-defined error"; break;
-        }
+        Describe(e.what());
         resultLength = 0;
         count = 0;
         return e.number();
     } catch (const std::bad_alloc&) {
-        description = "Out of memory";
+        Describe("Out of memory");
         resultLength = 0;
         count = 0;
         return 7;

@@ -55,7 +55,7 @@ def outcome(method, args):
 
 def mismatches():
     """Every case, and where the optional argument is empty, the same call with it
-    left out, with None and by keyword."""
+    left out and with None."""
     bad = []
     for number, method, args, expected in CASES:
         variants = [args]
