@@ -1,5 +1,5 @@
 # What a person types. CMake does the real work; see CMakePresets.json.
-.PHONY: all deps build test bench clean dll package demo test-com asan fuzz bindings
+.PHONY: all deps build test bench clean dll package demo test-com asan fuzz
 
 all: build
 
@@ -41,6 +41,7 @@ demo: dll
 	scripts/demo.sh
 
 # The Node.js, Python and .NET packages over the core (bindings/Makefile).
+.PHONY: bindings
 bindings: build
 	$(MAKE) --no-print-directory -C bindings -j2
 
