@@ -15,6 +15,7 @@ build: deps
 
 test: build
 	ctest --preset native
+	$(MAKE) --no-print-directory -C bindings -j2 test
 	$(MAKE) --no-print-directory asan
 	fuzz/run.sh build/asan 10
 	$(MAKE) test-com test-sign
@@ -49,6 +50,11 @@ test-sign: dll package
 
 demo: dll
 	scripts/demo.sh
+
+# The Node.js, Python and .NET packages over the core (bindings/Makefile).
+.PHONY: bindings
+bindings: build
+	$(MAKE) --no-print-directory -C bindings -j2
 
 # Release -O2 build in build/bench; prints the ratios to the baselines at the end.
 bench: deps

@@ -1,3 +1,6 @@
+#include <limits>
+#include <new>
+
 #include "palavox/mod_palavox.hpp"
 #include "simd.hpp"
 #include "text_writer.hpp"
@@ -87,10 +90,15 @@ void ForEachLink(std::u16string_view text, Visit visit) {
 }
 
 // The result's length: each link grows by its second copy and the anchor around it.
+// Where size_t has 32 bits, a long target times many links passes its range;
+// such a result cannot exist, and a wrapped size would be written past.
 std::size_t MarkedUpSize(std::u16string_view texto, std::u16string_view target) {
+    constexpr std::size_t kMaxUnits = std::numeric_limits<std::size_t>::max() / sizeof(char16_t);
     std::size_t size = texto.size();
     ForEachLink(texto, [&](std::size_t begin, std::size_t end) {
-        size += (end - begin) + kAnchorFixed + target.size();
+        const std::size_t grows = (end - begin) + kAnchorFixed + target.size();
+        if (grows > kMaxUnits - size) throw std::bad_alloc();
+        size += grows;
     });
     return size;
 }

@@ -184,6 +184,7 @@ HAND_FIND = [
     ("linha 1\r\nlinha 2\r\n", "\r\n", "", 2),
     ("A\u00e7\u00e3o e rea\u00e7\u00e3o", "\u00c7\u00c3O", "", 2),
     ("\u00c1gua \u00e1gua", "\u00e1", "", 2),
+    ("\ufeffa\ufeff", "\ufeff", "B", 2),
 ]
 
 HAND_TRATA = [
@@ -230,6 +231,7 @@ HAND_TRATA = [
      "link: " + A("http://palavox.example/a\u00e7\u00e3o?x=1&y=2", "_parent") + "\r\nfim"),
     ("\U00010400http://a", "", "\U00010400" + A("http://a")),
     ("http://\U00010428 x", "", A("http://\U00010428") + " x"),
+    ("\ufeffhttp://a\ufeff", "\ufeff", "\ufeff" + A("http://a\ufeff", "\ufeff")),
 ]
 
 HAND_REMOVER = [
@@ -249,6 +251,7 @@ HAND_REMOVER = [
     ("\u00aa\u00ba\u00b0", "  \u00b0"),
     ("sem acento", "sem acento"),
     ("CORA\u00c7\u00c3O \u00e0s 9h", "CORACAO as 9h"),
+    ("\ufeffA\u00e7\u00e3o\ufeff", "\ufeffAcao\ufeff"),
 ]
 
 # ---------------------------------------------------------- random cases

@@ -9,7 +9,8 @@
  * the _utf8 functions. NULL with length 0 is the empty text; an omitted
  * optional argument is NULL, 0. Results are NUL-terminated (the length leaves
  * the terminator out) and are always released with palavox_free, empty ones
- * too. Nothing here keeps state: any function may be called from any thread.
+ * too. The output pointers themselves must not be NULL (error 5). Nothing
+ * here keeps state: any function may be called from any thread.
  */
 #ifndef PALAVOX_PALAVOX_H
 #define PALAVOX_PALAVOX_H
@@ -31,45 +32,58 @@
 #  define PALAVOX_C_API
 #endif
 
+/* cdecl whatever the caller's default: a 32-bit program built with stdcall as
+ * its default convention must still call these correctly. */
+#if defined(_WIN32) && !defined(_WIN64)
+#  define PALAVOX_C_CALL __cdecl
+#else
+#  define PALAVOX_C_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* TrataHTML: every web link wrapped in an anchor opening in `target`
  * ("_self" when empty). */
-PALAVOX_C_API int palavox_trata_html(const uint16_t *entrada, size_t entrada_len,
-                                     const uint16_t *target, size_t target_len,
-                                     uint16_t **resultado, size_t *resultado_len);
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_trata_html(const uint16_t *entrada, size_t entrada_len,
+                   const uint16_t *target, size_t target_len,
+                   uint16_t **resultado, size_t *resultado_len);
 
 /* FindString: non-overlapping occurrences of `procura`, case-insensitive
  * unless `tipo` is exactly "B" or "b"; -1 for an empty `procura`. */
-PALAVOX_C_API int palavox_find_string(const uint16_t *entrada, size_t entrada_len,
-                                      const uint16_t *procura, size_t procura_len,
-                                      const uint16_t *tipo, size_t tipo_len,
-                                      int32_t *resultado);
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_find_string(const uint16_t *entrada, size_t entrada_len,
+                    const uint16_t *procura, size_t procura_len,
+                    const uint16_t *tipo, size_t tipo_len, int32_t *resultado);
 
 /* RemoverAcentuacao: accents folded, "&" to "e", a fixed set of symbols to spaces. */
-PALAVOX_C_API int palavox_remover_acentuacao(const uint16_t *texto, size_t texto_len,
-                                             uint16_t **resultado, size_t *resultado_len);
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_remover_acentuacao(const uint16_t *texto, size_t texto_len,
+                           uint16_t **resultado, size_t *resultado_len);
 
-PALAVOX_C_API int palavox_trata_html_utf8(const char *entrada, size_t entrada_len,
-                                          const char *target, size_t target_len,
-                                          char **resultado, size_t *resultado_len);
-PALAVOX_C_API int palavox_find_string_utf8(const char *entrada, size_t entrada_len,
-                                           const char *procura, size_t procura_len,
-                                           const char *tipo, size_t tipo_len,
-                                           int32_t *resultado);
-PALAVOX_C_API int palavox_remover_acentuacao_utf8(const char *texto, size_t texto_len,
-                                                  char **resultado, size_t *resultado_len);
+/* The same three over UTF-8: lengths in bytes, UTF-8 results. */
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_trata_html_utf8(const char *entrada, size_t entrada_len,
+                        const char *target, size_t target_len,
+                        char **resultado, size_t *resultado_len);
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_find_string_utf8(const char *entrada, size_t entrada_len,
+                         const char *procura, size_t procura_len,
+                         const char *tipo, size_t tipo_len, int32_t *resultado);
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_remover_acentuacao_utf8(const char *texto, size_t texto_len,
+                                char **resultado, size_t *resultado_len);
 
 /* Releases a result of this library; NULL is ignored. */
-PALAVOX_C_API void palavox_free(void *resultado);
+PALAVOX_C_API void PALAVOX_C_CALL palavox_free(void *resultado);
 
 /* The error's description ("Type mismatch", ...), never NULL. */
-PALAVOX_C_API const char *palavox_error_description(int number);
+PALAVOX_C_API const char *PALAVOX_C_CALL palavox_error_description(int number);
 
 /* "1.5.0" */
-PALAVOX_C_API const char *palavox_version(void);
+PALAVOX_C_API const char *PALAVOX_C_CALL palavox_version(void);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,30 @@
+# The extension links the C interface's static library in (PIC, everything a C
+# program needs), so the wheel needs nothing installed beside it. The library
+# comes from the CMake build: PALAVOX_C_LIBRARY names it, by default
+# build/native/capi/libpalavox.a of this repository (make build).
+import os
+
+from setuptools import Extension, setup
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+LIBRARY = os.environ.get("PALAVOX_C_LIBRARY",
+                         os.path.join(ROOT, "build", "native", "capi", "libpalavox.a"))
+if not os.path.isfile(LIBRARY):
+    raise SystemExit(f"palavox: {LIBRARY} not found; run `make build` first "
+                     "or set PALAVOX_C_LIBRARY to libpalavox.a")
+
+setup(
+    ext_modules=[
+        Extension(
+            "palavox._palavox",
+            sources=["src/_palavox.c"],
+            include_dirs=[os.path.join(ROOT, "capi", "include")],
+            extra_objects=[LIBRARY],
+            libraries=["stdc++", "m"],
+            extra_compile_args=["-std=c99", "-g0", "-Wall", "-Wextra", "-Werror"],
+            # The library's C++ insides stay private to the extension.
+            extra_link_args=["-Wl,--exclude-libs,ALL", "-s"],
+        )
+    ],
+)

@@ -1,0 +1,10 @@
+from typing import Optional
+
+class PalavoxError(ValueError):
+    """A failed call: 13 (find_string on an empty text), 5, 6, or 7, out of memory."""
+
+    number: int
+
+def trata_html(entrada: Optional[str], target: Optional[str] = None) -> str: ...
+def find_string(entrada: Optional[str], procura: Optional[str], tipo: Optional[str] = None) -> int: ...
+def remover_acentuacao(texto: Optional[str]) -> str: ...

@@ -1,0 +1,226 @@
+// The C interface over PalavoxClass. Every entry point catches everything:
+// an exception must never unwind into a C caller.
+#include "palavox/palavox.h"
+
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "palavox/error.hpp"
+#include "palavox/palavox_class.hpp"
+#include "utf8.hpp"
+
+namespace {
+
+using palavox::Error;
+
+constexpr int kOutOfMemory = 7;
+
+// Callers hand over and get back uint16_t; the routines work on char16_t. The
+// two have the same size, alignment and representation, and no translation
+// unit sees the same storage as both types, so the units are passed through as
+// they are instead of copied.
+static_assert(sizeof(char16_t) == sizeof(std::uint16_t) &&
+              alignof(char16_t) == alignof(std::uint16_t));
+
+[[noreturn]] void ThrowInvalid() {
+    throw Error(palavox::kInvalidArgument, "Invalid procedure call or argument");
+}
+
+std::u16string_view Utf16Arg(const std::uint16_t* p, std::size_t n) {
+    if (p == nullptr) {
+        if (n != 0) ThrowInvalid();
+        return {};
+    }
+    return {reinterpret_cast<const char16_t*>(p), n};
+}
+
+// Invalid UTF-8 is refused before anything is computed.
+std::u16string Utf8Arg(const char* p, std::size_t n) {
+    if (p == nullptr) {
+        if (n != 0) ThrowInvalid();
+        return {};
+    }
+    const std::string_view bytes(p, n);
+    const palavox::utf8::Scan scan = palavox::utf8::Validate(bytes);
+    if (scan.valid != n) ThrowInvalid();
+    std::u16string units(scan.units, u'\0');
+    palavox::utf8::Decode(bytes, units.data());
+    return units;
+}
+
+// A malloc'd result with one more unit for the terminator; freed here unless
+// handed over.
+template <class Unit>
+class MallocBuffer {
+public:
+    MallocBuffer() = default;
+    MallocBuffer(const MallocBuffer&) = delete;
+    MallocBuffer& operator=(const MallocBuffer&) = delete;
+    ~MallocBuffer() { std::free(data_); }
+
+    Unit* Allocate(std::size_t units) {
+        if (units >= static_cast<std::size_t>(-1) / sizeof(Unit)) throw std::bad_alloc();
+        auto* p = static_cast<Unit*>(std::malloc((units + 1) * sizeof(Unit)));
+        if (p == nullptr) throw std::bad_alloc();
+        std::free(data_);
+        data_ = p;
+        size_ = units;
+        data_[units] = Unit{};
+        return data_;
+    }
+
+    Unit* data() const noexcept { return data_; }
+    std::size_t size() const noexcept { return size_; }
+
+    template <class Out>
+    void HandOver(Out** resultado, std::size_t* resultado_len) noexcept {
+        *resultado = reinterpret_cast<Out*>(data_);
+        *resultado_len = size_;
+        data_ = nullptr;
+        size_ = 0;
+    }
+
+private:
+    Unit* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+class MallocSink final : public palavox::TextSink {
+public:
+    char16_t* Allocate(std::size_t units) override { return buffer.Allocate(units); }
+    MallocBuffer<char16_t> buffer;
+};
+
+void ToUtf8(std::u16string_view units, char** resultado, std::size_t* resultado_len) {
+    const std::size_t bytes = palavox::utf8::EncodedLength(units);
+    // Valid input never yields an unpaired surrogate: the routines never split a pair.
+    if (bytes == palavox::utf8::kUnpaired) ThrowInvalid();
+    MallocBuffer<char> out;
+    palavox::utf8::Encode(units, out.Allocate(bytes));
+    out.HandOver(resultado, resultado_len);
+}
+
+// Outputs are cleared first, so that every failure leaves them NULL and 0.
+template <class Out>
+bool ClearOutputs(Out** resultado, std::size_t* resultado_len) noexcept {
+    if (resultado != nullptr) *resultado = nullptr;
+    if (resultado_len != nullptr) *resultado_len = 0;
+    return resultado != nullptr && resultado_len != nullptr;
+}
+
+template <class Body>
+int Guarded(Body&& body) noexcept {
+    try {
+        body();
+        return 0;
+    } catch (const Error& e) {
+        return e.number();
+    } catch (const std::bad_alloc&) {
+        return kOutOfMemory;
+    } catch (const std::length_error&) {  // a text longer than a string can hold
+        return kOutOfMemory;
+    } catch (...) {
+        return palavox::kInvalidArgument;
+    }
+}
+
+const palavox::PalavoxClass kPalavox;
+
+}  // namespace
+
+extern "C" {
+
+int PALAVOX_C_CALL palavox_trata_html(const uint16_t* entrada, size_t entrada_len,
+                                      const uint16_t* target, size_t target_len,
+                                      uint16_t** resultado, size_t* resultado_len) {
+    if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
+    return Guarded([&] {
+        MallocSink sink;
+        kPalavox.TrataHTML(Utf16Arg(entrada, entrada_len), Utf16Arg(target, target_len), sink);
+        sink.buffer.HandOver(resultado, resultado_len);
+    });
+}
+
+int PALAVOX_C_CALL palavox_find_string(const uint16_t* entrada, size_t entrada_len,
+                                       const uint16_t* procura, size_t procura_len,
+                                       const uint16_t* tipo, size_t tipo_len,
+                                       int32_t* resultado) {
+    if (resultado == nullptr) return palavox::kInvalidArgument;
+    *resultado = 0;
+    return Guarded([&] {
+        *resultado = kPalavox.FindString(Utf16Arg(entrada, entrada_len),
+                                         Utf16Arg(procura, procura_len), Utf16Arg(tipo, tipo_len));
+    });
+}
+
+int PALAVOX_C_CALL palavox_remover_acentuacao(const uint16_t* texto, size_t texto_len,
+                                              uint16_t** resultado, size_t* resultado_len) {
+    if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
+    return Guarded([&] {
+        MallocSink sink;
+        kPalavox.RemoverAcentuacao(Utf16Arg(texto, texto_len), sink);
+        sink.buffer.HandOver(resultado, resultado_len);
+    });
+}
+
+int PALAVOX_C_CALL palavox_trata_html_utf8(const char* entrada, size_t entrada_len,
+                                           const char* target, size_t target_len,
+                                           char** resultado, size_t* resultado_len) {
+    if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
+    return Guarded([&] {
+        const std::u16string text = Utf8Arg(entrada, entrada_len);
+        const std::u16string alvo = Utf8Arg(target, target_len);
+        MallocSink sink;
+        kPalavox.TrataHTML(text, alvo, sink);
+        ToUtf8({sink.buffer.data(), sink.buffer.size()}, resultado, resultado_len);
+    });
+}
+
+int PALAVOX_C_CALL palavox_find_string_utf8(const char* entrada, size_t entrada_len,
+                                            const char* procura, size_t procura_len,
+                                            const char* tipo, size_t tipo_len,
+                                            int32_t* resultado) {
+    if (resultado == nullptr) return palavox::kInvalidArgument;
+    *resultado = 0;
+    return Guarded([&] {
+        const std::u16string text = Utf8Arg(entrada, entrada_len);
+        const std::u16string search = Utf8Arg(procura, procura_len);
+        const std::u16string mode = Utf8Arg(tipo, tipo_len);
+        *resultado = kPalavox.FindString(text, search, mode);
+    });
+}
+
+int PALAVOX_C_CALL palavox_remover_acentuacao_utf8(const char* texto, size_t texto_len,
+                                                   char** resultado, size_t* resultado_len) {
+    if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
+    return Guarded([&] {
+        const std::u16string text = Utf8Arg(texto, texto_len);
+        MallocSink sink;
+        kPalavox.RemoverAcentuacao(text, sink);
+        ToUtf8({sink.buffer.data(), sink.buffer.size()}, resultado, resultado_len);
+    });
+}
+
+void PALAVOX_C_CALL palavox_free(void* resultado) {
+    std::free(resultado);
+}
+
+const char* PALAVOX_C_CALL palavox_error_description(int number) {
+    switch (number) {
+        case 0: return "No error";
+        case palavox::kInvalidArgument: return "Invalid procedure call or argument";
+        case palavox::kOverflow: return "Overflow";
+        case kOutOfMemory: return "Out of memory";
+        case palavox::kTypeMismatch: return "Type mismatch";
+        default: return "Unknown error";
+    }
+}
+
+const char* PALAVOX_C_CALL palavox_version(void) {
+    return PALAVOX_C_VERSION;
+}
+
+}  // extern "C"

@@ -1,0 +1,143 @@
+"""The Python package over the shared case file, and what the binding itself adds:
+argument handling, errors, the UTF-16 round trip, calls from many threads."""
+
+import os
+import re
+import threading
+
+import pytest
+
+import palavox
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
+ARITY = {"TrataHTML": 2, "FindString": 3, "RemoverAcentuacao": 1}
+ESCAPES = {"\\": "\\", "t": "\t", "n": "\n", "r": "\r", "0": "\0"}
+
+
+def unescape(field):
+    return re.sub(r"\\(.)", lambda m: ESCAPES[m.group(1)], field)
+
+
+def load_cases():
+    with open(os.path.join(ROOT, "tests", "cases", "palavox_cases.txt"), "rb") as f:
+        raw = f.read()
+    assert raw[:2] == b"\xff\xfe", "the case file starts with a byte order mark"
+    # surrogatepass, as the binding: pairs become one character, lone halves stay.
+    cases = []
+    for number, line in enumerate(raw[2:].decode("utf-16-le", "surrogatepass").split("\n"), 1):
+        if not line or line.startswith("#"):
+            continue
+        method, *fields = line.split("\t")
+        assert len(fields) == ARITY[method] + 1, f"line {number}: field count"
+        expected = fields.pop()
+        cases.append((number, method, [unescape(f) for f in fields],
+                      expected if method == "FindString" else unescape(expected)))
+    for method in ARITY:
+        assert sum(1 for c in cases if c[1] == method) >= 50, f"rows for {method}"
+    return cases
+
+
+CASES = load_cases()
+CALLS = {
+    "TrataHTML": palavox.trata_html,
+    "FindString": palavox.find_string,
+    "RemoverAcentuacao": palavox.remover_acentuacao,
+}
+
+
+def outcome(method, args):
+    try:
+        value = CALLS[method](*args)
+    except palavox.PalavoxError as e:
+        return f"error {e.number}"
+    return str(value) if isinstance(value, int) else value
+
+
+def mismatches():
+    """Every case, and where the optional argument is empty, the same call with it
+    left out and with None."""
+    bad = []
+    for number, method, args, expected in CASES:
+        variants = [args]
+        if method != "RemoverAcentuacao" and args[-1] == "":
+            variants += [args[:-1], args[:-1] + [None]]
+        for call in variants:
+            got = outcome(method, call)
+            if got != expected:
+                bad.append(f"line {number} {method}{tuple(call)!r}: got {got!r}, expected {expected!r}")
+    return bad
+
+
+def test_zero_mismatches_on_the_shared_cases():
+    bad = mismatches()
+    assert bad[:10] == [], f"{len(bad)} mismatches"
+
+
+def test_the_same_from_many_threads_at_once():
+    results = []
+
+    def run():
+        results.append(mismatches())
+
+    threads = [threading.Thread(target=run) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert results == [[]] * 4
+
+
+@pytest.mark.parametrize("call", [
+    lambda: palavox.find_string("", "a"),
+    lambda: palavox.find_string(None, "a"),
+    lambda: palavox.find_string(entrada="", procura="a", tipo="B"),
+])
+def test_empty_text_fails_with_13_and_the_next_call_works(call):
+    with pytest.raises(palavox.PalavoxError) as caught:
+        call()
+    assert isinstance(caught.value, ValueError)
+    assert caught.value.number == 13
+    assert str(caught.value) == "Type mismatch"
+    assert palavox.find_string("aXa", "x") == 1
+
+
+@pytest.mark.parametrize("bad", [1, 1.5, b"abc", bytearray(b"a"), ["a"], object()])
+@pytest.mark.parametrize("call", [
+    lambda v: palavox.trata_html(v),
+    lambda v: palavox.trata_html("a", v),
+    lambda v: palavox.find_string(v, "a"),
+    lambda v: palavox.find_string("a", v),
+    lambda v: palavox.find_string("a", "a", v),
+    lambda v: palavox.remover_acentuacao(v),
+])
+def test_anything_but_str_or_none_is_a_type_error(call, bad):
+    with pytest.raises(TypeError):
+        call(bad)
+
+
+@pytest.mark.parametrize("text, expected", [
+    # astral characters are two units to the core and come back whole
+    ("\U0001F600 Ação \U00010400", "\U0001F600 Acao \U00010400"),
+    # lone halves, in either order, and a pair spelled as two characters
+    ("\udc00\ud800 é", "\udc00\ud800 e"),
+    ("\ud83d\ude00", "\U0001F600"),
+    ("\ufeff\0ç", "\ufeff\0c"),
+])
+def test_utf16_round_trip(text, expected):
+    assert palavox.remover_acentuacao(text) == expected
+
+
+def test_astral_characters_are_two_units_to_the_core():
+    assert palavox.find_string("\U00010400", "\udc00", "B") == 1
+    assert palavox.trata_html("\U0001F600http://a\U0001F600 b") == (
+        '\U0001F600<a href="http://a\U0001F600" target="_self">http://a\U0001F600</a> b')
+
+
+def test_keywords_and_signatures():
+    assert palavox.trata_html(entrada="x http://a", target="_top") == (
+        'x <a href="http://a" target="_top">http://a</a>')
+    assert palavox.remover_acentuacao(texto="à") == "a"
+    with pytest.raises(TypeError):
+        palavox.find_string("a")
+    with pytest.raises(TypeError):
+        palavox.remover_acentuacao("a", "b")

@@ -1,0 +1,431 @@
+// The C interface against the shared case file, in UTF-16 and in UTF-8, and
+// its own contract: NULL and length rules, outputs on failure, empty results.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cases/shared_cases.hpp"
+#include "palavox/palavox.h"
+#include "test_util.hpp"
+
+namespace {
+
+using palavox::cases::Case;
+using palavox::cases::Method;
+
+const std::vector<Case>& SharedCases() {
+    static const std::vector<Case> cases = palavox::cases::Load(PALAVOX_SHARED_CASES);
+    return cases;
+}
+
+const std::uint16_t* U16(std::u16string_view s) {
+    return reinterpret_cast<const std::uint16_t*>(s.data());
+}
+
+// Written independently of the library's encoder, one code point at a time,
+// so a fault there cannot hide behind the same fault here. Nothing for a
+// text with an unpaired surrogate: it has no UTF-8 form.
+std::optional<std::string> Utf8(std::u16string_view s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char32_t cp = s[i];
+        if (cp >= 0xD800 && cp < 0xE000) {
+            if (cp >= 0xDC00 || i + 1 == s.size() || s[i + 1] < 0xDC00 || s[i + 1] >= 0xE000) {
+                return std::nullopt;
+            }
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00u);
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += {static_cast<char>(0xC0 | cp >> 6), static_cast<char>(0x80 | (cp & 0x3F))};
+        } else if (cp < 0x10000) {
+            out += {static_cast<char>(0xE0 | cp >> 12), static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
+                    static_cast<char>(0x80 | (cp & 0x3F))};
+        } else {
+            out += {static_cast<char>(0xF0 | cp >> 18), static_cast<char>(0x80 | (cp >> 12 & 0x3F)),
+                    static_cast<char>(0x80 | (cp >> 6 & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
+        }
+    }
+    return out;
+}
+
+// A text result: taken from the library, checked for its terminator, freed.
+template <class Unit>
+struct Result {
+    int rc = -1;
+    Unit* data = reinterpret_cast<Unit*>(0x1);  // must be overwritten on every path
+    std::size_t len = 12345;
+
+    Result() = default;
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+    ~Result() { palavox_free(data == reinterpret_cast<Unit*>(0x1) ? nullptr : data); }
+    std::basic_string<Unit> Text() const { return {data, len}; }
+};
+using Result16 = Result<std::uint16_t>;
+using Result8 = Result<char>;
+
+std::u16string AsU16(const Result16& r) {
+    return {reinterpret_cast<const char16_t*>(r.data), r.len};
+}
+
+// Success: a non-NULL result with its terminator. Failure: NULL and 0.
+template <class Unit>
+::testing::AssertionResult WellFormed(const Result<Unit>& r) {
+    if (r.rc == 0 && r.data != nullptr && r.data[r.len] == Unit{}) return ::testing::AssertionSuccess();
+    if (r.rc != 0 && r.data == nullptr && r.len == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "rc " << r.rc << ", result "
+                                         << static_cast<const void*>(r.data) << ", length " << r.len;
+}
+
+// Empty arguments go in as NULL, 0 in UTF-8 and as a real zero-length text in
+// UTF-16, so both spellings of the empty text are exercised on every case.
+const char* Ptr8(const std::string& s) { return s.empty() ? nullptr : s.data(); }
+
+TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
+    int utf8Checked = 0, utf16Checked = 0;
+    for (const Case& c : SharedCases()) {
+        const std::string what = palavox::cases::Describe(c);
+        std::vector<std::string> args8;
+        bool hasUtf8 = true;
+        for (const std::u16string& a : c.args) {
+            const auto u = Utf8(a);
+            hasUtf8 = hasUtf8 && u.has_value();
+            args8.push_back(u.value_or(""));
+        }
+        const auto expected8 = Utf8(c.expectedText);
+        hasUtf8 = hasUtf8 && expected8.has_value();
+        ++utf16Checked;
+        utf8Checked += hasUtf8 ? 1 : 0;
+
+        if (c.method == Method::FindString) {
+            const int expectedRc = c.expectedError;
+            const std::int32_t expected = c.expectedError ? 0 : c.expectedCount;
+            std::int32_t n = 77;
+            EXPECT_EQ(expectedRc, palavox_find_string(U16(c.args[0]), c.args[0].size(), U16(c.args[1]),
+                                                      c.args[1].size(), U16(c.args[2]),
+                                                      c.args[2].size(), &n))
+                << what;
+            EXPECT_EQ(expected, n) << what;
+            if (!hasUtf8) continue;
+            n = 77;
+            EXPECT_EQ(expectedRc, palavox_find_string_utf8(Ptr8(args8[0]), args8[0].size(),
+                                                           Ptr8(args8[1]), args8[1].size(),
+                                                           Ptr8(args8[2]), args8[2].size(), &n))
+                << what;
+            EXPECT_EQ(expected, n) << what;
+            continue;
+        }
+
+        Result16 r16;
+        Result8 r8;
+        if (c.method == Method::TrataHTML) {
+            r16.rc = palavox_trata_html(U16(c.args[0]), c.args[0].size(), U16(c.args[1]),
+                                        c.args[1].size(), &r16.data, &r16.len);
+            if (hasUtf8) {
+                r8.rc = palavox_trata_html_utf8(Ptr8(args8[0]), args8[0].size(), Ptr8(args8[1]),
+                                                args8[1].size(), &r8.data, &r8.len);
+            }
+        } else {
+            r16.rc = palavox_remover_acentuacao(U16(c.args[0]), c.args[0].size(), &r16.data,
+                                                &r16.len);
+            if (hasUtf8) {
+                r8.rc = palavox_remover_acentuacao_utf8(Ptr8(args8[0]), args8[0].size(), &r8.data,
+                                                        &r8.len);
+            }
+        }
+        EXPECT_EQ(0, r16.rc) << what;
+        EXPECT_TRUE(WellFormed(r16)) << what;
+        if (r16.rc == 0) {
+            EXPECT_TEXT_EQ(c.expectedText, AsU16(r16)) << what;
+        }
+        if (!hasUtf8) continue;
+        EXPECT_EQ(0, r8.rc) << what;
+        EXPECT_TRUE(WellFormed(r8)) << what;
+        if (r8.rc == 0) {
+            EXPECT_EQ(*expected8, r8.Text()) << what;
+        }
+    }
+    // A misread file must not pass as "nothing to check".
+    EXPECT_GE(utf16Checked, 400);
+    EXPECT_GE(utf8Checked, 350);
+    EXPECT_LT(utf8Checked, utf16Checked) << "the cases with lone surrogates went missing";
+}
+
+// One row per rule of the interface. `call` fills whichever outputs the
+// function has; text results are checked for NULL/0 on failure and for an
+// allocated, terminated text on success.
+struct ContractRow {
+    const char* name;
+    std::function<int(Result16&, Result8&, std::int32_t&)> call;
+    int rc;
+    std::optional<std::string> text8;     // expected UTF-8 result
+    std::optional<std::u16string> text16;  // expected UTF-16 result
+    std::optional<std::int32_t> count;
+};
+
+const std::u16string kAb = u"ab";
+const std::u16string kHttp = u"http://a";
+
+// Invalid UTF-8, each in a place of its own: overlong forms, encoded surrogates,
+// past U+10FFFF, stray continuation, impossible leads, a sequence cut short.
+const char* const kInvalidUtf8[] = {
+    "\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xED\xBF\xBF",
+    "\xF0\x80\x80\x80", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "\x80",
+    "a\xBF", "\xC2\x41", "\xE2\x82", "\xE2\x82\x41", "\xF0\x9F\x98", "ok \xC3",
+};
+
+std::vector<ContractRow> ContractRows() {
+    std::vector<ContractRow> rows = {
+        {"trata_html NULL text with a length",
+         [](Result16& r, Result8&, std::int32_t&) {
+             return palavox_trata_html(nullptr, 3, nullptr, 0, &r.data, &r.len);
+         },
+         5, {}, {}, {}},
+        {"trata_html NULL target with a length",
+         [](Result16& r, Result8&, std::int32_t&) {
+             return palavox_trata_html(U16(kHttp), kHttp.size(), nullptr, 1, &r.data, &r.len);
+         },
+         5, {}, {}, {}},
+        {"trata_html omitted target is _self",
+         [](Result16& r, Result8&, std::int32_t&) {
+             return palavox_trata_html(U16(kHttp), kHttp.size(), nullptr, 0, &r.data, &r.len);
+         },
+         0, {}, u"<a href=\"http://a\" target=\"_self\">http://a</a>", {}},
+        {"trata_html empty text gives an allocated empty result",
+         [](Result16& r, Result8&, std::int32_t&) {
+             return palavox_trata_html(nullptr, 0, U16(kAb), kAb.size(), &r.data, &r.len);
+         },
+         0, {}, u"", {}},
+        {"trata_html no result slot",
+         [](Result16& r, Result8&, std::int32_t&) {
+             return palavox_trata_html(U16(kAb), 2, nullptr, 0, nullptr, &r.len);
+         },
+         5, {}, {}, {}},
+        {"trata_html no length slot",
+         [](Result16& r, Result8&, std::int32_t&) {
+             return palavox_trata_html(U16(kAb), 2, nullptr, 0, &r.data, nullptr);
+         },
+         5, {}, {}, {}},
+        {"remover_acentuacao NULL text with a length",
+         [](Result16& r, Result8&, std::int32_t&) {
+             return palavox_remover_acentuacao(nullptr, 1, &r.data, &r.len);
+         },
+         5, {}, {}, {}},
+        {"remover_acentuacao empty text gives an allocated empty result",
+         [](Result16& r, Result8&, std::int32_t&) {
+             return palavox_remover_acentuacao(U16(kAb), 0, &r.data, &r.len);
+         },
+         0, {}, u"", {}},
+        {"remover_acentuacao keeps an embedded NUL, and the length counts past it",
+         [](Result16& r, Result8&, std::int32_t&) {
+             static const std::u16string s(u"\u00E1\0\u00E9", 3);
+             return palavox_remover_acentuacao(U16(s), s.size(), &r.data, &r.len);
+         },
+         0, {}, std::u16string(u"a\0e", 3), {}},
+        {"find_string empty text is a type mismatch",
+         [](Result16&, Result8&, std::int32_t& n) {
+             return palavox_find_string(nullptr, 0, U16(kAb), 2, nullptr, 0, &n);
+         },
+         13, {}, {}, 0},
+        {"find_string NULL search with a length",
+         [](Result16&, Result8&, std::int32_t& n) {
+             return palavox_find_string(U16(kAb), 2, nullptr, 2, nullptr, 0, &n);
+         },
+         5, {}, {}, 0},
+        {"find_string NULL selector with a length",
+         [](Result16&, Result8&, std::int32_t& n) {
+             return palavox_find_string(U16(kAb), 2, U16(kAb), 2, nullptr, 1, &n);
+         },
+         5, {}, {}, 0},
+        {"find_string omitted search is -1",
+         [](Result16&, Result8&, std::int32_t& n) {
+             return palavox_find_string(U16(kAb), 2, nullptr, 0, nullptr, 0, &n);
+         },
+         0, {}, {}, -1},
+        {"find_string no result slot",
+         [](Result16&, Result8&, std::int32_t&) {
+             return palavox_find_string(U16(kAb), 2, U16(kAb), 2, nullptr, 0, nullptr);
+         },
+         5, {}, {}, {}},
+        {"find_string_utf8 empty text is a type mismatch",
+         [](Result16&, Result8&, std::int32_t& n) {
+             return palavox_find_string_utf8("", 0, "a", 1, nullptr, 0, &n);
+         },
+         13, {}, {}, 0},
+        {"find_string_utf8 B selects exact case",
+         [](Result16&, Result8&, std::int32_t& n) {
+             return palavox_find_string_utf8("\xC3\x81 \xC3\xA1", 5, "\xC3\xA1", 2, "B", 1, &n);
+         },
+         0, {}, {}, 1},
+        {"trata_html_utf8 empty text gives an allocated empty result",
+         [](Result16&, Result8& r, std::int32_t&) {
+             return palavox_trata_html_utf8(nullptr, 0, "x", 1, &r.data, &r.len);
+         },
+         0, "", {}, {}},
+        {"trata_html_utf8 NULL text with a length",
+         [](Result16&, Result8& r, std::int32_t&) {
+             return palavox_trata_html_utf8(nullptr, 1, nullptr, 0, &r.data, &r.len);
+         },
+         5, {}, {}, {}},
+        {"trata_html_utf8 link with a four-byte character and a UTF-8 target",
+         [](Result16&, Result8& r, std::int32_t&) {
+             return palavox_trata_html_utf8("http://\xF0\x9F\x98\x80 x", 13, "\xC3\xA9", 2, &r.data,
+                                            &r.len);
+         },
+         0,
+         "<a href=\"http://\xF0\x9F\x98\x80\" target=\"\xC3\xA9\">http://\xF0\x9F\x98\x80</a> x",
+         {}, {}},
+        // Every length boundary of the encoding, both ways, around a folded letter.
+        {"remover_acentuacao_utf8 round-trips the encoding's boundaries",
+         [](Result16&, Result8& r, std::int32_t&) {
+             static const std::string s =
+                 "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xC3\xA7\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+             return palavox_remover_acentuacao_utf8(s.data(), s.size(), &r.data, &r.len);
+         },
+         0, "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80" "c\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", {}, {}},
+        {"remover_acentuacao_utf8 no length slot",
+         [](Result16&, Result8& r, std::int32_t&) {
+             return palavox_remover_acentuacao_utf8("a", 1, &r.data, nullptr);
+         },
+         5, {}, {}, {}},
+    };
+    // Invalid UTF-8 in any argument: error 5 and nothing written.
+    for (const char* bad : kInvalidUtf8) {
+        const std::string b = bad;
+        rows.push_back({"invalid UTF-8 text, remover_acentuacao_utf8",
+                        [b](Result16&, Result8& r, std::int32_t&) {
+                            return palavox_remover_acentuacao_utf8(b.data(), b.size(), &r.data, &r.len);
+                        },
+                        5, {}, {}, {}});
+        rows.push_back({"invalid UTF-8 target, trata_html_utf8",
+                        [b](Result16&, Result8& r, std::int32_t&) {
+                            return palavox_trata_html_utf8("http://a", 8, b.data(), b.size(), &r.data,
+                                                           &r.len);
+                        },
+                        5, {}, {}, {}});
+        rows.push_back({"invalid UTF-8 selector, find_string_utf8",
+                        [b](Result16&, Result8&, std::int32_t& n) {
+                            return palavox_find_string_utf8("aa", 2, "a", 1, b.data(), b.size(), &n);
+                        },
+                        5, {}, {}, 0});
+        rows.push_back({"invalid UTF-8 search on an empty text, find_string_utf8 (5 before 13)",
+                        [b](Result16&, Result8&, std::int32_t& n) {
+                            return palavox_find_string_utf8("", 0, b.data(), b.size(), nullptr, 0, &n);
+                        },
+                        5, {}, {}, 0});
+    }
+    return rows;
+}
+
+// Outputs the call was given are overwritten: NULL and 0 on failure, an
+// allocated, terminated text on success.
+template <class Unit>
+void CheckOutputs(const Result<Unit>& r, int rc, const char* name) {
+    const bool dataGiven = r.data != reinterpret_cast<Unit*>(0x1);
+    const bool lenGiven = r.len != 12345;
+    if (rc != 0) {
+        if (dataGiven) {
+            EXPECT_EQ(nullptr, r.data) << name;
+        }
+        if (lenGiven) {
+            EXPECT_EQ(0u, r.len) << name;
+        }
+    } else if (dataGiven) {
+        ASSERT_NE(nullptr, r.data) << name;
+        EXPECT_EQ(Unit{}, r.data[r.len]) << name << ": no terminator";
+    }
+}
+
+TEST(CapiContract, EveryRule) {
+    for (const ContractRow& row : ContractRows()) {
+        Result16 r16;
+        Result8 r8;
+        std::int32_t n = 77;
+        const int rc = row.call(r16, r8, n);
+        r16.rc = r8.rc = rc;
+        EXPECT_EQ(row.rc, rc) << row.name;
+        CheckOutputs(r16, rc, row.name);
+        CheckOutputs(r8, rc, row.name);
+        if (row.count) {
+            EXPECT_EQ(*row.count, n) << row.name;
+        }
+        if (row.text16 && rc == 0) {
+            EXPECT_TEXT_EQ(*row.text16, AsU16(r16)) << row.name;
+        }
+        if (row.text8 && rc == 0) {
+            EXPECT_EQ(*row.text8, r8.Text()) << row.name;
+        }
+    }
+}
+
+TEST(CapiContract, ErrorDescriptionsAreTheAutomationMethodsOwn) {
+    const struct {
+        int number;
+        const char* description;
+    } rows[] = {{13, "Type mismatch"},
+                {5, "Invalid procedure call or argument"},
+                {6, "Overflow"},
+                {7, "Out of memory"}};
+    for (const auto& row : rows) EXPECT_STREQ(row.description, palavox_error_description(row.number));
+    for (int unknown : {-1, 1, 8, 1000}) EXPECT_NE(nullptr, palavox_error_description(unknown));
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PALAVOX_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PALAVOX_ASAN 1
+#endif
+#endif
+
+// Out of memory is error 7 with NULL and 0, not a crash: a child process
+// whose address space leaves no room for the result.
+TEST(CapiContract, OutOfMemoryIsErrorSeven) {
+#ifdef PALAVOX_ASAN
+    GTEST_SKIP() << "the sanitizer's shadow memory needs the address space this test takes away";
+#else
+    const std::u16string text16(std::size_t{16} << 20, u'\u00E1');
+    const std::string text8(std::size_t{16} << 20, 'a');
+    const auto limited = [](const std::function<bool()>& call) {
+        rlimit limit{};
+        getrlimit(RLIMIT_AS, &limit);
+        // What the process maps now plus 8 MiB: less than any result here needs.
+        std::size_t mapped = 0;
+        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%zu", &mapped) != 1) mapped = 0;
+            std::fclose(f);
+        }
+        limit.rlim_cur = mapped * 4096 + (std::size_t{8} << 20);
+        if (mapped == 0 || setrlimit(RLIMIT_AS, &limit) != 0) std::exit(2);
+        std::exit(call() ? 0 : 1);
+    };
+    EXPECT_EXIT(limited([&] {
+                    Result16 r;
+                    r.rc = palavox_remover_acentuacao(U16(text16), text16.size(), &r.data, &r.len);
+                    return r.rc == 7 && r.data == nullptr && r.len == 0;
+                }),
+                ::testing::ExitedWithCode(0), "")
+        << "UTF-16";
+    EXPECT_EXIT(limited([&] {
+                    Result8 r;
+                    r.rc = palavox_trata_html_utf8(text8.data(), text8.size(), nullptr, 0, &r.data,
+                                                   &r.len);
+                    return r.rc == 7 && r.data == nullptr && r.len == 0;
+                }),
+                ::testing::ExitedWithCode(0), "")
+        << "UTF-8";
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+/* A plain C99 program that knows Palavox only through the installed
+ * palavox.h and palavox.pc: every case of the shared case file, through the
+ * UTF-16 functions and, where the case has a UTF-8 form, the UTF-8 ones.
+ *   cases <palavox_cases.txt> <expected version> */
+#include <palavox/palavox.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+typedef struct {
+    uint16_t *p;
+    size_t n;
+} text16;
+
+static int passed, failed;
+
+static void check(int ok, int line, const char *what) {
+    if (ok) {
+        ++passed;
+    } else {
+        ++failed;
+        printf("FAILED: line %d: %s\n", line, what);
+    }
+}
+
+/* \\ \t \n \r \0 are the file's only escapes; unescaping never lengthens. */
+static text16 unescape(const uint16_t *s, size_t n) {
+    text16 t;
+    size_t i;
+    t.p = malloc((n + 1) * sizeof *t.p);
+    t.n = 0;
+    if (t.p == NULL) exit(3);
+    for (i = 0; i < n; ++i) {
+        uint16_t c = s[i];
+        if (c == '\\' && i + 1 < n) {
+            c = s[++i];
+            c = c == 't' ? 9 : c == 'n' ? 10 : c == 'r' ? 13 : c == '0' ? 0 : c;
+        }
+        t.p[t.n++] = c;
+    }
+    return t;
+}
+
+/* UTF-8 of a UTF-16 text, or NULL when it holds an unpaired surrogate. */
+static char *to_utf8(text16 t, size_t *len) {
+    char *out = malloc(t.n * 3 + 1);
+    size_t i, k = 0;
+    if (out == NULL) exit(3);
+    for (i = 0; i < t.n; ++i) {
+        unsigned long cp = t.p[i];
+        if (cp >= 0xD800 && cp < 0xE000) {
+            if (cp >= 0xDC00 || i + 1 >= t.n || t.p[i + 1] < 0xDC00 || t.p[i + 1] >= 0xE000) {
+                free(out);
+                return NULL;
+            }
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (t.p[++i] - 0xDC00u);
+        }
+        if (cp < 0x80) {
+            out[k++] = (char)cp;
+        } else if (cp < 0x800) {
+            out[k++] = (char)(0xC0 | cp >> 6);
+            out[k++] = (char)(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out[k++] = (char)(0xE0 | cp >> 12);
+            out[k++] = (char)(0x80 | (cp >> 6 & 0x3F));
+            out[k++] = (char)(0x80 | (cp & 0x3F));
+        } else {
+            out[k++] = (char)(0xF0 | cp >> 18);
+            out[k++] = (char)(0x80 | (cp >> 12 & 0x3F));
+            out[k++] = (char)(0x80 | (cp >> 6 & 0x3F));
+            out[k++] = (char)(0x80 | (cp & 0x3F));
+        }
+    }
+    *len = k;
+    return out;
+}
+
+static int is_ascii(text16 t, const char *s) {
+    size_t i, n = strlen(s);
+    if (t.n != n) return 0;
+    for (i = 0; i < n; ++i) {
+        if (t.p[i] != (uint16_t)s[i]) return 0;
+    }
+    return 1;
+}
+
+static int same16(const uint16_t *r, size_t rn, text16 e) {
+    return r != NULL && rn == e.n && r[rn] == 0 && memcmp(r, e.p, rn * sizeof *r) == 0;
+}
+
+static int same8(const char *r, size_t rn, const char *e, size_t en) {
+    return r != NULL && rn == en && r[rn] == 0 && memcmp(r, e, rn) == 0;
+}
+
+/* fields[0] is the method, then its arguments, then the expected result. */
+static void run_case(int line, text16 *f, size_t count) {
+    char *u8[4] = {NULL, NULL, NULL, NULL};
+    size_t n8[4] = {0, 0, 0, 0};
+    int utf8 = 1;
+    size_t i;
+    for (i = 1; i < count; ++i) {
+        u8[i - 1] = to_utf8(f[i], &n8[i - 1]);
+        if (u8[i - 1] == NULL) utf8 = 0;
+    }
+
+    if (is_ascii(f[0], "FindString") && count == 5) {
+        int32_t n = 77, expected = 0;
+        int rc_expected = 0, rc;
+        char digits[16] = {0};
+        for (i = 0; i < f[4].n && i < 15; ++i) digits[i] = (char)f[4].p[i];
+        if (strncmp(digits, "error ", 6) == 0) {
+            rc_expected = atoi(digits + 6);
+        } else {
+            expected = (int32_t)atol(digits);
+        }
+        rc = palavox_find_string(f[1].p, f[1].n, f[2].p, f[2].n, f[3].p, f[3].n, &n);
+        check(rc == rc_expected && n == expected, line, "palavox_find_string");
+        if (utf8) {
+            n = 77;
+            rc = palavox_find_string_utf8(u8[0], n8[0], u8[1], n8[1], u8[2], n8[2], &n);
+            check(rc == rc_expected && n == expected, line, "palavox_find_string_utf8");
+        }
+    } else if (is_ascii(f[0], "TrataHTML") && count == 4) {
+        uint16_t *r = NULL;
+        char *r8 = NULL;
+        size_t rn = 0;
+        int rc = palavox_trata_html(f[1].p, f[1].n, f[2].p, f[2].n, &r, &rn);
+        check(rc == 0 && same16(r, rn, f[3]), line, "palavox_trata_html");
+        palavox_free(r);
+        if (utf8) {
+            rc = palavox_trata_html_utf8(u8[0], n8[0], u8[1], n8[1], &r8, &rn);
+            check(rc == 0 && same8(r8, rn, u8[2], n8[2]), line, "palavox_trata_html_utf8");
+            palavox_free(r8);
+        }
+    } else if (is_ascii(f[0], "RemoverAcentuacao") && count == 3) {
+        uint16_t *r = NULL;
+        char *r8 = NULL;
+        size_t rn = 0;
+        int rc = palavox_remover_acentuacao(f[1].p, f[1].n, &r, &rn);
+        check(rc == 0 && same16(r, rn, f[2]), line, "palavox_remover_acentuacao");
+        palavox_free(r);
+        if (utf8) {
+            rc = palavox_remover_acentuacao_utf8(u8[0], n8[0], &r8, &rn);
+            check(rc == 0 && same8(r8, rn, u8[1], n8[1]), line, "palavox_remover_acentuacao_utf8");
+            palavox_free(r8);
+        }
+    } else {
+        check(0, line, "unknown method or wrong field count");
+    }
+    for (i = 0; i < 4; ++i) free(u8[i]);
+}
+
+int main(int argc, char **argv) {
+    FILE *in;
+    unsigned char *bytes;
+    uint16_t *units;
+    long size;
+    size_t n, i, start, line = 0;
+    if (argc != 3) {
+        fprintf(stderr, "usage: cases <palavox_cases.txt> <expected version>\n");
+        return 2;
+    }
+    in = fopen(argv[1], "rb");
+    if (in == NULL || fseek(in, 0, SEEK_END) != 0 || (size = ftell(in)) < 2) {
+        fprintf(stderr, "cannot read %s\n", argv[1]);
+        return 2;
+    }
+    rewind(in);
+    bytes = malloc((size_t)size);
+    if (bytes == NULL || fread(bytes, 1, (size_t)size, in) != (size_t)size) return 2;
+    fclose(in);
+    if (bytes[0] != 0xFF || bytes[1] != 0xFE) {
+        fprintf(stderr, "%s is not UTF-16LE with a byte order mark\n", argv[1]);
+        return 2;
+    }
+    n = (size_t)size / 2 - 1;
+    units = malloc((n + 1) * sizeof *units);
+    if (units == NULL) return 2;
+    for (i = 0; i < n; ++i) units[i] = (uint16_t)(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8);
+    units[n] = '\n';
+
+    check(strcmp(palavox_version(), argv[2]) == 0, 0, "palavox_version");
+    check(strcmp(palavox_error_description(13), "Type mismatch") == 0, 0, "error 13");
+    for (start = 0, i = 0; i <= n; ++i) {
+        text16 fields[6];
+        size_t count = 0, from = start, k;
+        if (units[i] != '\n') continue;
+        ++line;
+        if (i > start && units[start] != '#') {
+            for (k = start; k <= i; ++k) {
+                if (k == i || units[k] == '\t') {
+                    if (count < 6) fields[count++] = unescape(units + from, k - from);
+                    from = k + 1;
+                }
+            }
+            run_case((int)line, fields, count);
+            for (k = 0; k < count; ++k) free(fields[k].p);
+        }
+        start = i + 1;
+    }
+    free(units);
+    free(bytes);
+    printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 && passed > 500 ? 0 : 1;
+}
