@@ -16,6 +16,7 @@
 #include "cases/shared_cases.hpp"
 #include "palavox/palavox.h"
 #include "test_util.hpp"
+#include "unicode_forms.hpp"
 
 namespace {
 
@@ -31,33 +32,7 @@ const std::uint16_t* U16(std::u16string_view s) {
     return reinterpret_cast<const std::uint16_t*>(s.data());
 }
 
-// Written independently of the library's encoder, one code point at a time,
-// so a fault there cannot hide behind the same fault here. Nothing for a
-// text with an unpaired surrogate: it has no UTF-8 form.
-std::optional<std::string> Utf8(std::u16string_view s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char32_t cp = s[i];
-        if (cp >= 0xD800 && cp < 0xE000) {
-            if (cp >= 0xDC00 || i + 1 == s.size() || s[i + 1] < 0xDC00 || s[i + 1] >= 0xE000) {
-                return std::nullopt;
-            }
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00u);
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += {static_cast<char>(0xC0 | cp >> 6), static_cast<char>(0x80 | (cp & 0x3F))};
-        } else if (cp < 0x10000) {
-            out += {static_cast<char>(0xE0 | cp >> 12), static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
-                    static_cast<char>(0x80 | (cp & 0x3F))};
-        } else {
-            out += {static_cast<char>(0xF0 | cp >> 18), static_cast<char>(0x80 | (cp >> 12 & 0x3F)),
-                    static_cast<char>(0x80 | (cp >> 6 & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
-        }
-    }
-    return out;
-}
+using palavox::test::Utf8;
 
 // A text result: taken from the library, checked for its terminator, freed.
 template <class Unit>
