@@ -1,5 +1,5 @@
 # What a person types. CMake does the real work; see CMakePresets.json.
-.PHONY: all deps build test bench clean dll package demo test-com asan fuzz
+.PHONY: all deps build test bench bench-cli clean dll package demo test-com asan fuzz
 
 all: build
 
@@ -44,6 +44,13 @@ bench: deps
 	cmake --preset bench
 	cmake --build --preset bench --target palavox_bench
 	build/bench/bench/palavox_bench
+
+# The palavox command against cat of the same files (ratios), and 200 MB
+# through a pipe in bounded memory with the library's result.
+bench-cli: deps
+	cmake --preset bench
+	cmake --build --preset bench --target palavox_cli palavox_cli_input palavox_whole
+	bench/cli-bench.sh build/bench
 
 # The native suite and the fuzz corpus under ASan + UBSan + LeakSanitizer (clang).
 asan: deps

@@ -60,10 +60,10 @@ struct Options {
 };
 
 std::u16string FromUtf8(const std::string& s, const char* what) {
-    const palavox::utf8::Scan scan = palavox::utf8::Validate(s);
-    if (scan.valid != s.size()) throw UsageError(std::string(what) + " is not valid UTF-8");
-    std::u16string units(scan.units, u'\0');
-    palavox::utf8::Decode(s, units.data());
+    std::u16string units(s.size(), u'\0');
+    const palavox::utf8::Decoded decoded = palavox::utf8::Decode(s, units.data());
+    if (decoded.valid != s.size()) throw UsageError(std::string(what) + " is not valid UTF-8");
+    units.resize(decoded.units);
     return units;
 }
 
@@ -229,10 +229,11 @@ void Pump(int fd, const std::string& name, std::size_t readSize, Stream& stream)
 std::unique_ptr<Stream> MakeStream(const Options& o, ByteSink& out) {
     switch (o.command) {
         case Options::Command::Count:
-            return std::make_unique<palavox::cli::CountStream>(
-                out, FromUtf8(o.procura, "PROCURA"), o.binary);
+            return std::make_unique<palavox::cli::CountStream>(out, FromUtf8(o.procura, "PROCURA"),
+                                                               o.binary);
         case Options::Command::Link:
-            return std::make_unique<palavox::cli::LinkStream>(out, FromUtf8(o.target, "the target"));
+            return std::make_unique<palavox::cli::LinkStream>(out,
+                                                              FromUtf8(o.target, "the target"));
         case Options::Command::Fold:
             break;
     }

@@ -10,9 +10,15 @@
 namespace palavox::cli {
 namespace {
 
-constexpr bool IsHighSurrogate(char16_t u) noexcept { return (u & 0xFC00) == 0xD800; }
-constexpr bool IsLowSurrogate(char16_t u) noexcept { return (u & 0xFC00) == 0xDC00; }
-constexpr bool EndsLink(char16_t u) noexcept { return u == u'\r' || u == u' ' || u == u'|'; }
+constexpr bool IsHighSurrogate(char16_t u) noexcept {
+    return (u & 0xFC00) == 0xD800;
+}
+constexpr bool IsLowSurrogate(char16_t u) noexcept {
+    return (u & 0xFC00) == 0xDC00;
+}
+constexpr bool EndsLink(char16_t u) noexcept {
+    return u == u'\r' || u == u' ' || u == u'|';
+}
 
 // The routines ask once for the exact length; the storage is reused from one
 // piece to the next.
@@ -86,29 +92,30 @@ std::string_view Decoder::DetectEncoding(std::string_view bytes) {
 void Decoder::FeedUtf8(std::string_view bytes, std::u16string& out) {
     if (!pending_.empty()) {
         // Complete the unfinished sequence from the front of this piece.
-        const std::size_t length = utf8::detail::LeadOf(static_cast<unsigned char>(pending_[0])).length;
+        const std::size_t length =
+            utf8::detail::LeadOf(static_cast<unsigned char>(pending_[0])).length;
         const std::size_t take = std::min(length - pending_.size(), bytes.size());
         pending_.append(bytes.substr(0, take));
         bytes.remove_prefix(take);
-        const utf8::Scan scan = utf8::Validate(pending_);
-        if (scan.valid == 0) {
-            if (scan.truncated) return;  // still unfinished: this piece was shorter
+        const std::size_t at = out.size();
+        out.resize(at + pending_.size());
+        const utf8::Decoded decoded = utf8::Decode(pending_, out.data() + at);
+        out.resize(at + decoded.units);
+        if (decoded.valid == 0) {
+            if (decoded.truncated) return;  // still unfinished: this piece was shorter
             throw InvalidInput("UTF-8", offset_);
         }
-        const std::size_t at = out.size();
-        out.resize(at + scan.units);
-        utf8::Decode(pending_, out.data() + at);
         offset_ += pending_.size();
         pending_.clear();
     }
-    const utf8::Scan scan = utf8::Validate(bytes);
     const std::size_t at = out.size();
-    out.resize(at + scan.units);
-    utf8::Decode(bytes.substr(0, scan.valid), out.data() + at);
-    offset_ += scan.valid;
-    if (scan.valid == bytes.size()) return;
-    if (!scan.truncated) throw InvalidInput("UTF-8", offset_);
-    pending_.assign(bytes.substr(scan.valid));
+    out.resize(at + bytes.size());
+    const utf8::Decoded decoded = utf8::Decode(bytes, out.data() + at);
+    out.resize(at + decoded.units);
+    offset_ += decoded.valid;
+    if (decoded.valid == bytes.size()) return;
+    if (!decoded.truncated) throw InvalidInput("UTF-8", offset_);
+    pending_.assign(bytes.substr(decoded.valid));
 }
 
 void Decoder::FeedUtf16(std::string_view bytes, std::u16string& out) {
@@ -173,12 +180,11 @@ void Stream::Finish() {
 
 void Stream::Emit(std::u16string_view units) {
     if (units.empty()) return;
-    const std::size_t bytes = utf8::EncodedLength(units);
+    if (encoded_.size() < 3 * units.size()) encoded_.resize(3 * units.size());
+    const char* const end = utf8::EncodeChecked(units, encoded_.data());
     // Pieces are cut between code points, and valid input holds no lone surrogate.
-    if (bytes == utf8::kUnpaired) throw std::logic_error("a piece split a surrogate pair");
-    encoded_.resize(bytes);
-    utf8::Encode(units, encoded_.data());
-    out_.Write(encoded_);
+    if (end == nullptr) throw std::logic_error("a piece split a surrogate pair");
+    out_.Write({encoded_.data(), static_cast<std::size_t>(end - encoded_.data())});
 }
 
 void FoldStream::Process(bool) {
@@ -245,7 +251,8 @@ void CountStream::Process(bool last) {
         // surrogate there: it folds together with its high one.
         const std::size_t n = units_.size();
         const std::size_t keep = m == 0 ? n : std::max(from_, n >= m - 1 ? n - (m - 1) : 0);
-        const std::size_t drop = keep > 0 && keep < n && IsLowSurrogate(units_[keep]) ? keep - 1 : keep;
+        const std::size_t drop =
+            keep > 0 && keep < n && IsLowSurrogate(units_[keep]) ? keep - 1 : keep;
         units_.erase(0, drop);
         from_ = keep - drop;
         return;

@@ -1,6 +1,8 @@
 // The command's streaming core against the library on the whole text: the
 // shared cases and texts made to straddle reads, cut at every byte position,
 // one byte at a time, and at random, in UTF-8 and behind each byte-order mark.
+#include "stream.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,7 +16,6 @@
 #include "escaped.hpp"
 #include "palavox/error.hpp"
 #include "palavox/palavox_class.hpp"
-#include "stream.hpp"
 #include "unicode_forms.hpp"
 
 namespace {
@@ -56,7 +57,9 @@ Outcome RunStream(const Job& job, std::string_view bytes, const std::vector<std:
     StringOut out;
     std::unique_ptr<palavox::cli::Stream> stream;
     switch (job.command) {
-        case Command::Fold: stream = std::make_unique<palavox::cli::FoldStream>(out); break;
+        case Command::Fold:
+            stream = std::make_unique<palavox::cli::FoldStream>(out);
+            break;
         case Command::Link:
             stream = std::make_unique<palavox::cli::LinkStream>(out, job.argument);
             break;
@@ -88,8 +91,12 @@ Outcome Expected(const Job& job, std::u16string_view text) {
     Outcome o;
     try {
         switch (job.command) {
-            case Command::Fold: o.output = *Utf8(palavox.RemoverAcentuacao(text)); break;
-            case Command::Link: o.output = *Utf8(palavox.TrataHTML(text, job.argument)); break;
+            case Command::Fold:
+                o.output = *Utf8(palavox.RemoverAcentuacao(text));
+                break;
+            case Command::Link:
+                o.output = *Utf8(palavox.TrataHTML(text, job.argument));
+                break;
             case Command::Count:
                 o.output = std::to_string(
                                palavox.FindString(text, job.argument, job.binary ? u"B" : u"")) +
@@ -112,7 +119,7 @@ std::vector<std::string> Forms(std::u16string_view text) {
 // Every single cut, then one byte at a time; stops at the first mismatch so a
 // fault reports once, with the cut that shows it.
 ::testing::AssertionResult SameForEveryCut(const Job& job, std::string_view bytes,
-                                          const Outcome& expected) {
+                                           const Outcome& expected) {
     std::vector<std::vector<std::size_t>> plans;
     for (std::size_t cut = 0; cut <= bytes.size(); ++cut) plans.push_back({cut});
     std::vector<std::size_t> everyByte;
@@ -199,8 +206,8 @@ TEST(StreamEdges, MatchTheLibraryOnTheWholeText) {
         {{Command::Count, u""}, u"abc"},
         {{Command::Count, u"a"}, u""},
         {{Command::Count, u""}, u""},
-        {{Command::Count, u"x" + std::u16string(40, u'y')}, std::u16string(100, u'y') + u"x" +
-                                                               std::u16string(40, u'Y')},
+        {{Command::Count, u"x" + std::u16string(40, u'y')},
+         std::u16string(100, u'y') + u"x" + std::u16string(40, u'Y')},
     };
     for (const auto& row : rows) {
         const Outcome expected = Expected(row.job, row.text);
@@ -213,10 +220,10 @@ TEST(StreamEdges, MatchTheLibraryOnTheWholeText) {
 // Random texts from the pieces the three commands care about, read in pieces
 // of random sizes: a differential check of the cutting rules.
 TEST(StreamEdges, RandomTextsRandomReads) {
-    const std::u16string pieces[] = {u"http", u"HTTP", u"htt", u"p", u"h", u" ", u"\r",
-                                     u"\n", u"|", u"a", u"A", u"\u00E1", u"\u00C7", u"&",
-                                     u"(", u"\U00010400", u"\U00010428", u"://x/"};
-    const Job jobs[] = {{Command::Fold, u""},         {Command::Link, u"_t"},
+    const std::u16string pieces[] = {
+        u"http", u"HTTP", u"htt",    u"p",      u"h", u" ", u"\r",         u"\n",         u"|",
+        u"a",    u"A",    u"\u00E1", u"\u00C7", u"&", u"(", u"\U00010400", u"\U00010428", u"://x/"};
+    const Job jobs[] = {{Command::Fold, u""},          {Command::Link, u"_t"},
                         {Command::Count, u"a"},        {Command::Count, u"ht"},
                         {Command::Count, u"aa", true}, {Command::Count, u"\U00010428"},
                         {Command::Count, u"p a"}};
@@ -249,20 +256,30 @@ TEST(StreamInput, InvalidBytesAtTheSameOffsetForEveryCut) {
         std::string bytes;
         std::uint64_t offset;
     } rows[] = {
-        {"ab\xC3\x28" "cd"s, 2},
+        {"ab\xC3\x28"
+         "cd"s,
+         2},
         {std::string(100, 'x') + "\x80", 100},
-        {"abc\xE2\x82"s, 3},                   // cut short by the end
-        {"\xED\xA0\x80"s, 0},                  // an encoded surrogate
-        {"\xEF\xBB"s, 0},                      // half a mark is not a mark
+        {"abc\xE2\x82"s, 3},   // cut short by the end
+        {"\xED\xA0\x80"s, 0},  // an encoded surrogate
+        {"\xEF\xBB"s, 0},      // half a mark is not a mark
         {"\xEF\xBB\x41"s, 0},
-        {"\xEF\xBB\xBF\xFF"s, 3},              // after the mark
+        {"\xEF\xBB\xBF\xFF"s, 3},  // after the mark
         {"\xFF"s, 0},
         {"\xFE"s, 0},
-        {"\xFF\xFE" "a"s, 2},                  // an odd byte
-        {"\xFF\xFE" "a\0\x00\xD8"s, 4},        // a high surrogate at the end
-        {"\xFF\xFE\x00\xDC"s, 2},              // a low surrogate alone
-        {"\xFF\xFE\x00\xD8" "a\0"s, 2},        // a high surrogate without its low one
-        {"\xFE\xFF\x00" "a\xDC\x00"s, 4},
+        {"\xFF\xFE"
+         "a"s,
+         2},  // an odd byte
+        {"\xFF\xFE"
+         "a\0\x00\xD8"s,
+         4},                       // a high surrogate at the end
+        {"\xFF\xFE\x00\xDC"s, 2},  // a low surrogate alone
+        {"\xFF\xFE\x00\xD8"
+         "a\0"s,
+         2},  // a high surrogate without its low one
+        {"\xFE\xFF\x00"
+         "a\xDC\x00"s,
+         4},
     };
     const Job jobs[] = {{Command::Fold, u""}, {Command::Link, u""}, {Command::Count, u"a"}};
     for (const auto& row : rows) {
