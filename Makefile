@@ -35,6 +35,7 @@ package: dll
 # Real clients against both DLLs and both packages under Wine.
 test-com: dll package
 	tests/com/run-clients.sh
+	tests/capi/wine-cases.sh
 
 demo: dll
 	scripts/demo.sh
