@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "palavox/error.hpp"
+#include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
 #include "utf8.hpp"
 
@@ -237,20 +238,63 @@ void LinkStream::Process(bool last) {
     scanned_ = units_.size();
 }
 
-void CountStream::Process(bool last) {
-    const std::size_t m = procura_.size();
-    if (m != 0) {
+std::size_t CountStream::CountBetween(std::size_t from, std::size_t to) const {
+    if (to <= from) return 0;
+    return static_cast<std::size_t>(ModPalavox::ContaOcorrencias(
+        std::u16string_view(units_).substr(from, to - from), procura_, binary_ ? u"B" : u""));
+}
+
+std::size_t CountStream::Scan(bool last) {
+    const std::size_t n = units_.size(), m = procura_.size();
+    if (m == 0) return n;
+    // The first start whose match may still need units not read yet.
+    const std::size_t open = last ? n : n >= m - 1 ? n - (m - 1) : 0;
+    if (std::any_of(procura_.begin(), procura_.end(), [](char16_t u) {
+            return IsHighSurrogate(u) || IsLowSurrogate(u);
+        })) {
+        // A surrogate in the search text folds with its neighbour in the text:
+        // match by match, on the units as read, context and all.
         const CompareMode mode = binary_ ? CompareMode::BinaryCompare : CompareMode::TextCompare;
         for (std::size_t at; (at = Find(units_, procura_, from_ + 1, mode)) != 0;) {
             ++count_;
             from_ = at - 1 + m;
         }
+        return std::max(from_, open);
     }
+    // Otherwise no match touches a surrogate, so counting a part of the text
+    // gives the matches of the whole that end within it (greedy matching
+    // decides each start from units before its end).
+    const std::size_t all = CountBetween(from_, n);
+    count_ += all;
+    if (last || open <= from_) return std::max(from_, open);
+    // At most one match ends after `open`; where, decides where scanning
+    // resumes. Its start is one of those in [open - m + 1, n - m].
+    const CompareMode mode = binary_ ? CompareMode::BinaryCompare : CompareMode::TextCompare;
+    std::size_t starts[2];
+    std::size_t found = 0;
+    for (std::size_t p = std::max(from_, open >= m - 1 ? open - (m - 1) : 0), at;
+         found < std::size(starts) && (at = Find(units_, procura_, p + 1, mode)) != 0; p = at) {
+        starts[found++] = at - 1;
+    }
+    if (found == 0) return open;
+    const std::size_t before = CountBetween(from_, open);
+    if (before == all) return open;
+    if (found == 1) return starts[0] + m;
+    // Overlapping candidates (a periodic search text): the first whose end adds the match.
+    for (std::size_t p = starts[0];;) {
+        if (CountBetween(from_, p + m) == before + 1) return p + m;
+        const std::size_t at = Find(units_, procura_, p + 2, mode);
+        if (at == 0) return open;  // not reached: one of the candidates ends it
+        p = at - 1;
+    }
+}
+
+void CountStream::Process(bool last) {
+    const std::size_t keep = Scan(last);
     if (!last) {
-        // Keep where a match may still start, and the unit before a low
+        // Keep from where a match may still start, and the unit before a low
         // surrogate there: it folds together with its high one.
         const std::size_t n = units_.size();
-        const std::size_t keep = m == 0 ? n : std::max(from_, n >= m - 1 ? n - (m - 1) : 0);
         const std::size_t drop =
             keep > 0 && keep < n && IsLowSurrogate(units_[keep]) ? keep - 1 : keep;
         units_.erase(0, drop);
@@ -262,6 +306,7 @@ void CountStream::Process(bool last) {
     if (count_ > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
         throw Error(kOverflow, "Overflow");
     }
+    const std::size_t m = procura_.size();
     const std::string line = (m == 0 ? std::string("-1") : std::to_string(count_)) + "\n";
     Emit(std::u16string(line.begin(), line.end()));
 }

@@ -119,6 +119,9 @@ public:
 
 private:
     void Process(bool last) override;
+    // Counts what units_ decides and returns where scanning resumes.
+    std::size_t Scan(bool last);
+    std::size_t CountBetween(std::size_t from, std::size_t to) const;
 
     std::u16string procura_;
     bool binary_;

@@ -194,6 +194,8 @@ TEST(StreamEdges, MatchTheLibraryOnTheWholeText) {
         {{Command::Fold, u""}, u"A\u00E7\u00E3o & Rea\u00E7\u00E3o \U0001F600 (SP) \u00C1"},
         {{Command::Count, u"aa"}, u"aaaaa"},
         {{Command::Count, u"aba"}, u"abababababa"},
+        {{Command::Count, u"aaa"}, std::u16string(14, u'a')},
+        {{Command::Count, u"AaAa"}, std::u16string(17, u'a') + u"b" + std::u16string(9, u'A')},
         {{Command::Count, u"aa", true}, u"aAaaAaaa"},
         {{Command::Count, u"\U00010428"}, u"\U00010400\U00010428x\U00010400"},
         {{Command::Count, u"\U00010428", true}, u"\U00010400\U00010428x\U00010400"},
@@ -226,7 +228,7 @@ TEST(StreamEdges, RandomTextsRandomReads) {
     const Job jobs[] = {{Command::Fold, u""},          {Command::Link, u"_t"},
                         {Command::Count, u"a"},        {Command::Count, u"ht"},
                         {Command::Count, u"aa", true}, {Command::Count, u"\U00010428"},
-                        {Command::Count, u"p a"}};
+                        {Command::Count, u"p a"}, {Command::Count, u"aaa"}};
     std::mt19937_64 random(11);
     for (int round = 0; round < 300; ++round) {
         std::u16string text;
