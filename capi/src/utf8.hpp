@@ -5,14 +5,22 @@
 // Internal to capi/ and cli/.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSE2__)
+// SSE2 where the compiler targets it; SSSE3 (a byte shuffle for accented
+// text) chosen at run time where GCC or clang can build it for one function.
+#if defined(__SSE2__) && !defined(PALAVOX_NO_SIMD)
+#define PALAVOX_UTF8_SSE2 1
 #include <emmintrin.h>
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#define PALAVOX_UTF8_SSSE3 1
+#include <tmmintrin.h>
+#endif
 #endif
 
 namespace palavox::utf8 {
@@ -55,7 +63,7 @@ inline Decoded Decode(std::string_view s, char16_t* out) noexcept {
     const std::size_t n = s.size();
     std::size_t i = 0, o = 0;
     while (i < n) {
-#if defined(__SSE2__)
+#if PALAVOX_UTF8_SSE2
         // Sixteen bytes widened at once; past the first non-ASCII byte the
         // units written are rewritten below. Output never runs ahead of input,
         // so the stores stay inside `out`.
@@ -110,7 +118,7 @@ inline std::size_t EncodedLength(std::u16string_view s) noexcept {
     const std::size_t n = s.size();
     std::size_t bytes = 0, i = 0;
     while (i < n) {
-#if defined(__SSE2__)
+#if PALAVOX_UTF8_SSE2
         // Eight units at a time: one byte each, one more from U+0080, one
         // more from U+0800; a block holding a surrogate goes unit by unit.
         if (n - i >= 8) {
@@ -154,48 +162,144 @@ inline std::size_t EncodedLength(std::u16string_view s) noexcept {
 
 namespace detail {
 
-// kChecked: stop at an unpaired surrogate (returning nullptr) instead of
-// trusting EncodedLength to have ruled them out.
+// One code point from `p`, which it advances. kChecked: nullptr at an
+// unpaired surrogate instead of trusting EncodedLength to have ruled them out.
+template <bool kChecked>
+inline char* EncodeOne(const char16_t*& p, const char16_t* end, char* out) noexcept {
+    const std::uint32_t u = *p++;
+    if (u < 0x80) {
+        *out++ = static_cast<char>(u);
+    } else if (u < 0x800) {
+        *out++ = static_cast<char>(0xC0 | u >> 6);
+        *out++ = static_cast<char>(0x80 | (u & 0x3F));
+    } else if ((u & 0xF800) != 0xD800) {
+        *out++ = static_cast<char>(0xE0 | u >> 12);
+        *out++ = static_cast<char>(0x80 | (u >> 6 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (u & 0x3F));
+    } else {
+        if (kChecked && (u >= 0xDC00 || p == end || (*p & 0xFC00) != 0xDC00)) return nullptr;
+        const std::uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (*p++ - 0xDC00u);
+        *out++ = static_cast<char>(0xF0 | cp >> 18);
+        *out++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return out;
+}
+
+#if PALAVOX_UTF8_SSE2
+// Eight units: stores their bytes if all are ASCII (eight bytes), else the
+// bytes of the ASCII run they start with; returns the run's length. At
+// least as many bytes of room remain as units, so the store stays in `out`.
+inline unsigned EncodeAsciiRun(__m128i v, char* out) noexcept {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(v, v));
+    const auto ascii = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(
+        _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80))), _mm_setzero_si128())));
+    return static_cast<unsigned>(std::countr_one(ascii)) / 2;
+}
+#endif
+
 template <bool kChecked>
 inline char* Encode(std::u16string_view s, char* out) noexcept {
     const char16_t* p = s.data();
     const char16_t* const end = p + s.size();
     while (p < end) {
-#if defined(__SSE2__)
-        // Eight ASCII units to eight bytes; at least as many bytes of room
-        // remain as units, so the store stays inside `out`.
+#if PALAVOX_UTF8_SSE2
         if (end - p >= 8) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(v, v));
-            const auto ascii = static_cast<unsigned>(_mm_movemask_epi8(
-                _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80))),
-                                _mm_setzero_si128())));
-            const unsigned run = static_cast<unsigned>(std::countr_one(ascii)) / 2;
+            const unsigned run =
+                EncodeAsciiRun(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), out);
             p += run;
             out += run;
             if (run == 8) continue;
         }
 #endif
-        const std::uint32_t u = *p++;
-        if (u < 0x80) {
-            *out++ = static_cast<char>(u);
-        } else if (u < 0x800) {
-            *out++ = static_cast<char>(0xC0 | u >> 6);
-            *out++ = static_cast<char>(0x80 | (u & 0x3F));
-        } else if ((u & 0xF800) != 0xD800) {
-            *out++ = static_cast<char>(0xE0 | u >> 12);
-            *out++ = static_cast<char>(0x80 | (u >> 6 & 0x3F));
-            *out++ = static_cast<char>(0x80 | (u & 0x3F));
-        } else {
-            if (kChecked && (u >= 0xDC00 || p == end || (*p & 0xFC00) != 0xDC00)) return nullptr;
-            const std::uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (*p++ - 0xDC00u);
-            *out++ = static_cast<char>(0xF0 | cp >> 18);
-            *out++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-            *out++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-            *out++ = static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        out = EncodeOne<kChecked>(p, end, out);
+        if (kChecked && out == nullptr) return nullptr;
     }
     return out;
+}
+
+#if PALAVOX_UTF8_SSSE3
+inline bool HasSsse3() noexcept {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("ssse3") != 0;
+    }();
+    return has;
+}
+
+// Eight units below U+0800 written two bytes a lane, lead then trail byte
+// (ASCII lanes: the unit, then a byte to drop): which bytes to keep, in order,
+// for each set of ASCII lanes, and how many.
+struct Compaction {
+    unsigned char keep[16];
+    unsigned char length;
+};
+
+inline constexpr std::array<Compaction, 256> kCompaction = [] {
+    std::array<Compaction, 256> table{};
+    for (unsigned ascii = 0; ascii < 256; ++ascii) {
+        unsigned k = 0;
+        for (unsigned lane = 0; lane < 8; ++lane) {
+            table[ascii].keep[k++] = static_cast<unsigned char>(2 * lane);
+            if ((ascii >> lane & 1) == 0)
+                table[ascii].keep[k++] = static_cast<unsigned char>(2 * lane + 1);
+        }
+        table[ascii].length = static_cast<unsigned char>(k);
+        while (k < 16) table[ascii].keep[k++] = 0x80;  // shuffles in a zero
+    }
+    return table;
+}();
+
+// The same as Encode, with eight units below U+0800 at a time (accented
+// Latin text) through one byte shuffle. Needs 16 bytes of room, so only
+// while 16 units remain.
+template <bool kChecked>
+__attribute__((target("ssse3"))) char* EncodeSsse3(std::u16string_view s, char* out) noexcept {
+    const char16_t* p = s.data();
+    const char16_t* const end = p + s.size();
+    const __m128i zero = _mm_setzero_si128();
+    while (p < end) {
+        if (end - p >= 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i ascii =
+                _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80))), zero);
+            const __m128i below800 =
+                _mm_cmpeq_epi16(_mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xF800))), zero);
+            if (_mm_movemask_epi8(below800) == 0xFFFF) {
+                const __m128i lead = _mm_or_si128(_mm_srli_epi16(v, 6), _mm_set1_epi16(0xC0));
+                const __m128i trail =
+                    _mm_or_si128(_mm_and_si128(v, _mm_set1_epi16(0x3F)), _mm_set1_epi16(0x80));
+                const __m128i pairs = _mm_or_si128(lead, _mm_slli_epi16(trail, 8));
+                const __m128i bytes =
+                    _mm_or_si128(_mm_and_si128(ascii, v), _mm_andnot_si128(ascii, pairs));
+                const Compaction& c = kCompaction[static_cast<unsigned>(
+                    _mm_movemask_epi8(_mm_packs_epi16(ascii, zero)))];
+                _mm_storeu_si128(
+                    reinterpret_cast<__m128i*>(out),
+                    _mm_shuffle_epi8(bytes,
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(c.keep))));
+                p += 8;
+                out += c.length;
+                continue;
+            }
+            const unsigned run = EncodeAsciiRun(v, out);
+            p += run;
+            out += run;
+        }
+        out = EncodeOne<kChecked>(p, end, out);
+        if (kChecked && out == nullptr) return nullptr;
+    }
+    return out;
+}
+#endif
+
+template <bool kChecked>
+inline char* EncodeBest(std::u16string_view s, char* out) noexcept {
+#if PALAVOX_UTF8_SSSE3
+    if (HasSsse3()) return EncodeSsse3<kChecked>(s, out);
+#endif
+    return Encode<kChecked>(s, out);
 }
 
 }  // namespace detail
@@ -203,13 +307,13 @@ inline char* Encode(std::u16string_view s, char* out) noexcept {
 // Encodes units whose EncodedLength is not kUnpaired into exactly that many
 // bytes; returns their end.
 inline char* Encode(std::u16string_view s, char* out) noexcept {
-    return detail::Encode<false>(s, out);
+    return detail::EncodeBest<false>(s, out);
 }
 
 // One pass where the exact size is not needed: `out` has room for three
 // bytes a unit. Returns the end of the bytes, or nullptr at an unpaired surrogate.
 inline char* EncodeChecked(std::u16string_view s, char* out) noexcept {
-    return detail::Encode<true>(s, out);
+    return detail::EncodeBest<true>(s, out);
 }
 
 }  // namespace palavox::utf8

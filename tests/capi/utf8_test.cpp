@@ -18,9 +18,11 @@ namespace {
 std::u16string RandomText(std::mt19937_64& random) {
     // ASCII runs of every length around the 8- and 16-wide blocks, and each
     // encoded length at its edges.
-    static const std::u16string singles[] = {u"\u0080",     u"\u07FF",    u"\u0800", u"\u00E7",
-                                             u"\uD7FF",     u"\uE000",    u"\uFFFF", u"\U00010000",
-                                             u"\U0001F600", u"\U0010FFFF"};
+    static const std::u16string singles[] = {
+        u"\u0080", u"\u07FF", u"\u0800", u"\u00E7", u"\uD7FF", u"\uE000", u"\uFFFF", u"\U00010000",
+        u"\U0001F600", u"\U0010FFFF",
+        // Accented runs long enough for the eight-units-below-U+0800 blocks.
+        u"a\u00E7\u00E3o", u"\u00E9\u00C9\u00E9\u00E9\u00E9\u07FF\u00E9\u00E9\u00E9"};
     std::u16string text;
     const auto pieces = random() % 8;
     for (std::uint64_t k = 0; k < pieces; ++k) {
@@ -29,6 +31,22 @@ std::u16string RandomText(std::mt19937_64& random) {
     }
     text.append(random() % 20, u'z');
     return text;
+}
+
+using Encoder = char* (*)(std::u16string_view, char*) noexcept;
+
+std::vector<std::pair<const char*, Encoder>> Encoders() {
+    std::vector<std::pair<const char*, Encoder>> all = {
+        {"chosen", palavox::utf8::Encode},
+        {"plain", palavox::utf8::detail::Encode<false>},
+        {"plain, checked", palavox::utf8::detail::Encode<true>}};
+#if PALAVOX_UTF8_SSSE3
+    if (palavox::utf8::detail::HasSsse3()) {
+        all.push_back({"ssse3", palavox::utf8::detail::EncodeSsse3<false>});
+        all.push_back({"ssse3, checked", palavox::utf8::detail::EncodeSsse3<true>});
+    }
+#endif
+    return all;
 }
 
 TEST(Utf8Codec, RoundTripsRandomTexts) {
@@ -46,10 +64,13 @@ TEST(Utf8Codec, RoundTripsRandomTexts) {
         ASSERT_EQ(u'#', units[bytes.size()]) << what << ": wrote past its room";
 
         ASSERT_EQ(bytes.size(), palavox::utf8::EncodedLength(text)) << what;
-        std::string encoded(bytes.size() + 1, '#');
-        ASSERT_EQ(encoded.data() + bytes.size(), palavox::utf8::Encode(text, encoded.data()))
-            << what;
-        ASSERT_EQ(bytes + "#", encoded) << what;
+        // Every encoder this machine can run, not only the one chosen for it.
+        for (const auto& [name, encode] : Encoders()) {
+            std::string encoded(bytes.size() + 1, '#');
+            ASSERT_EQ(encoded.data() + bytes.size(), encode(text, encoded.data()))
+                << name << " " << what;
+            ASSERT_EQ(bytes + "#", encoded) << name << " " << what;
+        }
         std::string roomy(3 * text.size(), '#');
         const char* end = palavox::utf8::EncodeChecked(text, roomy.data());
         ASSERT_NE(nullptr, end) << what;
@@ -82,14 +103,16 @@ TEST(Utf8Codec, StopsAtTheFirstInvalidSequence) {
 
 TEST(Utf8Codec, UnpairedSurrogatesHaveNoUtf8Form) {
     for (const std::u16string& s :
-         {std::u16string(20, u'a') + u"\xD800", std::u16string(9, u'a') + u"\xDC00" + u"aaaaaaaa",
-          std::u16string(u"\xD800\xD800\xDC00"),
+         {std::u16string(20, u'a') + u"\xD800", std::u16string(17, u'\u00E9') + u"\xDC00",
+          std::u16string(9, u'a') + u"\xDC00" + u"aaaaaaaa", std::u16string(u"\xD800\xD800\xDC00"),
           std::u16string(u"aaaaaaa\xDBFF"
                          u"aaaaaaaaa")}) {
         EXPECT_EQ(palavox::utf8::kUnpaired, palavox::utf8::EncodedLength(s))
             << palavox::test::Escaped(s);
         std::string roomy(3 * s.size(), '#');
         EXPECT_EQ(nullptr, palavox::utf8::EncodeChecked(s, roomy.data()))
+            << palavox::test::Escaped(s);
+        EXPECT_EQ(nullptr, palavox::utf8::detail::Encode<true>(s, roomy.data()))
             << palavox::test::Escaped(s);
     }
 }
