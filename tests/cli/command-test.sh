@@ -86,7 +86,8 @@ mkfifo slow.fifo
 pid=$!
 exec 3>slow.fifo
 printf 'half' >&3
-sleep 0.3
+for _ in $(seq 100); do ls -A | grep -q '^\.palavox-' && break; sleep 0.1; done
+ls -A | grep -q '^\.palavox-' && pass || fail "no temporary file while -o is being written"
 kill -TERM $pid
 wait $pid 2>/dev/null
 exec 3>&-
