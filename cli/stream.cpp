@@ -249,9 +249,8 @@ std::size_t CountStream::Scan(bool last) {
     if (m == 0) return n;
     // The first start whose match may still need units not read yet.
     const std::size_t open = last ? n : n >= m - 1 ? n - (m - 1) : 0;
-    if (std::any_of(procura_.begin(), procura_.end(), [](char16_t u) {
-            return IsHighSurrogate(u) || IsLowSurrogate(u);
-        })) {
+    if (std::any_of(procura_.begin(), procura_.end(),
+                    [](char16_t u) { return IsHighSurrogate(u) || IsLowSurrogate(u); })) {
         // A surrogate in the search text folds with its neighbour in the text:
         // match by match, on the units as read, context and all.
         const CompareMode mode = binary_ ? CompareMode::BinaryCompare : CompareMode::TextCompare;

@@ -228,7 +228,7 @@ TEST(StreamEdges, RandomTextsRandomReads) {
     const Job jobs[] = {{Command::Fold, u""},          {Command::Link, u"_t"},
                         {Command::Count, u"a"},        {Command::Count, u"ht"},
                         {Command::Count, u"aa", true}, {Command::Count, u"\U00010428"},
-                        {Command::Count, u"p a"}, {Command::Count, u"aaa"}};
+                        {Command::Count, u"p a"},      {Command::Count, u"aaa"}};
     std::mt19937_64 random(11);
     for (int round = 0; round < 300; ++round) {
         std::u16string text;
