@@ -1,5 +1,5 @@
 # What a person types. CMake does the real work; see CMakePresets.json.
-.PHONY: all deps build test bench bench-com clean dll package demo test-com test-sign asan fuzz
+.PHONY: all deps build test bench bench-com bench-cli clean dll package demo test-com test-sign asan fuzz
 
 all: build
 
@@ -41,6 +41,7 @@ package: dll
 # Real clients against both DLLs and both packages under Wine.
 test-com: dll package
 	tests/com/run-clients.sh
+	tests/capi/wine-cases.sh
 
 # Signing and verification with a throwaway certificate, on copies of both
 # DLLs and both packages.
@@ -65,6 +66,13 @@ bench: deps
 # The call cost of Palavox.dll under Wine, beside the platform's own dispatch.
 bench-com: dll
 	bench/com/run.sh
+
+# The palavox command against cat of the same files (ratios), and 200 MB
+# through a pipe in bounded memory with the library's result.
+bench-cli: deps
+	cmake --preset bench
+	cmake --build --preset bench --target palavox_cli palavox_cli_input palavox_whole
+	bench/cli-bench.sh build/bench
 
 # The native suite and the fuzz corpus under ASan + UBSan + LeakSanitizer (clang).
 asan: deps

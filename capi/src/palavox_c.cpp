@@ -3,6 +3,7 @@
 #include "palavox/palavox.h"
 
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -37,19 +38,25 @@ std::u16string_view Utf16Arg(const std::uint16_t* p, std::size_t n) {
     return {reinterpret_cast<const char16_t*>(p), n};
 }
 
-// Invalid UTF-8 is refused before anything is computed.
-std::u16string Utf8Arg(const char* p, std::size_t n) {
-    if (p == nullptr) {
-        if (n != 0) ThrowInvalid();
-        return {};
+// A UTF-8 argument decoded; invalid UTF-8 is refused before anything is computed.
+class Utf8Arg {
+public:
+    Utf8Arg(const char* p, std::size_t n) {
+        if (p == nullptr) {
+            if (n != 0) ThrowInvalid();
+            return;
+        }
+        units_.reset(new char16_t[n]);  // never fewer bytes than units
+        const palavox::utf8::Decoded decoded = palavox::utf8::Decode({p, n}, units_.get());
+        if (decoded.valid != n) ThrowInvalid();
+        size_ = decoded.units;
     }
-    const std::string_view bytes(p, n);
-    const palavox::utf8::Scan scan = palavox::utf8::Validate(bytes);
-    if (scan.valid != n) ThrowInvalid();
-    std::u16string units(scan.units, u'\0');
-    palavox::utf8::Decode(bytes, units.data());
-    return units;
-}
+    operator std::u16string_view() const noexcept { return {units_.get(), size_}; }
+
+private:
+    std::unique_ptr<char16_t[]> units_;
+    std::size_t size_ = 0;
+};
 
 // A malloc'd result with one more unit for the terminator; freed here unless
 // handed over.
@@ -146,8 +153,7 @@ int PALAVOX_C_CALL palavox_trata_html(const uint16_t* entrada, size_t entrada_le
 
 int PALAVOX_C_CALL palavox_find_string(const uint16_t* entrada, size_t entrada_len,
                                        const uint16_t* procura, size_t procura_len,
-                                       const uint16_t* tipo, size_t tipo_len,
-                                       int32_t* resultado) {
+                                       const uint16_t* tipo, size_t tipo_len, int32_t* resultado) {
     if (resultado == nullptr) return palavox::kInvalidArgument;
     *resultado = 0;
     return Guarded([&] {
@@ -167,12 +173,12 @@ int PALAVOX_C_CALL palavox_remover_acentuacao(const uint16_t* texto, size_t text
 }
 
 int PALAVOX_C_CALL palavox_trata_html_utf8(const char* entrada, size_t entrada_len,
-                                           const char* target, size_t target_len,
-                                           char** resultado, size_t* resultado_len) {
+                                           const char* target, size_t target_len, char** resultado,
+                                           size_t* resultado_len) {
     if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
     return Guarded([&] {
-        const std::u16string text = Utf8Arg(entrada, entrada_len);
-        const std::u16string alvo = Utf8Arg(target, target_len);
+        const Utf8Arg text(entrada, entrada_len);
+        const Utf8Arg alvo(target, target_len);
         MallocSink sink;
         kPalavox.TrataHTML(text, alvo, sink);
         ToUtf8({sink.buffer.data(), sink.buffer.size()}, resultado, resultado_len);
@@ -181,14 +187,13 @@ int PALAVOX_C_CALL palavox_trata_html_utf8(const char* entrada, size_t entrada_l
 
 int PALAVOX_C_CALL palavox_find_string_utf8(const char* entrada, size_t entrada_len,
                                             const char* procura, size_t procura_len,
-                                            const char* tipo, size_t tipo_len,
-                                            int32_t* resultado) {
+                                            const char* tipo, size_t tipo_len, int32_t* resultado) {
     if (resultado == nullptr) return palavox::kInvalidArgument;
     *resultado = 0;
     return Guarded([&] {
-        const std::u16string text = Utf8Arg(entrada, entrada_len);
-        const std::u16string search = Utf8Arg(procura, procura_len);
-        const std::u16string mode = Utf8Arg(tipo, tipo_len);
+        const Utf8Arg text(entrada, entrada_len);
+        const Utf8Arg search(procura, procura_len);
+        const Utf8Arg mode(tipo, tipo_len);
         *resultado = kPalavox.FindString(text, search, mode);
     });
 }
@@ -197,7 +202,7 @@ int PALAVOX_C_CALL palavox_remover_acentuacao_utf8(const char* texto, size_t tex
                                                    char** resultado, size_t* resultado_len) {
     if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
     return Guarded([&] {
-        const std::u16string text = Utf8Arg(texto, texto_len);
+        const Utf8Arg text(texto, texto_len);
         MallocSink sink;
         kPalavox.RemoverAcentuacao(text, sink);
         ToUtf8({sink.buffer.data(), sink.buffer.size()}, resultado, resultado_len);
@@ -210,12 +215,18 @@ void PALAVOX_C_CALL palavox_free(void* resultado) {
 
 const char* PALAVOX_C_CALL palavox_error_description(int number) {
     switch (number) {
-        case 0: return "No error";
-        case palavox::kInvalidArgument: return "Invalid procedure call or argument";
-        case palavox::kOverflow: return "Overflow";
-        case kOutOfMemory: return "Out of memory";
-        case palavox::kTypeMismatch: return "Type mismatch";
-        default: return "Unknown error";
+        case 0:
+            return "No error";
+        case palavox::kInvalidArgument:
+            return "Invalid procedure call or argument";
+        case palavox::kOverflow:
+            return "Overflow";
+        case kOutOfMemory:
+            return "Out of memory";
+        case palavox::kTypeMismatch:
+            return "Type mismatch";
+        default:
+            return "Unknown error";
     }
 }
 

@@ -1,7 +1,6 @@
 // The C interface against the shared case file, in UTF-16 and in UTF-8, and
 // its own contract: NULL and length rules, outputs on failure, empty results.
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 
 #include <cstdint>
@@ -16,6 +15,7 @@
 #include "cases/shared_cases.hpp"
 #include "palavox/palavox.h"
 #include "test_util.hpp"
+#include "unicode_forms.hpp"
 
 namespace {
 
@@ -31,33 +31,7 @@ const std::uint16_t* U16(std::u16string_view s) {
     return reinterpret_cast<const std::uint16_t*>(s.data());
 }
 
-// Written independently of the library's encoder, one code point at a time,
-// so a fault there cannot hide behind the same fault here. Nothing for a
-// text with an unpaired surrogate: it has no UTF-8 form.
-std::optional<std::string> Utf8(std::u16string_view s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char32_t cp = s[i];
-        if (cp >= 0xD800 && cp < 0xE000) {
-            if (cp >= 0xDC00 || i + 1 == s.size() || s[i + 1] < 0xDC00 || s[i + 1] >= 0xE000) {
-                return std::nullopt;
-            }
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (s[++i] - 0xDC00u);
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += {static_cast<char>(0xC0 | cp >> 6), static_cast<char>(0x80 | (cp & 0x3F))};
-        } else if (cp < 0x10000) {
-            out += {static_cast<char>(0xE0 | cp >> 12), static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
-                    static_cast<char>(0x80 | (cp & 0x3F))};
-        } else {
-            out += {static_cast<char>(0xF0 | cp >> 18), static_cast<char>(0x80 | (cp >> 12 & 0x3F)),
-                    static_cast<char>(0x80 | (cp >> 6 & 0x3F)), static_cast<char>(0x80 | (cp & 0x3F))};
-        }
-    }
-    return out;
-}
+using palavox::test::Utf8;
 
 // A text result: taken from the library, checked for its terminator, freed.
 template <class Unit>
@@ -82,15 +56,19 @@ std::u16string AsU16(const Result16& r) {
 // Success: a non-NULL result with its terminator. Failure: NULL and 0.
 template <class Unit>
 ::testing::AssertionResult WellFormed(const Result<Unit>& r) {
-    if (r.rc == 0 && r.data != nullptr && r.data[r.len] == Unit{}) return ::testing::AssertionSuccess();
+    if (r.rc == 0 && r.data != nullptr && r.data[r.len] == Unit{})
+        return ::testing::AssertionSuccess();
     if (r.rc != 0 && r.data == nullptr && r.len == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "rc " << r.rc << ", result "
-                                         << static_cast<const void*>(r.data) << ", length " << r.len;
+    return ::testing::AssertionFailure()
+           << "rc " << r.rc << ", result " << static_cast<const void*>(r.data) << ", length "
+           << r.len;
 }
 
 // Empty arguments go in as NULL, 0 in UTF-8 and as a real zero-length text in
 // UTF-16, so both spellings of the empty text are exercised on every case.
-const char* Ptr8(const std::string& s) { return s.empty() ? nullptr : s.data(); }
+const char* Ptr8(const std::string& s) {
+    return s.empty() ? nullptr : s.data();
+}
 
 TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
     int utf8Checked = 0, utf16Checked = 0;
@@ -112,9 +90,9 @@ TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
             const int expectedRc = c.expectedError;
             const std::int32_t expected = c.expectedError ? 0 : c.expectedCount;
             std::int32_t n = 77;
-            EXPECT_EQ(expectedRc, palavox_find_string(U16(c.args[0]), c.args[0].size(), U16(c.args[1]),
-                                                      c.args[1].size(), U16(c.args[2]),
-                                                      c.args[2].size(), &n))
+            EXPECT_EQ(expectedRc,
+                      palavox_find_string(U16(c.args[0]), c.args[0].size(), U16(c.args[1]),
+                                          c.args[1].size(), U16(c.args[2]), c.args[2].size(), &n))
                 << what;
             EXPECT_EQ(expected, n) << what;
             if (!hasUtf8) continue;
@@ -137,8 +115,8 @@ TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
                                                 args8[1].size(), &r8.data, &r8.len);
             }
         } else {
-            r16.rc = palavox_remover_acentuacao(U16(c.args[0]), c.args[0].size(), &r16.data,
-                                                &r16.len);
+            r16.rc =
+                palavox_remover_acentuacao(U16(c.args[0]), c.args[0].size(), &r16.data, &r16.len);
             if (hasUtf8) {
                 r8.rc = palavox_remover_acentuacao_utf8(Ptr8(args8[0]), args8[0].size(), &r8.data,
                                                         &r8.len);
@@ -169,7 +147,7 @@ struct ContractRow {
     const char* name;
     std::function<int(Result16&, Result8&, std::int32_t&)> call;
     int rc;
-    std::optional<std::string> text8;     // expected UTF-8 result
+    std::optional<std::string> text8;      // expected UTF-8 result
     std::optional<std::u16string> text16;  // expected UTF-16 result
     std::optional<std::int32_t> count;
 };
@@ -180,9 +158,24 @@ const std::u16string kHttp = u"http://a";
 // Invalid UTF-8, each in a place of its own: overlong forms, encoded surrogates,
 // past U+10FFFF, stray continuation, impossible leads, a sequence cut short.
 const char* const kInvalidUtf8[] = {
-    "\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xED\xBF\xBF",
-    "\xF0\x80\x80\x80", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\xFF", "\x80",
-    "a\xBF", "\xC2\x41", "\xE2\x82", "\xE2\x82\x41", "\xF0\x9F\x98", "ok \xC3",
+    "\xC0\x80",
+    "\xC1\xBF",
+    "\xE0\x80\x80",
+    "\xE0\x9F\xBF",
+    "\xED\xA0\x80",
+    "\xED\xBF\xBF",
+    "\xF0\x80\x80\x80",
+    "\xF0\x8F\xBF\xBF",
+    "\xF4\x90\x80\x80",
+    "\xF5\x80\x80\x80",
+    "\xFF",
+    "\x80",
+    "a\xBF",
+    "\xC2\x41",
+    "\xE2\x82",
+    "\xE2\x82\x41",
+    "\xF0\x9F\x98",
+    "ok \xC3",
 };
 
 std::vector<ContractRow> ContractRows() {
@@ -191,93 +184,147 @@ std::vector<ContractRow> ContractRows() {
          [](Result16& r, Result8&, std::int32_t&) {
              return palavox_trata_html(nullptr, 3, nullptr, 0, &r.data, &r.len);
          },
-         5, {}, {}, {}},
+         5,
+         {},
+         {},
+         {}},
         {"trata_html NULL target with a length",
          [](Result16& r, Result8&, std::int32_t&) {
              return palavox_trata_html(U16(kHttp), kHttp.size(), nullptr, 1, &r.data, &r.len);
          },
-         5, {}, {}, {}},
+         5,
+         {},
+         {},
+         {}},
         {"trata_html omitted target is _self",
          [](Result16& r, Result8&, std::int32_t&) {
              return palavox_trata_html(U16(kHttp), kHttp.size(), nullptr, 0, &r.data, &r.len);
          },
-         0, {}, u"<a href=\"http://a\" target=\"_self\">http://a</a>", {}},
+         0,
+         {},
+         u"<a href=\"http://a\" target=\"_self\">http://a</a>",
+         {}},
         {"trata_html empty text gives an allocated empty result",
          [](Result16& r, Result8&, std::int32_t&) {
              return palavox_trata_html(nullptr, 0, U16(kAb), kAb.size(), &r.data, &r.len);
          },
-         0, {}, u"", {}},
+         0,
+         {},
+         u"",
+         {}},
         {"trata_html no result slot",
          [](Result16& r, Result8&, std::int32_t&) {
              return palavox_trata_html(U16(kAb), 2, nullptr, 0, nullptr, &r.len);
          },
-         5, {}, {}, {}},
+         5,
+         {},
+         {},
+         {}},
         {"trata_html no length slot",
          [](Result16& r, Result8&, std::int32_t&) {
              return palavox_trata_html(U16(kAb), 2, nullptr, 0, &r.data, nullptr);
          },
-         5, {}, {}, {}},
+         5,
+         {},
+         {},
+         {}},
         {"remover_acentuacao NULL text with a length",
          [](Result16& r, Result8&, std::int32_t&) {
              return palavox_remover_acentuacao(nullptr, 1, &r.data, &r.len);
          },
-         5, {}, {}, {}},
+         5,
+         {},
+         {},
+         {}},
         {"remover_acentuacao empty text gives an allocated empty result",
          [](Result16& r, Result8&, std::int32_t&) {
              return palavox_remover_acentuacao(U16(kAb), 0, &r.data, &r.len);
          },
-         0, {}, u"", {}},
+         0,
+         {},
+         u"",
+         {}},
         {"remover_acentuacao keeps an embedded NUL, and the length counts past it",
          [](Result16& r, Result8&, std::int32_t&) {
              static const std::u16string s(u"\u00E1\0\u00E9", 3);
              return palavox_remover_acentuacao(U16(s), s.size(), &r.data, &r.len);
          },
-         0, {}, std::u16string(u"a\0e", 3), {}},
+         0,
+         {},
+         std::u16string(u"a\0e", 3),
+         {}},
         {"find_string empty text is a type mismatch",
          [](Result16&, Result8&, std::int32_t& n) {
              return palavox_find_string(nullptr, 0, U16(kAb), 2, nullptr, 0, &n);
          },
-         13, {}, {}, 0},
+         13,
+         {},
+         {},
+         0},
         {"find_string NULL search with a length",
          [](Result16&, Result8&, std::int32_t& n) {
              return palavox_find_string(U16(kAb), 2, nullptr, 2, nullptr, 0, &n);
          },
-         5, {}, {}, 0},
+         5,
+         {},
+         {},
+         0},
         {"find_string NULL selector with a length",
          [](Result16&, Result8&, std::int32_t& n) {
              return palavox_find_string(U16(kAb), 2, U16(kAb), 2, nullptr, 1, &n);
          },
-         5, {}, {}, 0},
+         5,
+         {},
+         {},
+         0},
         {"find_string omitted search is -1",
          [](Result16&, Result8&, std::int32_t& n) {
              return palavox_find_string(U16(kAb), 2, nullptr, 0, nullptr, 0, &n);
          },
-         0, {}, {}, -1},
+         0,
+         {},
+         {},
+         -1},
         {"find_string no result slot",
          [](Result16&, Result8&, std::int32_t&) {
              return palavox_find_string(U16(kAb), 2, U16(kAb), 2, nullptr, 0, nullptr);
          },
-         5, {}, {}, {}},
+         5,
+         {},
+         {},
+         {}},
         {"find_string_utf8 empty text is a type mismatch",
          [](Result16&, Result8&, std::int32_t& n) {
              return palavox_find_string_utf8("", 0, "a", 1, nullptr, 0, &n);
          },
-         13, {}, {}, 0},
+         13,
+         {},
+         {},
+         0},
         {"find_string_utf8 B selects exact case",
          [](Result16&, Result8&, std::int32_t& n) {
              return palavox_find_string_utf8("\xC3\x81 \xC3\xA1", 5, "\xC3\xA1", 2, "B", 1, &n);
          },
-         0, {}, {}, 1},
+         0,
+         {},
+         {},
+         1},
         {"trata_html_utf8 empty text gives an allocated empty result",
          [](Result16&, Result8& r, std::int32_t&) {
              return palavox_trata_html_utf8(nullptr, 0, "x", 1, &r.data, &r.len);
          },
-         0, "", {}, {}},
+         0,
+         "",
+         {},
+         {}},
         {"trata_html_utf8 NULL text with a length",
          [](Result16&, Result8& r, std::int32_t&) {
              return palavox_trata_html_utf8(nullptr, 1, nullptr, 0, &r.data, &r.len);
          },
-         5, {}, {}, {}},
+         5,
+         {},
+         {},
+         {}},
         {"trata_html_utf8 link with a four-byte character and a UTF-8 target",
          [](Result16&, Result8& r, std::int32_t&) {
              return palavox_trata_html_utf8("http://\xF0\x9F\x98\x80 x", 13, "\xC3\xA9", 2, &r.data,
@@ -285,45 +332,69 @@ std::vector<ContractRow> ContractRows() {
          },
          0,
          "<a href=\"http://\xF0\x9F\x98\x80\" target=\"\xC3\xA9\">http://\xF0\x9F\x98\x80</a> x",
-         {}, {}},
+         {},
+         {}},
         // Every length boundary of the encoding, both ways, around a folded letter.
         {"remover_acentuacao_utf8 round-trips the encoding's boundaries",
          [](Result16&, Result8& r, std::int32_t&) {
              static const std::string s =
-                 "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xC3\xA7\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF";
+                 "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xC3\xA7\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF"
+                 "\xBF";
              return palavox_remover_acentuacao_utf8(s.data(), s.size(), &r.data, &r.len);
          },
-         0, "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80" "c\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", {}, {}},
+         0,
+         "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80"
+         "c\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
+         {},
+         {}},
         {"remover_acentuacao_utf8 no length slot",
          [](Result16&, Result8& r, std::int32_t&) {
              return palavox_remover_acentuacao_utf8("a", 1, &r.data, nullptr);
          },
-         5, {}, {}, {}},
+         5,
+         {},
+         {},
+         {}},
     };
     // Invalid UTF-8 in any argument: error 5 and nothing written.
     for (const char* bad : kInvalidUtf8) {
         const std::string b = bad;
         rows.push_back({"invalid UTF-8 text, remover_acentuacao_utf8",
                         [b](Result16&, Result8& r, std::int32_t&) {
-                            return palavox_remover_acentuacao_utf8(b.data(), b.size(), &r.data, &r.len);
+                            return palavox_remover_acentuacao_utf8(b.data(), b.size(), &r.data,
+                                                                   &r.len);
                         },
-                        5, {}, {}, {}});
+                        5,
+                        {},
+                        {},
+                        {}});
         rows.push_back({"invalid UTF-8 target, trata_html_utf8",
                         [b](Result16&, Result8& r, std::int32_t&) {
-                            return palavox_trata_html_utf8("http://a", 8, b.data(), b.size(), &r.data,
-                                                           &r.len);
+                            return palavox_trata_html_utf8("http://a", 8, b.data(), b.size(),
+                                                           &r.data, &r.len);
                         },
-                        5, {}, {}, {}});
+                        5,
+                        {},
+                        {},
+                        {}});
         rows.push_back({"invalid UTF-8 selector, find_string_utf8",
                         [b](Result16&, Result8&, std::int32_t& n) {
-                            return palavox_find_string_utf8("aa", 2, "a", 1, b.data(), b.size(), &n);
+                            return palavox_find_string_utf8("aa", 2, "a", 1, b.data(), b.size(),
+                                                            &n);
                         },
-                        5, {}, {}, 0});
+                        5,
+                        {},
+                        {},
+                        0});
         rows.push_back({"invalid UTF-8 search on an empty text, find_string_utf8 (5 before 13)",
                         [b](Result16&, Result8&, std::int32_t& n) {
-                            return palavox_find_string_utf8("", 0, b.data(), b.size(), nullptr, 0, &n);
+                            return palavox_find_string_utf8("", 0, b.data(), b.size(), nullptr, 0,
+                                                            &n);
                         },
-                        5, {}, {}, 0});
+                        5,
+                        {},
+                        {},
+                        0});
     }
     return rows;
 }
@@ -377,7 +448,8 @@ TEST(CapiContract, ErrorDescriptionsAreTheAutomationMethodsOwn) {
                 {5, "Invalid procedure call or argument"},
                 {6, "Overflow"},
                 {7, "Out of memory"}};
-    for (const auto& row : rows) EXPECT_STREQ(row.description, palavox_error_description(row.number));
+    for (const auto& row : rows)
+        EXPECT_STREQ(row.description, palavox_error_description(row.number));
     for (int unknown : {-1, 1, 8, 1000}) EXPECT_NE(nullptr, palavox_error_description(unknown));
 }
 

@@ -3,7 +3,6 @@
  * UTF-16 functions and, where the case has a UTF-8 form, the UTF-8 ones.
  *   cases <palavox_cases.txt> <expected version> */
 #include <palavox/palavox.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

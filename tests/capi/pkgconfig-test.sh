@@ -22,14 +22,14 @@ flags=(-std=c99 -Wall -Wextra -pedantic -Werror)
   { echo "pkgconfig-test: libpalavox.so and libpalavox.so.1 not installed in $libdir"; exit 1; }
 LD_LIBRARY_PATH=$libdir "$work/cases" "$cases" "$version"
 # It must be the installed shared library that answered.
-LD_LIBRARY_PATH=$libdir ldd "$work/cases" | grep -q "libpalavox.so.1 => $libdir/" ||
+LD_LIBRARY_PATH=$libdir ldd "$work/cases" | grep "libpalavox.so.1 => $libdir/" >/dev/null ||
   { echo "pkgconfig-test: the program did not load $libdir/libpalavox.so.1"; exit 1; }
 
 # The static library, alone: everything the C interface needs is in it.
 # shellcheck disable=SC2046
 "$cc" "${flags[@]}" "$here/cases.c" -o "$work/cases-static" $(pkg-config --cflags palavox) \
   -Wl,-Bstatic $(pkg-config --static --libs palavox) -Wl,-Bdynamic
-if ldd "$work/cases-static" | grep -q libpalavox; then
+if ldd "$work/cases-static" | grep libpalavox >/dev/null; then
   echo "pkgconfig-test: the static program still loads libpalavox"; exit 1
 fi
 "$work/cases-static" "$cases" "$version"

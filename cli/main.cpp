@@ -1,0 +1,304 @@
+// palavox: the three text services over files and pipes.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "palavox/error.hpp"
+#include "stream.hpp"
+#include "utf8.hpp"
+
+namespace {
+
+using palavox::cli::ByteSink;
+using palavox::cli::Stream;
+
+constexpr const char* kUsage =
+    "usage: palavox remover-acentuacao [FILE] [-o FILE]\n"
+    "       palavox find-string [-B|--binary] PROCURA [FILE]\n"
+    "       palavox trata-html [--target T] [FILE] [-o FILE]\n"
+    "       palavox --help | --version\n"
+    "\n"
+    "Reads UTF-8 (or UTF-16 after its byte-order mark) from FILE, or from standard\n"
+    "input when FILE is absent or \"-\"; writes UTF-8 to standard output or, whole or\n"
+    "not at all, to the file given with -o. find-string prints the count: matches\n"
+    "ignore case unless -B is given.\n"
+    "Exit status: 0 done, 1 failed (invalid input, error, I/O), 2 wrong usage.\n";
+
+constexpr std::size_t kDefaultReadSize = 256 * 1024;
+
+class UsageError : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class IoError : public std::runtime_error {
+public:
+    IoError(const std::string& what, int error)
+        : std::runtime_error(what + ": " + std::strerror(error)) {}
+};
+
+struct Options {
+    enum class Command { Fold, Count, Link } command = Command::Fold;
+    std::optional<std::string> input;   // absent: standard input
+    std::optional<std::string> output;  // absent: standard output
+    std::string procura;
+    std::string target;
+    bool binary = false;
+    std::size_t readSize = kDefaultReadSize;
+};
+
+std::u16string FromUtf8(const std::string& s, const char* what) {
+    std::u16string units(s.size(), u'\0');
+    const palavox::utf8::Decoded decoded = palavox::utf8::Decode(s, units.data());
+    if (decoded.valid != s.size()) throw UsageError(std::string(what) + " is not valid UTF-8");
+    units.resize(decoded.units);
+    return units;
+}
+
+// Options may come before or after the file; "--" ends them.
+Options Parse(const std::vector<std::string>& args) {
+    Options o;
+    const std::string& command = args.at(0);
+    if (command == "remover-acentuacao") {
+        o.command = Options::Command::Fold;
+    } else if (command == "find-string") {
+        o.command = Options::Command::Count;
+    } else if (command == "trata-html") {
+        o.command = Options::Command::Link;
+    } else {
+        throw UsageError("unknown command '" + command + "'");
+    }
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const auto value = [&](const std::string& name) -> std::string {
+            if (a.size() > name.size() && a.compare(0, name.size() + 1, name + "=") == 0) {
+                return a.substr(name.size() + 1);
+            }
+            if (i + 1 == args.size()) throw UsageError(name + " needs a value");
+            return args[++i];
+        };
+        const auto is = [&](const std::string& name) {
+            return a == name || a.compare(0, name.size() + 1, name + "=") == 0;
+        };
+        if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
+            positional.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (o.command != Options::Command::Count && (a == "-o" || is("--output"))) {
+            o.output = value(a == "-o" ? "-o" : "--output");
+        } else if (o.command == Options::Command::Link && is("--target")) {
+            o.target = value("--target");
+        } else if (o.command == Options::Command::Count && (a == "-B" || a == "--binary")) {
+            o.binary = true;
+        } else if (is("--read-size")) {  // for tests: the size of each read
+            const std::string n = value("--read-size");
+            char* end = nullptr;
+            const unsigned long long size = std::strtoull(n.c_str(), &end, 10);
+            if (n.empty() || *end != '\0' || size == 0 || size > (std::size_t{1} << 30)) {
+                throw UsageError("--read-size needs a number of bytes");
+            }
+            o.readSize = static_cast<std::size_t>(size);
+        } else {
+            throw UsageError("unknown option '" + a + "' for " + command);
+        }
+    }
+    if (o.command == Options::Command::Count) {
+        if (positional.empty()) throw UsageError("find-string needs PROCURA");
+        o.procura = positional.front();
+        positional.erase(positional.begin());
+    }
+    if (positional.size() > 1) throw UsageError("more than one input file");
+    if (!positional.empty() && positional.front() != "-") o.input = positional.front();
+    return o;
+}
+
+// ---- Output
+
+void WriteAll(int fd, std::string_view bytes, const std::string& name) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw IoError(name, errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+class FdSink final : public ByteSink {
+public:
+    FdSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+    void Write(std::string_view bytes) override { WriteAll(fd_, bytes, name_); }
+
+private:
+    int fd_;
+    std::string name_;
+};
+
+// The temporary file of -o, removed if the run ends any other way than by
+// its rename, signals included.
+char g_temporary[4096];
+
+void RemoveTemporaryAndDie(int sig) {
+    if (g_temporary[0] != '\0') ::unlink(g_temporary);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+// -o FILE: written beside FILE under another name, then renamed over it, so
+// FILE is either what it was or the whole result.
+class AtomicFile {
+public:
+    explicit AtomicFile(std::string path) : path_(std::move(path)) {
+        const std::size_t slash = path_.rfind('/');
+        const std::string dir = slash == std::string::npos ? "." : path_.substr(0, slash + 1);
+        std::string tmp = dir + (slash == std::string::npos ? "/" : "") + ".palavox-XXXXXX";
+        if (tmp.size() >= sizeof g_temporary) throw IoError(path_, ENAMETOOLONG);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(sig, RemoveTemporaryAndDie);
+        fd_ = ::mkstemp(tmp.data());
+        if (fd_ < 0) throw IoError(path_, errno);
+        temporary_ = tmp;
+        std::memcpy(g_temporary, tmp.c_str(), tmp.size() + 1);
+    }
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    ~AtomicFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!temporary_.empty()) ::unlink(temporary_.c_str());
+        g_temporary[0] = '\0';
+    }
+
+    int fd() const noexcept { return fd_; }
+
+    void Commit() {
+        // An existing file keeps its permissions; a new one gets the usual ones.
+        struct stat st {};
+        mode_t mode;
+        if (::stat(path_.c_str(), &st) == 0) {
+            mode = st.st_mode & 07777;
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
+        if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) throw IoError(path_, errno);
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) throw IoError(path_, errno);
+        if (::rename(temporary_.c_str(), path_.c_str()) != 0) throw IoError(path_, errno);
+        temporary_.clear();
+        g_temporary[0] = '\0';
+    }
+
+private:
+    std::string path_;
+    std::string temporary_;
+    int fd_ = -1;
+};
+
+// ---- Running
+
+void Pump(int fd, const std::string& name, std::size_t readSize, Stream& stream) {
+    std::unique_ptr<char[]> buffer(new char[readSize]);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.get(), readSize);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw IoError(name, errno);
+        }
+        if (n == 0) break;
+        stream.Feed({buffer.get(), static_cast<std::size_t>(n)});
+    }
+    stream.Finish();
+}
+
+std::unique_ptr<Stream> MakeStream(const Options& o, ByteSink& out) {
+    switch (o.command) {
+        case Options::Command::Count:
+            return std::make_unique<palavox::cli::CountStream>(out, FromUtf8(o.procura, "PROCURA"),
+                                                               o.binary);
+        case Options::Command::Link:
+            return std::make_unique<palavox::cli::LinkStream>(out,
+                                                              FromUtf8(o.target, "the target"));
+        case Options::Command::Fold:
+            break;
+    }
+    return std::make_unique<palavox::cli::FoldStream>(out);
+}
+
+int Run(const Options& o) {
+    const std::string inputName = o.input.value_or("standard input");
+    int in = STDIN_FILENO;
+    if (o.input) {
+        in = ::open(o.input->c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) throw IoError(*o.input, errno);
+    }
+    std::optional<AtomicFile> file;
+    if (o.output) file.emplace(*o.output);
+    FdSink out(file ? file->fd() : STDOUT_FILENO, o.output.value_or("standard output"));
+    const std::unique_ptr<Stream> stream = MakeStream(o, out);
+    try {
+        Pump(in, inputName, o.readSize, *stream);
+    } catch (const palavox::cli::InvalidInput& e) {
+        throw std::runtime_error(inputName + ": " + e.what());
+    }
+    if (in != STDIN_FILENO) ::close(in);
+    if (file) file->Commit();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    for (const std::string& a : args) {
+        if (a == "--") break;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("palavox %s\n", PALAVOX_CLI_VERSION);
+            return 0;
+        }
+    }
+    try {
+        const Options options = Parse(args);
+        // Nothing to read but a person at a terminal: say how to use it instead of waiting.
+        if (!options.input && ::isatty(STDIN_FILENO)) {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+        return Run(options);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "palavox: %s\n%s", e.what(), kUsage);
+        return 2;
+    } catch (const palavox::Error& e) {
+        std::fprintf(stderr, "palavox: error %d: %s\n", e.number(), e.what());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        std::fputs("palavox: error 7: Out of memory\n", stderr);
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "palavox: %s\n", e.what());
+        return 1;
+    }
+}
