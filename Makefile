@@ -12,6 +12,7 @@ build: deps
 
 test: build
 	ctest --preset native
+	$(MAKE) --no-print-directory simd-tiers
 	$(MAKE) --no-print-directory asan
 	fuzz/run.sh build/asan 10
 	$(MAKE) test-com
@@ -44,6 +45,11 @@ bench: deps
 	cmake --preset bench
 	cmake --build --preset bench --target palavox_bench
 	build/bench/bench/palavox_bench
+
+# The library built with PALAVOX_SIMD=sse2 and =none, and its kernel tests.
+.PHONY: simd-tiers
+simd-tiers: deps
+	tests/text/simd-tiers.sh
 
 # The native suite and the fuzz corpus under ASan + UBSan + LeakSanitizer (clang).
 asan: deps

@@ -29,23 +29,27 @@ constexpr bool EndsLink(char16_t unit) noexcept {
     return unit == u'\r' || unit == u' ' || unit == u'|';
 }
 
+template <bool kVector>
 std::size_t FindHttp(std::u16string_view text, std::size_t from) noexcept {
     const char16_t* const t = text.data();
     const std::size_t n = text.size();
     std::size_t i = from;
 #if PALAVOX_SSE2
-    // Eight starts at a time, filtered by their "h" and their "p".
-    const __m128i caseBit = detail::simd::Splat(0x20);
-    const __m128i h = detail::simd::Splat(u'h');
-    const __m128i p = detail::simd::Splat(u'p');
-    for (; i + 11 <= n; i += 8) {
-        const __m128i atH = _mm_cmpeq_epi16(_mm_or_si128(detail::simd::Load(t + i), caseBit), h);
-        const __m128i atP =
-            _mm_cmpeq_epi16(_mm_or_si128(detail::simd::Load(t + i + 3), caseBit), p);
-        for (unsigned mask = detail::simd::Mask(_mm_and_si128(atH, atP)); mask != 0;
-             mask = detail::simd::DropFirstLane(mask)) {
-            const std::size_t at = i + detail::simd::FirstLane(mask);
-            if (IsHttpAt(t + at)) return at;
+    if constexpr (kVector) {
+        // Eight starts at a time, filtered by their "h" and their "p".
+        const __m128i caseBit = detail::simd::Splat(0x20);
+        const __m128i h = detail::simd::Splat(u'h');
+        const __m128i p = detail::simd::Splat(u'p');
+        for (; i + 11 <= n; i += 8) {
+            const __m128i atH =
+                _mm_cmpeq_epi16(_mm_or_si128(detail::simd::Load(t + i), caseBit), h);
+            const __m128i atP =
+                _mm_cmpeq_epi16(_mm_or_si128(detail::simd::Load(t + i + 3), caseBit), p);
+            for (unsigned mask = detail::simd::Mask(_mm_and_si128(atH, atP)); mask != 0;
+                 mask = detail::simd::DropFirstLane(mask)) {
+                const std::size_t at = i + detail::simd::FirstLane(mask);
+                if (IsHttpAt(t + at)) return at;
+            }
         }
     }
 #endif
@@ -55,20 +59,23 @@ std::size_t FindHttp(std::u16string_view text, std::size_t from) noexcept {
     return std::u16string_view::npos;
 }
 
+template <bool kVector>
 std::size_t FindLinkEnd(std::u16string_view text, std::size_t from) noexcept {
     const char16_t* const t = text.data();
     const std::size_t n = text.size();
     std::size_t i = from;
 #if PALAVOX_SSE2
-    const __m128i cr = detail::simd::Splat(u'\r');
-    const __m128i space = detail::simd::Splat(u' ');
-    const __m128i bar = detail::simd::Splat(u'|');
-    for (; i + 8 <= n; i += 8) {
-        const __m128i v = detail::simd::Load(t + i);
-        const unsigned mask = detail::simd::Mask(
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, space)),
-                         _mm_cmpeq_epi16(v, bar)));
-        if (mask != 0) return i + detail::simd::FirstLane(mask);
+    if constexpr (kVector) {
+        const __m128i cr = detail::simd::Splat(u'\r');
+        const __m128i space = detail::simd::Splat(u' ');
+        const __m128i bar = detail::simd::Splat(u'|');
+        for (; i + 8 <= n; i += 8) {
+            const __m128i v = detail::simd::Load(t + i);
+            const unsigned mask = detail::simd::Mask(
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, cr), _mm_cmpeq_epi16(v, space)),
+                             _mm_cmpeq_epi16(v, bar)));
+            if (mask != 0) return i + detail::simd::FirstLane(mask);
+        }
     }
 #endif
     while (i < n && !EndsLink(t[i])) ++i;
@@ -77,28 +84,29 @@ std::size_t FindLinkEnd(std::u16string_view text, std::size_t from) noexcept {
 
 // Calls visit(begin, end) for each link, left to right. Scanning resumes after
 // the link, so an "http" inside a link belongs to that link.
-template <typename Visit>
+template <bool kVector, typename Visit>
 void ForEachLink(std::u16string_view text, Visit visit) {
-    for (std::size_t begin = FindHttp(text, 0); begin != std::u16string_view::npos;) {
-        const std::size_t end = FindLinkEnd(text, begin + 4);
+    for (std::size_t begin = FindHttp<kVector>(text, 0); begin != std::u16string_view::npos;) {
+        const std::size_t end = FindLinkEnd<kVector>(text, begin + 4);
         visit(begin, end);
-        begin = FindHttp(text, end);
+        begin = FindHttp<kVector>(text, end);
     }
 }
 
 // The result's length: each link grows by its second copy and the anchor around it.
+template <bool kVector>
 std::size_t MarkedUpSize(std::u16string_view texto, std::u16string_view target) {
     std::size_t size = texto.size();
-    ForEachLink(texto, [&](std::size_t begin, std::size_t end) {
+    ForEachLink<kVector>(texto, [&](std::size_t begin, std::size_t end) {
         size += (end - begin) + kAnchorFixed + target.size();
     });
     return size;
 }
 
-template <class Writer>
+template <bool kVector, class Writer>
 void WriteMarkedUp(std::u16string_view texto, std::u16string_view target, Writer& out) {
     std::size_t copied = 0;
-    ForEachLink(texto, [&](std::size_t begin, std::size_t end) {
+    ForEachLink<kVector>(texto, [&](std::size_t begin, std::size_t end) {
         const std::u16string_view link = texto.substr(begin, end - begin);
         out.Put(texto.substr(copied, begin - copied));
         out.Put(kAnchorOpen);
@@ -122,17 +130,21 @@ constexpr std::u16string_view TargetOrDefault(std::u16string_view alvo) noexcept
 // Sized first, so the result is allocated once.
 Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
     const std::u16string_view target = TargetOrDefault(alvo);
-    const std::size_t size = MarkedUpSize(texto, target);
-    if (size == texto.size()) return Text(texto);  // no links
-    detail::TextWriter out(size);
-    WriteMarkedUp(texto, target, out);
-    return out.Finish();
+    return detail::simd::WithVectors([&](auto vector) {
+        const std::size_t size = MarkedUpSize<vector>(texto, target);
+        if (size == texto.size()) return Text(texto);  // no links
+        detail::TextWriter out(size);
+        WriteMarkedUp<vector>(texto, target, out);
+        return out.Finish();
+    });
 }
 
 void ConverteLinks(std::u16string_view texto, std::u16string_view alvo, TextSink& resultado) {
     const std::u16string_view target = TargetOrDefault(alvo);
-    detail::SinkWriter out(resultado, MarkedUpSize(texto, target));
-    WriteMarkedUp(texto, target, out);
+    detail::simd::WithVectors([&](auto vector) {
+        detail::SinkWriter out(resultado, MarkedUpSize<vector>(texto, target));
+        WriteMarkedUp<vector>(texto, target, out);
+    });
 }
 
 }  // namespace palavox::ModPalavox

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "kernel.hpp"
 #include "simd.hpp"
 
 namespace palavox::detail {
@@ -100,12 +101,16 @@ std::size_t TwoWay(const Pattern& x, Index m, const Subject& y, Index n, Index f
 }
 
 // Index of the first unequal unit of a[0..m) and b[0..m), or m.
+template <bool kVector>
 std::size_t Mismatch(const char16_t* a, const char16_t* b, std::size_t m) noexcept {
     std::size_t j = 0;
 #if PALAVOX_SSE2
-    for (; j + 8 <= m; j += 8) {
-        const unsigned equal = simd::Mask(_mm_cmpeq_epi16(simd::Load(a + j), simd::Load(b + j)));
-        if (equal != 0xFFFF) return j + simd::FirstLane(~equal);
+    if constexpr (kVector) {
+        for (; j + 8 <= m; j += 8) {
+            const unsigned equal =
+                simd::Mask(_mm_cmpeq_epi16(simd::Load(a + j), simd::Load(b + j)));
+            if (equal != 0xFFFF) return j + simd::FirstLane(~equal);
+        }
     }
 #endif
     while (j < m && a[j] == b[j]) ++j;
@@ -184,7 +189,9 @@ struct VectorProbe {
 }  // namespace
 
 Matcher::Matcher(std::u16string_view search, CompareMode mode) noexcept
-    : search_(search), fold_(mode == CompareMode::TextCompare) {
+    : search_(search),
+      fold_(mode == CompareMode::TextCompare),
+      vector_(ActiveKernel() != Kernel::Scalar) {
     const std::size_t m = search.size();
     if (m == 0) return;
     if (!fold_) {
@@ -221,29 +228,38 @@ std::size_t Matcher::FindFrom(std::u16string_view text, std::size_t from) const 
     if (m == 0) return from <= text.size() ? from : npos;
     if (from > text.size() || text.size() - from < m) return npos;
     if (!first_.active) return FindFromTwoWay(text, from);
-    switch (kind_) {
-        case Kind::Exact:
-            return Scan<Kind::Exact, false>(text, from);
-        case Kind::BitPair:
-            return Scan<Kind::BitPair, false>(text, from);
-        case Kind::Class:
-            break;
-    }
-    return Scan<Kind::Class, false>(text, from);
+    return Dispatch<false>(text, from);
 }
 
 std::size_t Matcher::Count(std::u16string_view text) const noexcept {
     if (search_.empty() || text.size() < search_.size()) return 0;
     if (!first_.active) return CountTwoWay(text, 0);
+    return Dispatch<true>(text, 0);
+}
+
+template <bool kCount>
+std::size_t Matcher::Dispatch(std::u16string_view text, std::size_t from) const noexcept {
+#if PALAVOX_SSE2
+    if (vector_) {
+        switch (kind_) {
+            case Kind::Exact:
+                return Scan<Kind::Exact, kCount, true>(text, from);
+            case Kind::BitPair:
+                return Scan<Kind::BitPair, kCount, true>(text, from);
+            case Kind::Class:
+                return Scan<Kind::Class, kCount, true>(text, from);
+        }
+    }
+#endif
     switch (kind_) {
         case Kind::Exact:
-            return Scan<Kind::Exact, true>(text, 0);
+            return Scan<Kind::Exact, kCount, false>(text, from);
         case Kind::BitPair:
-            return Scan<Kind::BitPair, true>(text, 0);
+            return Scan<Kind::BitPair, kCount, false>(text, from);
         case Kind::Class:
             break;
     }
-    return Scan<Kind::Class, true>(text, 0);
+    return Scan<Kind::Class, kCount, false>(text, from);
 }
 
 std::size_t Matcher::FindFromTwoWay(std::u16string_view text, std::size_t from) const noexcept {
@@ -266,7 +282,7 @@ std::size_t Matcher::CountTwoWay(std::u16string_view text, std::size_t from) con
     return count;
 }
 
-template <Matcher::ProbeKind kKind, bool kCount>
+template <Matcher::ProbeKind kKind, bool kCount, bool kVector>
 std::size_t Matcher::Scan(std::u16string_view text, std::size_t from) const noexcept {
     constexpr bool kFold = kKind != Kind::Exact;
     const std::size_t m = search_.size();
@@ -283,7 +299,7 @@ std::size_t Matcher::Scan(std::u16string_view text, std::size_t from) const noex
     enum class Outcome { Match, Miss, HandOver };
     const auto check = [&](std::size_t at) noexcept {
         const std::size_t same =
-            kFold ? FoldedMismatch(text, at, search_) : Mismatch(t + at, search_.data(), m);
+            kFold ? FoldedMismatch(text, at, search_) : Mismatch<kVector>(t + at, search_.data(), m);
         if (same == m) {
             ++count;
             start = at + m;
@@ -299,19 +315,21 @@ std::size_t Matcher::Scan(std::u16string_view text, std::size_t from) const noex
 
     std::size_t i = from;
 #if PALAVOX_SSE2
-    const VectorProbe<kKind> first(first_.units, first_.bit);
-    const VectorProbe<kKind> second(second_.units, second_.bit);
-    const char16_t* const p1 = t + first_.offset;
-    const char16_t* const p2 = t + second_.offset;
-    for (; i + 8 <= last + 1; i += 8) {
-        __m128i hits = first.Match(simd::Load(p1 + i));
-        if (second_.active) hits = _mm_and_si128(hits, second.Match(simd::Load(p2 + i)));
-        for (unsigned mask = simd::Mask(hits); mask != 0; mask = simd::DropFirstLane(mask)) {
-            const std::size_t at = i + simd::FirstLane(mask);
-            if (at < start) continue;  // inside the match just counted
-            const Outcome outcome = check(at);
-            if (outcome == Outcome::Match && !kCount) return at;
-            if (outcome == Outcome::HandOver) return handOver(at);
+    if constexpr (kVector) {
+        const VectorProbe<kKind> first(first_.units, first_.bit);
+        const VectorProbe<kKind> second(second_.units, second_.bit);
+        const char16_t* const p1 = t + first_.offset;
+        const char16_t* const p2 = t + second_.offset;
+        for (; i + 8 <= last + 1; i += 8) {
+            __m128i hits = first.Match(simd::Load(p1 + i));
+            if (second_.active) hits = _mm_and_si128(hits, second.Match(simd::Load(p2 + i)));
+            for (unsigned mask = simd::Mask(hits); mask != 0; mask = simd::DropFirstLane(mask)) {
+                const std::size_t at = i + simd::FirstLane(mask);
+                if (at < start) continue;  // inside the match just counted
+                const Outcome outcome = check(at);
+                if (outcome == Outcome::Match && !kCount) return at;
+                if (outcome == Outcome::HandOver) return handOver(at);
+            }
         }
     }
 #endif

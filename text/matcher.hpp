@@ -50,11 +50,15 @@ private:
     };
 
     // The first match at or after `from`, or (kCount) the number of matches from there.
-    template <ProbeKind kKind, bool kCount>
+    template <ProbeKind kKind, bool kCount, bool kVector>
     std::size_t Scan(std::u16string_view text, std::size_t from) const noexcept;
+
+    template <bool kCount>
+    std::size_t Dispatch(std::u16string_view text, std::size_t from) const noexcept;
 
     std::u16string_view search_;
     bool fold_;
+    [[maybe_unused]] bool vector_;  // the kernel in use has vector compares
     ProbeKind kind_ = ProbeKind::Exact;
     Probe first_;
     Probe second_;

@@ -1,12 +1,16 @@
-// The switches between the vector paths and the plain loops they shortcut.
-// SSE2 is always there on x86-64; 32-bit builds get it with -msse2. AVX2 is
-// chosen at run time, where the compiler can build it for one function.
-// Define PALAVOX_NO_SIMD to build and test the plain loops on any machine,
-// PALAVOX_NO_AVX2 to do the same for the SSE2 paths.
-// Internal to text/.
+// The vector paths and the plain loops they shortcut. SSE2 is always there on
+// x86-64; 32-bit builds get it with -msse2. AVX2 is chosen at run time, where
+// the compiler can build it for one function. PALAVOX_SIMD (a configure
+// option, written to the generated header below) leaves out the AVX2 paths
+// (sse2) or all vector code (none). Internal to text/.
 #pragma once
 
-#if defined(__SSE2__) && !defined(PALAVOX_NO_SIMD)
+#include <type_traits>
+
+#include "kernel.hpp"
+#include "palavox_simd_config.hpp"
+
+#if defined(__SSE2__) && PALAVOX_SIMD_TIER >= 1
 #define PALAVOX_SSE2 1
 #include <emmintrin.h>
 
@@ -44,8 +48,8 @@ inline unsigned DropFirstLane(unsigned mask) noexcept {
 }  // namespace palavox::detail::simd
 #endif
 
-#if !defined(PALAVOX_NO_SIMD) && !defined(PALAVOX_NO_AVX2) && \
-    (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#if PALAVOX_SSE2 && PALAVOX_SIMD_TIER >= 2 && (defined(__GNUC__) || defined(__clang__)) && \
+    (defined(__x86_64__) || defined(__i386__))
 #define PALAVOX_AVX2 1
 #include <immintrin.h>
 
@@ -64,3 +68,17 @@ inline bool HasAvx2() noexcept {
 
 #define PALAVOX_TARGET_AVX2 __attribute__((target("avx2")))
 #endif
+
+namespace palavox::detail::simd {
+
+// body(std::true_type) when the active kernel has vector code, else
+// body(std::false_type): one test per call, none per unit.
+template <class Body>
+decltype(auto) WithVectors(Body&& body) {
+#if PALAVOX_SSE2
+    if (ActiveKernel() != Kernel::Scalar) return body(std::true_type{});
+#endif
+    return body(std::false_type{});
+}
+
+}  // namespace palavox::detail::simd

@@ -1,7 +1,8 @@
 // The vector paths against the model where they are most likely to slip: at
 // every length from 0 to 70 and every placement of the text against 64-byte
 // boundaries, with the interesting unit at every position, and with memory
-// just outside the text that would change the answer if it were read.
+// just outside the text that would change the answer if it were read. Every
+// test runs once per kernel, so the kernels are compared in one process.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
 #include "reference/reference_model.hpp"
+#include "kernels.hpp"
 #include "test_util.hpp"
 
 namespace palavox {
@@ -20,6 +22,9 @@ namespace {
 
 namespace ref = palavox::reference;
 using test::Escaped;
+using test::Kernel;
+
+class BoundaryTest : public test::PerKernel<Kernel> {};
 
 constexpr std::size_t kMaxLength = 70;
 constexpr std::size_t kOffsets = 32;  // units: every position within 64 bytes
@@ -72,7 +77,7 @@ constexpr std::u16string_view kAccentPalette =
 // Plus NUL, which a literal cannot end with.
 const Text kAccentUnits = Text(kAccentPalette) + u'\0';
 
-TEST(BoundaryTest, TrocaAcentosAtEveryLengthAndPlacement) {
+TEST_P(BoundaryTest, TrocaAcentosAtEveryLengthAndPlacement) {
     Placer placer;
     Units units(11);
     for (std::size_t length = 0; length <= kMaxLength; ++length) {
@@ -88,7 +93,7 @@ TEST(BoundaryTest, TrocaAcentosAtEveryLengthAndPlacement) {
 
 // Long enough to cross the internal chunks of the result (2048 units) and to
 // leave every remainder after 32- and 16-unit blocks.
-TEST(BoundaryTest, TrocaAcentosAcrossChunks) {
+TEST_P(BoundaryTest, TrocaAcentosAcrossChunks) {
     Units units(12);
     for (const std::size_t length : {31u, 32u, 33u, 47u, 48u, 2047u, 2048u, 2049u, 2080u, 4113u}) {
         const Text text = units.Make(length, kAccentUnits);
@@ -107,12 +112,12 @@ void PrintTo(const SearchCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class BoundarySearch : public ::testing::TestWithParam<SearchCase> {};
+class BoundarySearch : public test::PerKernel<std::tuple<Kernel, SearchCase>> {};
 
 // The search text planted at every position of every length, and also cut
 // short by the end of the text with its remainder just past the end.
 TEST_P(BoundarySearch, FindsThePlantedMatchAndNothingPastTheEnd) {
-    const SearchCase& c = GetParam();
+    const SearchCase& c = std::get<1>(GetParam());
     const std::u16string_view tipo = c.mode == CompareMode::BinaryCompare ? u"B" : u"";
     Placer placer;
     for (std::size_t length = 0; length <= kMaxLength; ++length) {
@@ -137,7 +142,7 @@ TEST_P(BoundarySearch, FindsThePlantedMatchAndNothingPastTheEnd) {
 
 INSTANTIATE_TEST_SUITE_P(
     Searches, BoundarySearch,
-    ::testing::Values(
+    ::testing::Combine(test::AllKernels(), ::testing::Values(
         SearchCase{"OneUnitBinary", u"q", CompareMode::BinaryCompare, u"xyz"},
         SearchCase{"OneUnitText", u"Q", CompareMode::TextCompare, u"xyz"},
         SearchCase{"WordBinary", u"casa", CompareMode::BinaryCompare, u"cas acasa"},
@@ -153,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"LongerThanVectorsBinary", u"abcdefghijklmnopqrstu", CompareMode::BinaryCompare,
                    u"abcdefghijklmnopqrstx"},
         SearchCase{"PeriodicBinary", u"aaaaaaaaab", CompareMode::BinaryCompare, u"aaaaaaaaaaaa"},
-        SearchCase{"PeriodicText", u"AAAAbAAAA", CompareMode::TextCompare, u"aaaaaaaaaaaa"}),
-    [](const ::testing::TestParamInfo<SearchCase>& row) { return std::string(row.param.name); });
+        SearchCase{"PeriodicText", u"AAAAbAAAA", CompareMode::TextCompare, u"aaaaaaaaaaaa"})),
+    test::KernelName{});
 
 // Surrogate halves on their own, so that pairs form and break at random.
 constexpr char16_t kSearchUnits[] = {u'a',   u'A', u'b', u'B', u'k',   u'K',   0x212A,
@@ -162,7 +167,7 @@ constexpr char16_t kSearchUnits[] = {u'a',   u'A', u'b', u'B', u'k',   u'K',   0
 constexpr std::u16string_view kSearchPalette(kSearchUnits, std::size(kSearchUnits));
 
 // Mixed content with many near misses: every length, placement and mode.
-TEST(BoundaryTest, CountsAgreeOnMixedTexts) {
+TEST_P(BoundaryTest, CountsAgreeOnMixedTexts) {
     Placer placer;
     Units units(13);
     for (std::size_t length = 0; length <= kMaxLength; ++length) {
@@ -189,12 +194,12 @@ void PrintTo(const LinkCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class BoundaryLinks : public ::testing::TestWithParam<LinkCase> {};
+class BoundaryLinks : public test::PerKernel<std::tuple<Kernel, LinkCase>> {};
 
 // Links planted at every position, in texts whose memory just past the end
 // would continue or end the link.
 TEST_P(BoundaryLinks, MarksUpAtEveryPositionAndPlacement) {
-    const LinkCase& c = GetParam();
+    const LinkCase& c = std::get<1>(GetParam());
     Placer placer;
     for (std::size_t length = 0; length <= kMaxLength; ++length) {
         for (std::size_t at = 0; at <= length; ++at) {
@@ -215,16 +220,16 @@ TEST_P(BoundaryLinks, MarksUpAtEveryPositionAndPlacement) {
 
 INSTANTIATE_TEST_SUITE_P(
     Links, BoundaryLinks,
-    ::testing::Values(LinkCase{"EndedBySpace", u"http://a", u" b"},
+    ::testing::Combine(test::AllKernels(), ::testing::Values(LinkCase{"EndedBySpace", u"http://a", u" b"},
                       LinkCase{"EndedByCr", u"HTTP://a", u"\r\n"},
                       LinkCase{"EndedByBar", u"hTtP", u"|"},
                       LinkCase{"RunsToTheEnd", u"Http://exemplo.com.br/a/b/c/d/e/f", u""},
-                      LinkCase{"AlmostALink", u"htt", u"p"}),
-    [](const ::testing::TestParamInfo<LinkCase>& row) { return std::string(row.param.name); });
+                      LinkCase{"AlmostALink", u"htt", u"p"})),
+    test::KernelName{});
 
 // Inputs that make every start a candidate which fails late, so that the
 // search hands over to the two-way algorithm; the match is planted far in.
-TEST(BoundaryTest, HostileSearchesStillFindTheRightMatch) {
+TEST_P(BoundaryTest, HostileSearchesStillFindTheRightMatch) {
     struct Case {
         const char* name;
         Text text, search;
@@ -264,7 +269,7 @@ TEST(BoundaryTest, HostileSearchesStillFindTheRightMatch) {
 // The fallback on its own, against the model, over every text of up to 11
 // units and every search text of up to 5 over a two-letter alphabet: every
 // periodic and aperiodic shape of search text those allow.
-TEST(BoundaryTest, TwoWayAgreesOnEveryShortText) {
+TEST(TwoWayTest, AgreesWithModelOnEveryShortText) {
     const auto all = [](std::size_t maxLength, char16_t a, char16_t b) {
         std::vector<Text> texts;
         for (std::size_t length = 0; length <= maxLength; ++length) {
@@ -297,6 +302,8 @@ TEST(BoundaryTest, TwoWayAgreesOnEveryShortText) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernels, BoundaryTest, test::AllKernels(), test::KernelName{});
 
 }  // namespace
 }  // namespace palavox
