@@ -13,16 +13,18 @@ constexpr std::u16string_view kAnchorEnd = u"</a>";
 constexpr std::size_t kAnchorFixed =
     kAnchorOpen.size() + kAnchorTarget.size() + kAnchorClose.size() + kAnchorEnd.size();
 
-// Under simple case folding only h/H, t/T and p/P fold to the letters of
-// "http" (the case-folding tests check this over every code point), so an
-// ASCII test matches exactly what TextCompare would.
-constexpr bool IsLetter(char16_t unit, char16_t lower) noexcept {
+// Whether `unit` matches `lower`, one of the small letters of "http", under
+// TextCompare. Simple case folding sends nothing but h/H, t/T and p/P to those
+// letters (the case-folding tests check this over every code point), so
+// setting the case bit decides it. Not valid for other letters: k and s have
+// a third unit folding to them.
+constexpr bool MatchesHttpLetter(char16_t unit, char16_t lower) noexcept {
     return (unit | 0x20) == lower;
 }
 
 constexpr bool IsHttpAt(const char16_t* p) noexcept {
-    return IsLetter(p[0], u'h') && IsLetter(p[1], u't') && IsLetter(p[2], u't') &&
-           IsLetter(p[3], u'p');
+    return MatchesHttpLetter(p[0], u'h') && MatchesHttpLetter(p[1], u't') &&
+           MatchesHttpLetter(p[2], u't') && MatchesHttpLetter(p[3], u'p');
 }
 
 constexpr bool EndsLink(char16_t unit) noexcept {
@@ -40,6 +42,9 @@ std::size_t FindHttp(std::u16string_view text, std::size_t from) noexcept {
         const __m128i caseBit = detail::simd::Splat(0x20);
         const __m128i h = detail::simd::Splat(u'h');
         const __m128i p = detail::simd::Splat(u'p');
+        // The second load reads units i+3 .. i+10 (the "p" of each start), so
+        // both loads stay inside the text while i + 11 <= n; the starts left
+        // over go to the plain loop.
         for (; i + 11 <= n; i += 8) {
             const __m128i atH =
                 _mm_cmpeq_epi16(_mm_or_si128(detail::simd::Load(t + i), caseBit), h);

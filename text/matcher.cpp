@@ -291,8 +291,12 @@ std::size_t Matcher::Scan(std::u16string_view text, std::size_t from) const noex
 
     std::size_t count = 0;
     std::size_t start = from;  // where this search began: after the last match when counting
-    // Units compared while verifying. Past this budget verification costs more
-    // than the scan itself, and the two-way algorithm takes over.
+    // Units compared while verifying candidates since `start`. The budget is
+    // four per unit scanned since then, plus 4m + 256 so that a short text or
+    // one long near miss never hands over; a match resets it. Verifying thus
+    // never costs more than a few scans of the text, however many candidates
+    // fail late (as in «aaaa…ab» within «aaaa…a»): past the budget the two-way
+    // algorithm, linear whatever the input, takes over from the next start.
     std::size_t verified = 0;
 
     // A candidate at `at` (at or after `start`): a match, nothing, or time to hand over.
