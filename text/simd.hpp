@@ -55,30 +55,39 @@ inline unsigned DropFirstLane(unsigned mask) noexcept {
 
 namespace palavox::detail::simd {
 
-// Whether this CPU, and the OS saving its registers, runs AVX2; asked once.
+// Whether this CPU, and the OS saving its registers, runs AVX2 (and POPCNT,
+// which every AVX2 CPU has); asked once.
 inline bool HasAvx2() noexcept {
     static const bool has = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0;
     }();
     return has;
 }
 
 }  // namespace palavox::detail::simd
 
-#define PALAVOX_TARGET_AVX2 __attribute__((target("avx2")))
+#define PALAVOX_TARGET_AVX2 __attribute__((target("avx2,popcnt")))
 #endif
 
 namespace palavox::detail::simd {
 
-// body(std::true_type) when the active kernel has vector code, else
-// body(std::false_type): one test per call, none per unit.
+// body(std::integral_constant<Kernel, k>{}) for the active kernel k: one test
+// per call, none per unit, and code for each kernel compiled apart.
 template <class Body>
-decltype(auto) WithVectors(Body&& body) {
-#if PALAVOX_SSE2
-    if (ActiveKernel() != Kernel::Scalar) return body(std::true_type{});
+decltype(auto) WithKernel(Body&& body) {
+    switch (ActiveKernel()) {
+#if PALAVOX_AVX2
+        case Kernel::Avx2:
+            return body(std::integral_constant<Kernel, Kernel::Avx2>{});
 #endif
-    return body(std::false_type{});
+#if PALAVOX_SSE2
+        case Kernel::Sse2:
+            return body(std::integral_constant<Kernel, Kernel::Sse2>{});
+#endif
+        default:
+            return body(std::integral_constant<Kernel, Kernel::Scalar>{});
+    }
 }
 
 }  // namespace palavox::detail::simd

@@ -190,46 +190,36 @@ PALAVOX_TARGET_AVX2 void MapAvx2(const char16_t* in, char16_t* out, std::size_t 
 }
 #endif
 
-// Mapped block by block into room the writer hands out, so the result is
-// written once and allocated once.
-template <class Writer>
-void WriteFolded(std::u16string_view texto, Writer& out) {
+// Writes the folded text to `out`, which has room for all of it.
+void Fold(std::u16string_view texto, char16_t* out) noexcept {
     [[maybe_unused]] const detail::Kernel kernel = detail::ActiveKernel();
-    const char16_t* in = texto.data();
-    std::size_t left = texto.size();
-    while (left > 0) {
-        const std::size_t chunk =
-            left < detail::TextWriter::kBufferUnits ? left : detail::TextWriter::kBufferUnits;
-        char16_t* const dst = out.Claim(chunk);
-        std::size_t i = 0;
+    const char16_t* const in = texto.data();
+    const std::size_t n = texto.size();
+    std::size_t i = 0;
 #if PALAVOX_AVX2
-        if (kernel == detail::Kernel::Avx2) {
-            i = chunk - chunk % 32;
-            MapAvx2(in, dst, i);
-        }
+    if (kernel == detail::Kernel::Avx2) {
+        i = n - n % 32;
+        MapAvx2(in, out, i);
+    }
 #endif
 #if PALAVOX_SSE2
-        if (kernel != detail::Kernel::Scalar) {
-            for (; i + 16 <= chunk; i += 16) MapBlock(in + i, dst + i);
-        }
-#endif
-        for (; i < chunk; ++i) dst[i] = in[i] < kMap.size() ? kMap[in[i]] : in[i];
-        in += chunk;
-        left -= chunk;
+    if (kernel != detail::Kernel::Scalar) {
+        for (; i + 16 <= n; i += 16) MapBlock(in + i, out + i);
     }
+#endif
+    for (; i < n; ++i) out[i] = in[i] < kMap.size() ? kMap[in[i]] : in[i];
 }
 
 }  // namespace
 
 Text TrocaAcentos(std::u16string_view texto) {
-    detail::TextWriter out(texto.size());
-    WriteFolded(texto, out);
-    return out.Finish();
+    Text out = detail::SizedText(texto.size());
+    Fold(texto, out.data());
+    return out;
 }
 
 void TrocaAcentos(std::u16string_view texto, TextSink& resultado) {
-    detail::SinkWriter out(resultado, texto.size());
-    WriteFolded(texto, out);
+    Fold(texto, resultado.Allocate(texto.size()));
 }
 
 }  // namespace palavox::ModPalavox

@@ -91,9 +91,8 @@ TEST_P(BoundaryTest, TrocaAcentosAtEveryLengthAndPlacement) {
     }
 }
 
-// Long enough to cross the internal chunks of the result (2048 units) and to
-// leave every remainder after 32- and 16-unit blocks.
-TEST_P(BoundaryTest, TrocaAcentosAcrossChunks) {
+// Long texts, leaving every remainder after 32- and 16-unit blocks.
+TEST_P(BoundaryTest, TrocaAcentosOnLongTexts) {
     Units units(12);
     for (const std::size_t length : {31u, 32u, 33u, 47u, 48u, 2047u, 2048u, 2049u, 2080u, 4113u}) {
         const Text text = units.Make(length, kAccentUnits);
@@ -158,7 +157,19 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"LongerThanVectorsBinary", u"abcdefghijklmnopqrstu", CompareMode::BinaryCompare,
                    u"abcdefghijklmnopqrstx"},
         SearchCase{"PeriodicBinary", u"aaaaaaaaab", CompareMode::BinaryCompare, u"aaaaaaaaaaaa"},
-        SearchCase{"PeriodicText", u"AAAAbAAAA", CompareMode::TextCompare, u"aaaaaaaaaaaa"})),
+        SearchCase{"PeriodicText", u"AAAAbAAAA", CompareMode::TextCompare, u"aaaaaaaaaaaa"},
+        // Short search texts whose matches overlap: each start that passes the
+        // probes is a match, but the count must skip those inside the last one.
+        SearchCase{"OverlappingBinary", u"aba", CompareMode::BinaryCompare, u"abababab"},
+        SearchCase{"OverlappingText", u"aA", CompareMode::TextCompare, u"AaaAAa"},
+        // Probes on the rare units inside the search text, not on its ends.
+        SearchCase{"RareInsideText", u"a\u00C7\u00C3o", CompareMode::TextCompare,
+                   u"\u00E7\u00E3A\u00C7\u00E3aO"},
+        SearchCase{"RareInsideLongText", u"informa\u00E7\u00E3o", CompareMode::TextCompare,
+                   u"INFORMA\u00C7\u00C3ao"},
+        SearchCase{"RareInsideBinary", u"prazo", CompareMode::BinaryCompare, u"praprazprazoo"},
+        // A class of three (k, K, KELVIN SIGN) as the rarest probe.
+        SearchCase{"ClassInsideText", u"ekke", CompareMode::TextCompare, u"E\u212AKe\u212A"})),
     test::KernelName{});
 
 // Surrogate halves on their own, so that pairs form and break at random.
@@ -226,6 +237,47 @@ INSTANTIATE_TEST_SUITE_P(
                       LinkCase{"RunsToTheEnd", u"Http://exemplo.com.br/a/b/c/d/e/f", u""},
                       LinkCase{"AlmostALink", u"htt", u"p"})),
     test::KernelName{});
+
+// Texts long enough for many vector blocks: counts tallied in vector lanes
+// and summed now and then, links that run across several blocks.
+TEST_P(BoundaryTest, LongTextsAgreeWithTheModel) {
+    struct Case {
+        const char* name;
+        Text text, search;
+    };
+    const auto repeat = [](std::u16string_view piece, std::size_t times) {
+        Text text;
+        for (std::size_t i = 0; i < times; ++i) text += piece;
+        return text;
+    };
+    const Case counts[] = {
+        {"EveryUnit", Text(300001, u'a'), u"a"},
+        {"EveryWord", repeat(u"para ", 70000) + u"par", u"para"},
+        {"Overlapping", Text(100001, u'a'), u"aa"},
+        {"NonAscii", repeat(u"a\u00E7\u00E3o A\u00C7\u00C3O ", 20000), u"A\u00C7\u00C3O"},
+        {"Longer", repeat(u"informa\u00E7\u00E3o ", 20000), u"informa\u00E7\u00E3o"},
+    };
+    for (const Case& c : counts) {
+        for (const std::u16string_view tipo : {u"B", u""}) {
+            EXPECT_EQ(ModPalavox::ContaOcorrencias(c.text, c.search, tipo),
+                      ref::ContaOcorrencias(c.text, c.search, tipo))
+                << c.name << " tipo " << Escaped(tipo);
+        }
+        const Text last = c.text + u"|" + c.search;
+        EXPECT_EQ(Find(last, c.search, c.text.size() - 3, CompareMode::TextCompare),
+                  ref::Find(last, c.search, c.text.size() - 3, CompareMode::TextCompare))
+            << c.name;
+    }
+
+    // Links of every length up to several blocks, some holding "http" again.
+    Text links;
+    for (std::size_t length = 4; links.size() < 20000; length = length * 5 % 211 + 4) {
+        Text link = u"hTtP" + Text(length - 4, u'x');
+        if (length % 3 == 0) link.replace(length / 2, std::min<std::size_t>(4, length / 2), u"http");
+        links += link + (length % 2 ? u" ab " : u"\r\n|");
+    }
+    EXPECT_EQ(ModPalavox::ConverteLinks(links, u"_top"), ref::ConverteLinks(links, u"_top"));
+}
 
 // Inputs that make every start a candidate which fails late, so that the
 // search hands over to the two-way algorithm; the match is planted far in.
