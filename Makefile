@@ -40,11 +40,11 @@ test-com: dll package
 demo: dll
 	scripts/demo.sh
 
-# Release -O2 build in build/bench; prints the ratios to the baselines at the end.
+# Release -O3 build in build/bench; prints the ratios to the baselines at the end.
 bench: deps
 	cmake --preset bench
 	cmake --build --preset bench --target palavox_bench
-	build/bench/bench/palavox_bench
+	build/bench/bench/palavox_bench $(BENCH_ARGS)
 
 # The library built with PALAVOX_SIMD=sse2 and =none, and its kernel tests.
 .PHONY: simd-tiers
