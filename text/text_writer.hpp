@@ -10,18 +10,21 @@
 
 namespace palavox::detail {
 
-// Copies `n` units. Markup is made of short pieces, for which a few inline
-// moves (the last overlapping the one before, never past the piece) cost far
-// less than a call to memcpy; long ones still go to memcpy.
+// Copies `n` units. Markup is made of short pieces, for which two inline
+// moves of a fixed size (the second overlapping the first, never past the
+// piece) cost far less than a call to memcpy, and branch only on the size
+// class; long ones still go to memcpy.
 inline void CopyUnits(char16_t* to, const char16_t* from, std::size_t n) noexcept {
-    constexpr std::size_t kChunk = 16 / sizeof(char16_t);
-    if (n >= kChunk) {
-        if (n > 4 * kChunk) {
+    if (n >= 16) {
+        if (n > 32) {
             std::memcpy(to, from, n * sizeof(char16_t));
             return;
         }
-        for (std::size_t i = 0; i + kChunk < n; i += kChunk) std::memcpy(to + i, from + i, 16);
-        std::memcpy(to + n - kChunk, from + n - kChunk, 16);
+        std::memcpy(to, from, 32);
+        std::memcpy(to + n - 16, from + n - 16, 32);
+    } else if (n >= 8) {
+        std::memcpy(to, from, 16);
+        std::memcpy(to + n - 8, from + n - 8, 16);
     } else if (n >= 4) {
         std::memcpy(to, from, 8);
         std::memcpy(to + n - 4, from + n - 4, 8);
