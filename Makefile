@@ -15,6 +15,7 @@ build: deps
 
 test: build
 	ctest --preset native
+	$(MAKE) --no-print-directory simd-tiers
 	$(MAKE) --no-print-directory -C bindings -j2 test
 	$(MAKE) --no-print-directory asan
 	fuzz/run.sh build/asan 10
@@ -57,11 +58,16 @@ demo: dll
 bindings: build
 	$(MAKE) --no-print-directory -C bindings -j2
 
-# Release -O2 build in build/bench; prints the ratios to the baselines at the end.
+# Release -O3 build in build/bench; prints the ratios to the baselines at the end.
 bench: deps
 	cmake --preset bench
 	cmake --build --preset bench --target palavox_bench
-	build/bench/bench/palavox_bench
+	build/bench/bench/palavox_bench $(BENCH_ARGS)
+
+# The library built with PALAVOX_SIMD=sse2 and =none, and its kernel tests.
+.PHONY: simd-tiers
+simd-tiers: deps
+	tests/text/simd-tiers.sh
 
 # The call cost of Palavox.dll under Wine, beside the platform's own dispatch.
 bench-com: dll

@@ -1,5 +1,5 @@
 // Occurrence counting against the reference model, for the caller's selector
-// and for both modes, plus the arithmetic the count must obey.
+// and for both modes, under every kernel, plus the arithmetic the count must obey.
 #include <cstddef>
 #include <cstdint>
 
@@ -31,19 +31,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::u16string_view t = texto.view();
     const std::u16string_view p = procura.view();
 
-    auto count = [&](std::u16string_view selector) {
-        const std::int32_t fast = ModPalavox::ContaOcorrencias(t, p, selector);
-        const std::int32_t model = reference::ContaOcorrencias(t, p, selector);
-        if (fast != model) {
-            Fail("ContaOcorrencias differs from the reference model",
-                 {Show("texto", t), Show("procura", p), Show("tipo", selector), Show("fast", fast),
-                  Show("reference", model)});
+    // The model for the caller's selector and for each mode; the fast count under every kernel.
+    const std::u16string_view selectors[] = {tipo.view(), u"", u"b"};
+    std::int32_t model[3] = {};
+    for (std::size_t s = 0; s < 3; ++s) model[s] = reference::ContaOcorrencias(t, p, selectors[s]);
+    ForEachKernel([&](const char* kernel) {
+        for (std::size_t s = 0; s < 3; ++s) {
+            const std::int32_t fast = ModPalavox::ContaOcorrencias(t, p, selectors[s]);
+            if (fast != model[s]) {
+                Fail("ContaOcorrencias differs from the reference model",
+                     {Show("texto", t), Show("procura", p), Show("tipo", selectors[s]),
+                      Show("kernel", kernel), Show("fast", fast), Show("reference", model[s])});
+            }
         }
-        return fast;
-    };
-    count(tipo.view());
-    const std::int32_t folded = count(u"");
-    const std::int32_t exact = count(u"b");
+    });
+    const std::int32_t folded = model[1];
+    const std::int32_t exact = model[2];
 
     if (t.empty() || p.empty()) {
         if (folded != -1 || exact != -1) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "escaped.hpp"
+#include "kernel.hpp"
 #include "palavox/text.hpp"
 
 namespace palavox::fuzz {
@@ -120,6 +121,17 @@ inline Shown Show(const char* name, const char* value) { return {name, value}; }
     }
     std::fflush(stderr);
     std::abort();
+}
+
+// Runs body(kernel) with the routines held to each kernel this build and CPU
+// have, so every input also compares the kernels with each other.
+template <class Body>
+void ForEachKernel(Body body) {
+    using detail::Kernel;
+    for (const Kernel kernel : {Kernel::Avx2, Kernel::Sse2, Kernel::Scalar}) {
+        if (detail::UseKernel(kernel)) body(detail::KernelName(kernel));
+    }
+    detail::UseKernel(detail::BestKernel());
 }
 
 inline const char* ModeName(CompareMode mode) {

@@ -1,6 +1,7 @@
 // Find, Replace, Substring and Decimal against the reference model in both
-// modes and both limits, plus how Find and Replace must agree with each other,
-// and the two promises case folding makes to them.
+// modes and both limits (Find and Replace under every kernel), plus how Find
+// and Replace must agree with each other, and the two promises case folding
+// makes to them.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,29 +20,34 @@ namespace {
 
 void CheckFind(std::u16string_view text, std::u16string_view search, std::size_t start,
                CompareMode mode) {
-    const std::size_t fast = Find(text, search, start, mode);
     const std::size_t model = reference::Find(text, search, start, mode);
-    if (fast != model) {
-        Fail("Find differs from the reference model",
-             {Show("text", text), Show("search", search), Show("start", static_cast<long long>(start)),
-              Show("mode", ModeName(mode)), Show("fast", static_cast<long long>(fast)),
-              Show("reference", static_cast<long long>(model))});
-    }
+    ForEachKernel([&](const char* kernel) {
+        const std::size_t fast = Find(text, search, start, mode);
+        if (fast != model) {
+            Fail("Find differs from the reference model",
+                 {Show("text", text), Show("search", search),
+                  Show("start", static_cast<long long>(start)), Show("mode", ModeName(mode)),
+                  Show("kernel", kernel), Show("fast", static_cast<long long>(fast)),
+                  Show("reference", static_cast<long long>(model))});
+        }
+    });
 }
 
 void CheckReplace(std::u16string_view text, std::u16string_view search,
                   std::u16string_view replacement, CompareMode mode) {
     for (const auto limit : {reference::Limit::All, reference::Limit::FirstOnly}) {
         const bool all = limit == reference::Limit::All;
-        const Text fast =
-            Replace(text, search, replacement, all ? ReplaceLimit::All : ReplaceLimit::FirstOnly, mode);
         const Text model = reference::Replace(text, search, replacement, limit, mode);
-        if (fast != model) {
-            Fail("Replace differs from the reference model",
-                 {Show("text", text), Show("search", search), Show("replacement", replacement),
-                  Show("mode", ModeName(mode)), Show("limit", all ? "All" : "FirstOnly"),
-                  Show("fast", fast), Show("reference", model)});
-        }
+        ForEachKernel([&](const char* kernel) {
+            const Text fast = Replace(text, search, replacement,
+                                      all ? ReplaceLimit::All : ReplaceLimit::FirstOnly, mode);
+            if (fast != model) {
+                Fail("Replace differs from the reference model",
+                     {Show("text", text), Show("search", search), Show("replacement", replacement),
+                      Show("mode", ModeName(mode)), Show("limit", all ? "All" : "FirstOnly"),
+                      Show("kernel", kernel), Show("fast", fast), Show("reference", model)});
+            }
+        });
     }
     if (search.empty()) return;
 

@@ -6,16 +6,27 @@
 #include <string_view>
 
 #include "case_fold.hpp"
+#include "kernel.hpp"
 #include "palavox/text.hpp"
 
 namespace palavox::detail {
 
-// Finds candidates by two units of the search text (vector compares where
-// available) and verifies them. When verifying costs more than scanning,
-// as in «aaaa…ab» within «aaaa…a», it hands over to the two-way algorithm, so
-// every search stays linear. Under TextCompare both sides are compared as
-// folded units; nothing is folded ahead and nothing is allocated.
-// Holds a view of the search text: keep that alive while the Matcher is used.
+// A candidate start i needs text[i + offset] to be one of `units`; for a
+// BitPair probe, units[0] == text[i + offset] | bit.
+struct Probe {
+    std::size_t offset = 0;
+    FoldClass units{};
+    char16_t bit = 0;
+    bool active = false;
+};
+
+// Finds candidates by the two units of the search text rarest in prose (vector
+// compares where the kernel has them) and verifies them. When verifying costs
+// more than scanning, as in «aaaa…ab» within «aaaa…a», it hands over to the
+// two-way algorithm, so every search stays linear. Under TextCompare both
+// sides are compared as folded units; nothing is folded ahead and nothing is
+// allocated. Holds a view of the search text: keep that alive while the
+// Matcher is used.
 class Matcher {
 public:
     Matcher(std::u16string_view search, CompareMode mode) noexcept;
@@ -40,24 +51,27 @@ public:
     enum class ProbeKind { Exact, BitPair, Class };
 
 private:
-    // A candidate start i needs text[i + offset] to be one of `units`; for a
-    // BitPair, units[0] | bit == text[i + offset] | bit.
-    struct Probe {
-        std::size_t offset = 0;
-        FoldClass units{};
-        char16_t bit = 0;
-        bool active = false;
-    };
-
     // The first match at or after `from`, or (kCount) the number of matches from there.
-    template <ProbeKind kKind, bool kCount>
+    template <ProbeKind kKind, bool kCount, Kernel kKernel>
     std::size_t Scan(std::u16string_view text, std::size_t from) const noexcept;
+
+    template <bool kCount, Kernel kKernel>
+    std::size_t ScanKind(std::u16string_view text, std::size_t from) const noexcept;
+
+    template <bool kCount>
+    std::size_t Dispatch(std::u16string_view text, std::size_t from) const noexcept;
 
     std::u16string_view search_;
     bool fold_;
+    Kernel kernel_;
     ProbeKind kind_ = ProbeKind::Exact;
-    Probe first_;
-    Probe second_;
+    // The two rarest units of the search text; or, for a short one whose units
+    // a probe tells apart exactly (exact_), every unit, so that passing the
+    // probes is a match. Unused slots repeat the first probe.
+    Probe probes_[4];
+    std::size_t probeCount_ = 0;  // 0 (the two-way algorithm alone), 2 or 4
+    bool exact_ = false;
+    bool overlaps_ = true;  // two matches may overlap, as «aa» in «aaa»
 };
 
 }  // namespace palavox::detail

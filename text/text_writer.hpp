@@ -1,82 +1,46 @@
-// Writers of a result whose size is known in advance, each allocated exactly
-// once: TextWriter builds a Text, SinkWriter fills a caller's storage. Both
-// take pieces (Put) and room to write into (Claim). Internal to text/.
+// Writing a result whose size is known in advance into storage allocated
+// once: a Text, or what a TextSink hands out. Internal to text/.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 #include <string_view>
-#include <utility>
 
 #include "palavox/text.hpp"
 
 namespace palavox::detail {
 
-// Short pieces go through a small buffer on the stack instead of each going
-// through the string's append, and nothing is zero-filled first.
-class TextWriter {
-public:
-    static constexpr std::size_t kBufferUnits = 2048;
-
-    explicit TextWriter(std::size_t size) { out_.reserve(size); }
-    TextWriter(const TextWriter&) = delete;
-    TextWriter& operator=(const TextWriter&) = delete;
-
-    Text Finish() {
-        Flush();
-        return std::move(out_);
-    }
-
-    void Put(std::u16string_view piece) {
-        if (piece.size() > kBufferUnits - used_) {
-            Flush();
-            // Long runs go straight into the result; copying them twice gains nothing.
-            if (piece.size() >= kBufferUnits / 2) {
-                out_.append(piece);
-                return;
-            }
+// Copies `n` units. Markup is made of short pieces, for which two inline
+// moves of a fixed size (the second overlapping the first, never past the
+// piece) cost far less than a call to memcpy, and branch only on the size
+// class; long ones still go to memcpy.
+inline void CopyUnits(char16_t* to, const char16_t* from, std::size_t n) noexcept {
+    if (n >= 16) {
+        if (n > 32) {
+            std::memcpy(to, from, n * sizeof(char16_t));
+            return;
         }
-        std::memcpy(buffer_ + used_, piece.data(), piece.size() * sizeof(char16_t));
-        used_ += piece.size();
+        std::memcpy(to, from, 32);
+        std::memcpy(to + n - 16, from + n - 16, 32);
+    } else if (n >= 8) {
+        std::memcpy(to, from, 16);
+        std::memcpy(to + n - 8, from + n - 8, 16);
+    } else if (n >= 4) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + n - 4, from + n - 4, 8);
+    } else if (n >= 2) {
+        std::memcpy(to, from, 4);
+        std::memcpy(to + n - 2, from + n - 2, 4);
+    } else if (n == 1) {
+        *to = *from;
     }
+}
 
-    // Room for `units` (at most kBufferUnits) units, to be written by the caller.
-    char16_t* Claim(std::size_t units) {
-        if (units > kBufferUnits - used_) Flush();
-        char16_t* room = buffer_ + used_;
-        used_ += units;
-        return room;
-    }
-
-private:
-    void Flush() {
-        out_.append(buffer_, used_);
-        used_ = 0;
-    }
-
-    Text out_;
-    std::size_t used_ = 0;
-    char16_t buffer_[kBufferUnits];
-};
-
-// Writes straight into storage of the exact size, so nothing is buffered.
-class SinkWriter {
-public:
-    SinkWriter(TextSink& sink, std::size_t size) : at_(sink.Allocate(size)) {}
-
-    void Put(std::u16string_view piece) noexcept {
-        if (!piece.empty()) std::memcpy(at_, piece.data(), piece.size() * sizeof(char16_t));
-        at_ += piece.size();
-    }
-
-    char16_t* Claim(std::size_t units) noexcept {
-        char16_t* room = at_;
-        at_ += units;
-        return room;
-    }
-
-private:
-    char16_t* at_;
-};
+// A Text of `units` units, to be overwritten. Filling it with zeros first
+// costs less than writing through a buffer and copying again; the standard
+// string has no way to skip the fill before C++23 (resize_and_overwrite).
+inline Text SizedText(std::size_t units) {
+    return Text(units, u'\0');
+}
 
 }  // namespace palavox::detail

@@ -1,6 +1,8 @@
 #include <array>
 #include <bit>
 #include <cstddef>
+#include <iterator>
+#include <utility>
 
 #include "palavox/mod_palavox.hpp"
 #include "simd.hpp"
@@ -31,35 +33,71 @@ constexpr std::array<char16_t, 256> kMap = [] {
     return map;
 }();
 
-#if PALAVOX_SSE2
-// Units in [lo, hi], sixteen bytes at a time.
-inline __m128i InRange(__m128i bytes, char lo, char hi) noexcept {
-    const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(lo));
-    return _mm_cmpeq_epi8(_mm_subs_epu8(offset, _mm_set1_epi8(static_cast<char>(hi - lo))),
-                          _mm_setzero_si128());
+// The units (narrowed to bytes) the SSE2 test lets through to the map: every
+// table row and a few neighbours, which the map leaves alone.
+struct ByteRange {
+    unsigned char lo, hi;
+};
+constexpr ByteRange kPrefilter[] = {
+    {0x23, 0x2B},  // # $ & ( ) +
+    {0x2F, 0x2F},  // /
+    {0x3A, 0x3F},  // : ; < = > ?
+    {0x5B, 0x60},  // [ ] ^ `
+    {0x7B, 0x7E},  // { } ~
+    {0xA8, 0xFC},  // the spacing accents, ordinals and accented letters
+};
+
+constexpr bool Prefiltered(unsigned unit) noexcept {
+    for (const ByteRange& r : kPrefilter) {
+        if (unit >= r.lo && unit <= r.hi) return true;
+    }
+    return false;
 }
 
-// Maps sixteen units. Most prose has no table character in a given block; the
-// test below lets through every table row and a few neighbours (which the map
-// leaves alone), and only the units it lets through go through the map.
+// A row the test missed would be copied unfolded. Units above 0xFF saturate
+// to 0x00 or 0xFF when narrowed, and must not get through: the map stops at 0xFF.
+constexpr bool PrefilterIsSound() noexcept {
+    for (const char16_t row : kTabelaOrigem) {
+        if (!Prefiltered(row)) return false;
+    }
+    return !Prefiltered(0x00) && !Prefiltered(0xFF);
+}
+static_assert(PrefilterIsSound(), "the SSE2 test must let every table row through, and no wide unit");
+
+#if PALAVOX_SSE2
+// Bytes in the range, sixteen at a time.
+template <ByteRange kRange>
+inline __m128i InRange(__m128i bytes) noexcept {
+    if constexpr (kRange.lo == kRange.hi) {
+        return _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(kRange.lo)));
+    } else {
+        const __m128i offset = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>(kRange.lo)));
+        return _mm_cmpeq_epi8(
+            _mm_subs_epu8(offset, _mm_set1_epi8(static_cast<char>(kRange.hi - kRange.lo))),
+            _mm_setzero_si128());
+    }
+}
+
+template <std::size_t... kRange>
+inline __m128i Prefilter(__m128i bytes, std::index_sequence<kRange...>) noexcept {
+    __m128i hit = _mm_setzero_si128();
+    ((hit = _mm_or_si128(hit, InRange<kPrefilter[kRange]>(bytes))), ...);
+    return hit;
+}
+
+// Maps sixteen units. Most prose has no table character in a given block, so
+// only the units the pre-filter lets through go through the map.
 inline void MapBlock(const char16_t* in, char16_t* out) noexcept {
     const __m128i low = detail::simd::Load(in);
     const __m128i high = detail::simd::Load(in + 8);
     detail::simd::Store(out, low);
     detail::simd::Store(out + 8, high);
-    // Saturation sends every unit above 0xFF to 0xFF or 0x00, neither of them a row.
-    const __m128i bytes = _mm_packus_epi16(low, high);
-    const __m128i hit = _mm_or_si128(
-        _mm_or_si128(_mm_or_si128(InRange(bytes, 0x23, 0x2B),                   // # $ & ( ) +
-                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8(0x2F))),  // /
-                     _mm_or_si128(InRange(bytes, 0x3A, 0x3F),                   // : ; < = > ?
-                                  InRange(bytes, 0x5B, 0x60))),                 // [ ] ^ `
-        _mm_or_si128(InRange(bytes, 0x7B, 0x7E),                                // { } ~
-                     InRange(bytes, static_cast<char>(0xA8), static_cast<char>(0xFC))));
+    const __m128i hit = Prefilter(_mm_packus_epi16(low, high),
+                                  std::make_index_sequence<std::size(kPrefilter)>());
     for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask != 0;
          mask &= mask - 1) {
         const unsigned lane = static_cast<unsigned>(std::countr_zero(mask));
-        out[lane] = kMap[in[lane]];  // below 0x100: see the saturation above
+        out[lane] = kMap[in[lane]];  // below 0x100: see PrefilterIsSound
     }
 }
 #endif
@@ -152,43 +190,36 @@ PALAVOX_TARGET_AVX2 void MapAvx2(const char16_t* in, char16_t* out, std::size_t 
 }
 #endif
 
-// Mapped block by block into room the writer hands out, so the result is
-// written once and allocated once.
-template <class Writer>
-void WriteFolded(std::u16string_view texto, Writer& out) {
-    const char16_t* in = texto.data();
-    std::size_t left = texto.size();
-    while (left > 0) {
-        const std::size_t chunk =
-            left < detail::TextWriter::kBufferUnits ? left : detail::TextWriter::kBufferUnits;
-        char16_t* const dst = out.Claim(chunk);
-        std::size_t i = 0;
+// Writes the folded text to `out`, which has room for all of it.
+void Fold(std::u16string_view texto, char16_t* out) noexcept {
+    [[maybe_unused]] const detail::Kernel kernel = detail::ActiveKernel();
+    const char16_t* const in = texto.data();
+    const std::size_t n = texto.size();
+    std::size_t i = 0;
 #if PALAVOX_AVX2
-        if (detail::simd::HasAvx2()) {
-            i = chunk - chunk % 32;
-            MapAvx2(in, dst, i);
-        }
+    if (kernel == detail::Kernel::Avx2) {
+        i = n - n % 32;
+        MapAvx2(in, out, i);
+    }
 #endif
 #if PALAVOX_SSE2
-        for (; i + 16 <= chunk; i += 16) MapBlock(in + i, dst + i);
-#endif
-        for (; i < chunk; ++i) dst[i] = in[i] < kMap.size() ? kMap[in[i]] : in[i];
-        in += chunk;
-        left -= chunk;
+    if (kernel != detail::Kernel::Scalar) {
+        for (; i + 16 <= n; i += 16) MapBlock(in + i, out + i);
     }
+#endif
+    for (; i < n; ++i) out[i] = in[i] < kMap.size() ? kMap[in[i]] : in[i];
 }
 
 }  // namespace
 
 Text TrocaAcentos(std::u16string_view texto) {
-    detail::TextWriter out(texto.size());
-    WriteFolded(texto, out);
-    return out.Finish();
+    Text out = detail::SizedText(texto.size());
+    Fold(texto, out.data());
+    return out;
 }
 
 void TrocaAcentos(std::u16string_view texto, TextSink& resultado) {
-    detail::SinkWriter out(resultado, texto.size());
-    WriteFolded(texto, out);
+    Fold(texto, resultado.Allocate(texto.size()));
 }
 
 }  // namespace palavox::ModPalavox

@@ -1,7 +1,8 @@
 // The vector paths against the model where they are most likely to slip: at
 // every length from 0 to 70 and every placement of the text against 64-byte
 // boundaries, with the interesting unit at every position, and with memory
-// just outside the text that would change the answer if it were read.
+// just outside the text that would change the answer if it were read. Every
+// test runs once per kernel, so the kernels are compared in one process.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
 #include "reference/reference_model.hpp"
+#include "kernels.hpp"
 #include "test_util.hpp"
 
 namespace palavox {
@@ -20,6 +22,9 @@ namespace {
 
 namespace ref = palavox::reference;
 using test::Escaped;
+using test::Kernel;
+
+class BoundaryTest : public test::PerKernel<Kernel> {};
 
 constexpr std::size_t kMaxLength = 70;
 constexpr std::size_t kOffsets = 32;  // units: every position within 64 bytes
@@ -72,7 +77,7 @@ constexpr std::u16string_view kAccentPalette =
 // Plus NUL, which a literal cannot end with.
 const Text kAccentUnits = Text(kAccentPalette) + u'\0';
 
-TEST(BoundaryTest, TrocaAcentosAtEveryLengthAndPlacement) {
+TEST_P(BoundaryTest, TrocaAcentosAtEveryLengthAndPlacement) {
     Placer placer;
     Units units(11);
     for (std::size_t length = 0; length <= kMaxLength; ++length) {
@@ -86,9 +91,8 @@ TEST(BoundaryTest, TrocaAcentosAtEveryLengthAndPlacement) {
     }
 }
 
-// Long enough to cross the internal chunks of the result (2048 units) and to
-// leave every remainder after 32- and 16-unit blocks.
-TEST(BoundaryTest, TrocaAcentosAcrossChunks) {
+// Long texts, leaving every remainder after 32- and 16-unit blocks.
+TEST_P(BoundaryTest, TrocaAcentosOnLongTexts) {
     Units units(12);
     for (const std::size_t length : {31u, 32u, 33u, 47u, 48u, 2047u, 2048u, 2049u, 2080u, 4113u}) {
         const Text text = units.Make(length, kAccentUnits);
@@ -107,12 +111,12 @@ void PrintTo(const SearchCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class BoundarySearch : public ::testing::TestWithParam<SearchCase> {};
+class BoundarySearch : public test::PerKernel<std::tuple<Kernel, SearchCase>> {};
 
 // The search text planted at every position of every length, and also cut
 // short by the end of the text with its remainder just past the end.
 TEST_P(BoundarySearch, FindsThePlantedMatchAndNothingPastTheEnd) {
-    const SearchCase& c = GetParam();
+    const SearchCase& c = std::get<1>(GetParam());
     const std::u16string_view tipo = c.mode == CompareMode::BinaryCompare ? u"B" : u"";
     Placer placer;
     for (std::size_t length = 0; length <= kMaxLength; ++length) {
@@ -137,7 +141,7 @@ TEST_P(BoundarySearch, FindsThePlantedMatchAndNothingPastTheEnd) {
 
 INSTANTIATE_TEST_SUITE_P(
     Searches, BoundarySearch,
-    ::testing::Values(
+    ::testing::Combine(test::AllKernels(), ::testing::Values(
         SearchCase{"OneUnitBinary", u"q", CompareMode::BinaryCompare, u"xyz"},
         SearchCase{"OneUnitText", u"Q", CompareMode::TextCompare, u"xyz"},
         SearchCase{"WordBinary", u"casa", CompareMode::BinaryCompare, u"cas acasa"},
@@ -153,8 +157,20 @@ INSTANTIATE_TEST_SUITE_P(
         SearchCase{"LongerThanVectorsBinary", u"abcdefghijklmnopqrstu", CompareMode::BinaryCompare,
                    u"abcdefghijklmnopqrstx"},
         SearchCase{"PeriodicBinary", u"aaaaaaaaab", CompareMode::BinaryCompare, u"aaaaaaaaaaaa"},
-        SearchCase{"PeriodicText", u"AAAAbAAAA", CompareMode::TextCompare, u"aaaaaaaaaaaa"}),
-    [](const ::testing::TestParamInfo<SearchCase>& row) { return std::string(row.param.name); });
+        SearchCase{"PeriodicText", u"AAAAbAAAA", CompareMode::TextCompare, u"aaaaaaaaaaaa"},
+        // Short search texts whose matches overlap: each start that passes the
+        // probes is a match, but the count must skip those inside the last one.
+        SearchCase{"OverlappingBinary", u"aba", CompareMode::BinaryCompare, u"abababab"},
+        SearchCase{"OverlappingText", u"aA", CompareMode::TextCompare, u"AaaAAa"},
+        // Probes on the rare units inside the search text, not on its ends.
+        SearchCase{"RareInsideText", u"a\u00C7\u00C3o", CompareMode::TextCompare,
+                   u"\u00E7\u00E3A\u00C7\u00E3aO"},
+        SearchCase{"RareInsideLongText", u"informa\u00E7\u00E3o", CompareMode::TextCompare,
+                   u"INFORMA\u00C7\u00C3ao"},
+        SearchCase{"RareInsideBinary", u"prazo", CompareMode::BinaryCompare, u"praprazprazoo"},
+        // A class of three (k, K, KELVIN SIGN) as the rarest probe.
+        SearchCase{"ClassInsideText", u"ekke", CompareMode::TextCompare, u"E\u212AKe\u212A"})),
+    test::KernelName{});
 
 // Surrogate halves on their own, so that pairs form and break at random.
 constexpr char16_t kSearchUnits[] = {u'a',   u'A', u'b', u'B', u'k',   u'K',   0x212A,
@@ -162,7 +178,7 @@ constexpr char16_t kSearchUnits[] = {u'a',   u'A', u'b', u'B', u'k',   u'K',   0
 constexpr std::u16string_view kSearchPalette(kSearchUnits, std::size(kSearchUnits));
 
 // Mixed content with many near misses: every length, placement and mode.
-TEST(BoundaryTest, CountsAgreeOnMixedTexts) {
+TEST_P(BoundaryTest, CountsAgreeOnMixedTexts) {
     Placer placer;
     Units units(13);
     for (std::size_t length = 0; length <= kMaxLength; ++length) {
@@ -189,12 +205,12 @@ void PrintTo(const LinkCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class BoundaryLinks : public ::testing::TestWithParam<LinkCase> {};
+class BoundaryLinks : public test::PerKernel<std::tuple<Kernel, LinkCase>> {};
 
 // Links planted at every position, in texts whose memory just past the end
 // would continue or end the link.
 TEST_P(BoundaryLinks, MarksUpAtEveryPositionAndPlacement) {
-    const LinkCase& c = GetParam();
+    const LinkCase& c = std::get<1>(GetParam());
     Placer placer;
     for (std::size_t length = 0; length <= kMaxLength; ++length) {
         for (std::size_t at = 0; at <= length; ++at) {
@@ -215,16 +231,57 @@ TEST_P(BoundaryLinks, MarksUpAtEveryPositionAndPlacement) {
 
 INSTANTIATE_TEST_SUITE_P(
     Links, BoundaryLinks,
-    ::testing::Values(LinkCase{"EndedBySpace", u"http://a", u" b"},
+    ::testing::Combine(test::AllKernels(), ::testing::Values(LinkCase{"EndedBySpace", u"http://a", u" b"},
                       LinkCase{"EndedByCr", u"HTTP://a", u"\r\n"},
                       LinkCase{"EndedByBar", u"hTtP", u"|"},
                       LinkCase{"RunsToTheEnd", u"Http://exemplo.com.br/a/b/c/d/e/f", u""},
-                      LinkCase{"AlmostALink", u"htt", u"p"}),
-    [](const ::testing::TestParamInfo<LinkCase>& row) { return std::string(row.param.name); });
+                      LinkCase{"AlmostALink", u"htt", u"p"})),
+    test::KernelName{});
+
+// Texts long enough for many vector blocks: counts tallied in vector lanes
+// and summed now and then, links that run across several blocks.
+TEST_P(BoundaryTest, LongTextsAgreeWithTheModel) {
+    struct Case {
+        const char* name;
+        Text text, search;
+    };
+    const auto repeat = [](std::u16string_view piece, std::size_t times) {
+        Text text;
+        for (std::size_t i = 0; i < times; ++i) text += piece;
+        return text;
+    };
+    const Case counts[] = {
+        {"EveryUnit", Text(300001, u'a'), u"a"},
+        {"EveryWord", repeat(u"para ", 70000) + u"par", u"para"},
+        {"Overlapping", Text(100001, u'a'), u"aa"},
+        {"NonAscii", repeat(u"a\u00E7\u00E3o A\u00C7\u00C3O ", 20000), u"A\u00C7\u00C3O"},
+        {"Longer", repeat(u"informa\u00E7\u00E3o ", 20000), u"informa\u00E7\u00E3o"},
+    };
+    for (const Case& c : counts) {
+        for (const std::u16string_view tipo : {u"B", u""}) {
+            EXPECT_EQ(ModPalavox::ContaOcorrencias(c.text, c.search, tipo),
+                      ref::ContaOcorrencias(c.text, c.search, tipo))
+                << c.name << " tipo " << Escaped(tipo);
+        }
+        const Text last = c.text + u"|" + c.search;
+        EXPECT_EQ(Find(last, c.search, c.text.size() - 3, CompareMode::TextCompare),
+                  ref::Find(last, c.search, c.text.size() - 3, CompareMode::TextCompare))
+            << c.name;
+    }
+
+    // Links of every length up to several blocks, some holding "http" again.
+    Text links;
+    for (std::size_t length = 4; links.size() < 20000; length = length * 5 % 211 + 4) {
+        Text link = u"hTtP" + Text(length - 4, u'x');
+        if (length % 3 == 0) link.replace(length / 2, std::min<std::size_t>(4, length / 2), u"http");
+        links += link + (length % 2 ? u" ab " : u"\r\n|");
+    }
+    EXPECT_EQ(ModPalavox::ConverteLinks(links, u"_top"), ref::ConverteLinks(links, u"_top"));
+}
 
 // Inputs that make every start a candidate which fails late, so that the
 // search hands over to the two-way algorithm; the match is planted far in.
-TEST(BoundaryTest, HostileSearchesStillFindTheRightMatch) {
+TEST_P(BoundaryTest, HostileSearchesStillFindTheRightMatch) {
     struct Case {
         const char* name;
         Text text, search;
@@ -264,7 +321,7 @@ TEST(BoundaryTest, HostileSearchesStillFindTheRightMatch) {
 // The fallback on its own, against the model, over every text of up to 11
 // units and every search text of up to 5 over a two-letter alphabet: every
 // periodic and aperiodic shape of search text those allow.
-TEST(BoundaryTest, TwoWayAgreesOnEveryShortText) {
+TEST(TwoWayTest, AgreesWithModelOnEveryShortText) {
     const auto all = [](std::size_t maxLength, char16_t a, char16_t b) {
         std::vector<Text> texts;
         for (std::size_t length = 0; length <= maxLength; ++length) {
@@ -297,6 +354,8 @@ TEST(BoundaryTest, TwoWayAgreesOnEveryShortText) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernels, BoundaryTest, test::AllKernels(), test::KernelName{});
 
 }  // namespace
 }  // namespace palavox

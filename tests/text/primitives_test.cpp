@@ -57,6 +57,11 @@ INSTANTIATE_TEST_SUITE_P(
         FindRow{"PartialAtEndIsNoMatch", u"xxab", u"abc", 1, kBin, 0},
         FindRow{"NotFound", u"abc", u"x", 1, kTxt, 0},
         FindRow{"EmptyText", u"", u"a", 1, kTxt, 0},
+        // An empty search text matches at every position up to one past the end.
+        FindRow{"EmptySearchAtStart", u"abc", u"", 1, kBin, 1},
+        FindRow{"EmptySearchJustPastEnd", u"abc", u"", 4, kBin, 4},
+        FindRow{"EmptySearchFarPastEnd", u"abc", u"", 5, kTxt, 0},
+        FindRow{"EmptySearchInEmptyText", u"", u"", 1, kTxt, 1},
         FindRow{"NulInsideText", u"a\0b\0c"sv, u"\0c"sv, 1, kBin, 4},
         FindRow{"NulIsNotEndOfSearch", u"a\0b\0c"sv, u"\0d"sv, 1, kTxt, 0},
         FindRow{"LatinAccentedCapital", u"\u00C9COLE", u"\u00E9", 1, kTxt, 1},

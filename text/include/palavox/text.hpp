@@ -1,4 +1,9 @@
-// UTF-16 text model and the primitive operations every routine is built from.
+// UTF-16 text model and the primitive operations. The primitives fix the rules
+// every result follows (positions, what a match is, no overlap, how many are
+// replaced), and the literal reference model the tests judge by builds each
+// routine from its own naive copy of them. The routines of mod_palavox.hpp do
+// not call them: each is fused one-pass code giving the same results (counting
+// shares the matcher behind Find and Replace).
 // Positions are 1-based code-unit indexes; 0 means "not found".
 #pragma once
 

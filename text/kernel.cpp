@@ -1,0 +1,51 @@
+#include "kernel.hpp"
+
+#include <atomic>
+
+#include "simd.hpp"
+
+namespace palavox::detail {
+namespace {
+
+// Written by tests alone; the library itself reads no setting of any kind.
+// Atomic so that routines running on other threads read it without a race.
+constexpr unsigned char kBest = 0xFF;
+std::atomic<unsigned char> g_chosen{kBest};
+
+}  // namespace
+
+Kernel BestKernel() noexcept {
+#if PALAVOX_AVX2
+    if (simd::HasAvx2()) return Kernel::Avx2;
+#endif
+#if PALAVOX_SSE2
+    return Kernel::Sse2;
+#else
+    return Kernel::Scalar;
+#endif
+}
+
+Kernel ActiveKernel() noexcept {
+    const unsigned char chosen = g_chosen.load(std::memory_order_relaxed);
+    return chosen == kBest ? BestKernel() : static_cast<Kernel>(chosen);
+}
+
+bool UseKernel(Kernel kernel) noexcept {
+    if (kernel > BestKernel()) return false;
+    g_chosen.store(static_cast<unsigned char>(kernel), std::memory_order_relaxed);
+    return true;
+}
+
+const char* KernelName(Kernel kernel) noexcept {
+    switch (kernel) {
+        case Kernel::Scalar:
+            return "scalar";
+        case Kernel::Sse2:
+            return "sse2";
+        case Kernel::Avx2:
+            return "avx2";
+    }
+    return "?";
+}
+
+}  // namespace palavox::detail
