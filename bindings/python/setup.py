@@ -3,6 +3,7 @@
 # comes from the CMake build: PALAVOX_C_LIBRARY names it, by default
 # build/native/capi/libpalavox.a of this repository (make build).
 import os
+import re
 
 from setuptools import Extension, setup
 
@@ -14,7 +15,12 @@ if not os.path.isfile(LIBRARY):
     raise SystemExit(f"palavox: {LIBRARY} not found; run `make build` first "
                      "or set PALAVOX_C_LIBRARY to libpalavox.a")
 
+# The version is the component's, from the one file that holds it.
+with open(os.path.join(ROOT, "cmake", "PalavoxIdentity.cmake"), encoding="utf-8") as f:
+    VERSION = re.search(r"^set\(PALAVOX_VERSION ([0-9.]+)\)$", f.read(), re.M).group(1)
+
 setup(
+    version=VERSION,
     ext_modules=[
         Extension(
             "palavox._palavox",

@@ -4,7 +4,8 @@
 #   tests/capi/wine-cases.sh          (after make dll)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-version=$(sed -n 's/^project(Palavox VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+eval "$(cmake -P "$root/cmake/PalavoxIdentity.cmake")"
+version=$PALAVOX_VERSION
 cases=$root/tests/cases/palavox_cases.txt
 . "$root/scripts/wine-env.sh"
 

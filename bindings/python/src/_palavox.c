@@ -167,5 +167,9 @@ PyMODINIT_FUNC PyInit__palavox(void) {
         Py_DECREF(module);
         return NULL;
     }
+    if (PyModule_AddStringConstant(module, "__version__", palavox_version()) < 0) {
+        Py_DECREF(module);
+        return NULL;
+    }
     return module;
 }

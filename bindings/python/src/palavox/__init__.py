@@ -5,7 +5,6 @@
     'Acao e Reacao'
 """
 
-from palavox._palavox import PalavoxError, find_string, remover_acentuacao, trata_html
+from palavox._palavox import PalavoxError, __version__, find_string, remover_acentuacao, trata_html
 
 __all__ = ["PalavoxError", "find_string", "remover_acentuacao", "trata_html"]
-__version__ = "1.5.0"

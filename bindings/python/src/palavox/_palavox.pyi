@@ -1,5 +1,7 @@
 from typing import Optional
 
+__version__: str
+
 class PalavoxError(ValueError):
     """A failed call: 13 (find_string on an empty text), 5, 6, or 7, out of memory."""
 
