@@ -20,6 +20,15 @@ struct Probe {
     bool active = false;
 };
 
+// Texts up to this long are counted by comparing at every start
+// (CountByComparing): choosing a Matcher's probes costs more than that.
+inline constexpr std::size_t kShortText = 16;
+
+// Non-overlapping matches, left to right, found by comparing the search text
+// at every start; the same answers as Matcher::Count, in O(n·m) time.
+std::size_t CountByComparing(std::u16string_view text, std::u16string_view search,
+                             CompareMode mode) noexcept;
+
 // Finds candidates by the two units of the search text rarest in prose (vector
 // compares where the kernel has them) and verifies them. When verifying costs
 // more than scanning, as in «aaaa…ab» within «aaaa…a», it hands over to the

@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include <cstddef>
+#include <cstring>
 #include <new>
 #include <string_view>
 
@@ -24,10 +25,14 @@ static_assert(sizeof(OLECHAR) == sizeof(char16_t) && alignof(OLECHAR) == alignof
 // under the two types in code the compiler sees together. There is none: the
 // caller's units were written by the caller or by oleaut32, in other modules,
 // before the call, and are only read here, never written, while the call lasts.
-// A null BSTR is the empty text; an odd byte length rounds down, as
-// SysStringLen does.
+// A null BSTR is the empty text. The length is the byte count every BSTR
+// carries in the four bytes before its first unit, read as SysStringLen reads
+// it (an odd count rounds down), without a call into oleaut32 per argument.
 inline std::u16string_view View(BSTR s) noexcept {
-    return {reinterpret_cast<const char16_t*>(s), SysStringLen(s)};
+    if (s == nullptr) return {};
+    UINT bytes = 0;
+    std::memcpy(&bytes, reinterpret_cast<const unsigned char*>(s) - sizeof bytes, sizeof bytes);
+    return {reinterpret_cast<const char16_t*>(s), bytes / sizeof(OLECHAR)};
 }
 
 // Receives a routine's result: asked once for the exact length, it allocates
