@@ -22,11 +22,6 @@ namespace {
 using palavox::cases::Case;
 using palavox::cases::Method;
 
-const std::vector<Case>& SharedCases() {
-    static const std::vector<Case> cases = palavox::cases::Load(PALAVOX_SHARED_CASES);
-    return cases;
-}
-
 const std::uint16_t* U16(std::u16string_view s) {
     return reinterpret_cast<const std::uint16_t*>(s.data());
 }
@@ -72,7 +67,7 @@ const char* Ptr8(const std::string& s) {
 
 TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
     int utf8Checked = 0, utf16Checked = 0;
-    for (const Case& c : SharedCases()) {
+    for (const Case& c : palavox::cases::Shared()) {
         const std::string what = palavox::cases::Describe(c);
         std::vector<std::string> args8;
         bool hasUtf8 = true;

@@ -130,4 +130,12 @@ inline std::vector<Case> Load(const std::string& path) {
     return cases;
 }
 
+#ifdef PALAVOX_SHARED_CASES
+// The case file this test program was built against, read once.
+inline const std::vector<Case>& Shared() {
+    static const std::vector<Case> cases = Load(PALAVOX_SHARED_CASES);
+    return cases;
+}
+#endif
+
 }  // namespace palavox::cases

@@ -150,7 +150,7 @@ std::string Describe(const Job& job, std::u16string_view text) {
 // The command's result on a shared case, in every byte form, is the case's
 // expected result: where a case has no UTF-8 form, the command cannot be given it.
 TEST(StreamSharedCases, EveryCutEveryForm) {
-    const auto cases = palavox::cases::Load(PALAVOX_SHARED_CASES);
+    const auto& cases = palavox::cases::Shared();
     int checked = 0;
     for (const auto& c : cases) {
         bool representable = true;

@@ -16,14 +16,9 @@ namespace {
 using palavox::cases::Case;
 using palavox::cases::Method;
 
-const std::vector<Case>& SharedCases() {
-    static const std::vector<Case> cases = palavox::cases::Load(PALAVOX_SHARED_CASES);
-    return cases;
-}
-
 std::vector<Case> Only(Method method) {
     std::vector<Case> out;
-    for (const Case& c : SharedCases()) {
+    for (const Case& c : palavox::cases::Shared()) {
         if (c.method == method) out.push_back(c);
     }
     return out;
@@ -50,7 +45,7 @@ private:
 
 // A truncated or misread file must not pass as "nothing to check".
 TEST(SharedCases, FileHoldsCasesForEveryMethod) {
-    ASSERT_NO_THROW(SharedCases());
+    ASSERT_NO_THROW(palavox::cases::Shared());
     EXPECT_GE(Only(Method::TrataHTML).size(), 100u);
     EXPECT_GE(Only(Method::FindString).size(), 100u);
     EXPECT_GE(Only(Method::RemoverAcentuacao).size(), 50u);
