@@ -10,9 +10,12 @@ import os
 import re
 import sys
 
-DEFAULT_INPUT = "/usr/share/unicode/CaseFolding.txt"
-DEFAULT_OUTPUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "case_fold_table.hpp")
-REGENERATE = "python3 text/gen_case_fold_table.py " + DEFAULT_INPUT
+HERE = os.path.dirname(os.path.abspath(__file__))
+# The pinned Unicode data, kept beside this script: the table never depends on
+# what a distribution happens to ship.
+DEFAULT_INPUT = os.path.join(HERE, "unicode", "CaseFolding-15.0.0.txt")
+DEFAULT_OUTPUT = os.path.join(HERE, "case_fold_table.hpp")
+REGENERATE = "python3 text/gen_case_fold_table.py"
 
 # 32 code points a page gives the smallest pair of stages for this data
 # (about 8 KiB, against 13 KiB for 256-point pages).
