@@ -4,16 +4,26 @@
 all: build
 
 # From cmake/PalavoxIdentity.cmake, read only where used.
-PALAVOX_VERSION = $(shell cmake -P cmake/PalavoxIdentity.cmake | sed -n "s/^PALAVOX_VERSION='\(.*\)'$$/\1/p")
+PALAVOX_VERSION = $(shell cmake -DPALAVOX_GET=PALAVOX_VERSION -P cmake/PalavoxIdentity.cmake)
 
+# Each target installs only the group of Debian packages it needs.
 deps:
 	@scripts/install-deps
+deps-native:
+	@scripts/install-deps native
+deps-windows:
+	@scripts/install-deps native windows
+deps-bindings:
+	@scripts/install-deps native bindings
+deps-database:
+	@scripts/install-deps native database
+.PHONY: deps-native deps-windows deps-bindings deps-database
 
-build: deps
+build: deps-native
 	cmake --preset native
 	cmake --build --preset native
 
-test: build
+test: deps build
 	ctest --preset native
 	$(MAKE) --no-print-directory simd-tiers
 	$(MAKE) --no-print-directory -C bindings -j2 test
@@ -24,7 +34,7 @@ test: build
 # Palavox.dll, cross-built for 32- and 64-bit Windows; always left at
 # build/win32/ and build/win64/, each beside its side-by-side manifest.
 # Signed when PALAVOX_SIGN_PFX and PALAVOX_SIGN_PASSWORD are set (scripts/sign.sh).
-dll: deps
+dll: deps-windows
 	cmake --preset win32
 	cmake --build --preset win32
 	cmake -E copy_if_different build/win32-tree/shell/com/Palavox.dll build/win32/Palavox.dll
@@ -55,18 +65,18 @@ demo: dll
 
 # The Node.js, Python and .NET packages over the core (bindings/Makefile).
 .PHONY: bindings
-bindings: build
+bindings: deps-bindings build
 	$(MAKE) --no-print-directory -C bindings -j2
 
 # Release -O3 build in build/bench; prints the ratios to the baselines at the end.
-bench: deps
+bench: deps-native
 	cmake --preset bench
 	cmake --build --preset bench --target palavox_bench
 	build/bench/bench/palavox_bench $(BENCH_ARGS)
 
 # The library built with PALAVOX_SIMD=sse2 and =none, and its kernel tests.
 .PHONY: simd-tiers
-simd-tiers: deps
+simd-tiers: deps-native
 	tests/text/simd-tiers.sh
 
 # The call cost of Palavox.dll under Wine, beside the platform's own dispatch.
@@ -75,20 +85,20 @@ bench-com: dll
 
 # The palavox command against cat of the same files (ratios), and 200 MB
 # through a pipe in bounded memory with the library's result.
-bench-cli: deps
+bench-cli: deps-native
 	cmake --preset bench
 	cmake --build --preset bench --target palavox_cli palavox_cli_input palavox_whole
 	bench/cli-bench.sh build/bench
 
 # The native suite and the fuzz corpus under ASan + UBSan + LeakSanitizer (clang).
-asan: deps
+asan: deps-native
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan
 
 # Each fuzz target for FUZZ_SECONDS; new inputs stay in build/asan/fuzz/scratch.
 FUZZ_SECONDS ?= 60
-fuzz: deps
+fuzz: deps-native
 	cmake --preset asan
 	cmake --build --preset asan
 	fuzz/run.sh build/asan $(FUZZ_SECONDS)

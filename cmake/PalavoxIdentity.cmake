@@ -5,6 +5,8 @@
 # scripts/package.sh; the Wine test scripts).
 #   include(cmake/PalavoxIdentity.cmake)              from CMake
 #   eval "$(cmake -P cmake/PalavoxIdentity.cmake)"    from a shell: NAME='value' lines
+#   cmake -DPALAVOX_GET=PALAVOX_VERSION -P cmake/PalavoxIdentity.cmake
+#                                                     one value alone (make, build scripts)
 #
 # Registered clients, compiled callers and installed packages depend on every
 # identifier and on the type library version: they never change. A release
@@ -41,7 +43,12 @@ list(GET palavox_parts 0 PALAVOX_TYPELIB_MAJOR)
 list(GET palavox_parts 1 PALAVOX_TYPELIB_MINOR)
 unset(palavox_parts)
 
-if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE AND DEFINED PALAVOX_GET)
+  if(NOT DEFINED ${PALAVOX_GET})
+    message(FATAL_ERROR "PalavoxIdentity.cmake holds no ${PALAVOX_GET}")
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E echo "${${PALAVOX_GET}}")
+elseif(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   get_cmake_property(palavox_names VARIABLES)
   list(FILTER palavox_names INCLUDE REGEX "^PALAVOX_")
   set(palavox_lines "")
