@@ -9,7 +9,7 @@ namespace palavox {
 namespace {
 
 void RequirePosition(std::size_t position) {
-    if (position == 0) throw Error(kInvalidArgument, "Invalid procedure call or argument");
+    if (position == 0) throw Error(kInvalidArgument);
 }
 
 }  // namespace

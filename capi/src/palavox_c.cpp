@@ -17,8 +17,6 @@ namespace {
 
 using palavox::Error;
 
-constexpr int kOutOfMemory = 7;
-
 // Callers hand over and get back uint16_t; the routines work on char16_t. The
 // two have the same size, alignment and representation, and no translation
 // unit sees the same storage as both types, so the units are passed through as
@@ -26,9 +24,7 @@ constexpr int kOutOfMemory = 7;
 static_assert(sizeof(char16_t) == sizeof(std::uint16_t) &&
               alignof(char16_t) == alignof(std::uint16_t));
 
-[[noreturn]] void ThrowInvalid() {
-    throw Error(palavox::kInvalidArgument, "Invalid procedure call or argument");
-}
+[[noreturn]] void ThrowInvalid() { throw Error(palavox::kInvalidArgument); }
 
 std::u16string_view Utf16Arg(const std::uint16_t* p, std::size_t n) {
     if (p == nullptr) {
@@ -118,20 +114,15 @@ bool ClearOutputs(Out** resultado, std::size_t* resultado_len) noexcept {
     return resultado != nullptr && resultado_len != nullptr;
 }
 
+// The C edge's form of a failure is its number.
 template <class Body>
 int Guarded(Body&& body) noexcept {
-    try {
-        body();
-        return 0;
-    } catch (const Error& e) {
-        return e.number();
-    } catch (const std::bad_alloc&) {
-        return kOutOfMemory;
-    } catch (const std::length_error&) {  // a text longer than a string can hold
-        return kOutOfMemory;
-    } catch (...) {
-        return palavox::kInvalidArgument;
-    }
+    return palavox::Guarded(
+        [&] {
+            body();
+            return 0;
+        },
+        [](const palavox::Failure& failure) { return failure.number; });
 }
 
 const palavox::PalavoxClass kPalavox;
@@ -214,20 +205,7 @@ void PALAVOX_C_CALL palavox_free(void* resultado) {
 }
 
 const char* PALAVOX_C_CALL palavox_error_description(int number) {
-    switch (number) {
-        case 0:
-            return "No error";
-        case palavox::kInvalidArgument:
-            return "Invalid procedure call or argument";
-        case palavox::kOverflow:
-            return "Overflow";
-        case kOutOfMemory:
-            return "Out of memory";
-        case palavox::kTypeMismatch:
-            return "Type mismatch";
-        default:
-            return "Unknown error";
-    }
+    return palavox::ErrorDescription(number);
 }
 
 const char* PALAVOX_C_CALL palavox_version(void) {

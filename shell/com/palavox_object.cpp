@@ -40,21 +40,22 @@ HRESULT ReportError(int number, const char* description) noexcept {
     return hr;
 }
 
-// Exceptions must never cross the COM boundary.
+// Exceptions must never cross the COM boundary. Out of memory is the
+// platform's own code; every other failure is its error number.
 template <class Body>
 HRESULT Guarded(Body&& body) noexcept {
-    try {
-        body();
-        return S_OK;
-    } catch (const Error& e) {
-        return ReportError(e.number(), e.what());
-    } catch (const std::bad_alloc&) {
-        SetErrorInfo(0, nullptr);  // no stale description for this failure
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        SetErrorInfo(0, nullptr);
-        return E_UNEXPECTED;
-    }
+    return palavox::Guarded(
+        [&] {
+            body();
+            return S_OK;
+        },
+        [](const Failure& failure) {
+            if (failure.number == kOutOfMemory) {
+                SetErrorInfo(0, nullptr);  // no stale description for this failure
+                return E_OUTOFMEMORY;
+            }
+            return ReportError(failure.number, failure.description);
+        });
 }
 
 // ------------------------------------------------------------ type information

@@ -439,10 +439,9 @@ TEST(CapiContract, ErrorDescriptionsAreTheAutomationMethodsOwn) {
     const struct {
         int number;
         const char* description;
-    } rows[] = {{13, "Type mismatch"},
-                {5, "Invalid procedure call or argument"},
-                {6, "Overflow"},
-                {7, "Out of memory"}};
+    } rows[] = {{13, "Type mismatch"},  {5, "Invalid procedure call or argument"},
+                {6, "Overflow"},        {7, "Out of memory"},
+                {51, "Internal error"}, {0, "No error"}};
     for (const auto& row : rows)
         EXPECT_STREQ(row.description, palavox_error_description(row.number));
     for (int unknown : {-1, 1, 8, 1000}) EXPECT_NE(nullptr, palavox_error_description(unknown));
