@@ -198,22 +198,30 @@ void RegisterAll() {
             [&plain] { benchmark::DoNotOptimize(fast::TrocaAcentos(plain)); }, reps);
         Register(
             "ContaOcorrencias/B/" + s,
-            [&prose] { benchmark::DoNotOptimize(fast::ContaOcorrencias(prose, kSearch, u"B")); },
+            [&prose] {
+                benchmark::DoNotOptimize(
+                    fast::ContaOcorrencias(prose, kSearch, CompareMode::BinaryCompare));
+            },
             reps);
         Register(
             "ContaOcorrencias/TextCompare/" + s,
-            [&prose] { benchmark::DoNotOptimize(fast::ContaOcorrencias(prose, kSearch, u"")); },
+            [&prose] {
+                benchmark::DoNotOptimize(
+                    fast::ContaOcorrencias(prose, kSearch, CompareMode::TextCompare));
+            },
             reps);
         Register(
             "ContaOcorrencias/B-nonascii/" + s,
             [&prose] {
-                benchmark::DoNotOptimize(fast::ContaOcorrencias(prose, kSearchNonAscii, u"B"));
+                benchmark::DoNotOptimize(
+                    fast::ContaOcorrencias(prose, kSearchNonAscii, CompareMode::BinaryCompare));
             },
             reps);
         Register(
             "ContaOcorrencias/TextCompare-nonascii/" + s,
             [&prose] {
-                benchmark::DoNotOptimize(fast::ContaOcorrencias(prose, kSearchNonAscii, u""));
+                benchmark::DoNotOptimize(
+                    fast::ContaOcorrencias(prose, kSearchNonAscii, CompareMode::TextCompare));
             },
             reps);
         Register(
@@ -282,15 +290,23 @@ void RegisterAll() {
     RegisterBaselines("hostile-1MiB", hostile, 3);
     Register(
         "ContaOcorrencias/hostile-a63b/B",
-        [&hostile] { benchmark::DoNotOptimize(fast::ContaOcorrencias(hostile, kTailB, u"B")); }, 3);
+        [&hostile] {
+            benchmark::DoNotOptimize(
+                fast::ContaOcorrencias(hostile, kTailB, CompareMode::BinaryCompare));
+        },
+        3);
     Register(
         "ContaOcorrencias/hostile-a32ba31/B",
-        [&hostile] { benchmark::DoNotOptimize(fast::ContaOcorrencias(hostile, kMiddleB, u"B")); },
+        [&hostile] {
+            benchmark::DoNotOptimize(
+                fast::ContaOcorrencias(hostile, kMiddleB, CompareMode::BinaryCompare));
+        },
         3);
     Register(
         "ContaOcorrencias/hostile-A32BA31/TextCompare",
         [&hostile] {
-            benchmark::DoNotOptimize(fast::ContaOcorrencias(hostile, kMiddleBUpper, u""));
+            benchmark::DoNotOptimize(
+                fast::ContaOcorrencias(hostile, kMiddleBUpper, CompareMode::TextCompare));
         },
         3);
     Register("literal/ContaOcorrencias/hostile-a32ba31/B", [&hostile] {

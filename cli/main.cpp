@@ -43,10 +43,15 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-class IoError : public std::runtime_error {
+// A failure of the command's own (input it cannot read or decode), told in its own words.
+class CommandError : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class IoError : public CommandError {
 public:
     IoError(const std::string& what, int error)
-        : std::runtime_error(what + ": " + std::strerror(error)) {}
+        : CommandError(what + ": " + std::strerror(error)) {}
 };
 
 struct Options {
@@ -55,7 +60,7 @@ struct Options {
     std::optional<std::string> output;  // absent: standard output
     std::string procura;
     std::string target;
-    bool binary = false;
+    std::u16string_view tipo;  // FindString's vemTipo: "B" for -B
     std::size_t readSize = kDefaultReadSize;
 };
 
@@ -103,7 +108,7 @@ Options Parse(const std::vector<std::string>& args) {
         } else if (o.command == Options::Command::Link && is("--target")) {
             o.target = value("--target");
         } else if (o.command == Options::Command::Count && (a == "-B" || a == "--binary")) {
-            o.binary = true;
+            o.tipo = u"B";
         } else if (is("--read-size")) {  // for tests: the size of each read
             const std::string n = value("--read-size");
             char* end = nullptr;
@@ -230,7 +235,7 @@ std::unique_ptr<Stream> MakeStream(const Options& o, ByteSink& out) {
     switch (o.command) {
         case Options::Command::Count:
             return std::make_unique<palavox::cli::CountStream>(out, FromUtf8(o.procura, "PROCURA"),
-                                                               o.binary);
+                                                               o.tipo);
         case Options::Command::Link:
             return std::make_unique<palavox::cli::LinkStream>(out,
                                                               FromUtf8(o.target, "the target"));
@@ -254,7 +259,7 @@ int Run(const Options& o) {
     try {
         Pump(in, inputName, o.readSize, *stream);
     } catch (const palavox::cli::InvalidInput& e) {
-        throw std::runtime_error(inputName + ": " + e.what());
+        throw CommandError(inputName + ": " + e.what());
     }
     if (in != STDIN_FILENO) ::close(in);
     if (file) file->Commit();
@@ -291,14 +296,12 @@ int main(int argc, char** argv) {
     } catch (const UsageError& e) {
         std::fprintf(stderr, "palavox: %s\n%s", e.what(), kUsage);
         return 2;
-    } catch (const palavox::Error& e) {
-        std::fprintf(stderr, "palavox: error %d: %s\n", e.number(), e.what());
-        return 1;
-    } catch (const std::bad_alloc&) {
-        std::fputs("palavox: error 7: Out of memory\n", stderr);
-        return 1;
-    } catch (const std::exception& e) {
+    } catch (const CommandError& e) {
         std::fprintf(stderr, "palavox: %s\n", e.what());
+        return 1;
+    } catch (...) {
+        const palavox::Failure failure = palavox::CurrentFailure();
+        std::fprintf(stderr, "palavox: error %d: %s\n", failure.number, failure.description);
         return 1;
     }
 }

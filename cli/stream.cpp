@@ -1,7 +1,6 @@
 #include "stream.hpp"
 
 #include <algorithm>
-#include <limits>
 
 #include "palavox/error.hpp"
 #include "palavox/mod_palavox.hpp"
@@ -240,8 +239,8 @@ void LinkStream::Process(bool last) {
 
 std::size_t CountStream::CountBetween(std::size_t from, std::size_t to) const {
     if (to <= from) return 0;
-    return static_cast<std::size_t>(ModPalavox::ContaOcorrencias(
-        std::u16string_view(units_).substr(from, to - from), procura_, binary_ ? u"B" : u""));
+    return ModPalavox::ContaOcorrencias(std::u16string_view(units_).substr(from, to - from),
+                                        procura_, frame_.mode());
 }
 
 std::size_t CountStream::Scan(bool last) {
@@ -253,7 +252,7 @@ std::size_t CountStream::Scan(bool last) {
                     [](char16_t u) { return IsHighSurrogate(u) || IsLowSurrogate(u); })) {
         // A surrogate in the search text folds with its neighbour in the text:
         // match by match, on the units as read, context and all.
-        const CompareMode mode = binary_ ? CompareMode::BinaryCompare : CompareMode::TextCompare;
+        const CompareMode mode = frame_.mode();
         for (std::size_t at; (at = Find(units_, procura_, from_ + 1, mode)) != 0;) {
             ++count_;
             from_ = at - 1 + m;
@@ -268,7 +267,7 @@ std::size_t CountStream::Scan(bool last) {
     if (last || open <= from_) return std::max(from_, open);
     // At most one match ends after `open`; where, decides where scanning
     // resumes. Its start is one of those in [open - m + 1, n - m].
-    const CompareMode mode = binary_ ? CompareMode::BinaryCompare : CompareMode::TextCompare;
+    const CompareMode mode = frame_.mode();
     std::size_t starts[2];
     std::size_t found = 0;
     for (std::size_t p = std::max(from_, open >= m - 1 ? open - (m - 1) : 0), at;
@@ -300,13 +299,7 @@ void CountStream::Process(bool last) {
         from_ = keep - drop;
         return;
     }
-    // The same checks, in the same order, as FindString on the whole text.
-    if (total_ == 0) throw Error(kTypeMismatch, "Type mismatch");
-    if (count_ > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
-        throw Error(kOverflow, "Overflow");
-    }
-    const std::size_t m = procura_.size();
-    const std::string line = (m == 0 ? std::string("-1") : std::to_string(count_)) + "\n";
+    const std::string line = std::to_string(frame_.Result(total_, count_)) + "\n";
     Emit(std::u16string(line.begin(), line.end()));
 }
 

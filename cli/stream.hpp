@@ -114,8 +114,8 @@ private:
 // left to right without overlap; a match must lie wholly within what was read.
 class CountStream final : public Stream {
 public:
-    CountStream(ByteSink& out, std::u16string procura, bool binary)
-        : Stream(out), procura_(std::move(procura)), binary_(binary) {}
+    CountStream(ByteSink& out, std::u16string procura, std::u16string_view tipo)
+        : Stream(out), procura_(std::move(procura)), frame_(procura_, tipo) {}
 
 private:
     void Process(bool last) override;
@@ -124,7 +124,7 @@ private:
     std::size_t CountBetween(std::size_t from, std::size_t to) const;
 
     std::u16string procura_;
-    bool binary_;
+    PalavoxClass::FindStringFrame frame_;
     std::uint64_t count_ = 0;
     std::size_t from_ = 0;  // where scanning resumes in units_
 };

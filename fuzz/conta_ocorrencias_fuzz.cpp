@@ -5,6 +5,7 @@
 
 #include "fuzz_input.hpp"
 #include "palavox/mod_palavox.hpp"
+#include "reference/conta_as_model.hpp"
 #include "reference/reference_model.hpp"
 
 using namespace palavox;
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t s = 0; s < 3; ++s) model[s] = reference::ContaOcorrencias(t, p, selectors[s]);
     ForEachKernel([&](const char* kernel) {
         for (std::size_t s = 0; s < 3; ++s) {
-            const std::int32_t fast = ModPalavox::ContaOcorrencias(t, p, selectors[s]);
+            const std::int32_t fast = reference::FastContaOcorrencias(t, p, selectors[s]);
             if (fast != model[s]) {
                 Fail("ContaOcorrencias differs from the reference model",
                      {Show("texto", t), Show("procura", p), Show("tipo", selectors[s]),

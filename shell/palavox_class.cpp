@@ -1,5 +1,7 @@
 #include "palavox/palavox_class.hpp"
 
+#include <limits>
+
 #include "palavox/mod_palavox.hpp"
 
 // The arguments are read-only views and every routine builds a new text, so a
@@ -12,12 +14,29 @@ std::u16string PalavoxClass::TrataHTML(std::u16string_view vemEntrada,
     return ModPalavox::ConverteLinks(vemEntrada, vemTarget);
 }
 
+PalavoxClass::FindStringFrame::FindStringFrame(std::u16string_view vemProcura,
+                                               std::u16string_view vemTipo) noexcept
+    : mode_(vemTipo == u"B" || vemTipo == u"b" ? CompareMode::BinaryCompare
+                                               : CompareMode::TextCompare),
+      counts_(!vemProcura.empty()) {}
+
+std::int32_t PalavoxClass::FindStringFrame::Result(std::uint64_t entradaUnits,
+                                                   std::uint64_t count) const {
+    // The empty text stands in for the count and does not convert to a number.
+    if (entradaUnits == 0) throw Error(kTypeMismatch);
+    if (!counts_) return -1;
+    if (count > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+        throw Error(kOverflow);
+    }
+    return static_cast<std::int32_t>(count);
+}
+
 std::int32_t PalavoxClass::FindString(std::u16string_view vemEntrada,
                                       std::u16string_view vemProcura,
                                       std::u16string_view vemTipo) const {
-    // The empty text stands in for the count and does not convert to a number.
-    if (vemEntrada.empty()) throw Error(kTypeMismatch, "Type mismatch");
-    return ModPalavox::ContaOcorrencias(vemEntrada, vemProcura, vemTipo);
+    const FindStringFrame frame(vemProcura, vemTipo);
+    return frame.Result(vemEntrada.size(),
+                        ModPalavox::ContaOcorrencias(vemEntrada, vemProcura, frame.mode()));
 }
 
 std::u16string PalavoxClass::RemoverAcentuacao(std::u16string_view vemTextoAcentuado) const {

@@ -1,25 +1,15 @@
-#include <limits>
-
 #include "matcher.hpp"
-#include "palavox/error.hpp"
 #include "palavox/mod_palavox.hpp"
 
 namespace palavox::ModPalavox {
 
-std::int32_t ContaOcorrencias(std::u16string_view texto, std::u16string_view procura,
-                              std::u16string_view tipo) {
-    if (texto.empty() || procura.empty()) return -1;
-    const CompareMode mode =
-        (tipo == u"B" || tipo == u"b") ? CompareMode::BinaryCompare : CompareMode::TextCompare;
+std::size_t ContaOcorrencias(std::u16string_view texto, std::u16string_view procura,
+                             CompareMode mode) noexcept {
+    if (texto.empty() || procura.empty()) return 0;
     // Counting matches left to right without overlap gives the same number as
     // removing them all and measuring the shrinkage, without the copy.
-    const std::size_t count = texto.size() <= detail::kShortText
-                                  ? detail::CountByComparing(texto, procura, mode)
-                                  : detail::Matcher(procura, mode).Count(texto);
-    if (count > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-        throw Error(kOverflow, "Overflow");
-    }
-    return static_cast<std::int32_t>(count);
+    return texto.size() <= detail::kShortText ? detail::CountByComparing(texto, procura, mode)
+                                              : detail::Matcher(procura, mode).Count(texto);
 }
 
 }  // namespace palavox::ModPalavox

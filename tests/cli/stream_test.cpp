@@ -64,7 +64,8 @@ Outcome RunStream(const Job& job, std::string_view bytes, const std::vector<std:
             stream = std::make_unique<palavox::cli::LinkStream>(out, job.argument);
             break;
         case Command::Count:
-            stream = std::make_unique<palavox::cli::CountStream>(out, job.argument, job.binary);
+            stream = std::make_unique<palavox::cli::CountStream>(out, job.argument,
+                                                                 job.binary ? u"B" : u"");
             break;
     }
     Outcome o;

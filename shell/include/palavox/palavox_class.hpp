@@ -16,7 +16,7 @@ public:
     std::u16string TrataHTML(std::u16string_view vemEntrada,
                              std::u16string_view vemTarget = {}) const;
 
-    // Throws Error(13, "Type mismatch") when vemEntrada is empty.
+    // Throws Error(13) when vemEntrada is empty; -1 for an empty vemProcura.
     std::int32_t FindString(std::u16string_view vemEntrada, std::u16string_view vemProcura,
                             std::u16string_view vemTipo = {}) const;
 
@@ -27,6 +27,26 @@ public:
     void TrataHTML(std::u16string_view vemEntrada, std::u16string_view vemTarget,
                    TextSink& resultado) const;
     void RemoverAcentuacao(std::u16string_view vemTextoAcentuado, TextSink& resultado) const;
+
+    // FindString's rules around the count itself, for a caller that counts a
+    // text piece by piece (the palavox command); FindString is made of them.
+    class FindStringFrame {
+    public:
+        FindStringFrame(std::u16string_view vemProcura, std::u16string_view vemTipo) noexcept;
+
+        // BinaryCompare when vemTipo is exactly "B" or "b", TextCompare otherwise.
+        CompareMode mode() const noexcept { return mode_; }
+        // Whether there is anything to count: vemProcura is not empty.
+        bool counts() const noexcept { return counts_; }
+        // FindString's result for a whole text of `entradaUnits` units holding
+        // `count` matches: error 13 for an empty text, -1 for an empty
+        // vemProcura, error 6 past 2,147,483,647, otherwise the count.
+        std::int32_t Result(std::uint64_t entradaUnits, std::uint64_t count) const;
+
+    private:
+        CompareMode mode_;
+        bool counts_;
+    };
 };
 
 }  // namespace palavox

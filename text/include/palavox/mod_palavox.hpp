@@ -8,11 +8,11 @@
 
 namespace palavox::ModPalavox {
 
-// Non-overlapping matches of `procura` in `texto`, scanning left to right.
-// `tipo` exactly "B" or "b" selects BinaryCompare, anything else TextCompare.
-// -1 when `texto` or `procura` is empty.
-std::int32_t ContaOcorrencias(std::u16string_view texto, std::u16string_view procura,
-                              std::u16string_view tipo);
+// Non-overlapping matches of `procura` in `texto`, scanning left to right;
+// 0 when either is empty. What a count means to a caller (FindString's -1 and
+// its limits) is PalavoxClass's to say.
+std::size_t ContaOcorrencias(std::u16string_view texto, std::u16string_view procura,
+                             CompareMode mode) noexcept;
 
 // Wraps every link ("http" in any case, up to the next CR, space or "|") in an
 // anchor opening in `alvo` ("_self" when empty). Nothing else is changed or escaped.
