@@ -69,7 +69,14 @@ no_deps)
     ! grep -q "^$absent:" <<<"$targets" || fail "$absent defined without its library"
   done
   grep -q '^fuzz_primitives:' <<<"$targets" || fail "the fuzz replay targets went missing too"
-  echo "configured without GoogleTest and Google Benchmark"
+  # Without the C interface the rest still configures, and nothing of it is built.
+  step cmake -S "$src" -B "$work/no-c" -G Ninja -DPALAVOX_BUILD_C=OFF
+  targets=$(ninja -C "$work/no-c" -t targets all)
+  for absent in palavox_c palavox_c_static palavox_capi_tests; do
+    ! grep -q "^$absent:" <<<"$targets" || fail "$absent defined with PALAVOX_BUILD_C=OFF"
+  done
+  grep -q '^palavox_tests:' <<<"$targets" || fail "PALAVOX_BUILD_C=OFF dropped the C++ suites"
+  echo "configured without GoogleTest and Google Benchmark, and without the C interface"
   ;;
 *)
   fail "unknown mode"
