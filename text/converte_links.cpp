@@ -376,9 +376,8 @@ Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
     return detail::simd::WithKernel([&](auto kernel) {
         const std::size_t size = MarkedUpSize<kernel>(texto, target);
         if (size == texto.size()) return Text(texto);  // no links
-        Text result = detail::SizedText(size);
-        WriteMarkedUp<kernel>(texto, target, result.data());
-        return result;
+        return detail::WrittenText(
+            size, [&](char16_t* data) { WriteMarkedUp<kernel>(texto, target, data); });
     });
 }
 

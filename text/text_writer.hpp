@@ -36,11 +36,25 @@ inline void CopyUnits(char16_t* to, const char16_t* from, std::size_t n) noexcep
     }
 }
 
-// A Text of `units` units, to be overwritten. Filling it with zeros first
-// costs less than writing through a buffer and copying again; the standard
-// string has no way to skip the fill before C++23 (resize_and_overwrite).
-inline Text SizedText(std::size_t units) {
-    return Text(units, u'\0');
+// A Text of `units` units, every one written by write(data). Where the
+// standard library has resize_and_overwrite (C++23) the string is never
+// filled first; elsewhere zeros first still cost less than writing through a
+// buffer and copying again.
+template <class Write>
+Text WrittenText(std::size_t units, Write&& write) {
+    Text text;
+#if defined(__cpp_lib_string_resize_and_overwrite)
+    // libstdc++ 12 may pass more room than asked for (it rounds the capacity
+    // up in place): the length is `units`, whatever the second argument says.
+    text.resize_and_overwrite(units, [&](char16_t* data, std::size_t) {
+        write(data);
+        return units;
+    });
+#else
+    text.assign(units, u'\0');
+    write(text.data());
+#endif
+    return text;
 }
 
 }  // namespace palavox::detail

@@ -213,9 +213,7 @@ void Fold(std::u16string_view texto, char16_t* out) noexcept {
 }  // namespace
 
 Text TrocaAcentos(std::u16string_view texto) {
-    Text out = detail::SizedText(texto.size());
-    Fold(texto, out.data());
-    return out;
+    return detail::WrittenText(texto.size(), [&](char16_t* data) { Fold(texto, data); });
 }
 
 void TrocaAcentos(std::u16string_view texto, TextSink& resultado) {
