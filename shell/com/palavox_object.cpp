@@ -10,6 +10,7 @@
 #include <string>
 
 #include "bstr_text.hpp"
+#include "com_guard.hpp"
 #include "dispatch_frame.hpp"
 #include "palavox/error.hpp"
 #include "palavox/palavox_class.hpp"
@@ -17,46 +18,6 @@
 
 namespace palavox::com {
 namespace {
-
-constexpr const wchar_t* kSource = L"" PALAVOX_PROGID;
-
-// Error number n reaches scripts as Err.Number = n only through this code.
-HRESULT ReportError(int number, const char* description) noexcept {
-    const HRESULT hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL,
-                                    static_cast<unsigned>(number) & 0xFFFFu);
-    ICreateErrorInfo* create = nullptr;
-    if (FAILED(CreateErrorInfo(&create))) return hr;
-    wchar_t text[256] = {};
-    MultiByteToWideChar(CP_UTF8, 0, description, -1, text, 255);
-    create->SetGUID(IID__PalavoxClass);
-    create->SetSource(const_cast<LPOLESTR>(kSource));
-    create->SetDescription(text);
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-        SetErrorInfo(0, info);
-        info->Release();
-    }
-    create->Release();
-    return hr;
-}
-
-// Exceptions must never cross the COM boundary. Out of memory is the
-// platform's own code; every other failure is its error number.
-template <class Body>
-HRESULT Guarded(Body&& body) noexcept {
-    return palavox::Guarded(
-        [&] {
-            body();
-            return S_OK;
-        },
-        [](const Failure& failure) {
-            if (failure.number == kOutOfMemory) {
-                SetErrorInfo(0, nullptr);  // no stale description for this failure
-                return E_OUTOFMEMORY;
-            }
-            return ReportError(failure.number, failure.description);
-        });
-}
 
 // ------------------------------------------------------------ type information
 

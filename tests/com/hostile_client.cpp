@@ -15,6 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <new>
+#include <stdexcept>
+
+#include "com_guard.hpp"  // the DLL's own edge, run here on failures no call can provoke
 #include "dispatch_support.hpp"
 #include "palavox.h"
 
@@ -679,6 +683,48 @@ void CheckFailureReport(client::Tally& t, IDispatch* d) {
     }
 }
 
+// Whatever escapes a method becomes one status: the same guard the DLL wraps
+// every method in, fed every kind of exception, incl. those no input provokes.
+void CheckEdgeGuard(client::Tally& t) {
+    const struct {
+        const char* what;
+        std::function<void()> raise;
+        HRESULT hr;
+        const char16_t* description;  // null: no error info
+    } rows[] = {
+        {"Error(13)", [] { throw palavox::Error(13); }, kTypeMismatch13, u"Type mismatch"},
+        {"Error(6)", [] { throw palavox::Error(6); }, MAKE_HRESULT(1, FACILITY_CONTROL, 6),
+         u"Overflow"},
+        {"bad_alloc", [] { throw std::bad_alloc(); }, E_OUTOFMEMORY, nullptr},
+        {"length_error", [] { throw std::length_error("too long"); }, E_OUTOFMEMORY, nullptr},
+        {"logic_error", [] { throw std::logic_error("a fault"); },
+         MAKE_HRESULT(1, FACILITY_CONTROL, 51), u"Internal error"},
+        {"an int", [] { throw 42; }, MAKE_HRESULT(1, FACILITY_CONTROL, 51), u"Internal error"},
+    };
+    for (const auto& row : rows) {
+        const HRESULT hr = palavox::com::Guarded(row.raise);
+        IErrorInfo* info = nullptr;
+        const bool hasInfo = GetErrorInfo(0, &info) == S_OK && info != nullptr;
+        std::u16string description, source;
+        if (hasInfo) {
+            BSTR text = nullptr;
+            if (SUCCEEDED(info->GetDescription(&text))) description = TextOf(text);
+            SysFreeString(text);
+            text = nullptr;
+            if (SUCCEEDED(info->GetSource(&text))) source = TextOf(text);
+            SysFreeString(text);
+            info->Release();
+        }
+        const bool infoRight = row.description == nullptr
+                                   ? !hasInfo
+                                   : hasInfo && description == row.description &&
+                                         source == u"Palavox.PalavoxClass";
+        t.Check(hr == row.hr && infoRight,
+                std::string("the COM edge on ") + row.what + " gave " + Hex(hr) +
+                    (hasInfo ? " with error info" : " without error info"));
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -703,6 +749,7 @@ int main() {
         CheckInvokeKinds(t, d);
         CheckNameLookups(t, d);
         CheckFailureReport(t, d);
+        CheckEdgeGuard(t);
         t.Check(other->Release() == 0, "the object passed as an argument is released");
         t.Check(d->Release() == 0, "the abused object is released");
     }
