@@ -1,8 +1,12 @@
 """The Python package over the shared case file, and what the binding itself adds:
-argument handling, errors, the UTF-16 round trip, calls from many threads."""
+argument handling, errors, the UTF-16 round trip, calls from many threads.
+Results compare equal only when canonical: CPython's str equality tests the
+storage kind first, so a result left in too wide a kind fails the cases."""
 
 import os
 import re
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -34,7 +38,20 @@ def load_cases():
                       expected if method == "FindString" else unescape(expected)))
     for method in ARITY:
         assert sum(1 for c in cases if c[1] == method) >= 50, f"rows for {method}"
+        # The binding reads each storage kind of str its own way.
+        kinds = {kind(a) for c in cases if c[1] == method for a in c[2]}
+        assert kinds >= set(KINDS), f"{method} rows lack {set(KINDS) - kinds}"
     return cases
+
+
+KINDS = ["ASCII", "Latin-1", "BMP", "astral", "lone surrogate"]
+
+
+def kind(text):
+    if any(0xD800 <= ord(c) <= 0xDFFF for c in text):
+        return "lone surrogate"
+    top = max(map(ord, text), default=0)
+    return KINDS[(top > 0x7F) + (top > 0xFF) + (top > 0xFFFF)]
 
 
 CASES = load_cases()
@@ -102,17 +119,51 @@ def test_empty_text_fails_with_13_and_the_next_call_works(call):
 
 
 @pytest.mark.parametrize("bad", [1, 1.5, b"abc", bytearray(b"a"), ["a"], object()])
-@pytest.mark.parametrize("call", [
-    lambda v: palavox.trata_html(v),
-    lambda v: palavox.trata_html("a", v),
-    lambda v: palavox.find_string(v, "a"),
-    lambda v: palavox.find_string("a", v),
-    lambda v: palavox.find_string("a", "a", v),
-    lambda v: palavox.remover_acentuacao(v),
+@pytest.mark.parametrize("name, call", [
+    ("entrada", lambda v: palavox.trata_html(v)),
+    ("target", lambda v: palavox.trata_html("a", v)),
+    ("entrada", lambda v: palavox.find_string(v, "a")),
+    ("procura", lambda v: palavox.find_string("a", v)),
+    ("tipo", lambda v: palavox.find_string("a", "a", v)),
+    ("texto", lambda v: palavox.remover_acentuacao(v)),
 ])
-def test_anything_but_str_or_none_is_a_type_error(call, bad):
-    with pytest.raises(TypeError):
+def test_anything_but_str_or_none_is_a_type_error_naming_the_argument(name, call, bad):
+    with pytest.raises(TypeError, match=f"^{name} must be str or None"):
         call(bad)
+
+
+def test_a_str_subclass_gives_a_plain_str():
+    class Name(str):
+        pass
+
+    for call in (palavox.remover_acentuacao, palavox.trata_html):
+        assert type(call(Name("Silva"))) is str
+    assert palavox.remover_acentuacao(Name("Jo\u00e3o")) == "Joao"
+
+
+def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
+    # Under an address-space limit: the first text is refused by the binding
+    # (its UTF-16 copy), the second, passed as it is, by the core (its result).
+    script = """if True:
+        import resource, palavox
+        narrow, wide = "a" * (64 << 20), "\u0101" * (32 << 20)
+        with open("/proc/self/status") as f:
+            size = next(int(l.split()[1]) << 10 for l in f if l.startswith("VmSize:"))
+        resource.setrlimit(resource.RLIMIT_AS, (size + (32 << 20),) * 2)
+        for call in (lambda: palavox.remover_acentuacao(narrow),
+                     lambda: palavox.find_string(narrow, "a"),
+                     lambda: palavox.remover_acentuacao(wide),
+                     lambda: palavox.trata_html(wide)):
+            try:
+                call()
+                print("no error")
+            except palavox.PalavoxError as e:
+                print(e.number, e)
+        print(palavox.remover_acentuacao("A\u00e7\u00e3o"))
+    """
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         timeout=60)
+    assert run.stdout.splitlines() == ["7 Out of memory"] * 4 + ["Acao"], run.stderr
 
 
 @pytest.mark.parametrize("text, expected", [
