@@ -1,7 +1,7 @@
 """The Python package over the shared case file, and what the binding itself adds:
 argument handling, errors, the UTF-16 round trip, calls from many threads.
-Results compare equal only when canonical: CPython's str equality tests the
-storage kind first, so a result left in too wide a kind fails the cases."""
+Results must be canonical strs: CPython's str equality tests the storage kind
+first, and isascii() reads the ASCII flag, so the cases check both."""
 
 import os
 import re
@@ -80,7 +80,7 @@ def mismatches():
             variants += [args[:-1], args[:-1] + [None]]
         for call in variants:
             got = outcome(method, call)
-            if got != expected:
+            if got != expected or got.isascii() != expected.isascii():
                 bad.append(f"line {number} {method}{tuple(call)!r}: got {got!r}, expected {expected!r}")
     return bad
 
@@ -187,8 +187,35 @@ def test_astral_characters_are_two_units_to_the_core():
 def test_keywords_and_signatures():
     assert palavox.trata_html(entrada="x http://a", target="_top") == (
         'x <a href="http://a" target="_top">http://a</a>')
+    assert palavox.find_string("a-A", tipo="B", procura="a") == 1
     assert palavox.remover_acentuacao(texto="à") == "a"
-    with pytest.raises(TypeError):
-        palavox.find_string("a")
-    with pytest.raises(TypeError):
-        palavox.remover_acentuacao("a", "b")
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: palavox.find_string("a"), "missing required argument 'procura'"),
+    (lambda: palavox.find_string(procura="a"), "missing required argument 'entrada'"),
+    (lambda: palavox.remover_acentuacao("a", "b"), "at most 1 argument"),
+    (lambda: palavox.remover_acentuacao(text="a"), "unexpected keyword argument 'text'"),
+    (lambda: palavox.trata_html("a", entrada="b"), "multiple values for argument 'entrada'"),
+])
+def test_a_wrong_call_is_a_type_error(call, message):
+    with pytest.raises(TypeError, match=message):
+        call()
+
+
+def pieces():
+    """Folding cases whose text repeated folds to their result repeated: no
+    lone halves at the ends that the repetition would pair."""
+    for number, method, (text,), expected in (c for c in CASES if c[1] == "RemoverAcentuacao"):
+        if text and not (0xDC00 <= ord(text[0]) <= 0xDFFF or 0xD800 <= ord(text[-1]) <= 0xDBFF):
+            yield number, text, expected
+
+
+# Past the stack buffer, and past the length from which the GIL is released.
+@pytest.mark.parametrize("units", [300, 5000])
+def test_long_texts_of_every_kind_fold_as_their_pieces(units):
+    folded = list(pieces())
+    assert {kind(text) for _, text, _ in folded} >= set(KINDS)
+    for number, text, expected in folded:
+        times = units // len(text) + 1
+        assert palavox.remover_acentuacao(text * times) == expected * times, f"line {number}"
