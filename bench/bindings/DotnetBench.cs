@@ -19,7 +19,7 @@ using Palavox;
 static class DotnetBench
 {
     const int Calls = 100000;
-    static int rounds = 7;
+    static int rounds = 11;
 
     static readonly string[] Accented = {
         "João", "José", "Antônio", "Conceição", "Araújo", "Gonçalves", "Luís", "Mário", "Sérgio",
