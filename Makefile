@@ -79,6 +79,12 @@ bench: deps-native
 simd-tiers: deps-native
 	tests/text/simd-tiers.sh
 
+# The Python and .NET packages per call (100,000 short names) and on 1 MiB,
+# beside their ecosystems' usual ways (ratios from one run).
+.PHONY: bench-bindings
+bench-bindings: deps-bindings build
+	$(MAKE) --no-print-directory -C bindings bench
+
 # The call cost of Palavox.dll under Wine, beside the platform's own dispatch.
 bench-com: dll
 	bench/com/run.sh

@@ -38,7 +38,7 @@ namespace Palavox
             {
                 status = Native.TrataHtml(e, Length(entrada), t, Length(target), out resultado, out length);
             }
-            return Result(status, resultado, length);
+            return Result(status, resultado, length, entrada);
         }
 
         /// <summary>Non-overlapping occurrences of <paramref name="procura"/>, ignoring case
@@ -69,7 +69,7 @@ namespace Palavox
             {
                 status = Native.RemoverAcentuacao(t, Length(texto), out resultado, out length);
             }
-            return Result(status, resultado, length);
+            return Result(status, resultado, length, texto);
         }
 
         static UIntPtr Length(string s)
@@ -77,19 +77,40 @@ namespace Palavox
             return new UIntPtr(s == null ? 0u : (uint)s.Length);
         }
 
-        static unsafe string Result(int status, IntPtr resultado, UIntPtr length)
+        // The result as a string: the argument itself when the core gave back
+        // its units unchanged (strings are immutable), which saves a copy.
+        static unsafe string Result(int status, IntPtr resultado, UIntPtr length, string source)
         {
             if (status != 0) throw Failure(status);
             try
             {
                 // A .NET string holds at most int.MaxValue units: longer is out of memory.
                 if (length.ToUInt64() > int.MaxValue) throw Failure(7);
-                return new string((char*)resultado, 0, (int)length.ToUInt64());
+                int n = (int)length.ToUInt64();
+                char* units = (char*)resultado;
+                if (source != null && source.Length == n)
+                {
+                    fixed (char* s = source)
+                    {
+                        if (Same(units, s, n)) return source;
+                    }
+                }
+                return new string(units, 0, n);
             }
             finally
             {
                 Native.Free(resultado);
             }
+        }
+
+        static unsafe bool Same(char* a, char* b, int n)
+        {
+            int i = 0;
+            for (; i + 4 <= n; i += 4)
+                if (*(long*)(a + i) != *(long*)(b + i)) return false;
+            for (; i < n; i++)
+                if (a[i] != b[i]) return false;
+            return true;
         }
 
         static PalavoxException Failure(int number)

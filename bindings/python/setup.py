@@ -1,36 +1,80 @@
-# The extension links the C interface's static library in (PIC, everything a C
-# program needs), so the wheel needs nothing installed beside it. The library
-# comes from the CMake build: PALAVOX_C_LIBRARY names it, by default
-# build/native/capi/libpalavox.a of this repository (make build).
+# Builds palavox._palavox from this directory alone, as unpacked from the sdist:
+# native/ holds the C++ core, the C interface and the generated tier header,
+# VERSION the component's version, both written by the repository's build
+# (bindings/Makefile). Nothing but a C and C++ compiler is needed.
+import glob
 import os
-import re
+import tempfile
 
 from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
+from setuptools.errors import CCompilerError
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
-LIBRARY = os.environ.get("PALAVOX_C_LIBRARY",
-                         os.path.join(ROOT, "build", "native", "capi", "libpalavox.a"))
-if not os.path.isfile(LIBRARY):
-    raise SystemExit(f"palavox: {LIBRARY} not found; run `make build` first "
-                     "or set PALAVOX_C_LIBRARY to libpalavox.a")
+NATIVE = "native"
+if not os.path.isfile(os.path.join(HERE, "VERSION")):
+    raise SystemExit("palavox: no VERSION here: build from the sdist "
+                     "(make -C bindings python), not from the source tree")
+with open(os.path.join(HERE, "VERSION"), encoding="utf-8") as f:
+    VERSION = f.read().strip()
 
-# The version is the component's, from the one file that holds it.
-with open(os.path.join(ROOT, "cmake", "PalavoxIdentity.cmake"), encoding="utf-8") as f:
-    VERSION = re.search(r"^set\(PALAVOX_VERSION ([0-9.]+)\)$", f.read(), re.M).group(1)
+GCC_LIKE = os.name == "posix"
+WARNINGS = ["-Wall", "-Wextra"] + (["-Werror"] if os.environ.get("PALAVOX_WERROR") else [])
+CORE_FLAGS = ["-std=c++20", "-O2", "-g0", "-fvisibility=hidden", "-fvisibility-inlines-hidden",
+              *WARNINGS] if GCC_LIKE else ["/std:c++20", "/O2", "/EHsc"]
+# -O3: the conversions between str and UTF-16 units are loops the compiler
+# vectorizes only there, and they are most of the cost on long texts.
+EXT_FLAGS = ["-std=c99", "-O3", "-g0", *WARNINGS] if GCC_LIKE else []
+
+CORE = {
+    "sources": sorted(glob.glob(f"{NATIVE}/text/*.cpp")) + [
+        f"{NATIVE}/shell/palavox_class.cpp", f"{NATIVE}/capi/src/palavox_c.cpp"],
+    "include_dirs": [f"{NATIVE}/text", f"{NATIVE}/text/include", f"{NATIVE}/shell/include",
+                     f"{NATIVE}/capi/include", f"{NATIVE}/capi/src", f"{NATIVE}/generated"],
+    "macros": [("PALAVOX_C_VERSION", f'"{VERSION}"'), ("PALAVOX_C_STATIC", None)],
+    "cflags": CORE_FLAGS,
+}
+
+
+class BuildExt(build_ext):
+    """Links with the flags this linker takes: the core's symbols stay inside
+    the module and its debug data out of it where it can, and it is not
+    required to."""
+
+    def build_extensions(self):
+        wanted = ["-Wl,--exclude-libs,ALL", "-s"] if GCC_LIKE else []
+        taken = [flag for flag in wanted if self._links_with(flag)]
+        for ext in self.extensions:
+            ext.extra_link_args = taken + ext.extra_link_args
+        super().build_extensions()
+
+    def _links_with(self, flag):
+        with tempfile.TemporaryDirectory() as scratch:
+            source = os.path.join(scratch, "probe.c")
+            with open(source, "w", encoding="utf-8") as f:
+                f.write("int palavox_probe(void) { return 0; }\n")
+            try:
+                objects = self.compiler.compile([source], output_dir=scratch)
+                self.compiler.link_shared_object(objects, os.path.join(scratch, "probe.so"),
+                                                 extra_postargs=[flag])
+            except CCompilerError:
+                return False
+        return True
+
 
 setup(
     version=VERSION,
+    libraries=[("palavox_core", CORE)],
     ext_modules=[
         Extension(
             "palavox._palavox",
             sources=["src/_palavox.c"],
-            include_dirs=[os.path.join(ROOT, "capi", "include")],
-            extra_objects=[LIBRARY],
-            libraries=["stdc++", "m"],
-            extra_compile_args=["-std=c99", "-g0", "-Wall", "-Wextra", "-Werror"],
-            # The library's C++ insides stay private to the extension.
-            extra_link_args=["-Wl,--exclude-libs,ALL", "-s"],
+            include_dirs=[f"{NATIVE}/capi/include"],
+            define_macros=[("PALAVOX_C_STATIC", None)],
+            extra_compile_args=EXT_FLAGS,
+            # The core is C++: the C++ driver links its runtime in.
+            language="c++",
         )
     ],
+    cmdclass={"build_ext": BuildExt},
 )

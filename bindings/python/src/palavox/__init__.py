@@ -5,6 +5,11 @@
     'Acao e Reacao'
 """
 
-from palavox._palavox import PalavoxError, __version__, find_string, remover_acentuacao, trata_html
+# `X as X`: re-exported for type checkers too, __version__ included.
+from palavox._palavox import PalavoxError as PalavoxError
+from palavox._palavox import __version__ as __version__
+from palavox._palavox import find_string as find_string
+from palavox._palavox import remover_acentuacao as remover_acentuacao
+from palavox._palavox import trata_html as trata_html
 
-__all__ = ["PalavoxError", "find_string", "remover_acentuacao", "trata_html"]
+__all__ = ["PalavoxError", "__version__", "find_string", "remover_acentuacao", "trata_html"]
