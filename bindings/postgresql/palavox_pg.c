@@ -116,30 +116,48 @@ static void out_init(Out *o, size_t cap) {
     o->cap = cap;
 }
 
+/* A bigger buffer, copied into in steps with a look for a cancel between
+ * them: hundreds of MB are never copied in one go. */
+static void out_grow(Out *o, size_t need) {
+    const size_t step = 16 * PIECE;
+    size_t cap = o->cap * 2 > need ? o->cap * 2 : need;
+    char *grown;
+    if (cap > MAX_TEXT) cap = MAX_TEXT;
+    grown = palloc(VARHDRSZ + cap);
+    for (size_t at = 0; at < o->len; at += step) {
+        memcpy(grown + VARHDRSZ + at, o->data + VARHDRSZ + at, o->len - at < step ? o->len - at : step);
+        CHECK_FOR_INTERRUPTS();
+    }
+    pfree(o->data);
+    o->data = grown;
+    o->cap = cap;
+}
+
 /* Appends a malloc'd result and frees it, on every path. */
 static void out_take(Out *o, char *result, size_t n) {
-    if (n > o->cap - o->len) {
-        size_t cap = o->cap * 2;
-        char *grown;
-        if (n > MAX_TEXT - o->len) {
-            palavox_free(result);
-            raise_too_long(o->len + n);
-        }
-        if (cap < o->len + n) cap = o->len + n;
-        if (cap > MAX_TEXT) cap = MAX_TEXT;
-        grown = palloc_extended(VARHDRSZ + cap, MCXT_ALLOC_NO_OOM);
-        if (grown == NULL) {
-            palavox_free(result);
-            raise_palavox(7);
-        }
-        memcpy(grown + VARHDRSZ, o->data + VARHDRSZ, o->len);
-        pfree(o->data);
-        o->data = grown;
-        o->cap = cap;
+    char *held;
+    if (n <= o->cap - o->len) {
+        memcpy(o->data + VARHDRSZ + o->len, result, n);
+        o->len += n;
+        palavox_free(result);
+        return;
     }
-    memcpy(o->data + VARHDRSZ + o->len, result, n);
-    o->len += n;
+    if (n > MAX_TEXT - o->len) {
+        palavox_free(result);
+        raise_too_long(o->len + n);
+    }
+    /* held in this call's memory while the buffer grows, which may be cancelled */
+    held = palloc_extended(n, MCXT_ALLOC_NO_OOM);
+    if (held == NULL) {
+        palavox_free(result);
+        raise_palavox(7);
+    }
+    memcpy(held, result, n);
     palavox_free(result);
+    out_grow(o, o->len + n);
+    memcpy(o->data + VARHDRSZ + o->len, held, n);
+    o->len += n;
+    pfree(held);
 }
 
 static text *out_text(Out *o) {
@@ -181,7 +199,10 @@ static size_t server_cut(const char *p, size_t n) {
  * encoding is stateless, so pieces cut between characters convert alone. */
 static StringInfoData convert(Bytes in, bool to_utf8) {
     StringInfoData out;
+    size_t expected = to_utf8 ? in.n * 2 : in.n;
     initStringInfo(&out);
+    /* sized once: growing would copy hundreds of MB in one go */
+    if (in.n > PIECE) enlargeStringInfo(&out, (int)(expected < MAX_TEXT - 1 ? expected : MAX_TEXT - 1));
     for (size_t at = 0; at < in.n;) {
         const char *piece = in.p + at;
         const size_t n = to_utf8 ? server_cut(piece, in.n - at) : utf8_cut(piece, in.n - at, PIECE);
