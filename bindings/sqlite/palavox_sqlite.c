@@ -10,6 +10,7 @@ SQLITE_EXTENSION_INIT1
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "palavox/palavox.h"
 
@@ -51,11 +52,28 @@ static int take(sqlite3_context *ctx, sqlite3_value *value, Units *out) {
 }
 
 static void text_result(sqlite3_context *ctx, int rc, uint16_t *r, size_t n) {
+    uint16_t *marked;
     if (rc != 0) {
         fail(ctx, rc);
         return;
     }
-    sqlite3_result_text64(ctx, (const char *)r, (sqlite3_uint64)n * 2, palavox_free, SQLITE_UTF16);
+    if (n == 0 || r[0] != 0xFEFF) {
+        sqlite3_result_text64(ctx, (const char *)r, (sqlite3_uint64)n * 2, palavox_free, SQLITE_UTF16);
+        return;
+    }
+    /* SQLite takes a leading U+FEFF of UTF-16 for a byte order mark and drops
+     * it: one more in front keeps the text's own. */
+    marked = sqlite3_malloc64((sqlite3_uint64)(n + 1) * 2);
+    if (marked == NULL) {
+        palavox_free(r);
+        sqlite3_result_error_nomem(ctx);
+        return;
+    }
+    marked[0] = 0xFEFF;
+    memcpy(marked + 1, r, n * 2);
+    palavox_free(r);
+    sqlite3_result_text64(ctx, (const char *)marked, (sqlite3_uint64)(n + 1) * 2, sqlite3_free,
+                          SQLITE_UTF16);
 }
 
 static void remover_acentuacao(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
