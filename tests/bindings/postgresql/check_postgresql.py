@@ -22,6 +22,13 @@ PIECE = 1 << 20  # the extension's piece: long texts are cut near its multiples
 failures = []
 
 
+STARTED = time.monotonic()
+
+
+def say(what):
+    print(f"postgresql: {what} [{time.monotonic() - STARTED:.1f} s]", flush=True)
+
+
 def check(ok, what):
     if not ok:
         failures.append(what)
@@ -111,7 +118,7 @@ def run_cases(db, cases, schema):
     bad = [f"line {n} {m}{tuple(c)!r}: got {got.get(r)!r}, expected {e!r}"
            for r, (n, m, c, e) in want.items() if got.get(r) != e]
     check(not bad, f"{db}: {len(bad)} of {len(want)} calls differ: {bad[:5]}")
-    print(f"postgresql: {db}: {len(cases)} shared cases, {len(want)} calls", flush=True)
+    say(f"{db}: {len(cases)} shared cases, {len(want)} calls")
 
 
 # ------------------------------------------------------------- long texts
@@ -168,7 +175,7 @@ def run_long(db, texts, one):
                 str(one.find_string(b, p.encode(), tipo.encode())),
                 hashlib.md5(one.trata_html(b, target.encode())).hexdigest()]
         check(got[i] == want, f"{db}: long text {i} ({len(b)} bytes): got {got[i]}, one call gives {want}")
-    print(f"postgresql: {db}: {len(texts)} long texts as one call gives them", flush=True)
+    say(f"{db}: {len(texts)} long texts as one call gives them")
 
 
 # ------------------------------------------------------------- the rest
@@ -281,7 +288,7 @@ def check_errors():
         if number is not None:
             ok = ok and f"DETAIL:  Palavox error {number}." in err
         check(ok, f"{db}: {call[:60]}: expected {sqlstate} {message}, got {err.strip()[:200]!r}")
-    print(f"postgresql: {len(ERRORS)} errors", flush=True)
+    say(f"{len(ERRORS)} errors")
 
 
 NULLS = [
@@ -358,8 +365,8 @@ def cancelled(expression, how, db="utf8", timeout=None):
     check("ERROR:  57014" in err, f"{expression} ({how}): not cancelled: {err.strip()[:300]}")
     check(ended - asked < 1.0, f"{expression} ({how}): ended {ended - asked:.2f} s after the cancel")
     check(len(rss) == 2 and rss[1] - rss[0] < 50_000, f"{expression} ({how}): backend RSS {rss} kB")
-    print(f"postgresql: {how} of {expression.split('(')[0]} {asked - built if built else 0:.2f} s after"
-          f" the text was built: ended {ended - asked:.3f} s later; backend RSS {rss} kB", flush=True)
+    say(f"{how} of {expression.split('(')[0]} {asked - built if built else 0:.2f} s after"
+          f" the text was built: ended {ended - asked:.3f} s later; backend RSS {rss} kB")
     return (built or ended) - start
 
 
@@ -379,8 +386,7 @@ def main():
             latin1.append(c)
         except UnicodeEncodeError:
             pass
-    print(f"postgresql: {len(cases)} shared cases, {len(storable)} storable, {len(latin1)} in Latin-1",
-          flush=True)
+    say(f"{len(cases)} shared cases, {len(storable)} storable, {len(latin1)} in Latin-1")
     run_cases("utf8", storable, "pvx")
     run_cases("sqlascii", storable, "pvx")
     run_cases("latin1", latin1, "pvx")
@@ -393,6 +399,7 @@ def main():
     check_index()
     check_generated_column()
     check_parallel()
+    say("catalog, index, generated column, parallel plan")
     check_nulls()
     check_errors()
     build = cancelled("remover_acentuacao(t)", "cancel")
@@ -400,9 +407,9 @@ def main():
     # fires a while after the text is built, however loaded the machine is
     cancelled("trata_html(t)", "timeout", timeout=2 * build + 1.0)
     if failures:
-        print(f"postgresql: {len(failures)} checks failed", flush=True)
+        say(f"{len(failures)} checks failed")
         sys.exit(1)
-    print("postgresql: all checks passed", flush=True)
+    say("all checks passed")
 
 
 if __name__ == "__main__":
