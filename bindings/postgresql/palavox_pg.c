@@ -7,6 +7,7 @@
  * the function by longjmp. Long texts are worked a piece at a time with a look
  * for a cancel between pieces; the pieces are cut where the answer of the
  * whole is the sum of the answers of the pieces. */
+/* clang-format off: postgres.h comes first */
 #include "postgres.h"
 
 #include <string.h>
@@ -18,6 +19,7 @@
 #include "utils/memutils.h"
 
 #include "palavox/palavox.h"
+/* clang-format on */
 
 PG_MODULE_MAGIC;
 
@@ -28,7 +30,7 @@ PG_MODULE_MAGIC;
 #define MAX_TEXT ((size_t)(MaxAllocSize - VARHDRSZ))
 
 typedef struct {
-    const char *p;
+    const char* p;
     size_t n;
 } Bytes;
 
@@ -39,26 +41,35 @@ static void raise_palavox(int number) pg_attribute_noreturn();
 static void raise_palavox(int number) {
     int sqlstate;
     switch (number) {
-        case 13: sqlstate = ERRCODE_INVALID_PARAMETER_VALUE; break;     /* 22023 */
-        case 6: sqlstate = ERRCODE_NUMERIC_VALUE_OUT_OF_RANGE; break;   /* 22003 */
-        case 7: sqlstate = ERRCODE_OUT_OF_MEMORY; break;                /* 53200 */
-        case 5: sqlstate = ERRCODE_CHARACTER_NOT_IN_REPERTOIRE; break;  /* 22021 */
-        default: sqlstate = ERRCODE_INTERNAL_ERROR; break;              /* XX000 */
+        case 13: /* 22023 */
+            sqlstate = ERRCODE_INVALID_PARAMETER_VALUE;
+            break;
+        case 6: /* 22003 */
+            sqlstate = ERRCODE_NUMERIC_VALUE_OUT_OF_RANGE;
+            break;
+        case 7: /* 53200 */
+            sqlstate = ERRCODE_OUT_OF_MEMORY;
+            break;
+        case 5: /* 22021, invalid UTF-8 (a SQL_ASCII database) */
+            sqlstate = ERRCODE_CHARACTER_NOT_IN_REPERTOIRE;
+            break;
+        default: /* XX000, 51 among them */
+            sqlstate = ERRCODE_INTERNAL_ERROR;
+            break;
     }
-    ereport(ERROR,
-            (errcode(sqlstate), errmsg("%s", palavox_error_description(number)),
-             errdetail("Palavox error %d.", number),
-             number == 5 ? errhint("Palavox reads this database's texts as UTF-8, and this "
-                                   "one is not valid UTF-8.")
-                         : 0));
+    ereport(ERROR, (errcode(sqlstate), errmsg("%s", palavox_error_description(number)),
+                    errdetail("Palavox error %d.", number),
+                    number == 5 ? errhint("Palavox reads this database's texts as UTF-8, and this "
+                                          "one is not valid UTF-8.")
+                                : 0));
 }
 
 static void raise_too_long(size_t bytes) pg_attribute_noreturn();
 static void raise_too_long(size_t bytes) {
-    ereport(ERROR, (errcode(ERRCODE_PROGRAM_LIMIT_EXCEEDED),
-                    errmsg("palavox: the result does not fit in a text"),
-                    errdetail("The result needs %zu bytes; a text holds at most %zu.", bytes,
-                              MAX_TEXT)));
+    ereport(ERROR,
+            (errcode(ERRCODE_PROGRAM_LIMIT_EXCEEDED),
+             errmsg("palavox: the result does not fit in a text"),
+             errdetail("The result needs %zu bytes; a text holds at most %zu.", bytes, MAX_TEXT)));
 }
 
 static inline bool in_place(void) {
@@ -71,7 +82,7 @@ static inline bool in_place(void) {
 static inline bool continuation(char c) { return ((unsigned char)c & 0xC0) == 0x80; }
 
 /* Where a piece of about `want` bytes of p[0, n) ends: never inside a character. */
-static size_t utf8_cut(const char *p, size_t n, size_t want) {
+static size_t utf8_cut(const char* p, size_t n, size_t want) {
     size_t i = want;
     if (n <= want) return n;
     while (i > want - 3 && continuation(p[i])) --i;
@@ -79,7 +90,7 @@ static size_t utf8_cut(const char *p, size_t n, size_t want) {
 }
 
 /* `count` characters on from `at`, or back from it, never past [from, n). */
-static size_t utf8_forward(const char *p, size_t n, size_t at, size_t count) {
+static size_t utf8_forward(const char* p, size_t n, size_t at, size_t count) {
     for (; count > 0 && at < n; --count) {
         ++at;
         while (at < n && continuation(p[at])) ++at;
@@ -87,7 +98,7 @@ static size_t utf8_forward(const char *p, size_t n, size_t at, size_t count) {
     return at;
 }
 
-static size_t utf8_back(const char *p, size_t from, size_t at, size_t count) {
+static size_t utf8_back(const char* p, size_t from, size_t at, size_t count) {
     for (; count > 0 && at > from; --count) {
         --at;
         while (at > from && continuation(p[at])) --at;
@@ -105,11 +116,11 @@ static size_t utf8_characters(Bytes b) {
 
 /* A text being built in this call's memory, its header reserved up front. */
 typedef struct {
-    char *data;
+    char* data;
     size_t len, cap;
 } Out;
 
-static void out_init(Out *o, size_t cap) {
+static void out_init(Out* o, size_t cap) {
     if (cap > MAX_TEXT) cap = MAX_TEXT;
     o->data = palloc(VARHDRSZ + cap);
     o->len = 0;
@@ -118,14 +129,15 @@ static void out_init(Out *o, size_t cap) {
 
 /* A bigger buffer, copied into in steps with a look for a cancel between
  * them: hundreds of MB are never copied in one go. */
-static void out_grow(Out *o, size_t need) {
+static void out_grow(Out* o, size_t need) {
     const size_t step = 16 * PIECE;
     size_t cap = o->cap * 2 > need ? o->cap * 2 : need;
-    char *grown;
+    char* grown;
     if (cap > MAX_TEXT) cap = MAX_TEXT;
     grown = palloc(VARHDRSZ + cap);
     for (size_t at = 0; at < o->len; at += step) {
-        memcpy(grown + VARHDRSZ + at, o->data + VARHDRSZ + at, o->len - at < step ? o->len - at : step);
+        memcpy(grown + VARHDRSZ + at, o->data + VARHDRSZ + at,
+               o->len - at < step ? o->len - at : step);
         CHECK_FOR_INTERRUPTS();
     }
     pfree(o->data);
@@ -134,8 +146,8 @@ static void out_grow(Out *o, size_t need) {
 }
 
 /* Appends a malloc'd result and frees it, on every path. */
-static void out_take(Out *o, char *result, size_t n) {
-    char *held;
+static void out_take(Out* o, char* result, size_t n) {
+    char* held;
     if (n <= o->cap - o->len) {
         memcpy(o->data + VARHDRSZ + o->len, result, n);
         o->len += n;
@@ -160,13 +172,13 @@ static void out_take(Out *o, char *result, size_t n) {
     pfree(held);
 }
 
-static text *out_text(Out *o) {
+static text* out_text(Out* o) {
     SET_VARSIZE(o->data, VARHDRSZ + o->len);
-    return (text *)o->data;
+    return (text*)o->data;
 }
 
 /* A whole malloc'd result as a text of this call; the short texts' path. */
-static text *taken(char *result, size_t n) {
+static text* taken(char* result, size_t n) {
     Out o;
     if (n > MAX_TEXT) {
         palavox_free(result);
@@ -186,7 +198,7 @@ static text *taken(char *result, size_t n) {
 /* ------------------------------------------------------------- encodings */
 
 /* Where a piece of about PIECE bytes of a server-encoded text ends. */
-static size_t server_cut(const char *p, size_t n) {
+static size_t server_cut(const char* p, size_t n) {
     const int encoding = GetDatabaseEncoding();
     size_t i = 0;
     if (n <= PIECE) return n;
@@ -202,15 +214,17 @@ static StringInfoData convert(Bytes in, bool to_utf8) {
     size_t expected = to_utf8 ? in.n * 2 : in.n;
     initStringInfo(&out);
     /* sized once: growing would copy hundreds of MB in one go */
-    if (in.n > PIECE) enlargeStringInfo(&out, (int)(expected < MAX_TEXT - 1 ? expected : MAX_TEXT - 1));
+    if (in.n > PIECE)
+        enlargeStringInfo(&out, (int)(expected < MAX_TEXT - 1 ? expected : MAX_TEXT - 1));
     for (size_t at = 0; at < in.n;) {
-        const char *piece = in.p + at;
+        const char* piece = in.p + at;
         const size_t n = to_utf8 ? server_cut(piece, in.n - at) : utf8_cut(piece, in.n - at, PIECE);
-        const char *converted = to_utf8 ? pg_server_to_any(piece, (int)n, PG_UTF8)
+        const char* converted = to_utf8 ? pg_server_to_any(piece, (int)n, PG_UTF8)
                                         : pg_any_to_server(piece, (int)n, PG_UTF8);
         /* the source itself when nothing needed converting; else NUL-terminated */
-        appendBinaryStringInfo(&out, converted, converted == piece ? (int)n : (int)strlen(converted));
-        if (converted != piece) pfree((void *)converted);
+        appendBinaryStringInfo(&out, converted,
+                               converted == piece ? (int)n : (int)strlen(converted));
+        if (converted != piece) pfree((void*)converted);
         at += n;
         CHECK_FOR_INTERRUPTS();
     }
@@ -218,7 +232,7 @@ static StringInfoData convert(Bytes in, bool to_utf8) {
 }
 
 /* An argument as UTF-8, read in place where the database holds UTF-8. */
-static Bytes argument(text *t) {
+static Bytes argument(text* t) {
     Bytes b = {VARDATA_ANY(t), VARSIZE_ANY_EXHDR(t)};
     if (!in_place() && b.n > 0) {
         StringInfoData utf8 = convert(b, true);
@@ -233,10 +247,10 @@ static Bytes optional_argument(FunctionCallInfo fcinfo, int i) {
 }
 
 /* A UTF-8 result in the database's encoding. */
-static text *result(text *utf8) {
+static text* result(text* utf8) {
     Bytes b = {VARDATA(utf8), VARSIZE(utf8) - VARHDRSZ};
     StringInfoData server;
-    text *t;
+    text* t;
     if (in_place() || b.n == 0) return utf8;
     server = convert(b, false);
     t = palloc(VARHDRSZ + (size_t)server.len);
@@ -248,8 +262,8 @@ static text *result(text *utf8) {
 /* ------------------------------------------------------------ the three */
 
 /* Folding maps character to character: any cut between characters will do. */
-static text *fold(Bytes in) {
-    char *r;
+static text* fold(Bytes in) {
+    char* r;
     size_t rn;
     int rc;
     Out o;
@@ -269,7 +283,7 @@ static text *fold(Bytes in) {
     return out_text(&o);
 }
 
-static int32 count(const char *p, size_t n, Bytes procura, Bytes tipo) {
+static int32 count(const char* p, size_t n, Bytes procura, Bytes tipo) {
     int32 c;
     const int rc = palavox_find_string_utf8(p, n, procura.p, procura.n, tipo.p, tipo.n, &c);
     if (rc != 0) raise_palavox(rc);
@@ -282,7 +296,7 @@ static int32 count(const char *p, size_t n, Bytes procura, Bytes tipo) {
  * holds it, and the next piece starts where it ends, found by bisection
  * (counts over longer prefixes only grow, by whole matches). */
 static int32 find(Bytes in, Bytes procura, Bytes tipo) {
-    const char *p = in.p;
+    const char* p = in.p;
     size_t k, at = 0;
     int64 total = 0;
     if (in.n <= PIECE || procura.n > MAX_SIDE) return count(p, in.n, procura, tipo);
@@ -348,7 +362,7 @@ static inline bool ends_link(char c) { return c == '\r' || c == ' ' || c == '|';
  * in a long run without one, where no "http" starts between the run's start
  * and the cut, else at the end of the link that covers the cut. */
 static size_t link_cut(Bytes in, size_t at) {
-    const char *p = in.p;
+    const char* p = in.p;
     const Bytes http = {"http", 4};
     const size_t from = at + PIECE;
     size_t limit, cut, run, after;
@@ -369,8 +383,8 @@ static size_t link_cut(Bytes in, size_t at) {
     return in.n;
 }
 
-static text *mark_up(Bytes in, Bytes target) {
-    char *r;
+static text* mark_up(Bytes in, Bytes target) {
+    char* r;
     size_t rn;
     int rc;
     Out o;

@@ -15,12 +15,12 @@ SQLITE_EXTENSION_INIT1
 #include "palavox/palavox.h"
 
 typedef struct {
-    const uint16_t *p;
+    const uint16_t* p;
     size_t n;
 } Units;
 
 /* The one place where a number of the C interface becomes an SQLite error. */
-static void fail(sqlite3_context *ctx, int number) {
+static void fail(sqlite3_context* ctx, int number) {
     if (number == 7) {
         sqlite3_result_error_nomem(ctx);
         return;
@@ -30,7 +30,7 @@ static void fail(sqlite3_context *ctx, int number) {
 }
 
 /* 1: a text (a number as SQLite writes it); 0: NULL; -1: refused, error set. */
-static int take(sqlite3_context *ctx, sqlite3_value *value, Units *out) {
+static int take(sqlite3_context* ctx, sqlite3_value* value, Units* out) {
     out->p = NULL;
     out->n = 0;
     switch (sqlite3_value_type(value)) {
@@ -51,14 +51,15 @@ static int take(sqlite3_context *ctx, sqlite3_value *value, Units *out) {
     }
 }
 
-static void text_result(sqlite3_context *ctx, int rc, uint16_t *r, size_t n) {
-    uint16_t *marked;
+static void text_result(sqlite3_context* ctx, int rc, uint16_t* r, size_t n) {
+    uint16_t* marked;
     if (rc != 0) {
         fail(ctx, rc);
         return;
     }
     if (n == 0 || r[0] != 0xFEFF) {
-        sqlite3_result_text64(ctx, (const char *)r, (sqlite3_uint64)n * 2, palavox_free, SQLITE_UTF16);
+        sqlite3_result_text64(ctx, (const char*)r, (sqlite3_uint64)n * 2, palavox_free,
+                              SQLITE_UTF16);
         return;
     }
     /* SQLite takes a leading U+FEFF of UTF-16 for a byte order mark and drops
@@ -72,13 +73,13 @@ static void text_result(sqlite3_context *ctx, int rc, uint16_t *r, size_t n) {
     marked[0] = 0xFEFF;
     memcpy(marked + 1, r, n * 2);
     palavox_free(r);
-    sqlite3_result_text64(ctx, (const char *)marked, (sqlite3_uint64)(n + 1) * 2, sqlite3_free,
+    sqlite3_result_text64(ctx, (const char*)marked, (sqlite3_uint64)(n + 1) * 2, sqlite3_free,
                           SQLITE_UTF16);
 }
 
-static void remover_acentuacao(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
+static void remover_acentuacao(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     Units texto;
-    uint16_t *r;
+    uint16_t* r;
     size_t n;
     int rc;
     (void)argc;
@@ -87,7 +88,7 @@ static void remover_acentuacao(sqlite3_context *ctx, int argc, sqlite3_value **a
     text_result(ctx, rc, r, n);
 }
 
-static void find_string(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
+static void find_string(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     Units entrada, procura, tipo = {NULL, 0};
     int32_t count;
     int rc;
@@ -101,9 +102,9 @@ static void find_string(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
     sqlite3_result_int(ctx, count);
 }
 
-static void trata_html(sqlite3_context *ctx, int argc, sqlite3_value **argv) {
+static void trata_html(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     Units entrada, target = {NULL, 0};
-    uint16_t *r;
+    uint16_t* r;
     size_t n;
     int rc;
     if (take(ctx, argv[0], &entrada) <= 0) return;
@@ -117,14 +118,14 @@ __declspec(dllexport)
 #else
 __attribute__((visibility("default")))
 #endif
-int sqlite3_palavox_init(sqlite3 *db, char **error, const sqlite3_api_routines *api) {
+    int sqlite3_palavox_init(sqlite3* db, char** error, const sqlite3_api_routines* api) {
     /* Deterministic and harmless: they may serve indexes, generated columns,
      * views and triggers. */
     static const int kFlags = SQLITE_UTF16 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
     static const struct {
-        const char *name;
+        const char* name;
         int arity;
-        void (*call)(sqlite3_context *, int, sqlite3_value **);
+        void (*call)(sqlite3_context*, int, sqlite3_value**);
     } kFunctions[] = {
         {"remover_acentuacao", 1, remover_acentuacao},
         {"find_string", 2, find_string},
