@@ -7,7 +7,8 @@
  * the function by longjmp. Long texts are worked a piece at a time with a look
  * for a cancel between pieces; the pieces are cut where the answer of the
  * whole is the sum of the answers of the pieces. */
-/* clang-format off: postgres.h comes first */
+/* postgres.h comes first, as the server requires */
+/* clang-format off */
 #include "postgres.h"
 
 #include <string.h>
