@@ -372,24 +372,28 @@ def cancelled(expression, how, db="utf8", timeout=None):
 
 def main():
     cases = load_cases()
-    for db, encoding in [("utf8", "UTF8"), ("latin1", "LATIN1"), ("sqlascii", "SQL_ASCII")]:
+    for db, encoding in [("utf8", "UTF8"), ("latin1", "LATIN1"), ("win1252", "WIN1252"),
+                         ("sqlascii", "SQL_ASCII")]:
         psql(f"CREATE DATABASE {db} ENCODING '{encoding}' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0",
              "postgres")
         # relocatable: into a schema of its own
         psql("CREATE SCHEMA pvx; CREATE EXTENSION palavox SCHEMA pvx;", db)
     storable = [c for c in cases if all(holds(f) for f in c[2] + [c[3]])]
-    latin1 = []
-    for c in storable:
-        try:
-            for f in c[2] + [c[3]]:
-                f.encode("latin-1")
-            latin1.append(c)
-        except UnicodeEncodeError:
-            pass
-    say(f"{len(cases)} shared cases, {len(storable)} storable, {len(latin1)} in Latin-1")
+
+    def fitting(codec):
+        def fits(text):
+            try:
+                text.encode(codec)
+                return True
+            except UnicodeEncodeError:
+                return False
+        return [c for c in storable if all(fits(f) for f in c[2] + [c[3]])]
+
+    say(f"{len(cases)} shared cases, {len(storable)} storable")
     run_cases("utf8", storable, "pvx")
     run_cases("sqlascii", storable, "pvx")
-    run_cases("latin1", latin1, "pvx")
+    run_cases("latin1", fitting("latin-1"), "pvx")
+    run_cases("win1252", fitting("cp1252"), "pvx")
 
     one = OneCall()
     texts = long_texts(random.Random(16))
