@@ -7,5 +7,5 @@ ROOT=$(cd "$(dirname "$0")/../../.." && pwd)
 source "$ROOT/tests/bindings/postgresql/cluster.sh"
 started=$SECONDS
 pg_cluster_start test 55433
-python3 "$ROOT/tests/bindings/postgresql/check_postgresql.py"
+/usr/bin/python3 "$ROOT/tests/bindings/postgresql/check_postgresql.py"
 echo "postgresql: done in $((SECONDS - started)) s"
