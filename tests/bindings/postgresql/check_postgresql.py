@@ -253,13 +253,14 @@ SELECT sum(hashtext(remover_acentuacao(n))), sum(find_string(n, 'ç')), sum(hash
 """
 
 
-def check_parallel():
-    parallel = query(PARALLEL % 2).split("\n")
-    serial = query(PARALLEL % 0).split("\n")
+def check_parallel(db):
+    """Workers convert from the database's encoding as the leader does."""
+    parallel = query(PARALLEL % 2, db).split("\n")
+    serial = query(PARALLEL % 0, db).split("\n")
     launched = [line for line in parallel if "Workers Launched" in line]
-    check(launched and int(launched[0].split(":")[1]) >= 1, f"no parallel workers: {parallel}")
-    check(not any("Workers" in line for line in serial), f"serial plan has workers: {serial}")
-    check(parallel[-1] == serial[-1], f"parallel {parallel[-1]} vs serial {serial[-1]}")
+    check(launched and int(launched[0].split(":")[1]) >= 1, f"{db}: no parallel workers: {parallel}")
+    check(not any("Workers" in line for line in serial), f"{db}: serial plan has workers: {serial}")
+    check(parallel[-1] == serial[-1], f"{db}: parallel {parallel[-1]} vs serial {serial[-1]}")
 
 
 ERRORS = [
@@ -402,7 +403,8 @@ def main():
     check_catalog()
     check_index()
     check_generated_column()
-    check_parallel()
+    check_parallel("utf8")
+    check_parallel("latin1")
     say("catalog, index, generated column, parallel plan")
     check_nulls()
     check_errors()
