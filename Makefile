@@ -27,6 +27,7 @@ test: deps build
 	ctest --preset native
 	$(MAKE) --no-print-directory simd-tiers
 	$(MAKE) --no-print-directory -C bindings -j2 test
+	$(MAKE) --no-print-directory test-database
 	$(MAKE) --no-print-directory asan
 	fuzz/run.sh build/asan 10
 	$(MAKE) test-com test-sign
@@ -65,8 +66,20 @@ demo: dll
 
 # The Node.js, Python and .NET packages over the core (bindings/Makefile).
 .PHONY: bindings
-bindings: deps-bindings build
+bindings: deps-bindings deps-database build
 	$(MAKE) --no-print-directory -C bindings -j2
+
+# The PostgreSQL extension in a throwaway cluster under build/postgresql and
+# the SQLite extension through sqlite3 and Python (tests/bindings/postgresql, sqlite).
+.PHONY: test-database bench-postgresql
+test-database: deps-database build
+	$(MAKE) --no-print-directory -C bindings sqlite
+	tests/bindings/postgresql/run.sh
+	/usr/bin/python3 tests/bindings/sqlite/check_sqlite.py
+
+# The extension's per-row cost beside unaccent, lower() and the SQL counting idiom.
+bench-postgresql: deps-database build
+	bench/postgresql/run.sh
 
 # Release -O3 build in build/bench; prints the ratios to the baselines at the end.
 bench: deps-native
