@@ -2,7 +2,7 @@
 // Strings are UTF-16 as JavaScript keeps them: lone surrogates and NULs pass
 // through exactly. undefined and null count as the empty text.
 
-/** A failed call: `number` is the error number Palavox.dll raises (13, 5, 6) or 7, out of memory. */
+/** A failed call: `number` is the error number Palavox.dll raises (13, 5, 6), 7 (out of memory) or 51 (a fault of ours). */
 export declare class PalavoxError extends Error {
   readonly name: 'PalavoxError';
   readonly number: number;

@@ -3,9 +3,10 @@
 const fs = require('fs');
 const path = require('path');
 const { PalavoxError, imports, bind } = require('./lib/api.js');
+const tables = require('./lib/tables.js');
 
 const compiled = new WebAssembly.Module(fs.readFileSync(path.join(__dirname, 'palavox.wasm')));
-const api = bind(new WebAssembly.Instance(compiled, imports), Buffer);
+const api = bind(new WebAssembly.Instance(compiled, imports), tables, Buffer);
 
 module.exports = {
   trataHTML: api.trataHTML,

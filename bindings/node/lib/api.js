@@ -1,7 +1,10 @@
 'use strict';
 // The JavaScript side of palavox.wasm, shared by the Node.js entry points and
 // the browser build: strings go into WebAssembly memory as UTF-16 code units
-// and results come back unit for unit. No text logic lives here.
+// and results come back unit for unit. No text logic lives here: the two
+// shortcuts for short texts read lib/tables.js, which tools/tables.js asks
+// of the module itself when the package is built.
+const { SHORT, fromUnits } = require('./short.js');
 
 class PalavoxError extends Error {
   constructor(number, message) {
@@ -26,84 +29,135 @@ const imports = {
   },
 };
 
+// Statuses besides the error numbers (src/palavox_wasm.cpp).
+const RESULT = 0;
+const UNCHANGED = -1;
+// Words of the module's `state`.
+const INPUT_AT = 0;
+const INPUT_UNITS = 1;
+const RESULT_AT = 2;
+const RESULT_UNITS = 3;
+const COUNT = 4;
+
+// Up to SHORT units (lib/short.js) a text is copied and read in JavaScript and
+// the table shortcuts apply: below that a call into Buffer's C++ costs more
+// than the units, and a scan in JavaScript less than a crossing.
+// After a call this large the module may give back the areas it grew.
+const LARGE = 1 << 16;
 const CHUNK = 8192;
 
-// Without Node's Buffer: TextDecoder is fast, but would turn a lone surrogate
-// into U+FFFD (fatal makes it throw instead) and drop a leading U+FEFF.
+// Without Node's Buffer: TextDecoder is fast on long texts, but would turn a
+// lone surrogate into U+FFFD (fatal makes it throw instead) and drop a leading U+FEFF.
 function makeDecoder() {
   const decoder = typeof TextDecoder === 'function'
     ? new TextDecoder('utf-16le', { fatal: true, ignoreBOM: true })
     : null;
-  return (units) => {
+  return (units, at, length) => {
     if (decoder !== null) {
       try {
-        return decoder.decode(units);
+        return decoder.decode(units.subarray(at, at + length));
       } catch (e) {
         // a lone surrogate: the exact path below
       }
     }
     let out = '';
-    for (let i = 0; i < units.length; i += CHUNK) {
-      out += String.fromCharCode.apply(null, units.subarray(i, i + CHUNK));
+    for (let i = at; i < at + length; i += CHUNK) {
+      out += String.fromCharCode.apply(null, units.subarray(i, Math.min(i + CHUNK, at + length)));
     }
     return out;
   };
 }
 
-// `NodeBuffer`, when given, copies code units both ways as they are.
-function bind(instance, NodeBuffer) {
+// Whether any unit of `s` has `bit` in the generated table.
+function anyUnit(table, bit, s) {
+  const size = table.length;
+  const n = s.length;
+  for (let i = 0; i < n; i++) {
+    const unit = s.charCodeAt(i);
+    if (unit < size && (table[unit] & bit) !== 0) return true;
+  }
+  return false;
+}
+
+// `tables` (lib/tables.js) turns the shortcuts on; `NodeBuffer`, when given,
+// copies long texts both ways as they are.
+function bind(instance, tables, NodeBuffer) {
   const wasm = instance.exports;
   wasm._initialize();
-  const decode = makeDecoder();
-  let buffer = null;
+  const stateAt = wasm.pvx_state() >>> 2;
+  const table = tables ? tables.units : null;
+  const folds = tables ? tables.FOLDS : 0;
+  const linkStart = tables ? tables.LINK_START : 0;
   let units = null;
+  let words = null;
   let bytes = null;
+  let read = null;
+  let write = null;
+  const decode = makeDecoder();
 
-  // Memory growth detaches the old views.
+  // Memory growth detaches the views, which then have no length.
   function views() {
-    if (buffer !== wasm.memory.buffer) {
-      buffer = wasm.memory.buffer;
-      units = new Uint16Array(buffer);
-      bytes = NodeBuffer ? NodeBuffer.from(buffer) : new Uint8Array(buffer);
+    if (units !== null && units.length !== 0) return;
+    const buffer = wasm.memory.buffer;
+    units = new Uint16Array(buffer);
+    words = new Uint32Array(buffer);
+    if (NodeBuffer) {
+      bytes = NodeBuffer.from(buffer);
+      read = typeof bytes.ucs2Slice === 'function'
+        ? (at, length) => bytes.ucs2Slice(at * 2, (at + length) * 2)
+        : (at, length) => bytes.toString('utf16le', at * 2, (at + length) * 2);
+      write = typeof bytes.ucs2Write === 'function'
+        ? (s, at) => bytes.ucs2Write(s, at * 2, s.length * 2)
+        : (s, at) => bytes.write(s, at * 2, s.length * 2, 'utf16le');
+    } else {
+      bytes = new Uint8Array(buffer);
     }
   }
+  views();
 
-  // The arguments, one after another, into the input area.
-  function put(args) {
-    let total = 0;
-    for (const s of args) total += s.length;
-    const at = wasm.pvx_input(total) >>> 0;
-    if (at === 0) throw new PalavoxError(7, 'Out of memory');
+  function fail(number) {
     views();
-    let unit = at >>> 1;
-    for (const s of args) {
-      if (NodeBuffer) {
-        bytes.write(s, unit * 2, s.length * 2, 'utf16le');
-      } else {
-        for (let i = 0; i < s.length; i++) units[unit + i] = s.charCodeAt(i);
-      }
-      unit += s.length;
-    }
-  }
-
-  function check(status) {
-    if (status === 0) return;
-    views();
-    let at = wasm.pvx_description() >>> 0;
+    let at = wasm.pvx_description(number) >>> 0;
     let message = '';
     while (bytes[at] !== 0) message += String.fromCharCode(bytes[at++]);
-    throw new PalavoxError(status, message);
+    throw new PalavoxError(number, message);
   }
 
-  function result() {
-    const length = wasm.pvx_result_length() >>> 0;
-    if (length === 0) return '';
-    const at = wasm.pvx_result() >>> 0;
+  // The first unit (an index into `units`) of room for `total` units of arguments.
+  function room(total) {
     views();
-    const out = NodeBuffer
-      ? bytes.toString('utf16le', at, at + length * 2)
-      : decode(units.subarray(at >>> 1, (at >>> 1) + length));
-    wasm.pvx_trim();
+    if (total > words[stateAt + INPUT_UNITS] || words[stateAt + INPUT_AT] === 0) {
+      const status = wasm.pvx_input(total);
+      views();
+      if (status !== RESULT) fail(status);
+    }
+    return words[stateAt + INPUT_AT] >>> 1;
+  }
+
+  function put(s, at) {
+    const n = s.length;
+    if (n > SHORT && write !== null) {
+      write(s, at);
+    } else {
+      const u = units;
+      for (let i = 0; i < n; i++) u[at + i] = s.charCodeAt(i);
+    }
+  }
+
+  // A routine's text: `first` itself when the module found the result equal to it.
+  function result(status, first, total) {
+    if (status === UNCHANGED) return first;
+    views();
+    if (status !== RESULT) fail(status);
+    const at = words[stateAt + RESULT_AT] >>> 1;
+    const length = words[stateAt + RESULT_UNITS];
+    let out;
+    if (length <= SHORT) {
+      out = fromUnits(units, at, length);
+    } else {
+      out = read !== null ? read(at, length) : decode(units, at, length);
+    }
+    if (length > LARGE || total > LARGE) wasm.pvx_trim();
     return out;
   }
 
@@ -111,25 +165,36 @@ function bind(instance, NodeBuffer) {
     trataHTML(entrada, target) {
       const e = text(entrada, 'entrada');
       const t = text(target, 'target');
-      put([e, t]);
-      check(wasm.pvx_trata_html(e.length, t.length));
-      return result();
+      // No unit that can start a link: no link.
+      if (table !== null && e.length <= SHORT && !anyUnit(table, linkStart, e)) return e;
+      const at = room(e.length + t.length);
+      put(e, at);
+      put(t, at + e.length);
+      return result(wasm.pvx_trata_html(e.length, t.length), e, e.length + t.length);
     },
     findString(entrada, procura, tipo) {
       const e = text(entrada, 'entrada');
       const p = text(procura, 'procura');
       const t = text(tipo, 'tipo');
-      put([e, p, t]);
-      check(wasm.pvx_find_string(e.length, p.length, t.length));
-      return wasm.pvx_count();
+      const total = e.length + p.length + t.length;
+      const at = room(total);
+      put(e, at);
+      put(p, at + e.length);
+      put(t, at + e.length + p.length);
+      const status = wasm.pvx_find_string(e.length, p.length, t.length);
+      views();
+      if (status !== RESULT) fail(status);
+      if (total > LARGE) wasm.pvx_trim();
+      return words[stateAt + COUNT] | 0;
     },
     removerAcentuacao(texto) {
       const s = text(texto, 'texto');
-      put([s]);
-      check(wasm.pvx_remover_acentuacao(s.length));
-      return result();
+      // No unit the table folds: the text is its own result.
+      if (table !== null && s.length <= SHORT && !anyUnit(table, folds, s)) return s;
+      put(s, room(s.length));
+      return result(wasm.pvx_remover_acentuacao(s.length), s, s.length);
     },
   };
 }
 
-module.exports = { PalavoxError, imports, bind };
+module.exports = { PalavoxError, imports, bind, SHORT };
