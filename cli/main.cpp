@@ -237,8 +237,8 @@ std::unique_ptr<Stream> MakeStream(const Options& o, ByteSink& out) {
             return std::make_unique<palavox::cli::CountStream>(out, FromUtf8(o.procura, "PROCURA"),
                                                                o.tipo);
         case Options::Command::Link:
-            return std::make_unique<palavox::cli::LinkStream>(out,
-                                                              FromUtf8(o.target, "the target"));
+            FromUtf8(o.target, "the target");  // only checked: the markup is made on UTF-8
+            return std::make_unique<palavox::cli::LinkStream>(out, o.target);
         case Options::Command::Fold:
             break;
     }
