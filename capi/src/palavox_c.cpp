@@ -1,6 +1,7 @@
 // The C interface over PalavoxClass. Every entry point catches everything:
 // an exception must never unwind into a C caller.
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -188,8 +189,13 @@ int PALAVOX_C_CALL palavox_trata_html_utf8(const char* entrada, size_t entrada_l
         const std::string_view text = Utf8Arg(entrada, entrada_len);
         const std::string_view alvo = Utf8Arg(target, target_len);
         MallocBuffer<char> out;
-        palavox::utf8::ConverteLinks(text, alvo,
-                                     out.Allocate(palavox::utf8::ConverteLinksSize(text, alvo)));
+        const std::size_t size = palavox::utf8::ConverteLinksSize(text, alvo);
+        char* const at = out.Allocate(size);
+        if (size == text.size()) {
+            if (size != 0) std::memcpy(at, text.data(), size);  // no link: nothing to mark up
+        } else {
+            palavox::utf8::ConverteLinks(text, alvo, at);
+        }
         out.HandOver(resultado, resultado_len);
     });
 }
