@@ -101,8 +101,9 @@ TEST_P(Utf8Codec, StopsAtTheFirstInvalidSequence) {
         const std::string bad[] = {"\x80",         "\xC0\xAF",         "\xC1\x81",
                                    "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFE",
                                    "\xE2\x28\xA1", "\xC3\xC3\xA1",     "\xC3("};
-        const std::string bytes =
-            good + bad[random() % std::size(bad)] + "tail of ascii text \xC3\xA1";
+        // Long enough after the bad bytes for vector blocks to take them too.
+        const std::string bytes = good + bad[random() % std::size(bad)] +
+                                  "then a tail long enough for two blocks \xC3\xA1 of 32 bytes";
         std::vector<char16_t> units(bytes.size());
         const auto decoded = utf8::Decode(bytes, units.data());
         ASSERT_EQ(good.size(), decoded.valid) << palavox::test::Escaped(head);
