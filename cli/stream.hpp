@@ -1,10 +1,14 @@
 // The `palavox` command's streaming core: bytes in, UTF-8 out, in pieces of
 // any size, with results equal to the automation methods' on the whole input.
+// Folding and link markup work on the UTF-8 bytes themselves (their UTF-8
+// forms, utf8_routines.hpp); counting decodes to units for the matcher.
 // No OS headers: the command feeds it from files, the tests from strings.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -13,7 +17,7 @@
 
 namespace palavox::cli {
 
-// Where the UTF-8 output goes.
+// Where the UTF-8 output goes; also what the decoder hands valid UTF-8 to.
 class ByteSink {
 public:
     virtual void Write(std::string_view bytes) = 0;
@@ -33,81 +37,151 @@ private:
     std::uint64_t offset_;
 };
 
-// Bytes to UTF-16 units. A UTF-8 byte-order mark is skipped, a UTF-16 one
-// (either order) switches to UTF-16; anything else is UTF-8. Appends only
-// whole code points, so a surrogate pair never straddles two calls.
+// Storage reused from one piece to the next, grown without filling: every
+// element is written before it is read.
+template <class T>
+class Buffer {
+public:
+    T* data() const noexcept { return data_.get(); }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    std::basic_string_view<T> view() const noexcept { return {data_.get(), size_}; }
+
+    // Room for `n` more at the end, which count as written once Commit says so.
+    T* Reserve(std::size_t n) {
+        if (capacity_ - size_ < n) {
+            const std::size_t capacity = std::max(size_ + n, 2 * capacity_);
+            std::unique_ptr<T[]> grown(new T[capacity]);
+            std::copy(data_.get(), data_.get() + size_, grown.get());
+            data_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        return data_.get() + size_;
+    }
+    void Commit(std::size_t n) noexcept { size_ += n; }
+    void Append(std::basic_string_view<T> more) {
+        std::copy(more.begin(), more.end(), Reserve(more.size()));
+        size_ += more.size();
+    }
+    void Shorten(std::size_t size) noexcept { size_ = size; }
+    void EraseFront(std::size_t n) noexcept {
+        std::copy(data_.get() + n, data_.get() + size_, data_.get());
+        size_ -= n;
+    }
+    void Clear() noexcept { size_ = 0; }
+
+private:
+    std::unique_ptr<T[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// Bytes to whole code points. A UTF-8 byte-order mark is skipped, a UTF-16
+// one (either order) switches to UTF-16; anything else is UTF-8. Hands on
+// either valid UTF-8 (UTF-8 input checked and passed on as it is, UTF-16
+// input encoded) or UTF-16 units, and never a piece of a code point.
 class Decoder {
 public:
-    void Feed(std::string_view bytes, std::u16string& out);
-    // Throws InvalidInput when the input stopped inside a sequence.
-    void Finish(std::u16string& out);
+    void Feed(std::string_view bytes, ByteSink& utf8) { Feed(bytes, {&utf8, nullptr}); }
+    void Feed(std::string_view bytes, Buffer<char16_t>& units) { Feed(bytes, {nullptr, &units}); }
+    // Throw InvalidInput when the input stopped inside a sequence.
+    void Finish(ByteSink& utf8) { Finish({&utf8, nullptr}); }
+    void Finish(Buffer<char16_t>& units) { Finish({nullptr, &units}); }
 
 private:
     enum class Encoding { Unknown, Utf8, Utf16LE, Utf16BE };
+    struct Out {
+        ByteSink* utf8;
+        Buffer<char16_t>* units;
+    };
 
-    std::string_view DetectEncoding(std::string_view bytes);
-    void FeedUtf8(std::string_view bytes, std::u16string& out);
-    void FeedUtf16(std::string_view bytes, std::u16string& out);
+    void Feed(std::string_view bytes, Out out);
+    void Finish(Out out);
+    void DetectEncoding();
+    void FeedUtf8(std::string_view bytes, Out out);
+    void Utf8Piece(std::string_view bytes, Out out);
+    void FeedUtf16(std::string_view bytes, Out out);
     const char* Name() const noexcept;
 
     Encoding encoding_ = Encoding::Unknown;
     std::string pending_;       // an unfinished sequence, or the start of what may be a BOM
     std::uint64_t offset_ = 0;  // input bytes before pending_
     char16_t high_ = 0;         // UTF-16: a high surrogate waiting for its low one
+    Buffer<char16_t> scratch_;  // UTF-16 input on its way to UTF-8
+    Buffer<char> encoded_;
 };
 
 // One command over a stream. Feed any number of times, then Finish once.
+// Each may throw InvalidInput, palavox::Error, std::bad_alloc, or what the
+// sink throws.
 class Stream {
 public:
-    explicit Stream(ByteSink& out) : out_(out) {}
     virtual ~Stream() = default;
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
 
-    // May throw InvalidInput, palavox::Error, std::bad_alloc, or what the sink throws.
-    void Feed(std::string_view bytes);
-    void Finish();
+    virtual void Feed(std::string_view bytes) = 0;
+    virtual void Finish() = 0;
 
 protected:
-    // Handles what it can of units_ (the input decoded and not yet handled);
-    // `last` when no more input follows.
-    virtual void Process(bool last) = 0;
-    void Emit(std::u16string_view units);
-
-    std::u16string units_;
-    std::uint64_t total_ = 0;  // units decoded so far
-
-private:
-    ByteSink& out_;
-    Decoder decoder_;
-    std::string encoded_;
+    Stream() = default;
 };
 
-// palavox remover-acentuacao: folding maps unit to unit, so each piece folds alone.
-class FoldStream final : public Stream {
+// Folding and link markup: the valid UTF-8 the decoder hands on is turned
+// into output, gathered and written once a piece.
+class ByteStream : public Stream {
 public:
-    using Stream::Stream;
+    void Feed(std::string_view bytes) final;
+    void Finish() final;
+
+protected:
+    explicit ByteStream(ByteSink& out) : out_(out) {}
+    // Turns valid UTF-8 into output, appended to output_; End once the input has ended.
+    virtual void Take(std::string_view valid) = 0;
+    virtual void End() {}
+
+    Buffer<char> output_;
 
 private:
-    void Process(bool last) override;
-    std::u16string folded_;
+    // Where the decoder hands the valid UTF-8.
+    struct Valid final : ByteSink {
+        explicit Valid(ByteStream& s) : stream(s) {}
+        void Write(std::string_view valid) override { stream.Take(valid); }
+        ByteStream& stream;
+    };
+    void Flush();
+
+    ByteSink& out_;
+    Decoder decoder_;
+    Valid valid_{*this};
+};
+
+// palavox remover-acentuacao: folding maps code point to code point, so each
+// piece folds alone.
+class FoldStream final : public ByteStream {
+public:
+    explicit FoldStream(ByteSink& out) : ByteStream(out) {}
+
+private:
+    void Take(std::string_view valid) override;
 };
 
 // palavox trata-html: a piece ends after a CR, space or "|" (no link spans
-// one), before a link's "http", or three units short of the end when no
-// "http" remains; only an unfinished link is held back whole.
-class LinkStream final : public Stream {
+// one), before a link's "http", or three bytes short of the end when no
+// "http" remains; only an unfinished link is held back whole. `target` is UTF-8.
+class LinkStream final : public ByteStream {
 public:
-    LinkStream(ByteSink& out, std::u16string target) : Stream(out), target_(std::move(target)) {}
+    LinkStream(ByteSink& out, std::string target) : ByteStream(out), target_(std::move(target)) {}
 
 private:
-    void Process(bool last) override;
-    void MarkUp(std::u16string_view piece);
+    void Take(std::string_view valid) override;
+    void End() override;
+    void Split(std::string_view piece);
+    void MarkUp(std::string_view piece);
 
-    std::u16string target_;
-    std::u16string marked_;
-    std::size_t scanned_ = 0;  // units at the front of units_ known to hold no link end
-    bool inLink_ = false;      // units_ begins with a link whose end has not been read
+    std::string target_;
+    std::string held_;     // what may still begin or continue a link
+    bool inLink_ = false;  // held_ begins with a link whose end has not been read
 };
 
 // palavox find-string: counts as the library does on the whole text, scanning
@@ -115,14 +189,21 @@ private:
 class CountStream final : public Stream {
 public:
     CountStream(ByteSink& out, std::u16string procura, std::u16string_view tipo)
-        : Stream(out), procura_(std::move(procura)), frame_(procura_, tipo) {}
+        : out_(out), procura_(std::move(procura)), frame_(procura_, tipo) {}
+
+    void Feed(std::string_view bytes) override;
+    void Finish() override;
 
 private:
-    void Process(bool last) override;
+    void Process(bool last);
     // Counts what units_ decides and returns where scanning resumes.
     std::size_t Scan(bool last);
     std::size_t CountBetween(std::size_t from, std::size_t to) const;
 
+    ByteSink& out_;
+    Decoder decoder_;
+    Buffer<char16_t> units_;   // decoded and not yet decided
+    std::uint64_t total_ = 0;  // units decoded so far
     std::u16string procura_;
     PalavoxClass::FindStringFrame frame_;
     std::uint64_t count_ = 0;

@@ -94,6 +94,27 @@ INPUTS = {
     },
 }
 
+# The utf8 target reads raw bytes after its layout byte (target, shift): UTF-8
+# prose long enough for the vector blocks, with what each of them must refuse
+# or carry over, placed across their edges.
+PROSE = "Ação & reação (São Paulo): veja http://x.com/página?a=ç|fim; ".encode()
+RAW = {
+    "prose": (0, PROSE * 3),
+    "prose-shifted-blank": (1 | 5 << 2, PROSE * 3),
+    "ascii-then-accents": (2, b"a" * 31 + "ÇÃÉáâ".encode() + b"b" * 30 + "ç".encode()),
+    "lead-at-block-ends": (0, b"".join(b"x" * k + "é".encode() for k in range(14, 35))),
+    "three-and-four-bytes": (3, ("“aspas” — € 😀 " * 6).encode()),
+    "overlong": (0, b"a" * 40 + b"\xC0\xAF" + b"b" * 40),
+    "stray-continuation": (0, b"a" * 33 + b"\x80" + b"b" * 40),
+    "surrogate-encoded": (0, b"a" * 20 + b"\xED\xA0\x80" + b"b" * 40),
+    "lead-without-trail": (0, b"a" * 31 + b"\xC3" + b"(" + b"b" * 40),
+    "cut-short": (1, PROSE * 2 + b"\xF0\x9F\x98"),
+    "latin1-symbols": (0, "´¨ªº¿ÀÿñÑ×÷ ".encode() * 8),
+}
+# Lengths at the edges of the 16-, 32- and 64-byte blocks (and their look-ahead).
+for length in (16, 17, 31, 32, 33, 63, 64, 65, 66, 67, 68):
+    RAW[f"length-{length}"] = (0, (PROSE * 2)[:length])
+
 # Layout bytes for a few inputs: shifted in their blocks, or a start position past 1.
 LAYOUT = {
     ("troca_acentos", "surrogates-shifted"): {"shift": 3},
@@ -111,7 +132,12 @@ def main():
         folder.mkdir(parents=True)
         for name, fields in inputs.items():
             (folder / name).write_bytes(encode(fields, **LAYOUT.get((target, name), {})))
-    print(sum(len(i) for i in INPUTS.values()), "inputs written")
+    folder = HERE / "corpus" / "utf8"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    for name, (layout, raw) in RAW.items():
+        (folder / name).write_bytes(bytes([layout]) + raw)
+    print(sum(len(i) for i in INPUTS.values()) + len(RAW), "inputs written")
 
 
 if __name__ == "__main__":

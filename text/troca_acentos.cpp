@@ -7,31 +7,13 @@
 #include "palavox/mod_palavox.hpp"
 #include "simd.hpp"
 #include "text_writer.hpp"
+#include "troca_acentos_table.hpp"
 
 namespace palavox::ModPalavox {
 namespace {
 
-// Paired by position: TabelaOrigem[i] becomes TabelaDestino[i].
-constexpr std::u16string_view kTabelaOrigem =
-    u"\u00E1\u00E0\u00E4\u00E2\u00E3\u00E9\u00E8\u00EA\u00EB\u00ED\u00EC\u00EE\u00EF"
-    u"\u00F3\u00F2\u00F5\u00F4\u00F6\u00FA\u00F9\u00FB\u00FC"
-    u"\u00C1\u00C0\u00C4\u00C2\u00C3\u00C9\u00C8\u00CA\u00CB\u00CD\u00CC\u00CE\u00CF"
-    u"\u00D3\u00D2\u00D5\u00D4\u00D6\u00DA\u00D9\u00DB\u00DC"
-    u"\u00E7\u00C7\u00B4`~^\u00A8;:/?<>()[]{}\u00AA\u00BA&$#+=";
-constexpr std::u16string_view kTabelaDestino =
-    u"aaaaaeeeeiiiiooooouuuuAAAAAEEEEIIIIOOOOOUUUUcC                   e    ";
-static_assert(kTabelaOrigem.size() == 70 && kTabelaDestino.size() == 70);
-
-// Every source character is below U+0100, so one 256-entry map does the whole job.
-constexpr std::array<char16_t, 256> kMap = [] {
-    std::array<char16_t, 256> map{};
-    for (std::size_t u = 0; u < map.size(); ++u) map[u] = static_cast<char16_t>(u);
-    for (std::size_t i = 0; i < kTabelaOrigem.size(); ++i) {
-        if (kTabelaOrigem[i] >= map.size()) throw "table row outside the map";  // fails the build
-        map[kTabelaOrigem[i]] = kTabelaDestino[i];
-    }
-    return map;
-}();
+using detail::kTabelaOrigem;
+constexpr const std::array<char16_t, 256>& kMap = detail::kFoldMap;
 
 // The units (narrowed to bytes) the SSE2 test lets through to the map: every
 // table row and a few neighbours, which the map leaves alone.
@@ -191,23 +173,27 @@ PALAVOX_TARGET_AVX2 void MapAvx2(const char16_t* in, char16_t* out, std::size_t 
 #endif
 
 // Writes the folded text to `out`, which has room for all of it.
+template <detail::Kernel kKernel>
 void Fold(std::u16string_view texto, char16_t* out) noexcept {
-    [[maybe_unused]] const detail::Kernel kernel = detail::ActiveKernel();
     const char16_t* const in = texto.data();
     const std::size_t n = texto.size();
     std::size_t i = 0;
 #if PALAVOX_AVX2
-    if (kernel == detail::Kernel::Avx2) {
+    if constexpr (kKernel == detail::Kernel::Avx2) {
         i = n - n % 32;
         MapAvx2(in, out, i);
     }
 #endif
 #if PALAVOX_SSE2
-    if (kernel != detail::Kernel::Scalar) {
+    if constexpr (kKernel != detail::Kernel::Scalar) {
         for (; i + 16 <= n; i += 16) MapBlock(in + i, out + i);
     }
 #endif
     for (; i < n; ++i) out[i] = in[i] < kMap.size() ? kMap[in[i]] : in[i];
+}
+
+void Fold(std::u16string_view texto, char16_t* out) noexcept {
+    detail::simd::WithKernel([&](auto kernel) { Fold<kernel>(texto, out); });
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // The C interface over PalavoxClass. Every entry point catches everything:
 // an exception must never unwind into a C caller.
-#include "palavox/palavox.h"
-
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -10,8 +9,10 @@
 #include <string_view>
 
 #include "palavox/error.hpp"
+#include "palavox/palavox.h"
 #include "palavox/palavox_class.hpp"
 #include "utf8.hpp"
+#include "utf8_routines.hpp"
 
 namespace {
 
@@ -34,24 +35,44 @@ std::u16string_view Utf16Arg(const std::uint16_t* p, std::size_t n) {
     return {reinterpret_cast<const char16_t*>(p), n};
 }
 
-// A UTF-8 argument decoded; invalid UTF-8 is refused before anything is computed.
-class Utf8Arg {
+// A UTF-8 argument as it is, checked: invalid UTF-8 is refused before
+// anything is computed.
+std::string_view Utf8Arg(const char* p, std::size_t n) {
+    if (p == nullptr) {
+        if (n != 0) ThrowInvalid();
+        return {};
+    }
+    if (palavox::utf8::Validate({p, n}).valid != n) ThrowInvalid();
+    return {p, n};
+}
+
+// A UTF-8 argument decoded, for the routine that needs units (counting):
+// on the stack when short, as the names and words of a row are.
+class Utf16Arg8 {
 public:
-    Utf8Arg(const char* p, std::size_t n) {
+    Utf16Arg8(const char* p, std::size_t n) {
         if (p == nullptr) {
             if (n != 0) ThrowInvalid();
             return;
         }
-        units_.reset(new char16_t[n]);  // never fewer bytes than units
-        const palavox::utf8::Decoded decoded = palavox::utf8::Decode({p, n}, units_.get());
+        char16_t* units = short_;
+        if (n > kShort) {
+            long_.reset(new char16_t[n]);  // never fewer bytes than units
+            units = long_.get();
+        }
+        const palavox::utf8::Decoded decoded = palavox::utf8::Decode({p, n}, units);
         if (decoded.valid != n) ThrowInvalid();
-        size_ = decoded.units;
+        units_ = {units, decoded.units};
     }
-    operator std::u16string_view() const noexcept { return {units_.get(), size_}; }
+    Utf16Arg8(const Utf16Arg8&) = delete;
+    Utf16Arg8& operator=(const Utf16Arg8&) = delete;
+    operator std::u16string_view() const noexcept { return units_; }
 
 private:
-    std::unique_ptr<char16_t[]> units_;
-    std::size_t size_ = 0;
+    static constexpr std::size_t kShort = 128;
+    char16_t short_[kShort];
+    std::unique_ptr<char16_t[]> long_;
+    std::u16string_view units_;
 };
 
 // A malloc'd result with one more unit for the terminator; freed here unless
@@ -75,8 +96,11 @@ public:
         return data_;
     }
 
-    Unit* data() const noexcept { return data_; }
-    std::size_t size() const noexcept { return size_; }
+    // Keeps the first `units` of what was allocated.
+    void Shorten(std::size_t units) noexcept {
+        size_ = units;
+        data_[units] = Unit{};
+    }
 
     template <class Out>
     void HandOver(Out** resultado, std::size_t* resultado_len) noexcept {
@@ -96,15 +120,6 @@ public:
     char16_t* Allocate(std::size_t units) override { return buffer.Allocate(units); }
     MallocBuffer<char16_t> buffer;
 };
-
-void ToUtf8(std::u16string_view units, char** resultado, std::size_t* resultado_len) {
-    const std::size_t bytes = palavox::utf8::EncodedLength(units);
-    // Valid input never yields an unpaired surrogate: the routines never split a pair.
-    if (bytes == palavox::utf8::kUnpaired) ThrowInvalid();
-    MallocBuffer<char> out;
-    palavox::utf8::Encode(units, out.Allocate(bytes));
-    out.HandOver(resultado, resultado_len);
-}
 
 // Outputs are cleared first, so that every failure leaves them NULL and 0.
 template <class Out>
@@ -163,16 +178,25 @@ int PALAVOX_C_CALL palavox_remover_acentuacao(const uint16_t* texto, size_t text
     });
 }
 
+// The _utf8 functions work on the bytes themselves where the routine has a
+// UTF-8 form (utf8_routines.hpp): one allocation, the result. Their frame is
+// the methods' (an empty text gives an empty result), which those forms keep.
 int PALAVOX_C_CALL palavox_trata_html_utf8(const char* entrada, size_t entrada_len,
                                            const char* target, size_t target_len, char** resultado,
                                            size_t* resultado_len) {
     if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
     return Guarded([&] {
-        const Utf8Arg text(entrada, entrada_len);
-        const Utf8Arg alvo(target, target_len);
-        MallocSink sink;
-        kPalavox.TrataHTML(text, alvo, sink);
-        ToUtf8({sink.buffer.data(), sink.buffer.size()}, resultado, resultado_len);
+        const std::string_view text = Utf8Arg(entrada, entrada_len);
+        const std::string_view alvo = Utf8Arg(target, target_len);
+        MallocBuffer<char> out;
+        const std::size_t size = palavox::utf8::ConverteLinksSize(text, alvo);
+        char* const at = out.Allocate(size);
+        if (size == text.size()) {
+            if (size != 0) std::memcpy(at, text.data(), size);  // no link: nothing to mark up
+        } else {
+            palavox::utf8::ConverteLinks(text, alvo, at);
+        }
+        out.HandOver(resultado, resultado_len);
     });
 }
 
@@ -182,9 +206,9 @@ int PALAVOX_C_CALL palavox_find_string_utf8(const char* entrada, size_t entrada_
     if (resultado == nullptr) return palavox::kInvalidArgument;
     *resultado = 0;
     return Guarded([&] {
-        const Utf8Arg text(entrada, entrada_len);
-        const Utf8Arg search(procura, procura_len);
-        const Utf8Arg mode(tipo, tipo_len);
+        const Utf16Arg8 text(entrada, entrada_len);
+        const Utf16Arg8 search(procura, procura_len);
+        const Utf16Arg8 mode(tipo, tipo_len);
         *resultado = kPalavox.FindString(text, search, mode);
     });
 }
@@ -193,10 +217,12 @@ int PALAVOX_C_CALL palavox_remover_acentuacao_utf8(const char* texto, size_t tex
                                                    char** resultado, size_t* resultado_len) {
     if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
     return Guarded([&] {
-        const Utf8Arg text(texto, texto_len);
-        MallocSink sink;
-        kPalavox.RemoverAcentuacao(text, sink);
-        ToUtf8({sink.buffer.data(), sink.buffer.size()}, resultado, resultado_len);
+        const std::string_view text = Utf8Arg(texto, texto_len);
+        // Folding never lengthens a text: as much room as the text takes.
+        MallocBuffer<char> out;
+        char* const begin = out.Allocate(text.size());
+        out.Shorten(static_cast<std::size_t>(palavox::utf8::TrocaAcentos(text, begin) - begin));
+        out.HandOver(resultado, resultado_len);
     });
 }
 

@@ -1,7 +1,9 @@
-// The codec the C interface and the command share, against the tests' own
-// one-code-point-at-a-time forms: random texts whose ASCII runs end at every
-// offset of the vector blocks, every length of sequence, and one bad byte
-// placed anywhere.
+// The UTF-8 codec and the UTF-8 forms of folding and link markup, under every
+// kernel in one process: the codec against the tests' own one-code-point-at-
+// a-time forms (random texts whose ASCII runs end at every offset of the
+// vector blocks, every length of sequence, one bad byte placed anywhere), and
+// the UTF-8 forms against the UTF-16 routines, on the shared cases and on
+// random texts long enough for every block path.
 #include "utf8.hpp"
 
 #include <gtest/gtest.h>
@@ -10,69 +12,79 @@
 #include <string>
 #include <vector>
 
+#include "cases/shared_cases.hpp"
 #include "escaped.hpp"
+#include "palavox/mod_palavox.hpp"
+#include "text/kernels.hpp"
 #include "unicode_forms.hpp"
+#include "utf8_routines.hpp"
 
 namespace {
 
-std::u16string RandomText(std::mt19937_64& random) {
-    // ASCII runs of every length around the 8- and 16-wide blocks, and each
-    // encoded length at its edges.
-    static const std::u16string singles[] = {
-        u"\u0080", u"\u07FF", u"\u0800", u"\u00E7", u"\uD7FF", u"\uE000", u"\uFFFF", u"\U00010000",
-        u"\U0001F600", u"\U0010FFFF",
-        // Accented runs long enough for the eight-units-below-U+0800 blocks.
-        u"a\u00E7\u00E3o", u"\u00E9\u00C9\u00E9\u00E9\u00E9\u07FF\u00E9\u00E9\u00E9"};
+using palavox::test::AllKernels;
+using palavox::test::KernelName;
+using palavox::test::Utf8;
+namespace utf8 = palavox::utf8;
+
+// Pieces of texts: each encoded length at its edges, accented runs long enough
+// for the eight-units-below-U+0800 blocks, what folding and links look at.
+const std::u16string kPieces[] = {u"\u0080",
+                                  u"\u07FF",
+                                  u"\u0800",
+                                  u"\u00E7",
+                                  u"\uD7FF",
+                                  u"\uE000",
+                                  u"\uFFFF",
+                                  u"\U00010000",
+                                  u"\U0001F600",
+                                  u"\U0010FFFF",
+                                  u"a\u00E7\u00E3o",
+                                  u"\u00E9\u00C9\u00E9\u00E9\u00E9\u07FF\u00E9\u00E9\u00E9",
+                                  u"\u00B4\u00A8\u00AA\u00BA\u00BF\u00C0\u00FF\u00F1",
+                                  u"&(x)",
+                                  u"http://a/",
+                                  u"HtTp",
+                                  u"htt",
+                                  u" ",
+                                  u"\r\n",
+                                  u"|",
+                                  u"\u201C"};
+
+std::u16string RandomText(std::mt19937_64& random, unsigned pieces = 8) {
     std::u16string text;
-    const auto pieces = random() % 8;
-    for (std::uint64_t k = 0; k < pieces; ++k) {
+    const auto count = random() % pieces;
+    for (std::uint64_t k = 0; k < count; ++k) {
         text.append(random() % 40, static_cast<char16_t>(u'a' + random() % 26));
-        text += singles[random() % std::size(singles)];
+        text += kPieces[random() % std::size(kPieces)];
     }
     text.append(random() % 20, u'z');
     return text;
 }
 
-using Encoder = char* (*)(std::u16string_view, char*) noexcept;
+class Utf8Codec : public palavox::test::PerKernel<palavox::detail::Kernel> {};
+INSTANTIATE_TEST_SUITE_P(Kernels, Utf8Codec, AllKernels(), KernelName());
 
-std::vector<std::pair<const char*, Encoder>> Encoders() {
-    std::vector<std::pair<const char*, Encoder>> all = {
-        {"chosen", palavox::utf8::Encode},
-        {"plain", palavox::utf8::detail::Encode<false>},
-        {"plain, checked", palavox::utf8::detail::Encode<true>}};
-#if PALAVOX_UTF8_SSSE3
-    if (palavox::utf8::detail::HasSsse3()) {
-        all.push_back({"ssse3", palavox::utf8::detail::EncodeSsse3<false>});
-        all.push_back({"ssse3, checked", palavox::utf8::detail::EncodeSsse3<true>});
-    }
-#endif
-    return all;
-}
-
-TEST(Utf8Codec, RoundTripsRandomTexts) {
+TEST_P(Utf8Codec, RoundTripsRandomTexts) {
     std::mt19937_64 random(5);
     for (int round = 0; round < 3000; ++round) {
         const std::u16string text = RandomText(random);
-        const std::string bytes = *palavox::test::Utf8(text);
+        const std::string bytes = *Utf8(text);
         const std::string what = palavox::test::Escaped(text);
 
         std::vector<char16_t> units(bytes.size() + 1, u'#');
-        const auto decoded = palavox::utf8::Decode(bytes, units.data());
+        const auto decoded = utf8::Decode(bytes, units.data());
         ASSERT_EQ(bytes.size(), decoded.valid) << what;
         ASSERT_FALSE(decoded.truncated) << what;
         ASSERT_EQ(text, std::u16string(units.data(), decoded.units)) << what;
         ASSERT_EQ(u'#', units[bytes.size()]) << what << ": wrote past its room";
+        ASSERT_EQ(bytes.size(), utf8::Validate(bytes).valid) << what;
 
-        ASSERT_EQ(bytes.size(), palavox::utf8::EncodedLength(text)) << what;
-        // Every encoder this machine can run, not only the one chosen for it.
-        for (const auto& [name, encode] : Encoders()) {
-            std::string encoded(bytes.size() + 1, '#');
-            ASSERT_EQ(encoded.data() + bytes.size(), encode(text, encoded.data()))
-                << name << " " << what;
-            ASSERT_EQ(bytes + "#", encoded) << name << " " << what;
-        }
+        ASSERT_EQ(bytes.size(), utf8::EncodedLength(text)) << what;
+        std::string encoded(bytes.size() + 1, '#');
+        ASSERT_EQ(encoded.data() + bytes.size(), utf8::Encode(text, encoded.data())) << what;
+        ASSERT_EQ(bytes + "#", encoded) << what;
         std::string roomy(3 * text.size(), '#');
-        const char* end = palavox::utf8::EncodeChecked(text, roomy.data());
+        const char* end = utf8::EncodeChecked(text, roomy.data());
         ASSERT_NE(nullptr, end) << what;
         ASSERT_EQ(bytes, std::string(static_cast<const char*>(roomy.data()), end)) << what;
     }
@@ -80,40 +92,99 @@ TEST(Utf8Codec, RoundTripsRandomTexts) {
 
 // A bad byte stops decoding at the start of the sequence it spoils, with
 // everything before it decoded; cut short at the end, the rest is "truncated".
-TEST(Utf8Codec, StopsAtTheFirstInvalidSequence) {
+// Checking alone stops at the same place.
+TEST_P(Utf8Codec, StopsAtTheFirstInvalidSequence) {
     std::mt19937_64 random(6);
     for (int round = 0; round < 3000; ++round) {
         const std::u16string head = RandomText(random);
-        const std::string good = *palavox::test::Utf8(head);
-        const std::string bad[] = {"\x80", "\xC0\xAF",    "\xED\xA0\x80", "\xF4\x90\x80\x80",
-                                   "\xFE", "\xE2\x28\xA1"};
-        const std::string bytes = good + bad[random() % std::size(bad)] + "tail of ascii text";
+        const std::string good = *Utf8(head);
+        const std::string bad[] = {"\x80",         "\xC0\xAF",         "\xC1\x81",
+                                   "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFE",
+                                   "\xE2\x28\xA1", "\xC3\xC3\xA1",     "\xC3("};
+        // Long enough after the bad bytes for vector blocks to take them too.
+        const std::string bytes = good + bad[random() % std::size(bad)] +
+                                  "then a tail long enough for two blocks \xC3\xA1 of 32 bytes";
         std::vector<char16_t> units(bytes.size());
-        const auto decoded = palavox::utf8::Decode(bytes, units.data());
+        const auto decoded = utf8::Decode(bytes, units.data());
         ASSERT_EQ(good.size(), decoded.valid) << palavox::test::Escaped(head);
         ASSERT_FALSE(decoded.truncated);
         ASSERT_EQ(head, std::u16string(units.data(), decoded.units));
+        const auto checked = utf8::Validate(bytes);
+        ASSERT_EQ(good.size(), checked.valid) << palavox::test::Escaped(head);
+        ASSERT_FALSE(checked.truncated);
 
         const std::string cut = good + std::string("\xF0\x9F\x98\x80").substr(0, 1 + random() % 3);
-        const auto partial = palavox::utf8::Decode(cut, units.data());
+        const auto partial = utf8::Decode(cut, units.data());
         ASSERT_EQ(good.size(), partial.valid);
         ASSERT_TRUE(partial.truncated);
+        ASSERT_TRUE(utf8::Validate(cut).truncated);
     }
 }
 
-TEST(Utf8Codec, UnpairedSurrogatesHaveNoUtf8Form) {
+TEST_P(Utf8Codec, UnpairedSurrogatesHaveNoUtf8Form) {
     for (const std::u16string& s :
          {std::u16string(20, u'a') + u"\xD800", std::u16string(17, u'\u00E9') + u"\xDC00",
           std::u16string(9, u'a') + u"\xDC00" + u"aaaaaaaa", std::u16string(u"\xD800\xD800\xDC00"),
           std::u16string(u"aaaaaaa\xDBFF"
-                         u"aaaaaaaaa")}) {
-        EXPECT_EQ(palavox::utf8::kUnpaired, palavox::utf8::EncodedLength(s))
-            << palavox::test::Escaped(s);
+                         u"aaaaaaaaa"),
+          // A low surrogate is never the first of a pair, whatever follows it.
+          std::u16string(u"\xDC00\xDC00"), std::u16string(u"x\xDC00\xDFFF"),
+          std::u16string(30, u'a') + u"\xDC00\xDC00"}) {
+        EXPECT_EQ(utf8::kUnpaired, utf8::EncodedLength(s)) << palavox::test::Escaped(s);
         std::string roomy(3 * s.size(), '#');
-        EXPECT_EQ(nullptr, palavox::utf8::EncodeChecked(s, roomy.data()))
-            << palavox::test::Escaped(s);
-        EXPECT_EQ(nullptr, palavox::utf8::detail::Encode<true>(s, roomy.data()))
-            << palavox::test::Escaped(s);
+        EXPECT_EQ(nullptr, utf8::EncodeChecked(s, roomy.data())) << palavox::test::Escaped(s);
+    }
+}
+
+// The UTF-8 forms give the UTF-8 of what the routines give: the shared cases
+// of the two methods that have them, then random texts of every length, and
+// each text again after 70 bytes of prose so that the block paths see it.
+class Utf8Forms : public palavox::test::PerKernel<palavox::detail::Kernel> {};
+INSTANTIATE_TEST_SUITE_P(Kernels, Utf8Forms, AllKernels(), KernelName());
+
+::testing::AssertionResult SameAsTheRoutines(std::u16string_view text, std::u16string_view alvo) {
+    const std::string bytes = *Utf8(text), target = *Utf8(alvo);
+    std::string folded(bytes.size() + 1, '#');
+    folded.resize(
+        static_cast<std::size_t>(utf8::TrocaAcentos(bytes, folded.data()) - folded.data()));
+    const std::string foldedWant = *Utf8(palavox::ModPalavox::TrocaAcentos(text));
+    if (folded != foldedWant) {
+        return ::testing::AssertionFailure() << "folding " << palavox::test::Escaped(text);
+    }
+    const std::size_t size = utf8::ConverteLinksSize(bytes, target);
+    std::string marked(size + 1, '#');
+    const char* const end = utf8::ConverteLinks(bytes, target, marked.data());
+    const std::string markedWant = *Utf8(palavox::ModPalavox::ConverteLinks(text, alvo));
+    if (end != marked.data() + size || marked.substr(0, size) != markedWant ||
+        marked[size] != '#') {
+        return ::testing::AssertionFailure()
+               << "markup of " << palavox::test::Escaped(text) << " to "
+               << palavox::test::Escaped(alvo) << ": size " << size << " for " << markedWant.size();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_P(Utf8Forms, SameAsTheRoutines) {
+    const std::u16string prose =
+        u"Ver as informa\u00E7\u00F5es (S\u00E3o Paulo) & mais: http://x.com/a?b=\u00E7 e ";
+    int checked = 0;
+    for (const palavox::cases::Case& c : palavox::cases::Shared()) {
+        if (c.method == palavox::cases::Method::FindString) continue;
+        bool representable = true;
+        for (const auto& a : c.args) representable = representable && Utf8(a).has_value();
+        if (!representable) continue;
+        const std::u16string alvo = c.args.size() > 1 ? c.args[1] : u"";
+        ASSERT_TRUE(SameAsTheRoutines(c.args[0], alvo)) << palavox::cases::Describe(c);
+        ASSERT_TRUE(SameAsTheRoutines(prose + c.args[0], alvo)) << palavox::cases::Describe(c);
+        ++checked;
+    }
+    EXPECT_GE(checked, 150);
+    std::mt19937_64 random(7);
+    const std::u16string targets[] = {u"", u"_blank", u"\u00E9" + std::u16string(70, u't')};
+    for (int round = 0; round < 2000; ++round) {
+        const std::u16string text = RandomText(random, 24);
+        ASSERT_TRUE(
+            SameAsTheRoutines(text, targets[static_cast<std::size_t>(round) % std::size(targets)]));
     }
 }
 

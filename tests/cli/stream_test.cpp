@@ -61,7 +61,7 @@ Outcome RunStream(const Job& job, std::string_view bytes, const std::vector<std:
             stream = std::make_unique<palavox::cli::FoldStream>(out);
             break;
         case Command::Link:
-            stream = std::make_unique<palavox::cli::LinkStream>(out, job.argument);
+            stream = std::make_unique<palavox::cli::LinkStream>(out, *Utf8(job.argument));
             break;
         case Command::Count:
             stream = std::make_unique<palavox::cli::CountStream>(out, job.argument,

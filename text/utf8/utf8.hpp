@@ -1,0 +1,51 @@
+// UTF-8 <-> UTF-16 for the C interface and the command. Strict: overlong
+// forms, encoded surrogates and anything past U+10FFFF are invalid, as are
+// unpaired surrogates on the way out, since UTF-8 cannot carry them.
+// Each call runs the kernel the text routines run (kernel.hpp): the plain
+// loops, SSE2 for runs of ASCII, or AVX2 for two-byte sequences too.
+// Internal: for capi/, cli/ and their tests; neither installed nor exported.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace palavox::utf8 {
+
+// Where decoding stopped.
+struct Decoded {
+    std::size_t valid = 0;   // bytes of whole, valid sequences from the start
+    std::size_t units = 0;   // UTF-16 units written for them
+    bool truncated = false;  // the rest is a valid sequence cut short by the end
+};
+
+// Length of the sequence a lead byte starts; 0 for a byte that starts none.
+constexpr std::size_t SequenceLength(unsigned char lead) noexcept {
+    return lead < 0x80   ? 1
+           : lead < 0xC2 ? 0
+           : lead < 0xE0 ? 2
+           : lead < 0xF0 ? 3
+           : lead < 0xF5 ? 4
+                         : 0;
+}
+
+// Decodes the longest valid prefix of `s`. `out` has room for s.size() units,
+// which is always enough: no sequence gives more units than it has bytes.
+Decoded Decode(std::string_view s, char16_t* out) noexcept;
+
+// The same without writing anything (`units` stays 0).
+Decoded Validate(std::string_view s) noexcept;
+
+inline constexpr std::size_t kUnpaired = static_cast<std::size_t>(-1);
+
+// Bytes the UTF-8 form of `s` takes, or kUnpaired for an unpaired surrogate.
+std::size_t EncodedLength(std::u16string_view s) noexcept;
+
+// Encodes units whose EncodedLength is not kUnpaired into exactly that many
+// bytes; returns their end.
+char* Encode(std::u16string_view s, char* out) noexcept;
+
+// One pass where the exact size is not needed: `out` has room for three
+// bytes a unit. Returns the end of the bytes, or nullptr at an unpaired surrogate.
+char* EncodeChecked(std::u16string_view s, char* out) noexcept;
+
+}  // namespace palavox::utf8
