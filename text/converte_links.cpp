@@ -7,36 +7,25 @@
 
 #include "palavox/mod_palavox.hpp"
 #include "simd.hpp"
+#include "link_rules.hpp"
 #include "text_writer.hpp"
 
 namespace palavox::ModPalavox {
 namespace {
 
-constexpr std::u16string_view kDefaultTarget = u"_self";
-constexpr std::u16string_view kAnchorOpen = u"<a href=\"";
-constexpr std::u16string_view kAnchorTarget = u"\" target=\"";
-constexpr std::u16string_view kAnchorClose = u"\">";
-constexpr std::u16string_view kAnchorEnd = u"</a>";
-constexpr std::size_t kAnchorFixed =
-    kAnchorOpen.size() + kAnchorTarget.size() + kAnchorClose.size() + kAnchorEnd.size();
+using detail::links::CountBits;
+using detail::links::EndsLink;
+using detail::links::InLinks;
+using detail::links::IsHttpAt;
+using detail::links::MatchesHttpLetter;
+using Pieces = detail::links::Pieces<char16_t>;
+constexpr std::u16string_view kAnchorOpen = Pieces::kAnchorOpen;
+constexpr std::u16string_view kAnchorTarget = Pieces::kAnchorTarget;
+constexpr std::u16string_view kAnchorClose = Pieces::kAnchorClose;
+constexpr std::u16string_view kAnchorEnd = Pieces::kAnchorEnd;
+constexpr std::size_t kAnchorFixed = Pieces::kAnchorFixed;
 
-// Whether `unit` matches `lower`, one of the small letters of "http", under
-// TextCompare. Simple case folding sends nothing but h/H, t/T and p/P to those
-// letters (the case-folding tests check this over every code point), so
-// setting the case bit decides it. Not valid for other letters: k and s have
-// a third unit folding to them.
-constexpr bool MatchesHttpLetter(char16_t unit, char16_t lower) noexcept {
-    return (unit | 0x20) == lower;
-}
 
-constexpr bool IsHttpAt(const char16_t* p) noexcept {
-    return MatchesHttpLetter(p[0], u'h') && MatchesHttpLetter(p[1], u't') &&
-           MatchesHttpLetter(p[2], u't') && MatchesHttpLetter(p[3], u'p');
-}
-
-constexpr bool EndsLink(char16_t unit) noexcept {
-    return unit == u'\r' || unit == u' ' || unit == u'|';
-}
 
 template <bool kVector>
 std::size_t FindHttp(std::u16string_view text, std::size_t from) noexcept {
@@ -103,24 +92,6 @@ std::size_t FindLinkEnd(std::u16string_view text, std::size_t from) noexcept {
 constexpr std::size_t kLinkBlock = 32;
 constexpr std::uint64_t kLowBits = 0x5555555555555555;  // the first of each unit's two bits
 
-// The block's units inside links. `open`: a link runs on from the block
-// before; afterwards, into the next one.
-inline std::uint64_t InLinks(std::uint64_t ends, std::uint64_t starts, bool& open) noexcept {
-    const std::uint64_t runs = ~ends;  // an "http" is never an end
-    const std::uint64_t sum = runs + starts + (open ? 1 : 0);
-    const std::uint64_t carried = sum ^ runs ^ starts;  // reached by a link from further back
-    const std::uint64_t in = runs & (starts | carried);
-    open = (in >> 63) != 0;
-    return in;
-}
-
-// Bits set in a mask, where the instruction is missing (SSE2 alone).
-constexpr unsigned CountBits(std::uint64_t x) noexcept {
-    x -= (x >> 1) & 0x5555555555555555;
-    x = (x & 0x3333333333333333) + ((x >> 2) & 0x3333333333333333);
-    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0F;
-    return static_cast<unsigned>((x * 0x0101010101010101) >> 56);
-}
 
 #if PALAVOX_SSE2
 inline void ClassifySse2(const char16_t* p, std::uint64_t& ends, std::uint64_t& starts) noexcept {
@@ -364,15 +335,11 @@ void WriteMarkedUp(std::u16string_view texto, std::u16string_view target, char16
     markUp.Put(texto.substr(markUp.copied));
 }
 
-constexpr std::u16string_view TargetOrDefault(std::u16string_view alvo) noexcept {
-    return alvo.empty() ? kDefaultTarget : alvo;
-}
-
 }  // namespace
 
 // Sized first, so the result is allocated once.
 Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
-    const std::u16string_view target = TargetOrDefault(alvo);
+    const std::u16string_view target = Pieces::TargetOrDefault(alvo);
     return detail::simd::WithKernel([&](auto kernel) {
         const std::size_t size = MarkedUpSize<kernel>(texto, target);
         if (size == texto.size()) return Text(texto);  // no links
@@ -382,7 +349,7 @@ Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
 }
 
 void ConverteLinks(std::u16string_view texto, std::u16string_view alvo, TextSink& resultado) {
-    const std::u16string_view target = TargetOrDefault(alvo);
+    const std::u16string_view target = Pieces::TargetOrDefault(alvo);
     detail::simd::WithKernel([&](auto kernel) {
         WriteMarkedUp<kernel>(texto, target, resultado.Allocate(MarkedUpSize<kernel>(texto, target)));
     });

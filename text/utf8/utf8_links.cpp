@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "link_rules.hpp"
 #include "simd.hpp"
 #include "utf8_routines.hpp"
 
@@ -19,23 +20,19 @@ namespace palavox::utf8 {
 namespace {
 
 using detail::Kernel;
+using detail::links::CountBits;
+using detail::links::InLinks;
+using detail::links::IsHttpAt;
+using Pieces = detail::links::Pieces<char>;
+constexpr std::string_view kAnchorOpen = Pieces::kAnchorOpen;
+constexpr std::string_view kAnchorTarget = Pieces::kAnchorTarget;
+constexpr std::string_view kAnchorClose = Pieces::kAnchorClose;
+constexpr std::string_view kAnchorEnd = Pieces::kAnchorEnd;
+constexpr std::size_t kAnchorFixed = Pieces::kAnchorFixed;
 
-constexpr std::string_view kDefaultTarget = "_self";
-constexpr std::string_view kAnchorOpen = "<a href=\"";
-constexpr std::string_view kAnchorTarget = "\" target=\"";
-constexpr std::string_view kAnchorClose = "\">";
-constexpr std::string_view kAnchorEnd = "</a>";
-constexpr std::size_t kAnchorFixed =
-    kAnchorOpen.size() + kAnchorTarget.size() + kAnchorClose.size() + kAnchorEnd.size();
+constexpr bool IsLinkEnd(unsigned char b) noexcept { return detail::links::EndsLink(b); }
 
-// Under TextCompare only h/H, t/T and p/P fold to the letters of "http", so
-// setting the case bit decides it; a byte of a longer sequence never matches.
-constexpr bool IsHttpAt(const unsigned char* p) noexcept {
-    return (p[0] | 0x20) == 'h' && (p[1] | 0x20) == 't' && (p[2] | 0x20) == 't' &&
-           (p[3] | 0x20) == 'p';
-}
 
-constexpr bool IsLinkEnd(unsigned char b) noexcept { return b == '\r' || b == ' ' || b == '|'; }
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
@@ -55,24 +52,6 @@ std::size_t FindLinkEnd(const unsigned char* p, std::size_t n, std::size_t from)
 // Blocks stop 3 bytes short of the end, for the loads of "ttp".
 constexpr std::size_t kBlock = 64;
 
-// The block's bytes inside links. `open`: a link runs on from the block
-// before; afterwards, into the next one.
-inline std::uint64_t InLinks(std::uint64_t ends, std::uint64_t starts, bool& open) noexcept {
-    const std::uint64_t runs = ~ends;  // an "http" is never an end
-    const std::uint64_t sum = runs + starts + (open ? 1 : 0);
-    const std::uint64_t carried = sum ^ runs ^ starts;  // reached by a link from further back
-    const std::uint64_t in = runs & (starts | carried);
-    open = (in >> 63) != 0;
-    return in;
-}
-
-// Bits set, where the instruction is missing (SSE2 alone).
-constexpr unsigned CountBits(std::uint64_t x) noexcept {
-    x -= (x >> 1) & 0x5555555555555555;
-    x = (x & 0x3333333333333333) + ((x >> 2) & 0x3333333333333333);
-    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0F;
-    return static_cast<unsigned>((x * 0x0101010101010101) >> 56);
-}
 
 #if PALAVOX_SSE2
 inline __m128i LetterSse2(const unsigned char* at, char lower) noexcept {
@@ -334,10 +313,6 @@ char* WriteWith(std::string_view texto, std::string_view target, char* out) noex
     return markUp.at;
 }
 
-constexpr std::string_view TargetOrDefault(std::string_view alvo) noexcept {
-    return alvo.empty() ? kDefaultTarget : alvo;
-}
-
 }  // namespace
 
 std::size_t FindLinkStart(std::string_view texto, std::size_t from) noexcept {
@@ -350,13 +325,13 @@ bool EndsLink(char byte) noexcept { return IsLinkEnd(static_cast<unsigned char>(
 
 std::size_t ConverteLinksSize(std::string_view texto, std::string_view alvo) {
     const auto* p = reinterpret_cast<const unsigned char*>(texto.data());
-    const std::size_t target = TargetOrDefault(alvo).size();
+    const std::size_t target = Pieces::TargetOrDefault(alvo).size();
     return detail::simd::WithKernel(
         [&](auto kernel) { return SizeWith<kernel>(p, texto.size(), target); });
 }
 
 char* ConverteLinks(std::string_view texto, std::string_view alvo, char* out) noexcept {
-    const std::string_view target = TargetOrDefault(alvo);
+    const std::string_view target = Pieces::TargetOrDefault(alvo);
     return detail::simd::WithKernel(
         [&](auto kernel) { return WriteWith<kernel>(texto, target, out); });
 }
