@@ -232,6 +232,88 @@ PALAVOX_TARGET_AVX2 bool VisitBlocks(const ShortSearch& s, const Splats& splats,
     return stop;
 }
 
+// The 32 bytes k on in the 64 of (a, b).
+template <std::size_t k>
+[[gnu::always_inline]] PALAVOX_TARGET_AVX2 inline __m256i BytesFrom(__m256i a, __m256i b) noexcept {
+    if constexpr (k == 0) {
+        return a;
+    } else {
+        return _mm256_alignr_epi8(_mm256_permute2x128_si256(a, b, 0x21), a, k);
+    }
+}
+
+// Lanes set for the starts among the 32 bytes at a (b following) where every
+// place passes: the places are lined up in the vectors, not in masks.
+template <std::size_t... kPlace>
+[[gnu::always_inline]] PALAVOX_TARGET_AVX2 inline std::uint32_t BytePasses(
+    __m256i a, __m256i b, const ShortSplats& splats, std::index_sequence<kPlace...>) noexcept {
+    const __m256i pass = (... & _mm256_cmpeq_epi8(BytesFrom<kPlace>(a, b), splats.unit[kPlace]));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(pass));
+}
+
+PALAVOX_TARGET_AVX2 inline bool Saturated(__m256i a, __m256i b) noexcept {
+    const __m256i top = _mm256_cmpeq_epi8(_mm256_max_epu8(a, b), _mm256_set1_epi8(-1));
+    return !_mm256_testz_si256(top, top);
+}
+
+// The starts of the block at p from its masks in lanes and those of the
+// block after it: for a block that may hold members past 0xFF.
+[[gnu::noinline]] PALAVOX_TARGET_AVX2 inline std::uint64_t ExactStarts(const ShortSearch& s,
+                                                                       const char16_t* p) noexcept {
+    PlaceMasks block{}, next{};
+    for (std::size_t k = 0; k < kMaxShortSearch; ++k) {
+        if (k < s.size) {
+            const LaneSplat test = MakeLaneSplat(s.place[k].lane);
+            block.at[k] = LaneMask(p, test);
+            next.at[k] = LaneMask(p + kMaskBlock, test);
+        } else {
+            block.at[k] = next.at[k] = ~std::uint64_t{0};
+        }
+    }
+    return Starts(block, next, std::make_index_sequence<kMaxShortSearch>());
+}
+
+// How far ahead ByteBlocks asks for the text (8 KiB): measured, nearer gains less.
+inline constexpr std::size_t kPrefetchUnits = 4096;
+
+// VisitBlocks on narrowed units, with the places lined up in the vectors.
+template <std::size_t kPlaces, class Visit>
+PALAVOX_TARGET_AVX2 bool ByteBlocks(const ShortSearch& s, const ShortSplats& splats,
+                                    const char16_t* p, std::size_t blocks, std::size_t at,
+                                    Visit& visit) noexcept {
+    constexpr auto kPlace = std::make_index_sequence<kPlaces>();
+    Visit v = visit;  // a copy, so that it stays in registers
+    __m256i low = Narrow(p);
+    bool lowSaturated = s.extras && Saturated(low, low);
+    low = _mm256_or_si256(low, splats.bit);
+    bool stop = false;
+    for (std::size_t j = 0; j < blocks * kMaskBlock && !stop; j += kMaskBlock) {
+        // Both lines of a block well ahead: the loop is too long for the CPU
+        // to run that far ahead itself, and a long text is read at memory speed.
+        // (An address, not a pointer: it may lie past the end, which a prefetch ignores.)
+        const std::uintptr_t ahead =
+            reinterpret_cast<std::uintptr_t>(p + j) + kPrefetchUnits * sizeof(char16_t);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(ahead + 64), _MM_HINT_T0);
+        const __m256i high = Narrow(p + j + 32), next = Narrow(p + j + 64);
+        const bool nextSaturated = s.extras && Saturated(high, next);
+        const __m256i highSet = _mm256_or_si256(high, splats.bit);
+        const __m256i nextSet = _mm256_or_si256(next, splats.bit);
+        std::uint64_t starts;
+        if (lowSaturated || nextSaturated) [[unlikely]] {
+            starts = ExactStarts(s, p + j);
+        } else {
+            starts = BytePasses(low, highSet, splats, kPlace) |
+                     std::uint64_t{BytePasses(highSet, nextSet, splats, kPlace)} << 32;
+        }
+        low = nextSet;
+        lowSaturated = nextSaturated;
+        stop = v(at + j, starts);
+    }
+    visit = v;
+    return stop;
+}
+
 // As sse2::ShortSearchBlocks.
 template <std::size_t kPlaces, bool kBytes, class Visit>
 PALAVOX_TARGET_AVX2 bool ShortSearchBlocks(const ShortSearch& s, std::u16string_view text,
@@ -240,16 +322,26 @@ PALAVOX_TARGET_AVX2 bool ShortSearchBlocks(const ShortSearch& s, std::u16string_
     const std::size_t n = text.size();
     const std::size_t end = n - s.size + 1;
     const ShortSplats splats = MakeShortSplats<kPlaces, kBytes>(s);
-    PlaceMasks block = MasksFrom<kBytes>(s, splats, text, from, kPlace);
     // Whole blocks while the block after each is whole, then what is left.
     std::size_t i = from;
-    if (n - i >= 2 * kMaskBlock) {
-        const std::size_t blocks = (n - i) / kMaskBlock - 1;
-        if (VisitBlocks<kBytes>(s, splats, text.data() + i, blocks, i, block,
-                                std::integral_constant<std::size_t, kPlaces>(), visit)) {
-            return true;
+    PlaceMasks block;
+    if constexpr (kBytes) {
+        if (n - i >= 2 * kMaskBlock) {
+            const std::size_t blocks = (n - i) / kMaskBlock - 1;
+            if (ByteBlocks<kPlaces>(s, splats, text.data() + i, blocks, i, visit)) return true;
+            i += blocks * kMaskBlock;
         }
-        i += blocks * kMaskBlock;
+        block = MasksFrom<kBytes>(s, splats, text, i, kPlace);
+    } else {
+        block = MasksFrom<kBytes>(s, splats, text, i, kPlace);
+        if (n - i >= 2 * kMaskBlock) {
+            const std::size_t blocks = (n - i) / kMaskBlock - 1;
+            if (VisitBlocks<kBytes>(s, splats, text.data() + i, blocks, i, block,
+                                    std::integral_constant<std::size_t, kPlaces>(), visit)) {
+                return true;
+            }
+            i += blocks * kMaskBlock;
+        }
     }
     PlaceMasks past{};
     for (std::size_t k = s.size; k < kMaxShortSearch; ++k) past.at[k] = ~std::uint64_t{0};
