@@ -60,6 +60,24 @@ constexpr int kRepetitions = 5;
 // A common ASCII word, and one holding the non-ASCII letters Portuguese is full of.
 constexpr std::u16string_view kSearch = u"para";
 constexpr std::u16string_view kSearchNonAscii = u"A\u00C7\u00C3O";  // AÇÃO
+// Under TextCompare s and k fold from three units each (the long s, the Kelvin
+// sign): words holding them, as common as any.
+constexpr std::u16string_view kSearchS = u"CASA";
+constexpr std::u16string_view kSearchSS = u"isso";
+
+struct Count {
+    const char* name;
+    std::u16string_view search;
+    CompareMode mode;
+};
+constexpr Count kCounts[] = {
+    {"B", kSearch, CompareMode::BinaryCompare},
+    {"TextCompare", kSearch, CompareMode::TextCompare},
+    {"B-nonascii", kSearchNonAscii, CompareMode::BinaryCompare},
+    {"TextCompare-nonascii", kSearchNonAscii, CompareMode::TextCompare},
+    {"TextCompare-s", kSearchS, CompareMode::TextCompare},
+    {"TextCompare-ss", kSearchSS, CompareMode::TextCompare},
+};
 
 // Inputs are built once, before any timing, and shared by the routine and its baselines.
 struct Inputs {
@@ -196,34 +214,14 @@ void RegisterAll() {
         Register(
             "TrocaAcentos/plain/" + s,
             [&plain] { benchmark::DoNotOptimize(fast::TrocaAcentos(plain)); }, reps);
-        Register(
-            "ContaOcorrencias/B/" + s,
-            [&prose] {
-                benchmark::DoNotOptimize(
-                    fast::ContaOcorrencias(prose, kSearch, CompareMode::BinaryCompare));
-            },
-            reps);
-        Register(
-            "ContaOcorrencias/TextCompare/" + s,
-            [&prose] {
-                benchmark::DoNotOptimize(
-                    fast::ContaOcorrencias(prose, kSearch, CompareMode::TextCompare));
-            },
-            reps);
-        Register(
-            "ContaOcorrencias/B-nonascii/" + s,
-            [&prose] {
-                benchmark::DoNotOptimize(
-                    fast::ContaOcorrencias(prose, kSearchNonAscii, CompareMode::BinaryCompare));
-            },
-            reps);
-        Register(
-            "ContaOcorrencias/TextCompare-nonascii/" + s,
-            [&prose] {
-                benchmark::DoNotOptimize(
-                    fast::ContaOcorrencias(prose, kSearchNonAscii, CompareMode::TextCompare));
-            },
-            reps);
+        for (const Count& c : kCounts) {
+            Register(
+                "ContaOcorrencias/" + std::string(c.name) + "/" + s,
+                [&prose, c] {
+                    benchmark::DoNotOptimize(fast::ContaOcorrencias(prose, c.search, c.mode));
+                },
+                reps);
+        }
         Register(
             "ConverteLinks/dense/" + s,
             [&links] { benchmark::DoNotOptimize(fast::ConverteLinks(links, u"")); }, reps);
@@ -342,6 +340,10 @@ void PrintRatios(const RatioReporter& times) {
          "read/" + big, 1, 2.0, true},
         {"Conta TextCompare \"A\u00C7\u00C3O\" / read pass, 64 MiB",
          "ContaOcorrencias/TextCompare-nonascii/" + big, "read/" + big, 1, 2.0, true},
+        {"Conta TextCompare \"CASA\" / read pass, 64 MiB", "ContaOcorrencias/TextCompare-s/" + big,
+         "read/" + big, 1, 1.2, true},
+        {"Conta TextCompare \"isso\" / read pass, 64 MiB", "ContaOcorrencias/TextCompare-ss/" + big,
+         "read/" + big, 1, 1.2, true},
         {"ConverteLinks dense / alloc-copy of output, 64 MiB", "ConverteLinks/dense/" + big,
          "alloc-copy/links-output/" + big, 1, 2.0, true},
         {"ConverteLinks dense, malloc sink / malloc-copy, 64 MiB",
@@ -377,6 +379,8 @@ void PrintRatios(const RatioReporter& times) {
         {"ContaOcorrencias/B-nonascii", "read"},
         {"ContaOcorrencias/TextCompare", "read"},
         {"ContaOcorrencias/TextCompare-nonascii", "read"},
+        {"ContaOcorrencias/TextCompare-s", "read"},
+        {"ContaOcorrencias/TextCompare-ss", "read"},
         {"ConverteLinks/dense", "alloc-copy/links-output"},
         {"ConverteLinks/dense", "memcpy/links-output"},
         {"ConverteLinks/dense-sink", "malloc-copy/links-output"},

@@ -48,9 +48,7 @@ constexpr bool ClassesFit() {
 }
 static_assert(ClassesFit(), "a folded unit has more than three other units folding to it");
 
-}  // namespace
-
-FoldClass UnitsFoldingTo(char16_t folded) noexcept {
+constexpr FoldClass ClassOf(char16_t folded) noexcept {
     FoldClass result{{folded, folded, folded, folded}, 0};
     if (FoldBmpUnit(folded) == folded) result.units[result.count++] = folded;
     const auto first =
@@ -60,6 +58,20 @@ FoldClass UnitsFoldingTo(char16_t folded) noexcept {
         result.units[result.count++] = it->unit;
     }
     return result;
+}
+
+// The classes of Latin-1, which is most of what search texts hold, looked up
+// rather than searched for.
+constexpr std::array<FoldClass, 0x100> kLatin1Classes = [] {
+    std::array<FoldClass, 0x100> classes{};
+    for (char16_t u = 0; u < 0x100; ++u) classes[u] = ClassOf(u);
+    return classes;
+}();
+
+}  // namespace
+
+FoldClass UnitsFoldingTo(char16_t folded) noexcept {
+    return folded < 0x100 ? kLatin1Classes[folded] : ClassOf(folded);
 }
 
 }  // namespace palavox::detail

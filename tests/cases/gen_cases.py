@@ -185,6 +185,10 @@ HAND_FIND = [
     ("A\u00e7\u00e3o e rea\u00e7\u00e3o", "\u00c7\u00c3O", "", 2),
     ("\u00c1gua \u00e1gua", "\u00e1", "", 2),
     ("\ufeffa\ufeff", "\ufeff", "B", 2),
+    # The search hands over to the two-way algorithm one start before the match
+    # (every start a candidate, each failing late), within a vector block or not.
+    ("a" * 41 + "\U0001F600", "a" * 20 + "\U0001F600", "", 1),
+    ("a" * 41 + "\U0001F600" + "b" * 10, "a" * 20 + "\U0001F600", "", 1),
 ]
 
 HAND_TRATA = [

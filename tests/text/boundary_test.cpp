@@ -257,6 +257,13 @@ TEST_P(BoundaryTest, LongTextsAgreeWithTheModel) {
         {"Overlapping", Text(100001, u'a'), u"aa"},
         {"NonAscii", repeat(u"a\u00E7\u00E3o A\u00C7\u00C3O ", 20000), u"A\u00C7\u00C3O"},
         {"Longer", repeat(u"informa\u00E7\u00E3o ", 20000), u"informa\u00E7\u00E3o"},
+        // Units that narrow to 0xFF (long s, Kelvin sign, y with diaeresis),
+        // one in 65, so that each falls at every place of a block in turn.
+        {"LongS",
+         u"ca\u017Fa " + repeat(u"casa ", 20) + repeat(repeat(u"casa ", 12) + u"ca\u017Fa ", 3001),
+         u"CASA"},
+        {"Kelvin", repeat(repeat(u"kilo ", 12) + u"\u212Ailo ", 3001) + u"\u212A", u"kIlo"},
+        {"Saturated", repeat(repeat(u"casa ", 12) + u"\u00FFasa ", 3001), u"CASA"},
     };
     for (const Case& c : counts) {
         for (const std::u16string_view tipo : {u"B", u""}) {

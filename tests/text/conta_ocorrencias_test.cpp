@@ -25,6 +25,12 @@ void PrintTo(const CountRow& r, std::ostream* os) { *os << r.name; }
 
 class ContaOcorrenciasTest : public ::testing::TestWithParam<CountRow> {};
 
+// As in the Find rows: the search hands over to the two-way algorithm at
+// start 20, one before the only match.
+const std::u16string kHandOverSearch = std::u16string(20, u'a') + u"\U0001F600";
+const std::u16string kHandOverText = std::u16string(41, u'a') + u"\U0001F600";
+const std::u16string kHandOverInBlock = kHandOverText + std::u16string(10, u'b');
+
 TEST_P(ContaOcorrenciasTest, CountsNonOverlappingMatches) {
     const CountRow& r = GetParam();
     EXPECT_EQ(FastContaOcorrencias(r.texto, r.procura, r.tipo), r.expected)
@@ -50,17 +56,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Counting, ContaOcorrenciasTest,
-    ::testing::Values(CountRow{"EmptyProcura", u"abc", u"", u"", -1},
-                      CountRow{"EmptyTexto", u"", u"a", u"", -1},
-                      CountRow{"BothEmpty", u"", u"", u"b", -1},
-                      CountRow{"ThreeAs", u"aaa", u"aa", u"b", 1},
-                      CountRow{"FourAs", u"aaaa", u"aa", u"b", 2},
-                      CountRow{"FiveAsTextCompare", u"aAaAa", u"aa", u"", 2},
-                      CountRow{"LongerSearch", u"abc", u"abcd", u"", 0},
-                      CountRow{"Whole", u"abc", u"ABC", u"", 1},
-                      CountRow{"MultiUnitSearch", u"abcabcab", u"bc", u"", 2},
-                      CountRow{"EveryUnit", u"xxxxxxx", u"x", u"", 7},
-                      CountRow{"Links", u"http://a HTTP://b Http", u"http", u"", 3}),
+    ::testing::Values(
+        CountRow{"EmptyProcura", u"abc", u"", u"", -1}, CountRow{"EmptyTexto", u"", u"a", u"", -1},
+        CountRow{"BothEmpty", u"", u"", u"b", -1}, CountRow{"ThreeAs", u"aaa", u"aa", u"b", 1},
+        CountRow{"FourAs", u"aaaa", u"aa", u"b", 2},
+        CountRow{"FiveAsTextCompare", u"aAaAa", u"aa", u"", 2},
+        CountRow{"LongerSearch", u"abc", u"abcd", u"", 0},
+        CountRow{"Whole", u"abc", u"ABC", u"", 1},
+        CountRow{"MultiUnitSearch", u"abcabcab", u"bc", u"", 2},
+        CountRow{"EveryUnit", u"xxxxxxx", u"x", u"", 7},
+        CountRow{"Links", u"http://a HTTP://b Http", u"http", u"", 3},
+        CountRow{"MatchRightAfterHandOver", kHandOverText, kHandOverSearch, u"", 1},
+        CountRow{"MatchRightAfterHandOverInBlock", kHandOverInBlock, kHandOverSearch, u"", 1}),
     palavox::test::RowName{});
 
 INSTANTIATE_TEST_SUITE_P(

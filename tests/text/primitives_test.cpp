@@ -1,14 +1,13 @@
-#include "palavox/text.hpp"
-
-#include "palavox/error.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <limits>
 #include <ostream>
+#include <string>
 #include <string_view>
 
+#include "palavox/error.hpp"
+#include "palavox/text.hpp"
 #include "test_util.hpp"
 
 namespace {
@@ -33,6 +32,14 @@ void PrintTo(const FindRow& r, std::ostream* os) { *os << r.name; }
 
 class FindTest : public ::testing::TestWithParam<FindRow> {};
 
+// Every start of «a…a» is a candidate for a search text whose surrogate pair
+// is never probed, and each fails late: the search hands over to the two-way
+// algorithm at start 20, one before the match. Long enough, the hand-over
+// happens inside a vector block.
+const std::u16string kHandOverSearch = std::u16string(20, u'a') + u"\U0001F600";
+const std::u16string kHandOverText = std::u16string(41, u'a') + u"\U0001F600";
+const std::u16string kHandOverInBlock = kHandOverText + std::u16string(10, u'b');
+
 TEST_P(FindTest, GivesFirstMatchAtOrAfterStart) {
     const FindRow& r = GetParam();
     EXPECT_EQ(palavox::Find(r.text, r.search, r.start, r.mode), r.expected)
@@ -55,8 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         FindRow{"WholeText", u"abc", u"ABC", 1, kTxt, 1},
         FindRow{"SearchLongerThanText", u"abc", u"abcd", 1, kTxt, 0},
         FindRow{"PartialAtEndIsNoMatch", u"xxab", u"abc", 1, kBin, 0},
-        FindRow{"NotFound", u"abc", u"x", 1, kTxt, 0},
-        FindRow{"EmptyText", u"", u"a", 1, kTxt, 0},
+        FindRow{"NotFound", u"abc", u"x", 1, kTxt, 0}, FindRow{"EmptyText", u"", u"a", 1, kTxt, 0},
         // An empty search text matches at every position up to one past the end.
         FindRow{"EmptySearchAtStart", u"abc", u"", 1, kBin, 1},
         FindRow{"EmptySearchJustPastEnd", u"abc", u"", 4, kBin, 4},
@@ -76,7 +82,9 @@ INSTANTIATE_TEST_SUITE_P(
         FindRow{"DeseretPairBinary", u"a\U00010400", u"\U00010428", 1, kBin, 0},
         FindRow{"LoneLowSurrogateUnfolded", u"\xDC00", u"\xDC28", 1, kTxt, 0},
         // The pair is identified in the whole text, so its low half is folded there.
-        FindRow{"LowHalfOfPairFoldedInContext", u"\U00010400", u"\xDC28", 1, kTxt, 2}),
+        FindRow{"LowHalfOfPairFoldedInContext", u"\U00010400", u"\xDC28", 1, kTxt, 2},
+        FindRow{"MatchRightAfterHandOver", kHandOverText, kHandOverSearch, 1, kTxt, 22},
+        FindRow{"MatchRightAfterHandOverInBlock", kHandOverInBlock, kHandOverSearch, 1, kTxt, 22}),
     palavox::test::RowName{});
 
 // ---------------------------------------------------------------- Replace
