@@ -8,7 +8,8 @@ foreach(var OBJDUMP LIBRARY)
 endforeach()
 set(expected
   palavox_error_description palavox_find_string palavox_find_string_utf8 palavox_free
-  palavox_remover_acentuacao palavox_remover_acentuacao_utf8 palavox_trata_html
+  palavox_remover_acentuacao palavox_remover_acentuacao_into palavox_remover_acentuacao_utf8
+  palavox_trata_html
   palavox_trata_html_utf8 palavox_version)
 
 get_filename_component(name ${LIBRARY} NAME)

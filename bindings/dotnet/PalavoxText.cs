@@ -62,6 +62,21 @@ namespace Palavox
         /// of symbols to spaces.</summary>
         public static unsafe string RemoverAcentuacao(string texto)
         {
+            // A short text (a name, a title) folds into the stack, the result
+            // being as long as the text: one call, nothing allocated by the library.
+            if (texto != null && texto.Length <= ShortText)
+            {
+                int n = texto.Length;
+                char* folded = stackalloc char[n == 0 ? 1 : n];
+                int rc;
+                fixed (char* t = texto)
+                {
+                    rc = Native.RemoverAcentuacaoInto(t, Length(texto), folded);
+                    if (rc == 0 && Same(folded, t, n)) return texto;
+                }
+                if (rc != 0) throw Failure(rc);
+                return new string(folded, 0, n);
+            }
             IntPtr resultado;
             UIntPtr length;
             int status;
@@ -71,6 +86,8 @@ namespace Palavox
             }
             return Result(status, resultado, length, texto);
         }
+
+        const int ShortText = 256;
 
         static UIntPtr Length(string s)
         {
@@ -144,6 +161,12 @@ namespace Palavox
                            : Elf.palavox_remover_acentuacao(t, tl, out r, out rl);
         }
 
+        public static int RemoverAcentuacaoInto(char* t, UIntPtr tl, char* r)
+        {
+            return Windows ? C.palavox_remover_acentuacao_into(t, tl, r)
+                           : Elf.palavox_remover_acentuacao_into(t, tl, r);
+        }
+
         public static void Free(IntPtr p)
         {
             if (Windows) C.palavox_free(p); else Elf.palavox_free(p);
@@ -172,6 +195,10 @@ namespace Palavox
                 out IntPtr resultado, out UIntPtr resultadoLen);
 
             [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+            public static extern int palavox_remover_acentuacao_into(char* texto, UIntPtr textoLen,
+                char* resultado);
+
+            [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
             public static extern void palavox_free(IntPtr resultado);
 
             [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
@@ -193,6 +220,10 @@ namespace Palavox
             [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
             public static extern int palavox_remover_acentuacao(char* texto, UIntPtr textoLen,
                 out IntPtr resultado, out UIntPtr resultadoLen);
+
+            [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+            public static extern int palavox_remover_acentuacao_into(char* texto, UIntPtr textoLen,
+                char* resultado);
 
             [DllImport(Library, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
             public static extern void palavox_free(IntPtr resultado);

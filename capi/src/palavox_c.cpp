@@ -122,6 +122,20 @@ public:
 };
 
 // Outputs are cleared first, so that every failure leaves them NULL and 0.
+// The caller's storage, exactly as long as the result must be.
+class CallerSink final : public palavox::TextSink {
+public:
+    CallerSink(char16_t* units, std::size_t capacity) : units_(units), capacity_(capacity) {}
+    char16_t* Allocate(std::size_t units) override {
+        if (units != capacity_) throw palavox::Error(palavox::kInternalError);
+        return units_;
+    }
+
+private:
+    char16_t* units_;
+    std::size_t capacity_;
+};
+
 template <class Out>
 bool ClearOutputs(Out** resultado, std::size_t* resultado_len) noexcept {
     if (resultado != nullptr) *resultado = nullptr;
@@ -210,6 +224,15 @@ int PALAVOX_C_CALL palavox_find_string_utf8(const char* entrada, size_t entrada_
         const Utf16Arg8 search(procura, procura_len);
         const Utf16Arg8 mode(tipo, tipo_len);
         *resultado = kPalavox.FindString(text, search, mode);
+    });
+}
+
+int PALAVOX_C_CALL palavox_remover_acentuacao_into(const uint16_t* texto, size_t texto_len,
+                                                   uint16_t* resultado) {
+    if (resultado == nullptr && texto_len != 0) return palavox::kInvalidArgument;
+    return Guarded([&] {
+        CallerSink sink(reinterpret_cast<char16_t*>(resultado), texto_len);
+        kPalavox.RemoverAcentuacao(Utf16Arg(texto, texto_len), sink);
     });
 }
 

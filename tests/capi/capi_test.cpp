@@ -122,6 +122,16 @@ TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
         if (r16.rc == 0) {
             EXPECT_TEXT_EQ(c.expectedText, AsU16(r16)) << what;
         }
+        if (c.method == Method::RemoverAcentuacao) {
+            // Into the caller's storage: exactly the text's length, not a unit past it.
+            std::u16string into(c.args[0].size() + 1, u'\xFFFF');
+            EXPECT_EQ(0, palavox_remover_acentuacao_into(U16(c.args[0]), c.args[0].size(),
+                                                         reinterpret_cast<std::uint16_t*>(into.data())))
+                << what;
+            EXPECT_EQ(u'\xFFFF', into.back()) << what;
+            into.pop_back();
+            EXPECT_TEXT_EQ(c.expectedText, into) << what;
+        }
         if (!hasUtf8) continue;
         EXPECT_EQ(0, r8.rc) << what;
         EXPECT_TRUE(WellFormed(r8)) << what;
@@ -433,6 +443,30 @@ TEST(CapiContract, EveryRule) {
             EXPECT_EQ(*row.text8, r8.Text()) << row.name;
         }
     }
+}
+
+TEST(CapiContract, FoldingIntoTheCallersStorage) {
+    std::uint16_t out[4] = {7, 7, 7, 7};
+    const std::u16string text = u"\u00C1b";
+    const struct {
+        const char* name;
+        const std::uint16_t* texto;
+        std::size_t length;
+        std::uint16_t* resultado;
+        int rc;
+    } rows[] = {
+        {"no storage for a text", U16(text), 2, nullptr, 5},
+        {"NULL text with a length", nullptr, 2, out, 5},
+        {"empty text, no storage", nullptr, 0, nullptr, 0},
+        {"empty text writes nothing", U16(text), 0, out, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.rc, palavox_remover_acentuacao_into(row.texto, row.length, row.resultado))
+            << row.name;
+        EXPECT_EQ(7, out[0]) << row.name << ": nothing is written";
+    }
+    EXPECT_EQ(0, palavox_remover_acentuacao_into(U16(text), 2, out));
+    EXPECT_EQ((std::vector<std::uint16_t>{u'A', u'b', 7, 7}), std::vector<std::uint16_t>(out, out + 4));
 }
 
 TEST(CapiContract, ErrorDescriptionsAreTheAutomationMethodsOwn) {

@@ -139,6 +139,16 @@ static void run_case(int line, text16 *f, size_t count) {
         int rc = palavox_remover_acentuacao(f[1].p, f[1].n, &r, &rn);
         check(rc == 0 && same16(r, rn, f[2]), line, "palavox_remover_acentuacao");
         palavox_free(r);
+        r = (uint16_t *)malloc((f[1].n + 1) * sizeof(uint16_t));
+        if (r != NULL) {
+            r[f[1].n] = 0xFFFF;
+            rc = palavox_remover_acentuacao_into(f[1].p, f[1].n, r);
+            /* exactly the text's length, and no terminator after it */
+            check(rc == 0 && f[1].n == f[2].n && memcmp(r, f[2].p, f[2].n * sizeof *r) == 0 &&
+                      r[f[1].n] == 0xFFFF,
+                  line, "palavox_remover_acentuacao_into");
+            free(r);
+        }
         if (utf8) {
             rc = palavox_remover_acentuacao_utf8(u8[0], n8[0], &r8, &rn);
             check(rc == 0 && same8(r8, rn, u8[1], n8[1]), line, "palavox_remover_acentuacao_utf8");

@@ -63,6 +63,14 @@ PALAVOX_C_API int PALAVOX_C_CALL
 palavox_remover_acentuacao(const uint16_t *texto, size_t texto_len,
                            uint16_t **resultado, size_t *resultado_len);
 
+/* RemoverAcentuacao into storage the caller provides, for callers that call
+ * once per short text: the result is always exactly texto_len units long, so
+ * it is written to resultado[0 .. texto_len), without a terminator, and
+ * nothing is allocated or to be freed. resultado must not overlap texto; it
+ * may be NULL only when texto_len is 0. On failure nothing is written. */
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_remover_acentuacao_into(const uint16_t *texto, size_t texto_len, uint16_t *resultado);
+
 /* The same three over UTF-8: lengths in bytes, UTF-8 results. */
 PALAVOX_C_API int PALAVOX_C_CALL
 palavox_trata_html_utf8(const char *entrada, size_t entrada_len,
