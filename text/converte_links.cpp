@@ -19,6 +19,10 @@ using detail::links::InLinks;
 using detail::links::IsHttpAt;
 using detail::links::MatchesHttpLetter;
 using Pieces = detail::links::Pieces<char16_t>;
+// Two mask bits a unit.
+template <typename Visit>
+using LinkEdges = detail::links::LinkEdges<2, Visit>;
+using LinkTotals = detail::links::LinkTotals<2>;
 constexpr std::u16string_view kAnchorOpen = Pieces::kAnchorOpen;
 constexpr std::u16string_view kAnchorTarget = Pieces::kAnchorTarget;
 constexpr std::u16string_view kAnchorClose = Pieces::kAnchorClose;
@@ -90,8 +94,6 @@ std::size_t FindLinkEnd(std::u16string_view text, std::size_t from) noexcept {
 // end, those from its first "http" on: carries of an addition find them
 // (InLinks). Blocks stop 3 units short of the end, for the loads of "ttp".
 constexpr std::size_t kLinkBlock = 32;
-constexpr std::uint64_t kLowBits = 0x5555555555555555;  // the first of each unit's two bits
-
 
 #if PALAVOX_SSE2
 inline void ClassifySse2(const char16_t* p, std::uint64_t& ends, std::uint64_t& starts) noexcept {
@@ -191,47 +193,6 @@ Handler LinkBlocks(std::u16string_view text, std::size_t& stop, Handler handler)
     }
 }
 
-// Calls visit(begin, end) at each edge of a link the blocks hold.
-template <typename Visit>
-struct LinkEdges {
-    Visit visit;
-    std::size_t begin = 0;  // of the link last begun
-    bool open = false;
-
-    template <class Popcount>
-    void Block(std::size_t base, std::uint64_t in, bool before, Popcount) noexcept {
-        // A link begins where a unit in it follows one that is not, and ends the other way round.
-        const std::uint64_t prior = (in << 2) | (before ? 3 : 0);
-        for (std::uint64_t edges = (in ^ prior) & kLowBits; edges != 0; edges &= edges - 1) {
-            const auto bit = static_cast<unsigned>(std::countr_zero(edges));
-            const std::size_t at = base + bit / 2;
-            if ((in >> bit) & 1) {
-                begin = at;
-            } else {
-                visit(begin, at);
-            }
-        }
-    }
-};
-
-// How many links the blocks hold, and how many units in them (twice).
-struct LinkTotals {
-    std::size_t links = 0;
-    std::size_t bits = 0;
-    bool open = false;
-
-    template <class Popcount>
-    void Block(std::size_t, std::uint64_t in, bool before, Popcount) noexcept {
-        const std::uint64_t starts = in & ~((in << 2) | (before ? 3 : 0)) & kLowBits;
-        if constexpr (Popcount::value) {
-            bits += static_cast<std::size_t>(std::popcount(in));
-            links += static_cast<std::size_t>(std::popcount(starts));
-        } else {
-            bits += CountBits(in);
-            links += CountBits(starts);
-        }
-    }
-};
 
 // Calls visit(begin, end) for each link, left to right, and gives the visitor
 // back. Scanning resumes after the link, so an "http" inside a link belongs to
@@ -262,7 +223,7 @@ std::size_t MarkedUpSize(std::u16string_view texto, std::u16string_view target) 
     std::size_t from = 0;
     const LinkTotals totals = LinkBlocks<kKernel>(texto, from, LinkTotals{});
     std::size_t links = totals.links;
-    std::size_t linkUnits = totals.bits / 2;
+    std::size_t linkUnits = totals.positions();
     if (totals.open) {
         const std::size_t end = FindLinkEnd<kVector>(texto, from);
         linkUnits += end - from;

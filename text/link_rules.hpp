@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -88,5 +89,57 @@ constexpr unsigned CountBits(std::uint64_t x) noexcept {
     x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0F;
     return static_cast<unsigned>((x * 0x0101010101010101) >> 56);
 }
+
+// What the block loops hand their handler, for masks of kBits bits a
+// position: 1 for bytes, 2 for UTF-16 units (as _mm_movemask_epi8 gives them).
+template <unsigned kBits>
+inline constexpr std::uint64_t kFirstBits = kBits == 1 ? ~std::uint64_t{0} : 0x5555555555555555;
+
+// Calls visit(begin, end) at each edge of a link the blocks hold.
+template <unsigned kBits, typename Visit>
+struct LinkEdges {
+    Visit visit;
+    std::size_t begin = 0;  // of the link last begun
+    bool open = false;
+
+    template <class Popcount>
+    void Block(std::size_t base, std::uint64_t in, bool before, Popcount) noexcept {
+        // A link begins where a position in it follows one that is not, and ends the other way round.
+        const std::uint64_t prior = (in << kBits) | (before ? (1u << kBits) - 1 : 0);
+        for (std::uint64_t edges = (in ^ prior) & kFirstBits<kBits>; edges != 0;
+             edges &= edges - 1) {
+            const auto bit = static_cast<unsigned>(std::countr_zero(edges));
+            const std::size_t at = base + bit / kBits;
+            if ((in >> bit) & 1) {
+                begin = at;
+            } else {
+                visit(begin, at);
+            }
+        }
+    }
+};
+
+// How many links the blocks hold, and how many positions in them.
+template <unsigned kBits>
+struct LinkTotals {
+    std::size_t links = 0;
+    std::size_t bits = 0;
+    bool open = false;
+
+    std::size_t positions() const noexcept { return bits / kBits; }
+
+    template <class Popcount>
+    void Block(std::size_t, std::uint64_t in, bool before, Popcount) noexcept {
+        const std::uint64_t starts =
+            in & ~((in << kBits) | (before ? (1u << kBits) - 1 : 0)) & kFirstBits<kBits>;
+        if constexpr (Popcount::value) {
+            bits += static_cast<std::size_t>(std::popcount(in));
+            links += static_cast<std::size_t>(std::popcount(starts));
+        } else {
+            bits += CountBits(in);
+            links += CountBits(starts);
+        }
+    }
+};
 
 }  // namespace palavox::detail::links

@@ -24,6 +24,10 @@ using detail::links::CountBits;
 using detail::links::InLinks;
 using detail::links::IsHttpAt;
 using Pieces = detail::links::Pieces<char>;
+// One mask bit a byte.
+template <typename Visit>
+using LinkEdges = detail::links::LinkEdges<1, Visit>;
+using LinkTotals = detail::links::LinkTotals<1>;
 constexpr std::string_view kAnchorOpen = Pieces::kAnchorOpen;
 constexpr std::string_view kAnchorTarget = Pieces::kAnchorTarget;
 constexpr std::string_view kAnchorClose = Pieces::kAnchorClose;
@@ -154,46 +158,6 @@ Handler LinkBlocks(const unsigned char* p, std::size_t n, std::size_t& stop,
     }
 }
 
-// Calls visit(begin, end) at each edge of a link the blocks hold.
-template <typename Visit>
-struct LinkEdges {
-    Visit visit;
-    std::size_t begin = 0;  // of the link last begun
-    bool open = false;
-
-    template <class Popcount>
-    void Block(std::size_t base, std::uint64_t in, bool before, Popcount) noexcept {
-        // A link begins where a byte in it follows one that is not, and ends the other way round.
-        const std::uint64_t prior = (in << 1) | (before ? 1 : 0);
-        for (std::uint64_t edges = in ^ prior; edges != 0; edges &= edges - 1) {
-            const auto bit = static_cast<unsigned>(std::countr_zero(edges));
-            if ((in >> bit) & 1) {
-                begin = base + bit;
-            } else {
-                visit(begin, base + bit);
-            }
-        }
-    }
-};
-
-// How many links the blocks hold, and how many bytes in them.
-struct LinkTotals {
-    std::size_t links = 0;
-    std::size_t bytes = 0;
-    bool open = false;
-
-    template <class Popcount>
-    void Block(std::size_t, std::uint64_t in, bool before, Popcount) noexcept {
-        const std::uint64_t starts = in & ~((in << 1) | (before ? 1 : 0));
-        if constexpr (Popcount::value) {
-            bytes += static_cast<std::size_t>(std::popcount(in));
-            links += static_cast<std::size_t>(std::popcount(starts));
-        } else {
-            bytes += CountBits(in);
-            links += CountBits(starts);
-        }
-    }
-};
 
 // visit(begin, end) for each link, left to right; the visitor comes back.
 // Scanning resumes after the link, so an "http" inside a link belongs to it.
@@ -218,7 +182,7 @@ template <Kernel kKernel>
 std::size_t SizeWith(const unsigned char* p, std::size_t n, std::size_t target) {
     std::size_t from = 0;
     const LinkTotals totals = LinkBlocks<kKernel>(p, n, from, LinkTotals{});
-    std::size_t links = totals.links, linkBytes = totals.bytes;
+    std::size_t links = totals.links, linkBytes = totals.positions();
     if (totals.open) {
         const std::size_t end = FindLinkEnd(p, n, from);
         linkBytes += end - from;
