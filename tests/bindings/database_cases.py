@@ -1,32 +1,14 @@
-"""The shared case file as the database runners read it (tests/bindings/postgresql,
-tests/bindings/sqlite), and the C interface called once per text, the answer any
-piecewise work inside a database must match."""
+"""What the database runners share (tests/bindings/postgresql, tests/bindings/sqlite):
+the shared case file, what a database text can hold, and the C interface called
+once per text, the answer any piecewise work inside a database must match."""
 
 import ctypes
 import os
-import re
+import sys
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-ARITY = {"TrataHTML": 2, "FindString": 3, "RemoverAcentuacao": 1}
-ESCAPES = {"\\": "\\", "t": "\t", "n": "\n", "r": "\r", "0": "\0"}
-
-
-def load_cases():
-    """(line, method, args, expected): expected is a count, "error 13" or a text."""
-    with open(os.path.join(ROOT, "tests", "cases", "palavox_cases.txt"), "rb") as f:
-        raw = f.read()
-    assert raw[:2] == b"\xff\xfe", "the case file starts with a byte order mark"
-    cases = []
-    for number, line in enumerate(raw[2:].decode("utf-16-le", "surrogatepass").split("\n"), 1):
-        if not line or line.startswith("#"):
-            continue
-        method, *fields = line.split("\t")
-        assert len(fields) == ARITY[method] + 1, f"line {number}: field count"
-        fields = [re.sub(r"\\(.)", lambda m: ESCAPES[m.group(1)], f) for f in fields]
-        cases.append((number, method, fields[:-1], fields[-1]))
-    for method in ARITY:
-        assert sum(1 for c in cases if c[1] == method) >= 50, f"rows for {method}"
-    return cases
+sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
+from shared_cases import load_cases  # noqa: E402,F401
 
 
 def holds(text, nul=False):
