@@ -350,25 +350,30 @@ def cancelled(expression, how, db="utf8", units=20000000):
 
     reader = threading.Thread(target=read)
     reader.start()
-    send("SET search_path = pvx, public;\n" + RSS + block)
-    start, built, done = heard("start", 1), heard("built", 1), heard("done", 1)
-    halfway = (done - built) / 2 if done and built else 0.0
-    if how == "timeout":
-        # counted from the statement's start, which the first notice follows
-        timeout = built - start + halfway if done else 1.0
-        send(f"SET statement_timeout = '{int(timeout * 1000)}ms';\n")
-    send(block)
-    if how == "cancel":
-        time.sleep(max(0.0, (heard("built", 2) or 0.0) + halfway - time.monotonic()))
-        running = len(seen("done")) < 2 and proc.poll() is None
-        query("SELECT pg_cancel_backend(pid) FROM pg_stat_activity WHERE application_name = 'pvx_cancel'"
-              " AND state = 'active'")
-        asked = time.monotonic()
-    else:
-        asked = (heard("start", 2) or 0.0) + timeout  # errs against us: the statement started earlier
-        time.sleep(max(0.0, asked - 0.05 - time.monotonic()))
-        running = len(seen("done")) < 2 and proc.poll() is None
-    send("RESET statement_timeout;\n" + RSS)
+    # psql waits on its input: a failure here must not leave the run hanging
+    try:
+        send("SET search_path = pvx, public;\n" + RSS + block)
+        start, built, done = heard("start", 1), heard("built", 1), heard("done", 1)
+        halfway = (done - built) / 2 if done and built else 0.0
+        if how == "timeout":
+            # counted from the statement's start, which the first notice follows
+            timeout = built - start + halfway if done else 1.0
+            send(f"SET statement_timeout = '{int(timeout * 1000)}ms';\n")
+        send(block)
+        if how == "cancel":
+            time.sleep(max(0.0, (heard("built", 2) or 0.0) + halfway - time.monotonic()))
+            running = len(seen("done")) < 2 and proc.poll() is None
+            query("SELECT pg_cancel_backend(pid) FROM pg_stat_activity WHERE application_name = 'pvx_cancel'"
+                  " AND state = 'active'")
+            asked = time.monotonic()
+        else:
+            asked = (heard("start", 2) or 0.0) + timeout  # errs against us: the statement started earlier
+            time.sleep(max(0.0, asked - 0.05 - time.monotonic()))
+            running = len(seen("done")) < 2 and proc.poll() is None
+        send("RESET statement_timeout;\n" + RSS)
+    except BaseException:
+        proc.kill()
+        raise
     proc.stdin.close()
     out = proc.stdout.read()
     proc.wait()
