@@ -32,6 +32,13 @@ test: deps build
 	fuzz/run.sh build/asan 10
 	$(MAKE) test-com test-sign
 
+# make test three times in a row from a fresh clone of this checkout, beside
+# two CPU-bound processes the whole time (scripts/soak.sh); over an hour, so
+# not part of make test.
+.PHONY: test-soak
+test-soak:
+	scripts/soak.sh
+
 # Palavox.dll, cross-built for 32- and 64-bit Windows; always left at
 # build/win32/ and build/win64/, each beside its side-by-side manifest.
 # Signed when PALAVOX_SIGN_PFX and PALAVOX_SIGN_PASSWORD are set (scripts/sign.sh).
