@@ -6,6 +6,7 @@
 #   tests/cli/verify-test.sh <palavox> <scratch dir> [no-rss]
 # (no-rss under sanitizers, whose own memory is all that peak RSS would show)
 set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
 palavox=$(realpath "$1") work=$2 rss_check=${3:-rss}
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 2
 passed=0 failed=0
@@ -159,6 +160,11 @@ echo previous >old.md
   fail "a failed run leaves no report and no scratch file"
 "$palavox" verify --report no-such-dir/r.md one.rec >/dev/null 2>err.txt
 [ $? = 1 ] && grep -q no-such-dir err.txt && pass || fail "--report into a missing folder"
+
+# The example of docs/migrating.md is a recording, every call of it identical.
+awk '/^palavox-recording\t1$/,/^end\t/' "$root/docs/migrating.md" >example.rec
+"$palavox" verify example.rec >out.txt && grep -qx '4 calls: 4 identical, 0 different' out.txt &&
+  pass || fail "the example of docs/migrating.md: $(cat out.txt)"
 
 # Over 100 MB, one call of every kind and one of each cause repeated: the
 # verdict and the totals are exact, and memory stays bounded.
