@@ -5,7 +5,8 @@
 # memory, threads, and unregistration. All of it for the 32-bit DLL in a 32-bit
 # prefix, then in a 64-bit prefix for the 64-bit DLL and, through syswow64, the
 # 32-bit one; there also use without registration, both builds registered side
-# by side, and the MSI packages.
+# by side, and the MSI packages, whose recorder records the DLL for `palavox
+# verify` (recording.sh).
 #   tests/com/run-clients.sh                   everything (make dll package first)
 #   tests/com/run-clients.sh <Palavox.dll> [folder of its compiled clients]
 #                                              the suite for that one DLL only
@@ -30,6 +31,7 @@ msi64=$root/build/package/Palavox-$version-x64.msi
 . "$root/scripts/wine-env.sh"
 . "$root/tests/com/registry.sh"
 . "$root/tests/com/deployment.sh"
+. "$root/tests/com/recording.sh"
 
 only=
 if [ $# -gt 0 ]; then
@@ -39,10 +41,10 @@ if [ $# -gt 0 ]; then
 else
   needed=("$dll32" "$clients32/early_bound_client.exe" "$root/build/win32/Palavox.sxs.manifest"
           "$dll64" "$clients64/early_bound_client.exe" "$root/build/win64/Palavox.sxs.manifest"
-          "$msi32" "$msi64" "$cases")
+          "$msi32" "$msi64" "$cases" "$palavox_cli")
 fi
 for f in "${needed[@]}"; do
-  [ -f "$f" ] || { echo "run-clients: missing $f (run make dll package first)"; exit 2; }
+  [ -f "$f" ] || { echo "run-clients: missing $f (run make build dll package first)"; exit 2; }
 done
 
 passed=0
@@ -230,6 +232,7 @@ win32_prefix() {
   logs=$all_logs/msi-x86 && mkdir -p "$logs"
   msi_install "x86 package" wine "$msi32"
   installed msi-x86 wine 'C:\Program Files\Palavox\Palavox.dll' "$clients32"
+  recording_stage recorder-x86 wine 'C:\Program Files\Palavox\palavox-record.js' 32
   msi_remove "x86 package" wine "$msi32"
   logs=$all_logs
   palavox_wine_stop
@@ -259,6 +262,9 @@ msi_install "x64 package" "$PALAVOX_WINE64" "$msi64"
 installed msi-x64-64 "$PALAVOX_WINE64" 'C:\Program Files\Palavox\Palavox.dll' "$clients64"
 stage32 "32-bit clients of the x64 package" \
   installed msi-x64-32 wine 'C:\Program Files (x86)\Palavox\Palavox.dll' "$clients32"
+recording_stage recorder-64 "$PALAVOX_WINE64" 'C:\Program Files\Palavox\palavox-record.js' 64
+stage32 "32-bit recording through the x64 package" \
+  recording_stage recorder-32 wine 'C:\Program Files (x86)\Palavox\palavox-record.js' 32
 msi_remove "x64 package" "$PALAVOX_WINE64" "$msi64"
 logs=$all_logs
 
