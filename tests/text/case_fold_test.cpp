@@ -8,8 +8,11 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "case_fold_table.hpp"
+#include "literal/case_comparisons.hpp"
+#include "literal/case_mapping_table.hpp"
 
 namespace palavox::detail {
 namespace {
@@ -131,20 +134,13 @@ TEST(FoldCodePoint, OnlyKnownCodePointsFoldToAsciiLetters) {
     for (char c : {'h', 't', 'p'}) EXPECT_EQ(actual[static_cast<std::uint32_t>(c)].size(), 2u) << c;
 }
 
-// The only test that can see a folding fault: the reference model folds
-// through the same table as the code under test. So a missing file fails it.
-TEST(FoldCodePoint, MatchesCaseFoldingFile) {
-    std::ifstream in(PALAVOX_CASE_FOLDING_FILE);
-    if (!in) {
-        FAIL() << PALAVOX_CASE_FOLDING_FILE << " cannot be read";
-    }
-    std::string line;
-    std::getline(in, line);
-    if (line.find(std::string("CaseFolding-") + case_fold_table::kUnicodeVersion + ".txt") ==
-        std::string::npos)
-        FAIL() << "the table was not generated from " << PALAVOX_CASE_FOLDING_FILE << ": " << line;
+// What a pinned Unicode file maps code points to.
+using Mapping = std::map<std::uint32_t, std::uint32_t>;
 
-    std::map<std::uint32_t, std::uint32_t> simple;
+// CaseFolding.txt: the simple folding, statuses C and S.
+Mapping ReadFolding(std::istream& in) {
+    Mapping simple;
+    std::string line;
     while (std::getline(in, line)) {
         unsigned code = 0, mapping = 0;
         char status = 0;
@@ -152,10 +148,78 @@ TEST(FoldCodePoint, MatchesCaseFoldingFile) {
             (status == 'C' || status == 'S'))
             simple[code] = mapping;
     }
-    ASSERT_GT(simple.size(), 1000u);
-    for (std::uint32_t cp = 0; cp <= kLastCodePoint; ++cp) {
-        const auto it = simple.find(cp);
-        ASSERT_EQ(Fold(cp), it == simple.end() ? cp : it->second) << std::hex << cp;
+    return simple;
+}
+
+// UnicodeData.txt: the simple mapping of `field` (12 upper case, 13 lower case)
+// wherever it keeps the UTF-16 length, which the comparisons' keys must.
+Mapping ReadUnicodeData(std::istream& in, std::size_t field) {
+    Mapping simple;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::vector<std::string> fields(1);
+        for (char c : line) {
+            if (c == ';') {
+                fields.emplace_back();
+            } else {
+                fields.back() += c;
+            }
+        }
+        if (fields.size() != 15 || fields[field].empty()) continue;
+        const auto code = static_cast<std::uint32_t>(std::stoul(fields[0], nullptr, 16));
+        const auto mapping = static_cast<std::uint32_t>(std::stoul(fields[field], nullptr, 16));
+        if ((code < 0x10000) == (mapping < 0x10000)) simple[code] = mapping;
+    }
+    return simple;
+}
+
+std::uint32_t Key(literal::Comparison comparison, std::uint32_t cp) {
+    return literal::ComparisonKey(comparison, static_cast<char32_t>(cp));
+}
+
+// The only test that can see a fault in the generated tables: the reference
+// model folds through the same table as the code under test, and verify's
+// comparisons have no other source. So a missing file fails it.
+TEST(CaseTables, MatchPinnedUnicodeData) {
+    struct Row {
+        const char* what;
+        const char* file;  // the pinned file, named <stem>-<version>.txt
+        std::string name;  // what the table says it was generated from
+        bool header;       // the file's first line names it (UnicodeData.txt has none)
+        Mapping (*read)(std::istream&);
+        std::uint32_t (*table)(std::uint32_t);
+    };
+    const Row rows[] = {
+        {"simple case folding", PALAVOX_CASE_FOLDING_FILE,
+         std::string("CaseFolding-") + case_fold_table::kUnicodeVersion + ".txt", true,
+         &ReadFolding, &Fold},
+        {"simple upper-case mapping", PALAVOX_UNICODE_DATA_FILE,
+         std::string("UnicodeData-") + literal::case_mapping_table::kUnicodeVersion + ".txt", false,
+         [](std::istream& in) { return ReadUnicodeData(in, 12); },
+         [](std::uint32_t cp) { return Key(literal::Comparison::UpperCase, cp); }},
+        {"simple lower-case mapping", PALAVOX_UNICODE_DATA_FILE,
+         std::string("UnicodeData-") + literal::case_mapping_table::kUnicodeVersion + ".txt", false,
+         [](std::istream& in) { return ReadUnicodeData(in, 13); },
+         [](std::uint32_t cp) { return Key(literal::Comparison::LowerCase, cp); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string file = row.file;
+        ASSERT_TRUE(file.ends_with("/" + row.name))
+            << "the table was not generated from " << file << " but from " << row.name;
+        std::ifstream in(file);
+        ASSERT_TRUE(in) << file << " cannot be read";
+        if (row.header) {
+            std::string line;
+            std::getline(in, line);
+            ASSERT_NE(line.find(row.name), std::string::npos) << file << " is not " << row.name;
+        }
+        const Mapping simple = row.read(in);
+        ASSERT_GT(simple.size(), 1000u);
+        for (std::uint32_t cp = 0; cp <= kLastCodePoint; ++cp) {
+            const auto it = simple.find(cp);
+            ASSERT_EQ(row.table(cp), it == simple.end() ? cp : it->second) << std::hex << cp;
+        }
     }
 }
 
