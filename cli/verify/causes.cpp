@@ -2,13 +2,10 @@
 
 #include <algorithm>
 #include <new>
-#include <unordered_set>
 
-#include "case_fold.hpp"
-#include "case_variants_table.hpp"
+#include "literal/case_comparisons.hpp"
 #include "literal/literal_model.hpp"
 #include "palavox/error.hpp"
-#include "palavox/mod_palavox.hpp"
 #include "palavox/palavox_class.hpp"
 
 namespace palavox::verify {
@@ -47,93 +44,19 @@ Outcome Literal(const Call& call, literal::Mends mends) {
     });
 }
 
-// ---- Case-insensitive comparisons a locale or an older rule set makes.
-
-char32_t Mapped(const auto& table, char32_t cp) {
-    const auto it = std::lower_bound(table.begin(), table.end(), cp,
-                                     [](const auto& pair, char32_t c) { return pair.from < c; });
-    return it != table.end() && it->from == cp ? it->to : cp;
-}
-
-char32_t Folded(char32_t cp) { return detail::FoldCodePoint(cp); }
-char32_t AsciiOnly(char32_t cp) { return cp >= U'A' && cp <= U'Z' ? cp + 0x20 : cp; }
-// Turkish and Azerbaijani: I pairs with dotless ı, dotted İ with i.
-char32_t Turkic(char32_t cp) {
-    if (cp == U'I') return U'\u0131';
-    if (cp == U'\u0130') return U'i';
-    return Folded(cp);
-}
-char32_t Upper(char32_t cp) { return Mapped(case_variants_table::kUpper, cp); }
-char32_t Lower(char32_t cp) { return Mapped(case_variants_table::kLower, cp); }
-
-struct Variant {
-    const char* name;
-    char32_t (*key)(char32_t);
-};
-
-constexpr Variant kVariants[] = {
-    {"ASCII-only case folding", &AsciiOnly},
-    {"Turkic case folding (I with dotless i, dotted I with i)", &Turkic},
-    {"upper-case mapping", &Upper},
-    {"lower-case mapping", &Lower},
-};
-
-// Calls `visit` with each code point; a lone surrogate is one of its own.
-template <class Visit>
-void ForEachCodePoint(std::u16string_view s, Visit&& visit) {
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const char16_t u = s[i];
-        if (detail::IsHighSurrogate(u) && i + 1 < s.size() && detail::IsLowSurrogate(s[i + 1])) {
-            visit(0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{s[i + 1]} - 0xDC00));
-            ++i;
-        } else {
-            visit(char32_t{u});
-        }
+// The words the report uses for each comparison.
+const char* ComparisonName(literal::Comparison comparison) noexcept {
+    switch (comparison) {
+        case literal::Comparison::AsciiOnly:
+            return "ASCII-only case folding";
+        case literal::Comparison::Turkic:
+            return "Turkic case folding (I with dotless i, dotted I with i)";
+        case literal::Comparison::UpperCase:
+            return "upper-case mapping";
+        case literal::Comparison::LowerCase:
+            break;
     }
-}
-
-// The text with each code point replaced by its key; every key keeps the
-// code point's UTF-16 length, so matches line up with the original's.
-std::u16string Keyed(std::u16string_view s, char32_t (*key)(char32_t)) {
-    std::u16string out;
-    out.reserve(s.size());
-    ForEachCodePoint(s, [&](char32_t cp) {
-        const char32_t k = key(cp);
-        if (k >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((k - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + (k & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(k);
-        }
-    });
-    return out;
-}
-
-// The letters of the call on which `key` and case folding disagree: x from the
-// text or the search text and y from the search text that one calls equal and
-// the other not.
-std::vector<char32_t> Disagreements(std::u16string_view texto, std::u16string_view procura,
-                                    char32_t (*key)(char32_t)) {
-    std::vector<char32_t> search;
-    ForEachCodePoint(procura, [&](char32_t cp) {
-        if (std::find(search.begin(), search.end(), cp) == search.end()) search.push_back(cp);
-    });
-    std::unordered_set<char32_t> seen(search.begin(), search.end());
-    ForEachCodePoint(texto, [&](char32_t cp) { seen.insert(cp); });
-    std::vector<char32_t> letters;
-    for (char32_t x : seen) {
-        for (char32_t y : search) {
-            if ((Folded(x) == Folded(y)) != (key(x) == key(y))) {
-                for (char32_t c : {x, y}) {
-                    if (std::find(letters.begin(), letters.end(), c) == letters.end()) {
-                        letters.push_back(c);
-                    }
-                }
-            }
-        }
-    }
-    std::sort(letters.begin(), letters.end());
-    return letters;
+    return "lower-case mapping";
 }
 
 bool TextCompare(const Call& call) {
@@ -149,14 +72,13 @@ Explanation ExplainCount(const Call& call, const Outcome& palavox) {
         texto.empty() || procura.empty() || !TextCompare(call)) {
         return e;
     }
-    for (const Variant& v : kVariants) {
-        const std::u16string keyedProcura = Keyed(procura, v.key);
-        const std::size_t count = ModPalavox::ContaOcorrencias(Keyed(texto, v.key), keyedProcura,
-                                                               CompareMode::BinaryCompare);
+    for (const literal::Comparison comparison : literal::kComparisons) {
+        const std::size_t count = literal::CountComparing(comparison, texto, procura);
         if (static_cast<std::int64_t>(count) != call.recorded.number) continue;
-        std::vector<char32_t> letters = Disagreements(texto, procura, v.key);
+        const std::vector<char32_t> letters =
+            literal::LettersThatDiffer(comparison, texto, procura);
         if (letters.empty()) continue;  // cannot be: the counts would agree
-        e.comparisons.push_back(v.name);
+        e.comparisons.push_back(ComparisonName(comparison));
         for (char32_t c : letters) {
             if (std::find(e.letters.begin(), e.letters.end(), c) == e.letters.end()) {
                 e.letters.push_back(c);
