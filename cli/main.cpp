@@ -43,9 +43,10 @@ constexpr const char* kUsage =
 // much as one read takes, so the text moves in fewer system calls and task
 // switches, and the writer before us runs on while we work.
 constexpr std::size_t kDefaultReadSize = 1024 * 1024;
-// Output buffered beyond a read's size: markup makes a text longer, and the
-// output of one read then still goes out in one write.
-constexpr std::size_t kOutputMargin = 256 * 1024;
+// Output buffered for a read: markup makes a text longer (text dense with
+// links, twice as long), and the output of one read still goes out in one
+// write, straight from where the step wrote it.
+constexpr std::size_t kOutputPerRead = 2;
 
 class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -236,7 +237,7 @@ void WidenPipe(int fd, std::size_t size) {
 void Pump(int in, const std::string& inName, std::size_t readSize, pieces::Stream& stream, int out,
           const std::string& outName) {
     std::unique_ptr<char[]> input(new char[readSize]);
-    const std::size_t outSize = readSize + kOutputMargin;
+    const std::size_t outSize = kOutputPerRead * readSize;
     std::unique_ptr<char[]> output(new char[outSize]);
     const auto write = [&](const pieces::OutBuffer& o) { WriteAll(out, {o.dst, o.pos}, outName); };
     for (;;) {
