@@ -21,6 +21,7 @@
 #include "palavox/palavox_class.hpp"
 #include "pieces.hpp"
 #include "utf8.hpp"
+#include "verify/verify_command.hpp"
 
 namespace {
 
@@ -30,13 +31,17 @@ constexpr const char* kUsage =
     "usage: palavox remover-acentuacao [FILE] [-o FILE]\n"
     "       palavox find-string [-B|--binary] PROCURA [FILE]\n"
     "       palavox trata-html [--target T] [FILE] [-o FILE]\n"
+    "       palavox verify [--report FILE.md] [--json] RECORDING...\n"
     "       palavox --help | --version\n"
     "\n"
     "Reads UTF-8 (or UTF-16 after its byte-order mark) from FILE, or from standard\n"
     "input when FILE is absent or \"-\"; writes UTF-8 to standard output or, whole or\n"
     "not at all, to the file given with -o. find-string prints the count: matches\n"
-    "ignore case unless -B is given.\n"
-    "Exit status: 0 done, 1 failed (invalid input, error, I/O), 2 wrong usage.\n";
+    "ignore case unless -B is given. verify replays a recording of another\n"
+    "component's answers through Palavox and explains each difference\n"
+    "(docs/migrating.md).\n"
+    "Exit status: 0 done, 1 failed (invalid input, error, I/O; for verify, a\n"
+    "difference unexplained or a damaged recording), 2 wrong usage.\n";
 
 // What a pipe holds unless asked (64 KiB on Linux) is also the most one read
 // or write through it moves: the pipes on either side are asked to hold as
@@ -338,6 +343,7 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    if (args.front() == "verify") return palavox::verify::Main(args);
     try {
         const Options options = Parse(args);
         // Nothing to read but a person at a terminal: say how to use it instead of waiting.
