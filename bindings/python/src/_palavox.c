@@ -8,6 +8,7 @@
  * this is a few tens of nanoseconds where a codec round trip costs hundreds. */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <stddef.h>
 #include <string.h>
 
 #include "palavox/palavox.h"
@@ -18,26 +19,36 @@
  * the core works long enough for another thread to use the time. */
 #define GIL_UNITS 4096
 
-static PyObject *palavox_error; /* palavox.PalavoxError, set once at import */
+static PyObject* palavox_error; /* palavox.PalavoxError, set once at import */
 
-static PyObject* fail(int number) {
-    PyObject* error = PyObject_CallFunction(palavox_error, "s", palavox_error_description(number));
+/* Raises PalavoxError with the number on .number; for a row of a batch call,
+ * its position on .row (None otherwise) and at the head of the message. */
+static PyObject* fail_row(int number, Py_ssize_t row) {
+    const char* description = palavox_error_description(number);
+    PyObject* message = row < 0 ? PyUnicode_FromString(description)
+                                : PyUnicode_FromFormat("row %zd: %s", row, description);
+    if (message == NULL) return NULL;
+    PyObject* error = PyObject_CallFunctionObjArgs(palavox_error, message, NULL);
+    Py_DECREF(message);
     if (error == NULL) return NULL;
     PyObject* value = PyLong_FromLong(number);
-    if (value == NULL || PyObject_SetAttrString(error, "number", value) < 0) {
+    int set = value == NULL ? -1 : PyObject_SetAttrString(error, "number", value);
+    Py_XDECREF(value);
+    if (set == 0 && row >= 0) {
+        value = PyLong_FromSsize_t(row);
+        set = value == NULL ? -1 : PyObject_SetAttrString(error, "row", value);
         Py_XDECREF(value);
-        Py_DECREF(error);
-        return NULL;
     }
-    Py_DECREF(value);
-    PyErr_SetObject(palavox_error, error);
+    if (set == 0) PyErr_SetObject(palavox_error, error);
     Py_DECREF(error);
     return NULL;
 }
 
+static PyObject* fail(int number) { return fail_row(number, -1); }
+
 /* A text's UTF-16 units for the length of a call. */
 typedef struct {
-    const uint16_t *units;
+    const uint16_t* units;
     size_t length;
     uint16_t* heap; /* PyMem_Free'd by release */
     uint16_t stack[STACK_UNITS];
@@ -49,6 +60,32 @@ static uint16_t* room(Units* u, size_t length) {
                   ? (uint16_t*)PyMem_Malloc(length * sizeof(uint16_t))
                   : NULL;
     return u->heap;
+}
+
+/* A str's characters as UTF-16 units: widened from one byte, or encoded as
+ * surrogate pairs from four. `out` has room for units4() of them. */
+static void widen1(const Py_UCS1* in, size_t n, uint16_t* out) {
+    for (size_t i = 0; i < n; i++) out[i] = in[i];
+}
+
+static size_t units4(const Py_UCS4* in, size_t n) {
+    size_t length = n;
+    for (size_t i = 0; i < n; i++) length += in[i] > 0xFFFF;
+    return length;
+}
+
+static size_t encode4(const Py_UCS4* in, size_t n, uint16_t* out) {
+    size_t k = 0;
+    for (size_t i = 0; i < n; i++) {
+        const Py_UCS4 c = in[i];
+        if (c > 0xFFFF) {
+            out[k++] = (uint16_t)(0xD7C0 + (c >> 10));
+            out[k++] = (uint16_t)(0xDC00 | (c & 0x3FF));
+        } else {
+            out[k++] = (uint16_t)c;
+        }
+    }
+    return k;
 }
 
 /* 0, or -1 with a Python exception set. None is the empty text. A text whose
@@ -66,39 +103,25 @@ static int take(PyObject* value, const char* name, Units* u) {
 #if PY_VERSION_HEX < 0x030C0000
     if (PyUnicode_READY(value) < 0) return -1;
 #endif
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(value);
+    const size_t n = (size_t)PyUnicode_GET_LENGTH(value);
     const void* data = PyUnicode_DATA(value);
     uint16_t* out;
     switch (PyUnicode_KIND(value)) {
         case PyUnicode_2BYTE_KIND:
             u->units = (const uint16_t*)data;
-            u->length = (size_t)n;
+            u->length = n;
             return 0;
-        case PyUnicode_1BYTE_KIND: {
-            const Py_UCS1* in = (const Py_UCS1*)data;
-            if ((out = room(u, (size_t)n)) == NULL) break;
-            for (Py_ssize_t i = 0; i < n; i++) out[i] = in[i];
+        case PyUnicode_1BYTE_KIND:
+            if ((out = room(u, n)) == NULL) break;
+            widen1((const Py_UCS1*)data, n, out);
             u->units = out;
-            u->length = (size_t)n;
+            u->length = n;
             return 0;
-        }
         default: {
-            const Py_UCS4* in = (const Py_UCS4*)data;
-            size_t length = (size_t)n;
-            for (Py_ssize_t i = 0; i < n; i++) length += in[i] > 0xFFFF;
+            const size_t length = units4((const Py_UCS4*)data, n);
             if ((out = room(u, length)) == NULL) break;
-            size_t k = 0;
-            for (Py_ssize_t i = 0; i < n; i++) {
-                const Py_UCS4 c = in[i];
-                if (c > 0xFFFF) {
-                    out[k++] = (uint16_t)(0xD7C0 + (c >> 10));
-                    out[k++] = (uint16_t)(0xDC00 | (c & 0x3FF));
-                } else {
-                    out[k++] = (uint16_t)c;
-                }
-            }
+            u->length = encode4((const Py_UCS4*)data, n, out);
             u->units = out;
-            u->length = length;
             return 0;
         }
     }
@@ -132,32 +155,39 @@ static Shape shape(const uint16_t* units, Py_ssize_t n) {
     return s;
 }
 
-/* UTF-16 units as a canonical str: a valid pair is one character, a lone
- * surrogate stays a character of its own. */
-static PyObject* decode(const uint16_t* units, Py_ssize_t n, Shape s) {
+/* The maximum character (PyUnicode_New's) of the str units decode to. Below
+ * 0x100 the union of the bits gives the kind exactly. */
+static Py_UCS4 top(Shape s) {
+    return s.pairs ? 0x10FFFF : s.bits < 0x80 ? 0x7F : s.bits < 0x100 ? 0xFF : 0xFFFF;
+}
+
+/* Writes units as the characters of a str of top(s): a valid pair is one
+ * character, a lone surrogate stays a character of its own. */
+static void put(void* out, Shape s, const uint16_t* units, Py_ssize_t n) {
     if (s.pairs == 0) {
-        /* Below 0x100 the union of the bits gives the kind exactly. */
-        PyObject* text = PyUnicode_New(n, s.bits < 0x80 ? 0x7F : s.bits < 0x100 ? 0xFF : 0xFFFF);
-        if (text == NULL) return NULL;
         if (s.bits < 0x100) {
-            Py_UCS1* out = PyUnicode_1BYTE_DATA(text);
-            for (Py_ssize_t i = 0; i < n; i++) out[i] = (Py_UCS1)units[i];
+            Py_UCS1* to = (Py_UCS1*)out;
+            for (Py_ssize_t i = 0; i < n; i++) to[i] = (Py_UCS1)units[i];
         } else {
-            memcpy(PyUnicode_2BYTE_DATA(text), units, (size_t)n * sizeof(uint16_t));
+            memcpy(out, units, (size_t)n * sizeof(uint16_t));
         }
-        return text;
+        return;
     }
-    PyObject* text = PyUnicode_New(n - s.pairs, 0x10FFFF);
-    if (text == NULL) return NULL;
-    Py_UCS4* out = PyUnicode_4BYTE_DATA(text);
+    Py_UCS4* to = (Py_UCS4*)out;
     for (Py_ssize_t i = 0; i < n; i++) {
         if (i + 1 < n && is_high(units[i]) && is_low(units[i + 1])) {
-            *out++ = 0x10000 + (((Py_UCS4)units[i] - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            *to++ = 0x10000 + (((Py_UCS4)units[i] - 0xD800) << 10) + (units[i + 1] - 0xDC00);
             i++;
         } else {
-            *out++ = units[i];
+            *to++ = units[i];
         }
     }
+}
+
+/* UTF-16 units as a canonical str. */
+static PyObject* decode(const uint16_t* units, Py_ssize_t n, Shape s) {
+    PyObject* text = PyUnicode_New(n - s.pairs, top(s));
+    if (text != NULL) put(PyUnicode_DATA(text), s, units, n);
     return text;
 }
 
@@ -308,6 +338,449 @@ static PyObject* remover_acentuacao(PyObject* self, PyObject* const* args, Py_ss
     return text;
 }
 
+/* ---------------------------------------------------------------- columns
+ *
+ * A batch call works its rows a chunk at a time. Under the GIL a chunk's rows
+ * are gathered, with a reference to each so that nothing frees a text while
+ * the core reads it; the GIL is released while the core works the whole
+ * chunk; it is taken back to make the result objects. One chunk's results at
+ * most are held beside the output, and threads working other batches run
+ * while the core works. */
+
+enum { FOLD, MARKUP, COUNT };
+
+/* A chunk ends at this many rows, or once it holds this many characters. */
+#define CHUNK_ROWS 1024
+#define CHUNK_CHARS 65536
+
+typedef struct {
+    PyObject* item; /* a reference held while the chunk is worked */
+    const void* data;
+    size_t length; /* characters */
+    int kind;      /* PyUnicode_1BYTE_KIND, 2 or 4; 0 for a missing value given back */
+    int exact;     /* an exact str, immutable: may be given back as its own result */
+} Row;
+
+/* A row's result: new units, the row's own str, or its missing value given back. */
+enum { NEW, SAME, KEPT };
+
+typedef struct {
+    int status; /* 0, or the row's error number */
+    int form;
+    const uint16_t* units; /* NEW: the result's units ... */
+    size_t length;
+    Shape shape;    /* ... and what they decode to */
+    uint16_t* core; /* the core's allocation holding them, if any */
+    int32_t count;
+} Result;
+
+/* Memory the work uses without the GIL. */
+typedef struct {
+    uint16_t* units;
+    size_t size;
+} Buffer;
+
+static int reserve(Buffer* b, size_t units) {
+    if (units <= b->size) return 0;
+    if (units < 2 * b->size) units = 2 * b->size;
+    if (units > PY_SSIZE_T_MAX / sizeof(uint16_t)) return -1;
+    uint16_t* p = (uint16_t*)PyMem_RawRealloc(b->units, units * sizeof(uint16_t));
+    if (p == NULL) return -1;
+    b->units = p;
+    b->size = units;
+    return 0;
+}
+
+typedef struct {
+    int op;
+    int coerce;   /* errors="coerce": a failing row gives None, not an exception */
+    int keep;     /* a Series: a missing value gives itself back */
+    Units a, b;   /* the fixed arguments */
+    size_t count; /* rows gathered */
+    size_t done;  /* rows worked: fewer when a row fails and errors="raise" */
+    Buffer units, folded;
+    Row rows[CHUNK_ROWS];
+    Result results[CHUNK_ROWS];
+} Chunk;
+
+/* pandas.NA's and pandas.NaT's types, once pandas has been imported. */
+static PyTypeObject *na_type, *nat_type;
+
+static int find_pandas_missing(void) {
+    PyObject* name = PyUnicode_FromString("pandas");
+    if (name == NULL) return -1;
+    PyObject* pandas = PyImport_GetModule(name);
+    Py_DECREF(name);
+    if (pandas == NULL) return PyErr_Occurred() ? -1 : 0;
+    PyObject* na = PyObject_GetAttrString(pandas, "NA");
+    PyObject* nat = na == NULL ? NULL : PyObject_GetAttrString(pandas, "NaT");
+    Py_DECREF(pandas);
+    if (nat == NULL) { /* pandas half imported */
+        Py_XDECREF(na);
+        PyErr_Clear();
+        return 0;
+    }
+    if (na_type == NULL) {
+        na_type = Py_TYPE(na);
+        nat_type = Py_TYPE(nat);
+        Py_INCREF(na_type);
+        Py_INCREF(nat_type);
+    }
+    Py_DECREF(na);
+    Py_DECREF(nat);
+    return 0;
+}
+
+/* 1 for pandas' missing values: None, NaN (numpy's too), and pandas.NA and
+ * pandas.NaT, which cannot exist before pandas is imported; -1 on error. */
+static int is_missing(PyObject* value) {
+    if (value == Py_None) return 1;
+    if (PyFloat_Check(value)) return Py_IS_NAN(PyFloat_AS_DOUBLE(value));
+    if (na_type == NULL && find_pandas_missing() < 0) return -1;
+    return Py_TYPE(value) == na_type || Py_TYPE(value) == nat_type;
+}
+
+/* The item at `position` into `row`: 1, 0 past the end, -1 with an exception. */
+static int gather(PyObject* column, PyObject* iterator, Py_ssize_t position, const char* name,
+                  int keep, Row* row) {
+    PyObject* item;
+    if (iterator != NULL) {
+        item = PyIter_Next(iterator);
+        if (item == NULL) return PyErr_Occurred() ? -1 : 0;
+    } else {
+        /* Read as it is now: another thread may have changed the list since. */
+        if (position >= PySequence_Fast_GET_SIZE(column)) return 0;
+        item = PySequence_Fast_GET_ITEM(column, position);
+        Py_INCREF(item);
+    }
+    row->item = item;
+    if (PyUnicode_Check(item)) {
+#if PY_VERSION_HEX < 0x030C0000
+        if (PyUnicode_READY(item) < 0) {
+            Py_CLEAR(row->item);
+            return -1;
+        }
+#endif
+        row->data = PyUnicode_DATA(item);
+        row->length = (size_t)PyUnicode_GET_LENGTH(item);
+        row->kind = PyUnicode_KIND(item);
+        row->exact = PyUnicode_CheckExact(item);
+        return 1;
+    }
+    const int missing = is_missing(item);
+    if (missing <= 0) {
+        if (missing == 0) {
+            PyErr_Format(PyExc_TypeError, "%s[%zd] must be str or None, not %.100s", name, position,
+                         Py_TYPE(item)->tp_name);
+        }
+        Py_CLEAR(row->item);
+        return -1;
+    }
+    /* The empty text, or in a Series the missing value given back. */
+    row->data = NULL;
+    row->length = 0;
+    row->kind = keep ? 0 : PyUnicode_1BYTE_KIND;
+    row->exact = 0;
+    return 1;
+}
+
+/* Room for a row's UTF-16 units. */
+static size_t most_units(const Row* r) {
+    return r->kind == PyUnicode_4BYTE_KIND ? 2 * r->length : r->length;
+}
+
+/* A row's UTF-16 units: a 2-byte str's own, otherwise written to `to`. */
+static const uint16_t* units_of(const Row* r, uint16_t* to, size_t* n) {
+    switch (r->kind) {
+        case PyUnicode_2BYTE_KIND:
+            *n = r->length;
+            return (const uint16_t*)r->data;
+        case PyUnicode_1BYTE_KIND:
+            widen1((const Py_UCS1*)r->data, r->length, to);
+            *n = r->length;
+            return to;
+        default:
+            *n = encode4((const Py_UCS4*)r->data, r->length, to);
+            return to;
+    }
+}
+
+/* A row's result units: the row's own str when they are its units and decode
+ * to it (as a single call gives it), otherwise a new str to make. */
+static void keep_units(Result* r, const Row* row, const uint16_t* in, size_t in_n,
+                       const uint16_t* units, size_t n) {
+    r->shape = shape(units, (Py_ssize_t)n);
+    if (r->shape.pairs == 0 && row->exact && n == in_n &&
+        (n == 0 || memcmp(units, in, n * sizeof(uint16_t)) == 0)) {
+        r->form = SAME;
+        return;
+    }
+    r->form = NEW;
+    r->units = units;
+    r->length = n;
+}
+
+/* Folding maps each unit on its own, whatever surrounds it, so the chunk's
+ * rows are folded as one text: one call to the core for them all. */
+static void fold_chunk(Chunk* c) {
+    size_t total = 0;
+    for (size_t i = 0; i < c->count; i++) total += most_units(&c->rows[i]);
+    int status = reserve(&c->units, total) < 0 || reserve(&c->folded, total) < 0 ? 7 : 0;
+    size_t at = 0;
+    for (size_t i = 0; i < c->count && status == 0; i++) {
+        const Row* row = &c->rows[i];
+        Result* r = &c->results[i];
+        r->length = 0;
+        if (row->kind == 0) continue;
+        const uint16_t* u = units_of(row, c->units.units + at, &r->length);
+        if (u != c->units.units + at && r->length != 0) {
+            memcpy(c->units.units + at, u, r->length * sizeof(uint16_t));
+        }
+        at += r->length;
+    }
+    if (status == 0 && at != 0) {
+        status = palavox_remover_acentuacao_into(c->units.units, at, c->folded.units);
+    }
+    at = 0;
+    for (size_t i = 0; i < c->count; i++) {
+        const Row* row = &c->rows[i];
+        Result* r = &c->results[i];
+        r->core = NULL;
+        r->form = row->kind == 0 ? KEPT : NEW;
+        r->status = 0;
+        if (row->kind == 0) continue;
+        if (status != 0) {
+            r->status = status;
+            if (!c->coerce) {
+                c->done = i + 1;
+                return;
+            }
+            continue;
+        }
+        const size_t n = r->length;
+        keep_units(r, row, c->units.units + at, n, c->folded.units + at, n);
+        at += n;
+    }
+}
+
+/* Works the gathered rows; needs no GIL. */
+static void work(Chunk* c) {
+    c->done = c->count;
+    if (c->op == FOLD) {
+        fold_chunk(c);
+        return;
+    }
+    for (size_t i = 0; i < c->count; i++) {
+        const Row* row = &c->rows[i];
+        Result* r = &c->results[i];
+        r->core = NULL;
+        r->form = row->kind == 0 ? KEPT : NEW;
+        r->status = 0;
+        if (row->kind == 0) continue;
+        if (reserve(&c->units, most_units(row)) < 0) {
+            r->status = 7;
+        } else {
+            size_t n;
+            const uint16_t* in = units_of(row, c->units.units, &n);
+            if (c->op == COUNT) {
+                r->status = palavox_find_string(in, n, c->a.units, c->a.length, c->b.units,
+                                                c->b.length, &r->count);
+            } else {
+                size_t length = 0;
+                r->status = palavox_trata_html(in, n, c->a.units, c->a.length, &r->core, &length);
+                if (r->status == 0) keep_units(r, row, in, n, r->core, length);
+            }
+        }
+        if (r->status != 0 && !c->coerce) {
+            c->done = i + 1;
+            return;
+        }
+    }
+}
+
+/* Row i's result object: a new reference; None for a failed row when
+ * errors="coerce". NULL with an exception when memory runs out. */
+static PyObject* result_object(const Chunk* c, size_t i) {
+    const Result* r = &c->results[i];
+    PyObject* value;
+    if (r->status != 0) {
+        value = Py_None;
+    } else if (r->form != NEW) {
+        value = c->rows[i].item;
+    } else if (c->op == COUNT) {
+        return PyLong_FromLong(r->count);
+    } else {
+        PyObject* text = PyUnicode_New((Py_ssize_t)r->length - r->shape.pairs, top(r->shape));
+        if (text != NULL) put(PyUnicode_DATA(text), r->shape, r->units, (Py_ssize_t)r->length);
+        return text;
+    }
+    Py_INCREF(value);
+    return value;
+}
+
+/* The references and core allocations a chunk holds. */
+static void clear_chunk(Chunk* c) {
+    for (size_t i = 0; i < c->count; i++) {
+        Py_CLEAR(c->rows[i].item);
+        if (i < c->done && c->results[i].core != NULL) {
+            palavox_free(c->results[i].core);
+            c->results[i].core = NULL;
+        }
+    }
+    c->count = c->done = 0;
+}
+
+/* Counts of a Series go straight into pandas' storage of a nullable integer
+ * column: int64 values and a mask of the missing ones. */
+typedef struct {
+    Py_buffer values, mask;
+} Counts;
+
+static int take_counts(PyObject* values, PyObject* mask, Py_ssize_t rows, Counts* out) {
+    if (PyObject_GetBuffer(values, &out->values,
+                           PyBUF_WRITABLE | PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) < 0)
+        return -1;
+    if (PyObject_GetBuffer(mask, &out->mask, PyBUF_WRITABLE | PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) <
+        0) {
+        PyBuffer_Release(&out->values);
+        return -1;
+    }
+    if (out->values.itemsize != 8 || out->values.len != rows * 8 || out->mask.itemsize != 1 ||
+        out->mask.len != rows) {
+        PyBuffer_Release(&out->values);
+        PyBuffer_Release(&out->mask);
+        PyErr_SetString(PyExc_ValueError, "counts need int64 and bool buffers of one item a row");
+        return -1;
+    }
+    return 0;
+}
+
+/* _column(op, name, textos, a, b, coerce, keep, values, mask): the batch
+ * calls behind palavox.batch. a and b are the fixed arguments (target;
+ * procura, tipo). keep: missing values are given back (a Series). values and
+ * mask, for counts of a Series (textos then a list), receive them instead of
+ * a list, and None is returned. */
+static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    (void)self;
+    if (nargs != 9) {
+        PyErr_SetString(PyExc_TypeError, "_column takes 9 arguments");
+        return NULL;
+    }
+    const long op = PyLong_AsLong(args[0]);
+    if (op == -1 && PyErr_Occurred()) return NULL;
+    if (op != FOLD && op != MARKUP && op != COUNT) {
+        PyErr_SetString(PyExc_ValueError, "_column: no such operation");
+        return NULL;
+    }
+    const char* name = PyUnicode_AsUTF8(args[1]);
+    if (name == NULL) return NULL;
+    PyObject* textos = args[2];
+    const int coerce = PyObject_IsTrue(args[5]);
+    const int keep = PyObject_IsTrue(args[6]);
+    if (coerce < 0 || keep < 0) return NULL;
+
+    /* Rows and results are written before they are read: only the rest is cleared. */
+    Chunk* c = (Chunk*)PyMem_Malloc(sizeof(Chunk));
+    if (c == NULL) return PyErr_NoMemory();
+    memset(c, 0, offsetof(Chunk, rows));
+    c->op = (int)op;
+    c->coerce = coerce;
+    c->keep = keep;
+    PyObject *sequence = NULL, *iterator = NULL, *out = NULL;
+    Counts counts;
+    int counting = 0, failed = 1;
+    Py_ssize_t limit = 0, position = 0;
+    static const char* const fixed[3][2] = {{NULL, NULL}, {"target", NULL}, {"procura", "tipo"}};
+    if (fixed[op][0] != NULL && take(args[3], fixed[op][0], &c->a) < 0) goto done;
+    if (fixed[op][1] != NULL && take(args[4], fixed[op][1], &c->b) < 0) goto done;
+
+    if (PyList_CheckExact(textos) || PyTuple_CheckExact(textos)) {
+        sequence = textos;
+        Py_INCREF(sequence);
+        limit = PySequence_Fast_GET_SIZE(sequence);
+    } else if ((iterator = PyObject_GetIter(textos)) == NULL) {
+        goto done;
+    }
+    if (args[7] != Py_None) {
+        if (sequence == NULL || op != COUNT) {
+            PyErr_SetString(PyExc_TypeError, "_column: counts into buffers need a list");
+            goto done;
+        }
+        if (take_counts(args[7], args[8], limit, &counts) < 0) goto done;
+        counting = 1;
+    } else if ((out = PyList_New(limit)) == NULL) {
+        goto done;
+    }
+
+    for (int end = 0; !end;) {
+        Py_ssize_t chars = 0;
+        while (c->count < CHUNK_ROWS && chars < CHUNK_CHARS) {
+            const Py_ssize_t at = position + (Py_ssize_t)c->count;
+            const int got = sequence != NULL && at >= limit
+                                ? 0
+                                : gather(sequence, iterator, at, name, keep, &c->rows[c->count]);
+            if (got < 0) goto done;
+            if (got == 0) {
+                end = 1;
+                break;
+            }
+            chars += (Py_ssize_t)c->rows[c->count++].length;
+        }
+        if (c->count == 0) break;
+        Py_BEGIN_ALLOW_THREADS work(c);
+        Py_END_ALLOW_THREADS for (size_t i = 0; i < c->done; i++) {
+            const Result* r = &c->results[i];
+            const Py_ssize_t at = position + (Py_ssize_t)i;
+            if (r->status != 0 && !coerce) {
+                fail_row(r->status, at);
+                goto done;
+            }
+            if (counting) {
+                const int absent = r->status != 0 || r->form == KEPT;
+                ((int64_t*)counts.values.buf)[at] = absent ? 0 : r->count;
+                ((unsigned char*)counts.mask.buf)[at] = (unsigned char)absent;
+                continue;
+            }
+            PyObject* value = result_object(c, i);
+            if (value == NULL) goto done;
+            if (sequence != NULL) {
+                PyList_SET_ITEM(out, at, value);
+            } else {
+                const int appended = PyList_Append(out, value);
+                Py_DECREF(value);
+                if (appended < 0) goto done;
+            }
+        }
+        position += (Py_ssize_t)c->count;
+        clear_chunk(c);
+    }
+    /* A list another thread shortened meanwhile: as many results as rows read. */
+    if (out != NULL && sequence != NULL && position < limit &&
+        PyList_SetSlice(out, position, limit, NULL) < 0) {
+        goto done;
+    }
+    failed = 0;
+done:
+    clear_chunk(c);
+    release(&c->a);
+    release(&c->b);
+    PyMem_RawFree(c->units.units);
+    PyMem_RawFree(c->folded.units);
+    PyMem_Free(c);
+    if (counting) {
+        PyBuffer_Release(&counts.values);
+        PyBuffer_Release(&counts.mask);
+    }
+    Py_XDECREF(sequence);
+    Py_XDECREF(iterator);
+    if (failed) {
+        Py_XDECREF(out);
+        return NULL;
+    }
+    if (counting) Py_RETURN_NONE;
+    return out;
+}
+
 #define FASTCALL(f) (PyCFunction)(void (*)(void)) f, METH_FASTCALL | METH_KEYWORDS
 
 static PyMethodDef methods[] = {
@@ -320,22 +793,37 @@ static PyMethodDef methods[] = {
     {"remover_acentuacao", FASTCALL(remover_acentuacao),
      "remover_acentuacao(texto) -> str\n\n"
      "Folds accents, \"&\" to \"e\", and a fixed set of symbols to spaces."},
+    {"_column", (PyCFunction)(void (*)(void))column, METH_FASTCALL,
+     "_column(op, name, textos, a, b, coerce, keep, values, mask): palavox.batch's work."},
     {NULL, NULL, 0, NULL},
 };
 
 static struct PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "palavox._palavox", "Palavox text services over the C interface.", -1,
-    methods, NULL, NULL, NULL, NULL,
+    PyModuleDef_HEAD_INIT,
+    "palavox._palavox",
+    "Palavox text services over the C interface.",
+    -1,
+    methods,
+    NULL,
+    NULL,
+    NULL,
+    NULL,
 };
 
 PyMODINIT_FUNC PyInit__palavox(void) {
-    PyObject *module = PyModule_Create(&module_def);
+    PyObject* module = PyModule_Create(&module_def);
     if (module == NULL) return NULL;
     palavox_error = PyErr_NewExceptionWithDoc(
         "palavox.PalavoxError",
-        "A failed call; number is the error number (13, 5, 6) or 7, out of memory.",
+        "A failed call; number is the error number (13, 5, 6) or 7, out of memory; row, the\n"
+        "position of the failing row in a batch call (None for a single call).",
         PyExc_ValueError, NULL);
     if (palavox_error == NULL) {
+        Py_DECREF(module);
+        return NULL;
+    }
+    if (PyObject_SetAttrString(palavox_error, "row", Py_None) < 0) {
+        Py_DECREF(palavox_error);
         Py_DECREF(module);
         return NULL;
     }
