@@ -8,7 +8,6 @@
  * this is a few tens of nanoseconds where a codec round trip costs hundreds. */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
-#include <stddef.h>
 #include <string.h>
 
 #include "palavox/palavox.h"
@@ -349,9 +348,15 @@ static PyObject* remover_acentuacao(PyObject* self, PyObject* const* args, Py_ss
 
 enum { FOLD, MARKUP, COUNT };
 
-/* A chunk ends at this many rows, or once it holds this many characters. */
-#define CHUNK_ROWS 1024
-#define CHUNK_CHARS 65536
+/* A chunk ends at this many rows, or once it holds this many characters:
+ * long enough that handing the GIL over between threads costs little beside
+ * the work, short enough that its buffers stay small. An iterator's first
+ * chunk is shorter, since its length is unknown. */
+#ifndef CHUNK_ROWS
+#define CHUNK_ROWS 16384
+#endif
+#define CHUNK_CHARS (CHUNK_ROWS * 64)
+#define FIRST_CHUNK_ROWS 256
 
 typedef struct {
     PyObject* item; /* a reference held while the chunk is worked */
@@ -367,10 +372,8 @@ enum { NEW, SAME, KEPT };
 typedef struct {
     int status; /* 0, or the row's error number */
     int form;
-    const uint16_t* units; /* NEW: the result's units ... */
-    size_t length;
-    Shape shape;    /* ... and what they decode to */
-    uint16_t* core; /* the core's allocation holding them, if any */
+    size_t offset, length; /* NEW: where the result's units lie in Chunk.out ... */
+    Shape shape;           /* ... and what they decode to */
     int32_t count;
 } Result;
 
@@ -393,15 +396,49 @@ static int reserve(Buffer* b, size_t units) {
 
 typedef struct {
     int op;
-    int coerce;   /* errors="coerce": a failing row gives None, not an exception */
-    int keep;     /* a Series: a missing value gives itself back */
-    Units a, b;   /* the fixed arguments */
-    size_t count; /* rows gathered */
-    size_t done;  /* rows worked: fewer when a row fails and errors="raise" */
-    Buffer units, folded;
-    Row rows[CHUNK_ROWS];
-    Result results[CHUNK_ROWS];
+    int coerce;      /* errors="coerce": a failing row gives None, not an exception */
+    int keep;        /* a Series: a missing value gives itself back */
+    Units a, b;      /* the fixed arguments */
+    size_t capacity; /* rows a chunk may hold */
+    size_t count;    /* rows gathered */
+    size_t done;     /* rows worked: fewer when a row fails and errors="raise" */
+    Buffer units;    /* the rows' UTF-16 units, one after the other */
+    Buffer out;      /* their results' */
+    Row* rows;
+    Result* results;
+    const uint16_t** texts; /* a column for palavox_find_string_many */
+    size_t* lengths;
+    int32_t* counts;
+    int* errors;
 } Chunk;
+
+/* Room for `capacity` rows a chunk. 0, or -1 when memory runs out. */
+static int hold(Chunk* c, size_t capacity) {
+#define GROW(field)                                                                     \
+    if ((p = PyMem_Realloc(c->field, capacity * sizeof(*c->field))) == NULL) return -1; \
+    c->field = p;
+    void* p;
+    GROW(rows)
+    GROW(results)
+    GROW(texts)
+    GROW(lengths)
+    GROW(counts)
+    GROW(errors)
+#undef GROW
+    c->capacity = capacity;
+    return 0;
+}
+
+static void drop(Chunk* c) {
+    PyMem_Free(c->rows);
+    PyMem_Free(c->results);
+    PyMem_Free(c->texts);
+    PyMem_Free(c->lengths);
+    PyMem_Free(c->counts);
+    PyMem_Free(c->errors);
+    PyMem_RawFree(c->units.units);
+    PyMem_RawFree(c->out.units);
+}
 
 /* pandas.NA's and pandas.NaT's types, once pandas has been imported. */
 static PyTypeObject *na_type, *nat_type;
@@ -505,61 +542,169 @@ static const uint16_t* units_of(const Row* r, uint16_t* to, size_t* n) {
     }
 }
 
-/* A row's result units: the row's own str when they are its units and decode
- * to it (as a single call gives it), otherwise a new str to make. */
-static void keep_units(Result* r, const Row* row, const uint16_t* in, size_t in_n,
-                       const uint16_t* units, size_t n) {
-    r->shape = shape(units, (Py_ssize_t)n);
-    if (r->shape.pairs == 0 && row->exact && n == in_n &&
-        (n == 0 || memcmp(units, in, n * sizeof(uint16_t)) == 0)) {
-        r->form = SAME;
+/* The rows' UTF-16 units one after the other in c->units, each row's offset
+ * and length in its result; a 2-byte str's own units stay where they are
+ * unless `all`. 0, or 7 when memory runs out. */
+static int line_up(Chunk* c, int all) {
+    size_t total = 0;
+    for (size_t i = 0; i < c->count; i++) total += most_units(&c->rows[i]);
+    if (reserve(&c->units, total) < 0) return 7;
+    size_t at = 0;
+    for (size_t i = 0; i < c->count; i++) {
+        const Row* row = &c->rows[i];
+        Result* r = &c->results[i];
+        r->offset = at;
+        r->length = row->kind == 0 ? 0 : row->length;
+        if (row->kind == 0 || (row->kind == PyUnicode_2BYTE_KIND && !all)) continue;
+        uint16_t* to = c->units.units + at;
+        const uint16_t* u = units_of(row, to, &r->length);
+        if (u != to && r->length != 0) memcpy(to, u, r->length * sizeof(uint16_t));
+        at += r->length;
+    }
+    return 0;
+}
+
+static const uint16_t* row_units(const Chunk* c, size_t i) {
+    const Row* row = &c->rows[i];
+    return row->kind == PyUnicode_2BYTE_KIND && c->op == COUNT
+               ? (const uint16_t*)row->data
+               : c->units.units + c->results[i].offset;
+}
+
+/* Marks rows [0, c->count) failed with `status` (done stops at the first when
+ * errors="raise"), or missing values given back. */
+static void fail_rows(Chunk* c, int status) {
+    for (size_t i = 0; i < c->count; i++) {
+        Result* r = &c->results[i];
+        r->form = c->rows[i].kind == 0 ? KEPT : NEW;
+        r->status = r->form == KEPT ? 0 : status;
+        if (r->status != 0 && !c->coerce) {
+            c->done = i + 1;
+            return;
+        }
+    }
+}
+
+/* The row's own str when the result's units are its own and decode to it (as
+ * a single call gives it back), otherwise new units at c->out[offset]. */
+static void same_or_new(Chunk* c, size_t i, int same) {
+    Result* r = &c->results[i];
+    if (same && c->rows[i].exact && c->rows[i].kind == PyUnicode_1BYTE_KIND) {
+        r->form = SAME; /* no surrogates to pair */
         return;
     }
-    r->form = NEW;
-    r->units = units;
-    r->length = n;
+    const uint16_t* units = c->out.units + r->offset;
+    r->shape = shape(units, (Py_ssize_t)r->length);
+    r->form = same && r->shape.pairs == 0 && c->rows[i].exact ? SAME : NEW;
 }
 
 /* Folding maps each unit on its own, whatever surrounds it, so the chunk's
  * rows are folded as one text: one call to the core for them all. */
 static void fold_chunk(Chunk* c) {
     size_t total = 0;
-    for (size_t i = 0; i < c->count; i++) total += most_units(&c->rows[i]);
-    int status = reserve(&c->units, total) < 0 || reserve(&c->folded, total) < 0 ? 7 : 0;
-    size_t at = 0;
-    for (size_t i = 0; i < c->count && status == 0; i++) {
-        const Row* row = &c->rows[i];
-        Result* r = &c->results[i];
-        r->length = 0;
-        if (row->kind == 0) continue;
-        const uint16_t* u = units_of(row, c->units.units + at, &r->length);
-        if (u != c->units.units + at && r->length != 0) {
-            memcpy(c->units.units + at, u, r->length * sizeof(uint16_t));
-        }
-        at += r->length;
+    int status = line_up(c, 1);
+    for (size_t i = 0; i < c->count; i++) total += c->results[i].length;
+    if (status == 0 && reserve(&c->out, total) < 0) status = 7;
+    if (status == 0 && total != 0) {
+        status = palavox_remover_acentuacao_into(c->units.units, total, c->out.units);
     }
-    if (status == 0 && at != 0) {
-        status = palavox_remover_acentuacao_into(c->units.units, at, c->folded.units);
+    if (status != 0) {
+        fail_rows(c, status);
+        return;
     }
-    at = 0;
     for (size_t i = 0; i < c->count; i++) {
-        const Row* row = &c->rows[i];
         Result* r = &c->results[i];
-        r->core = NULL;
-        r->form = row->kind == 0 ? KEPT : NEW;
         r->status = 0;
-        if (row->kind == 0) continue;
-        if (status != 0) {
-            r->status = status;
+        r->form = KEPT;
+        if (c->rows[i].kind == 0) continue;
+        const size_t n = r->length;
+        same_or_new(c, i,
+                    n == 0 || memcmp(c->out.units + r->offset, c->units.units + r->offset,
+                                     n * sizeof(uint16_t)) == 0);
+    }
+}
+
+/* The whole chunk's counts in one call, the search worked out once. */
+static void count_chunk(Chunk* c) {
+    const int status = line_up(c, 0);
+    if (status != 0) {
+        fail_rows(c, status);
+        return;
+    }
+    size_t n = 0;
+    for (size_t i = 0; i < c->count; i++) {
+        if (c->rows[i].kind == 0) continue;
+        c->texts[n] = row_units(c, i);
+        c->lengths[n++] = c->results[i].length;
+    }
+    const int failed = palavox_find_string_many(c->texts, c->lengths, n, c->a.units, c->a.length,
+                                                c->b.units, c->b.length, c->counts, c->errors);
+    if (failed != 0) {
+        fail_rows(c, failed);
+        return;
+    }
+    n = 0;
+    for (size_t i = 0; i < c->count; i++) {
+        Result* r = &c->results[i];
+        r->form = c->rows[i].kind == 0 ? KEPT : NEW;
+        r->status = 0;
+        if (r->form == KEPT) continue;
+        r->count = c->counts[n];
+        r->status = c->errors[n++];
+        if (r->status != 0 && !c->coerce) {
+            c->done = i + 1;
+            return;
+        }
+    }
+}
+
+/* Each short row sized and written in one call when the room left holds it,
+ * a long one sized first so that its room is what it needs. A result as long
+ * as the text is the text: the row's own str, which a one-byte str is
+ * without a look at the units. */
+static int markup_row(Chunk* c, size_t i, size_t used) {
+    const Row* row = &c->rows[i];
+    Result* r = &c->results[i];
+    const size_t guess = row->length <= CHUNK_CHARS ? 2 * row->length + 256 : 0;
+    if ((row->kind != PyUnicode_2BYTE_KIND && reserve(&c->units, most_units(row)) < 0) ||
+        reserve(&c->out, used + guess) < 0) {
+        return 7;
+    }
+    size_t n;
+    const uint16_t* in = units_of(row, c->units.units, &n);
+    for (int sized = 0;; sized = 1) {
+        const size_t room = c->out.size - used;
+        const int status = palavox_trata_html_into(in, n, c->a.units, c->a.length,
+                                                   c->out.units + used, room, &r->length);
+        if (status != 0) return status;
+        if (r->length == n && row->exact && row->kind == PyUnicode_1BYTE_KIND) {
+            r->form = SAME;
+            return 0;
+        }
+        if (r->length <= room) break;
+        if (sized || reserve(&c->out, used + r->length) < 0) return 7;
+    }
+    r->offset = used;
+    same_or_new(c, i, r->length == n);
+    return 0;
+}
+
+static void markup_chunk(Chunk* c) {
+    size_t used = 0;
+    for (size_t i = 0; i < c->count; i++) {
+        Result* r = &c->results[i];
+        r->form = KEPT;
+        r->status = 0;
+        if (c->rows[i].kind == 0) continue;
+        r->status = markup_row(c, i, used);
+        if (r->status != 0) {
             if (!c->coerce) {
                 c->done = i + 1;
                 return;
             }
             continue;
         }
-        const size_t n = r->length;
-        keep_units(r, row, c->units.units + at, n, c->folded.units + at, n);
-        at += n;
+        if (r->form == NEW) used += r->length;
     }
 }
 
@@ -568,33 +713,10 @@ static void work(Chunk* c) {
     c->done = c->count;
     if (c->op == FOLD) {
         fold_chunk(c);
-        return;
-    }
-    for (size_t i = 0; i < c->count; i++) {
-        const Row* row = &c->rows[i];
-        Result* r = &c->results[i];
-        r->core = NULL;
-        r->form = row->kind == 0 ? KEPT : NEW;
-        r->status = 0;
-        if (row->kind == 0) continue;
-        if (reserve(&c->units, most_units(row)) < 0) {
-            r->status = 7;
-        } else {
-            size_t n;
-            const uint16_t* in = units_of(row, c->units.units, &n);
-            if (c->op == COUNT) {
-                r->status = palavox_find_string(in, n, c->a.units, c->a.length, c->b.units,
-                                                c->b.length, &r->count);
-            } else {
-                size_t length = 0;
-                r->status = palavox_trata_html(in, n, c->a.units, c->a.length, &r->core, &length);
-                if (r->status == 0) keep_units(r, row, in, n, r->core, length);
-            }
-        }
-        if (r->status != 0 && !c->coerce) {
-            c->done = i + 1;
-            return;
-        }
+    } else if (c->op == COUNT) {
+        count_chunk(c);
+    } else {
+        markup_chunk(c);
     }
 }
 
@@ -611,22 +733,18 @@ static PyObject* result_object(const Chunk* c, size_t i) {
         return PyLong_FromLong(r->count);
     } else {
         PyObject* text = PyUnicode_New((Py_ssize_t)r->length - r->shape.pairs, top(r->shape));
-        if (text != NULL) put(PyUnicode_DATA(text), r->shape, r->units, (Py_ssize_t)r->length);
+        if (text != NULL) {
+            put(PyUnicode_DATA(text), r->shape, c->out.units + r->offset, (Py_ssize_t)r->length);
+        }
         return text;
     }
     Py_INCREF(value);
     return value;
 }
 
-/* The references and core allocations a chunk holds. */
+/* The references a chunk holds. */
 static void clear_chunk(Chunk* c) {
-    for (size_t i = 0; i < c->count; i++) {
-        Py_CLEAR(c->rows[i].item);
-        if (i < c->done && c->results[i].core != NULL) {
-            palavox_free(c->results[i].core);
-            c->results[i].core = NULL;
-        }
-    }
+    for (size_t i = 0; i < c->count; i++) Py_CLEAR(c->rows[i].item);
     c->count = c->done = 0;
 }
 
@@ -679,10 +797,7 @@ static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
     const int keep = PyObject_IsTrue(args[6]);
     if (coerce < 0 || keep < 0) return NULL;
 
-    /* Rows and results are written before they are read: only the rest is cleared. */
-    Chunk* c = (Chunk*)PyMem_Malloc(sizeof(Chunk));
-    if (c == NULL) return PyErr_NoMemory();
-    memset(c, 0, offsetof(Chunk, rows));
+    Chunk chunk = {0}, *c = &chunk;
     c->op = (int)op;
     c->coerce = coerce;
     c->keep = keep;
@@ -711,10 +826,17 @@ static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
     } else if ((out = PyList_New(limit)) == NULL) {
         goto done;
     }
+    /* A short column, a short chunk; an iterator's grow as it goes on. */
+    if (hold(c, sequence == NULL     ? FIRST_CHUNK_ROWS
+                : limit < CHUNK_ROWS ? (size_t)limit + (limit == 0)
+                                     : CHUNK_ROWS) < 0) {
+        PyErr_NoMemory();
+        goto done;
+    }
 
     for (int end = 0; !end;) {
         Py_ssize_t chars = 0;
-        while (c->count < CHUNK_ROWS && chars < CHUNK_CHARS) {
+        while (c->count < c->capacity && chars < CHUNK_CHARS) {
             const Py_ssize_t at = position + (Py_ssize_t)c->count;
             const int got = sequence != NULL && at >= limit
                                 ? 0
@@ -727,8 +849,10 @@ static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
             chars += (Py_ssize_t)c->rows[c->count++].length;
         }
         if (c->count == 0) break;
-        Py_BEGIN_ALLOW_THREADS work(c);
-        Py_END_ALLOW_THREADS for (size_t i = 0; i < c->done; i++) {
+        PyThreadState* state = PyEval_SaveThread();
+        work(c);
+        PyEval_RestoreThread(state);
+        for (size_t i = 0; i < c->done; i++) {
             const Result* r = &c->results[i];
             const Py_ssize_t at = position + (Py_ssize_t)i;
             if (r->status != 0 && !coerce) {
@@ -752,7 +876,12 @@ static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
             }
         }
         position += (Py_ssize_t)c->count;
+        const int full = c->count == c->capacity;
         clear_chunk(c);
+        if (full && c->capacity < CHUNK_ROWS && hold(c, 2 * c->capacity) < 0) {
+            PyErr_NoMemory();
+            goto done;
+        }
     }
     /* A list another thread shortened meanwhile: as many results as rows read. */
     if (out != NULL && sequence != NULL && position < limit &&
@@ -764,9 +893,7 @@ done:
     clear_chunk(c);
     release(&c->a);
     release(&c->b);
-    PyMem_RawFree(c->units.units);
-    PyMem_RawFree(c->folded.units);
-    PyMem_Free(c);
+    drop(c);
     if (counting) {
         PyBuffer_Release(&counts.values);
         PyBuffer_Release(&counts.mask);

@@ -157,7 +157,7 @@ def midway(texts, error):
     (lambda: batch.find_string(["a", "b", ""], "a"), 2),
     (lambda: batch.find_string(("a", None), "a"), 1),
     (lambda: batch.find_string((t for t in ["x", float("nan")]), "x"), 1),
-    (lambda: batch.find_string(["a"] * 4000 + [""] + ["a"] * 10, "a"), 4000),
+    (lambda: batch.find_string(["a"] * 20000 + [""] + ["a"] * 10, "a"), 20000),
     (lambda: batch.find_string(pandas.Series(["a", "", "b"], index=[30, 20, 10]), "a"), 1),
     (lambda: pandas.Series(["x", "y", ""], dtype="string").palavox.find_string("x"), 2),
 ])
@@ -234,10 +234,15 @@ def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
     # lone halves, in either order, and a pair spelled as two characters
     ("\udc00\ud800 é", "\udc00\ud800 e"),
     ("\ud83d\ude00", "\U0001F600"),
+    ("\ud83d\ude00 ç", "\U0001F600 c"),
     ("\ufeff\0ç", "\ufeff\0c"),
 ])
 def test_utf16_round_trip(text, expected):
     assert palavox.remover_acentuacao(text) == expected
+    # A batch too, and a text markup leaves as it is: what decoding its units gives.
+    assert batch.remover_acentuacao(["x", text]) == ["x", expected]
+    unchanged = text.encode("utf-16-le", "surrogatepass").decode("utf-16-le", "surrogatepass")
+    assert batch.trata_html([text]) == [palavox.trata_html(text)] == [unchanged]
 
 
 def test_astral_characters_are_two_units_to_the_core():
@@ -295,9 +300,13 @@ def test_long_texts_of_every_kind_fold_as_their_pieces(units):
         assert palavox.remover_acentuacao(text * times) == expected * times, f"line {number}"
 
 
-def huge(text):
-    """A 100 MB text of `text` repeated."""
-    return text * (100_000_000 // len(text))
+def huge(text, size=100_000_000):
+    """A text of `size` characters, `text` repeated (100 MB of one-byte ones)."""
+    return text * (size // len(text))
+
+
+# Past what a chunk holds: sized before it is written.
+LONG = [huge(text, 1_500_000) for text in ("veja http://a.b/ç ", "ŋ http://ŋ|", "sem link: ç ")]
 
 
 def series(values, **kwargs):
@@ -330,6 +339,7 @@ def series(values, **kwargs):
     (lambda: series(["Ação", pandas.NA, ""], dtype="string", index=[2, 1, 0])
      .palavox.remover_acentuacao(),
      series(["Acao", pandas.NA, ""], dtype="string", index=[2, 1, 0])),
+    (lambda: batch.trata_html(["a"] + LONG, "_top"), [palavox.trata_html(t, "_top") for t in ["a"] + LONG]),
     (lambda: batch.remover_acentuacao([huge("Ação & http://a.b/ç ")]), [huge("Acao e http   a.b c ")]),
     (lambda: series([huge("Ação & http://a.b/ç ")], index=["só"]).palavox.find_string("HTTP"),
      series([100_000_000 // 20], index=["só"], dtype="Int64")),
