@@ -208,7 +208,10 @@ int PALAVOX_C_CALL palavox_trata_html_into(const uint16_t* entrada, size_t entra
         const std::u16string_view alvo = Utf16Arg(target, target_len);
         const std::size_t size =
             text.empty() ? 0 : palavox::ModPalavox::ConverteLinksSize(text, alvo);
-        if (size != 0 && size <= capacity) {
+        if (size == text.size()) {
+            // No link: the text itself, without scanning it again.
+            if (size != 0 && size <= capacity) std::memcpy(resultado, entrada, size * 2);
+        } else if (size <= capacity) {
             palavox::ModPalavox::ConverteLinks(text, alvo, reinterpret_cast<char16_t*>(resultado));
         }
         *resultado_len = size;
