@@ -140,17 +140,21 @@ typedef struct {
     Py_ssize_t pairs;
 } Shape;
 
-static Shape shape(const uint16_t* units, Py_ssize_t n) {
-    Shape s = {0, 0};
-    for (Py_ssize_t i = 0; i < n; i++) s.bits |= units[i];
-    if (s.bits >= 0xD800) {
-        for (Py_ssize_t i = 0; i + 1 < n; i++) {
-            if (is_high(units[i]) && is_low(units[i + 1])) {
-                s.pairs++;
-                i++;
-            }
+static Py_ssize_t pairs(const uint16_t* units, Py_ssize_t n) {
+    Py_ssize_t count = 0;
+    for (Py_ssize_t i = 0; i + 1 < n; i++) {
+        if (is_high(units[i]) && is_low(units[i + 1])) {
+            count++;
+            i++;
         }
     }
+    return count;
+}
+
+static Shape shape(const uint16_t* units, Py_ssize_t n) {
+    uint16_t bits = 0; /* a local: the loop vectorizes */
+    for (Py_ssize_t i = 0; i < n; i++) bits |= units[i];
+    const Shape s = {bits, bits >= 0xD800 ? pairs(units, n) : 0};
     return s;
 }
 
@@ -598,6 +602,21 @@ static void same_or_new(Chunk* c, size_t i, int same) {
     r->form = same && r->shape.pairs == 0 && c->rows[i].exact ? SAME : NEW;
 }
 
+/* A folded row: its shape, and whether it is the row's own units, in one pass. */
+static void folded(Chunk* c, size_t i) {
+    Result* r = &c->results[i];
+    const uint16_t* in = c->units.units + r->offset;
+    const uint16_t* units = c->out.units + r->offset;
+    uint16_t bits = 0, differ = 0;
+    for (size_t k = 0; k < r->length; k++) {
+        bits |= units[k];
+        differ |= units[k] ^ in[k];
+    }
+    r->shape.bits = bits;
+    r->shape.pairs = bits >= 0xD800 ? pairs(units, (Py_ssize_t)r->length) : 0;
+    r->form = differ == 0 && r->shape.pairs == 0 && c->rows[i].exact ? SAME : NEW;
+}
+
 /* Folding maps each unit on its own, whatever surrounds it, so the chunk's
  * rows are folded as one text: one call to the core for them all. */
 static void fold_chunk(Chunk* c) {
@@ -617,10 +636,7 @@ static void fold_chunk(Chunk* c) {
         r->status = 0;
         r->form = KEPT;
         if (c->rows[i].kind == 0) continue;
-        const size_t n = r->length;
-        same_or_new(c, i,
-                    n == 0 || memcmp(c->out.units + r->offset, c->units.units + r->offset,
-                                     n * sizeof(uint16_t)) == 0);
+        folded(c, i);
     }
 }
 

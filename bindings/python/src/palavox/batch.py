@@ -68,17 +68,19 @@ def _column(op, name, textos, a, b, errors):
 
 
 def _series(pandas, op, name, series, a, b, coerce):
+    import numpy  # pandas' own dependency, imported with it
+
     values = series.tolist()
     if op == _COUNT:
-        import numpy  # pandas' own dependency, already imported with it
-
         counts = numpy.empty(len(values), numpy.int64)
         missing = numpy.empty(len(values), numpy.bool_)
         _palavox._column(op, name, values, a, b, coerce, True, counts, missing)
         data = pandas.arrays.IntegerArray(counts, missing)
     else:
         texts = _palavox._column(op, name, values, a, b, coerce, True, None, None)
-        # Texts in pandas' string dtype stay in it (pandas.NA for the missing).
-        dtype = series.dtype if isinstance(series.dtype, pandas.StringDtype) else object
-        data = pandas.array(texts, dtype=dtype)
+        if isinstance(series.dtype, pandas.StringDtype):
+            data = pandas.array(texts, dtype=series.dtype)  # pandas.NA for the missing
+        else:
+            # Element by element: numpy.array would ask each str whether it is a sequence.
+            data = numpy.fromiter(texts, dtype=object, count=len(texts))
     return pandas.Series(data, index=series.index, name=series.name, copy=False)
