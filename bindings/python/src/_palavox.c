@@ -481,17 +481,58 @@ static int is_missing(PyObject* value) {
     return Py_TYPE(value) == na_type || Py_TYPE(value) == nat_type;
 }
 
+/* A one-dimensional, contiguous NumPy array of objects, read through the array
+ * interface: the PyObject pointers it holds (references it owns) and their
+ * number. So a Series' column is read, and its results written, without a
+ * list of them in between and without NumPy's C interface. 1, or 0 when obj
+ * is not such an array (or not writable, when that is asked); -1 on error. */
+static int object_array(PyObject* obj, int writable, PyObject*** items, Py_ssize_t* n) {
+    PyObject* face = PyObject_GetAttrString(obj, "__array_interface__");
+    if (face == NULL) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+        PyErr_Clear();
+        return 0;
+    }
+    int found = 0;
+    PyObject *type, *shape, *strides, *data;
+    if (PyDict_Check(face) && (type = PyDict_GetItemString(face, "typestr")) != NULL &&
+        PyUnicode_Check(type) && PyUnicode_CompareWithASCIIString(type, "|O") == 0 &&
+        (shape = PyDict_GetItemString(face, "shape")) != NULL && PyTuple_Check(shape) &&
+        PyTuple_GET_SIZE(shape) == 1 &&
+        ((strides = PyDict_GetItemString(face, "strides")) == NULL || strides == Py_None) &&
+        (data = PyDict_GetItemString(face, "data")) != NULL && PyTuple_Check(data) &&
+        PyTuple_GET_SIZE(data) == 2 && (!writable || !PyObject_IsTrue(PyTuple_GET_ITEM(data, 1)))) {
+        *n = PyLong_AsSsize_t(PyTuple_GET_ITEM(shape, 0));
+        *items = (PyObject**)PyLong_AsVoidPtr(PyTuple_GET_ITEM(data, 0));
+        found = PyErr_Occurred() ? -1 : *n == 0 || *items != NULL;
+    }
+    Py_DECREF(face);
+    return found;
+}
+
+/* Where a column's items come from: a list or tuple, an array of objects, or
+ * an iterator. */
+typedef struct {
+    PyObject* sequence;
+    PyObject** items;
+    Py_ssize_t size; /* the array's */
+    PyObject* iterator;
+} Source;
+
 /* The item at `position` into `row`: 1, 0 past the end, -1 with an exception. */
-static int gather(PyObject* column, PyObject* iterator, Py_ssize_t position, const char* name,
-                  int keep, Row* row) {
+static int gather(const Source* from, Py_ssize_t position, const char* name, int keep, Row* row) {
     PyObject* item;
-    if (iterator != NULL) {
-        item = PyIter_Next(iterator);
+    if (from->iterator != NULL) {
+        item = PyIter_Next(from->iterator);
         if (item == NULL) return PyErr_Occurred() ? -1 : 0;
-    } else {
+    } else if (from->sequence != NULL) {
         /* Read as it is now: another thread may have changed the list since. */
-        if (position >= PySequence_Fast_GET_SIZE(column)) return 0;
-        item = PySequence_Fast_GET_ITEM(column, position);
+        if (position >= PySequence_Fast_GET_SIZE(from->sequence)) return 0;
+        item = PySequence_Fast_GET_ITEM(from->sequence, position);
+        Py_INCREF(item);
+    } else {
+        if (position >= from->size) return 0;
+        item = from->items[position] != NULL ? from->items[position] : Py_None;
         Py_INCREF(item);
     }
     row->item = item;
@@ -764,36 +805,63 @@ static void clear_chunk(Chunk* c) {
     c->count = c->done = 0;
 }
 
-/* Counts of a Series go straight into pandas' storage of a nullable integer
- * column: int64 values and a mask of the missing ones. */
+/* Where results go: a new list; for a Series, an array of objects (texts) or
+ * pandas' storage of a nullable integer column (counts: int64 values and a
+ * mask of the missing ones). */
 typedef struct {
+    PyObject* list;
+    PyObject** objects;
     Py_buffer values, mask;
-} Counts;
+    int counts;
+} Sink;
 
-static int take_counts(PyObject* values, PyObject* mask, Py_ssize_t rows, Counts* out) {
-    if (PyObject_GetBuffer(values, &out->values,
-                           PyBUF_WRITABLE | PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) < 0)
-        return -1;
-    if (PyObject_GetBuffer(mask, &out->mask, PyBUF_WRITABLE | PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) <
-        0) {
+static int take_counts(PyObject* values, PyObject* mask, Py_ssize_t rows, Sink* out) {
+    const int flags = PyBUF_WRITABLE | PyBUF_FORMAT | PyBUF_C_CONTIGUOUS;
+    if (PyObject_GetBuffer(values, &out->values, flags) < 0) return -1;
+    if (PyObject_GetBuffer(mask, &out->mask, flags) < 0) {
         PyBuffer_Release(&out->values);
         return -1;
     }
+    out->counts = 1;
     if (out->values.itemsize != 8 || out->values.len != rows * 8 || out->mask.itemsize != 1 ||
         out->mask.len != rows) {
-        PyBuffer_Release(&out->values);
-        PyBuffer_Release(&out->mask);
-        PyErr_SetString(PyExc_ValueError, "counts need int64 and bool buffers of one item a row");
+        PyErr_SetString(PyExc_ValueError, "_column: counts need int64 and bool arrays, a row each");
         return -1;
     }
     return 0;
 }
 
-/* _column(op, name, textos, a, b, coerce, keep, values, mask): the batch
- * calls behind palavox.batch. a and b are the fixed arguments (target;
- * procura, tipo). keep: missing values are given back (a Series). values and
- * mask, for counts of a Series (textos then a list), receive them instead of
- * a list, and None is returned. */
+/* Row `at`'s result into the sink: 0, or -1 with an exception. */
+static int put_result(const Chunk* c, size_t i, Py_ssize_t at, Sink* out) {
+    const Result* r = &c->results[i];
+    if (out->counts) {
+        const int absent = r->status != 0 || r->form == KEPT;
+        ((int64_t*)out->values.buf)[at] = absent ? 0 : r->count;
+        ((unsigned char*)out->mask.buf)[at] = (unsigned char)absent;
+        return 0;
+    }
+    PyObject* value = result_object(c, i);
+    if (value == NULL) return -1;
+    if (out->objects != NULL) {
+        PyObject* old = out->objects[at];
+        out->objects[at] = value;
+        Py_XDECREF(old);
+    } else if (PyList_GET_SIZE(out->list) > at) {
+        PyList_SET_ITEM(out->list, at, value);
+    } else {
+        const int appended = PyList_Append(out->list, value);
+        Py_DECREF(value);
+        return appended;
+    }
+    return 0;
+}
+
+/* _column(op, name, textos, a, b, coerce, keep, into, mask): the batch calls
+ * behind palavox.batch. a and b are the fixed arguments (target; procura,
+ * tipo). keep: missing values are given back (a Series). Results go to a new
+ * list, returned; or, for a Series, into `into`, of as many rows as textos:
+ * an array of objects (texts), or with `mask` pandas' storage of a nullable
+ * integer column (counts); None is then returned. */
 static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
     (void)self;
     if (nargs != 9) {
@@ -817,33 +885,44 @@ static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
     c->op = (int)op;
     c->coerce = coerce;
     c->keep = keep;
-    PyObject *sequence = NULL, *iterator = NULL, *out = NULL;
-    Counts counts;
-    int counting = 0, failed = 1;
-    Py_ssize_t limit = 0, position = 0;
+    Source from = {0};
+    Sink out = {0};
+    int failed = 1, holding = 0, found;
+    Py_ssize_t into = 0;
+    Py_ssize_t limit = -1, position = 0; /* limit: the rows there are, when known */
     static const char* const fixed[3][2] = {{NULL, NULL}, {"target", NULL}, {"procura", "tipo"}};
     if (fixed[op][0] != NULL && take(args[3], fixed[op][0], &c->a) < 0) goto done;
     if (fixed[op][1] != NULL && take(args[4], fixed[op][1], &c->b) < 0) goto done;
 
     if (PyList_CheckExact(textos) || PyTuple_CheckExact(textos)) {
-        sequence = textos;
-        Py_INCREF(sequence);
-        limit = PySequence_Fast_GET_SIZE(sequence);
-    } else if ((iterator = PyObject_GetIter(textos)) == NULL) {
+        from.sequence = textos;
+        limit = PySequence_Fast_GET_SIZE(textos);
+    } else if ((found = object_array(textos, 0, &from.items, &from.size)) != 0) {
+        if (found < 0) goto done;
+        limit = from.size;
+    } else if ((from.iterator = PyObject_GetIter(textos)) == NULL) {
         goto done;
     }
-    if (args[7] != Py_None) {
-        if (sequence == NULL || op != COUNT) {
-            PyErr_SetString(PyExc_TypeError, "_column: counts into buffers need a list");
-            goto done;
+    Py_INCREF(textos); /* the column stays whole while it is read */
+    holding = 1;
+
+    if (args[7] == Py_None) {
+        if ((out.list = PyList_New(limit < 0 ? 0 : limit)) == NULL) goto done;
+    } else if (limit < 0) {
+        PyErr_SetString(PyExc_TypeError,
+                        "_column: results into arrays need a column of known length");
+        goto done;
+    } else if (op == COUNT) {
+        if (take_counts(args[7], args[8], limit, &out) < 0) goto done;
+    } else if ((found = object_array(args[7], 1, &out.objects, &into)) <= 0 || into != limit) {
+        if (found >= 0) {
+            PyErr_SetString(PyExc_TypeError,
+                            "_column: texts go into a writable array of objects, a row each");
         }
-        if (take_counts(args[7], args[8], limit, &counts) < 0) goto done;
-        counting = 1;
-    } else if ((out = PyList_New(limit)) == NULL) {
         goto done;
     }
     /* A short column, a short chunk; an iterator's grow as it goes on. */
-    if (hold(c, sequence == NULL     ? FIRST_CHUNK_ROWS
+    if (hold(c, limit < 0            ? FIRST_CHUNK_ROWS
                 : limit < CHUNK_ROWS ? (size_t)limit + (limit == 0)
                                      : CHUNK_ROWS) < 0) {
         PyErr_NoMemory();
@@ -854,9 +933,8 @@ static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
         Py_ssize_t chars = 0;
         while (c->count < c->capacity && chars < CHUNK_CHARS) {
             const Py_ssize_t at = position + (Py_ssize_t)c->count;
-            const int got = sequence != NULL && at >= limit
-                                ? 0
-                                : gather(sequence, iterator, at, name, keep, &c->rows[c->count]);
+            const int got =
+                limit >= 0 && at >= limit ? 0 : gather(&from, at, name, keep, &c->rows[c->count]);
             if (got < 0) goto done;
             if (got == 0) {
                 end = 1;
@@ -869,27 +947,12 @@ static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
         work(c);
         PyEval_RestoreThread(state);
         for (size_t i = 0; i < c->done; i++) {
-            const Result* r = &c->results[i];
             const Py_ssize_t at = position + (Py_ssize_t)i;
-            if (r->status != 0 && !coerce) {
-                fail_row(r->status, at);
+            if (c->results[i].status != 0 && !coerce) {
+                fail_row(c->results[i].status, at);
                 goto done;
             }
-            if (counting) {
-                const int absent = r->status != 0 || r->form == KEPT;
-                ((int64_t*)counts.values.buf)[at] = absent ? 0 : r->count;
-                ((unsigned char*)counts.mask.buf)[at] = (unsigned char)absent;
-                continue;
-            }
-            PyObject* value = result_object(c, i);
-            if (value == NULL) goto done;
-            if (sequence != NULL) {
-                PyList_SET_ITEM(out, at, value);
-            } else {
-                const int appended = PyList_Append(out, value);
-                Py_DECREF(value);
-                if (appended < 0) goto done;
-            }
+            if (put_result(c, i, at, &out) < 0) goto done;
         }
         position += (Py_ssize_t)c->count;
         const int full = c->count == c->capacity;
@@ -900,8 +963,8 @@ static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
         }
     }
     /* A list another thread shortened meanwhile: as many results as rows read. */
-    if (out != NULL && sequence != NULL && position < limit &&
-        PyList_SetSlice(out, position, limit, NULL) < 0) {
+    if (out.list != NULL && position < PyList_GET_SIZE(out.list) &&
+        PyList_SetSlice(out.list, position, PyList_GET_SIZE(out.list), NULL) < 0) {
         goto done;
     }
     failed = 0;
@@ -910,18 +973,18 @@ done:
     release(&c->a);
     release(&c->b);
     drop(c);
-    if (counting) {
-        PyBuffer_Release(&counts.values);
-        PyBuffer_Release(&counts.mask);
+    if (out.counts) {
+        PyBuffer_Release(&out.values);
+        PyBuffer_Release(&out.mask);
     }
-    Py_XDECREF(sequence);
-    Py_XDECREF(iterator);
+    if (holding) Py_DECREF(textos);
+    Py_XDECREF(from.iterator);
     if (failed) {
-        Py_XDECREF(out);
+        Py_XDECREF(out.list);
         return NULL;
     }
-    if (counting) Py_RETURN_NONE;
-    return out;
+    if (out.list == NULL) Py_RETURN_NONE;
+    return out.list;
 }
 
 #define FASTCALL(f) (PyCFunction)(void (*)(void)) f, METH_FASTCALL | METH_KEYWORDS

@@ -85,6 +85,7 @@ FORMS = {
     "tuple": tuple,
     "generator": lambda texts: (t for t in texts),
     "NumPy object array": lambda texts: numpy.array(texts + [None], dtype=object)[:-1],
+    "strided NumPy array": lambda texts: numpy.array([x for t in texts for x in (t, 5)], dtype=object)[::2],
     "Series": lambda texts: pandas.Series(texts, index=range(7, 7 + 3 * len(texts), 3), dtype=object),
 }
 

@@ -62,25 +62,25 @@ def _column(op, name, textos, a, b, errors):
         raise TypeError(f"{name} must be an iterable of texts (a list, a Series, ...), "
                         f"not {type(textos).__name__}")
     numpy = sys.modules.get("numpy")
-    if numpy is not None and isinstance(textos, numpy.ndarray) and textos.ndim == 1:
-        textos = textos.tolist()  # its own objects, in a list read without a per-item call
+    if (numpy is not None and isinstance(textos, numpy.ndarray) and textos.ndim == 1
+            and textos.dtype != object):
+        textos = textos.tolist()  # strs, not NumPy's own str subclass
+    # A list, a tuple or an array of objects is read in place; anything else is iterated.
     return _palavox._column(op, name, textos, a, b, coerce, False, None, None)
 
 
 def _series(pandas, op, name, series, a, b, coerce):
     import numpy  # pandas' own dependency, imported with it
 
-    values = series.tolist()
+    values = series.to_numpy(dtype=object)  # the Series' own array when it holds objects
     if op == _COUNT:
         counts = numpy.empty(len(values), numpy.int64)
         missing = numpy.empty(len(values), numpy.bool_)
         _palavox._column(op, name, values, a, b, coerce, True, counts, missing)
         data = pandas.arrays.IntegerArray(counts, missing)
     else:
-        texts = _palavox._column(op, name, values, a, b, coerce, True, None, None)
+        data = numpy.empty(len(values), dtype=object)
+        _palavox._column(op, name, values, a, b, coerce, True, data, None)
         if isinstance(series.dtype, pandas.StringDtype):
-            data = pandas.array(texts, dtype=series.dtype)  # pandas.NA for the missing
-        else:
-            # Element by element: numpy.array would ask each str whether it is a sequence.
-            data = numpy.fromiter(texts, dtype=object, count=len(texts))
+            data = pandas.array(data, dtype=series.dtype)  # pandas.NA for the missing
     return pandas.Series(data, index=series.index, name=series.name, copy=False)
