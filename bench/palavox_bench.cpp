@@ -30,13 +30,13 @@
 #include "inputs.hpp"
 #include "kernel.hpp"
 #include "palavox/mod_palavox.hpp"
-#include "reference/reference_model.hpp"
+#include "literal/literal_model.hpp"
 
 namespace palavox::bench {
 namespace {
 
 namespace fast = palavox::ModPalavox;
-namespace literal = palavox::reference;
+namespace literal = palavox::literal;
 
 constexpr std::size_t kKiB = 1024;
 constexpr std::size_t kMiB = 1024 * kKiB;
