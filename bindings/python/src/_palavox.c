@@ -88,7 +88,7 @@ static size_t encode4(const Py_UCS4* in, size_t n, uint16_t* out) {
 }
 
 /* 0, or -1 with a Python exception set. None is the empty text. A text whose
- * units find no memory fails as the core would, with 7. */
+ * units find no memory fails as the core would, with PALAVOX_OUT_OF_MEMORY. */
 static int take(PyObject* value, const char* name, Units* u) {
     u->units = NULL;
     u->length = 0;
@@ -124,7 +124,7 @@ static int take(PyObject* value, const char* name, Units* u) {
             return 0;
         }
     }
-    fail(7);
+    fail(PALAVOX_OUT_OF_MEMORY);
     return -1;
 }
 
@@ -202,7 +202,7 @@ static PyObject* result(int status, uint16_t* units, size_t length, PyObject* so
     if (status != 0) return fail(status);
     PyObject* text;
     if (length > (size_t)PY_SSIZE_T_MAX) {
-        text = fail(7);
+        text = fail(PALAVOX_OUT_OF_MEMORY);
     } else {
         const Shape s = shape(units, (Py_ssize_t)length);
         if (s.pairs == 0 && PyUnicode_CheckExact(source) && length == in->length &&
@@ -589,11 +589,11 @@ static const uint16_t* units_of(const Row* r, uint16_t* to, size_t* n) {
 
 /* The rows' UTF-16 units one after the other in c->units, each row's offset
  * and length in its result; a 2-byte str's own units stay where they are
- * unless `all`. 0, or 7 when memory runs out. */
+ * unless `all`. 0, or PALAVOX_OUT_OF_MEMORY. */
 static int line_up(Chunk* c, int all) {
     size_t total = 0;
     for (size_t i = 0; i < c->count; i++) total += most_units(&c->rows[i]);
-    if (reserve(&c->units, total) < 0) return 7;
+    if (reserve(&c->units, total) < 0) return PALAVOX_OUT_OF_MEMORY;
     size_t at = 0;
     for (size_t i = 0; i < c->count; i++) {
         const Row* row = &c->rows[i];
@@ -664,7 +664,7 @@ static void fold_chunk(Chunk* c) {
     size_t total = 0;
     int status = line_up(c, 1);
     for (size_t i = 0; i < c->count; i++) total += c->results[i].length;
-    if (status == 0 && reserve(&c->out, total) < 0) status = 7;
+    if (status == 0 && reserve(&c->out, total) < 0) status = PALAVOX_OUT_OF_MEMORY;
     if (status == 0 && total != 0) {
         status = palavox_remover_acentuacao_into(c->units.units, total, c->out.units);
     }
@@ -725,7 +725,7 @@ static int markup_row(Chunk* c, size_t i, size_t used) {
     const size_t guess = row->length <= CHUNK_CHARS ? 2 * row->length + 256 : 0;
     if ((row->kind != PyUnicode_2BYTE_KIND && reserve(&c->units, most_units(row)) < 0) ||
         reserve(&c->out, used + guess) < 0) {
-        return 7;
+        return PALAVOX_OUT_OF_MEMORY;
     }
     size_t n;
     const uint16_t* in = units_of(row, c->units.units, &n);
@@ -739,7 +739,7 @@ static int markup_row(Chunk* c, size_t i, size_t used) {
             return 0;
         }
         if (r->length <= room) break;
-        if (sized || reserve(&c->out, used + r->length) < 0) return 7;
+        if (sized || reserve(&c->out, used + r->length) < 0) return PALAVOX_OUT_OF_MEMORY;
     }
     r->offset = used;
     same_or_new(c, i, r->length == n);
@@ -1042,6 +1042,21 @@ PyMODINIT_FUNC PyInit__palavox(void) {
     if (PyModule_AddStringConstant(module, "__version__", palavox_version()) < 0) {
         Py_DECREF(module);
         return NULL;
+    }
+    /* The error numbers by the names palavox.h gives them, without its prefix. */
+    static const struct {
+        const char* name;
+        int number;
+    } numbers[] = {
+        {"INVALID_ARGUMENT", PALAVOX_INVALID_ARGUMENT}, {"OVERFLOW", PALAVOX_OVERFLOW},
+        {"OUT_OF_MEMORY", PALAVOX_OUT_OF_MEMORY},       {"TYPE_MISMATCH", PALAVOX_TYPE_MISMATCH},
+        {"INTERNAL_ERROR", PALAVOX_INTERNAL_ERROR},
+    };
+    for (size_t i = 0; i < sizeof numbers / sizeof numbers[0]; i++) {
+        if (PyModule_AddIntConstant(module, numbers[i].name, numbers[i].number) < 0) {
+            Py_DECREF(module);
+            return NULL;
+        }
     }
     return module;
 }

@@ -1,9 +1,10 @@
 /* Palavox: the three text services of PalavoxClass as a C interface.
+ * Public: installed for C programs and every other language's binding, which
+ * may rely on everything declared here and in palavox_version.h.
  *
- * Every function returns 0 on success, or the error number the automation
- * methods raise: 13 (type mismatch: palavox_find_string on an empty text),
- * 5 (invalid argument: NULL with a non-zero length, invalid UTF-8), 6
- * (overflow), 7 (out of memory). On failure the outputs are NULL and 0.
+ * Every function returns PALAVOX_OK (0) on success, or the error number the
+ * automation methods raise (palavox_error_number below). On failure the
+ * outputs are NULL and 0.
  *
  * Texts are (pointer, length) pairs: UTF-16 code units, or bytes of UTF-8 for
  * the _utf8 functions. NULL with length 0 is the empty text; an omitted
@@ -17,6 +18,11 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+/* PALAVOX_VERSION_MAJOR, _MINOR, _PATCH, _NUMBER, _STRING and
+ * PALAVOX_VERSION_AT_LEAST(major, minor, patch), for tests at compile time;
+ * palavox_version() says which library answers at run time. */
+#include "palavox/palavox_version.h"
 
 #if defined(_WIN32)
 #  if defined(PALAVOX_C_BUILDING_DLL)
@@ -43,6 +49,24 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* What every function returns: the numbers Visual Basic gives these errors,
+ * which automation clients of Palavox.dll see, and their descriptions
+ * (palavox_error_description). The functions return int, not this type. */
+typedef enum palavox_error_number {
+    PALAVOX_OK = 0,
+    /* "Invalid procedure call or argument": NULL with a non-zero length, a
+     * NULL output pointer, invalid UTF-8 */
+    PALAVOX_INVALID_ARGUMENT = 5,
+    /* "Overflow": a count past 2,147,483,647 */
+    PALAVOX_OVERFLOW = 6,
+    /* "Out of memory" */
+    PALAVOX_OUT_OF_MEMORY = 7,
+    /* "Type mismatch": FindString on an empty text */
+    PALAVOX_TYPE_MISMATCH = 13,
+    /* "Internal error": a fault of Palavox's own, never the caller's */
+    PALAVOX_INTERNAL_ERROR = 51
+} palavox_error_number;
 
 /* TrataHTML: every web link wrapped in an anchor opening in `target`
  * ("_self" when empty). */
@@ -85,11 +109,12 @@ palavox_trata_html_into(const uint16_t *entrada, size_t entrada_len,
 /* FindString of one `procura` and `tipo` in `count` texts, a column: how to
  * find procura is worked out once, where palavox_find_string works it out on
  * every call. Text i is entradas[i], entrada_lens[i]; resultados[i] gets its
- * count and erros[i] what palavox_find_string would return for it (0, or 13
- * for an empty text; its count is then 0). The call itself fails only for
- * what concerns every text: 5 for a NULL array while count is not 0 (nothing
- * is written), or for a NULL procura or tipo with a length, and 7 when memory
- * runs out; every erros[i] is then that number. */
+ * count and erros[i] what palavox_find_string would return for it
+ * (PALAVOX_OK, or PALAVOX_TYPE_MISMATCH for an empty text; its count is then
+ * 0). The call itself fails only for what concerns every text:
+ * PALAVOX_INVALID_ARGUMENT for a NULL array while count is not 0 (nothing is
+ * written) or a NULL procura or tipo with a length, PALAVOX_OUT_OF_MEMORY;
+ * every erros[i] is then that number. */
 PALAVOX_C_API int PALAVOX_C_CALL
 palavox_find_string_many(const uint16_t *const *entradas, const size_t *entrada_lens,
                          size_t count, const uint16_t *procura, size_t procura_len,
@@ -177,7 +202,8 @@ PALAVOX_C_API void PALAVOX_C_CALL palavox_free(void *resultado);
 /* The error's description ("Type mismatch", ...), never NULL. */
 PALAVOX_C_API const char *PALAVOX_C_CALL palavox_error_description(int number);
 
-/* "1.5.0" */
+/* "1.5.0": the library's version, which PALAVOX_VERSION_STRING gives for the
+ * header a program was built with. */
 PALAVOX_C_API const char *PALAVOX_C_CALL palavox_version(void);
 
 #ifdef __cplusplus
