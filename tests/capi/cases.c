@@ -8,6 +8,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+/* The header's version, as a program tests it where it is compiled (and
+ * below, with its error names, against the library's). */
+#if !PALAVOX_VERSION_AT_LEAST(1, 5, 0) || PALAVOX_VERSION_NUMBER < 10500
+#error "palavox.h older than 1.5.0, or its version macros do not work in #if"
+#endif
+
 typedef struct {
     uint16_t* p;
     size_t n;
@@ -299,8 +305,22 @@ int main(int argc, char** argv) {
     for (i = 0; i < n; ++i) units[i] = (uint16_t)(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8);
     units[n] = '\n';
 
-    check(strcmp(palavox_version(), argv[2]) == 0, 0, "palavox_version");
-    check(strcmp(palavox_error_description(13), "Type mismatch") == 0, 0, "error 13");
+    {
+        char parts[40];
+        sprintf(parts, "%d.%d.%d", PALAVOX_VERSION_MAJOR, PALAVOX_VERSION_MINOR,
+                PALAVOX_VERSION_PATCH);
+        printf("palavox_version() %s, palavox.h %s (%d)\n", palavox_version(),
+               PALAVOX_VERSION_STRING, PALAVOX_VERSION_NUMBER);
+        check(strcmp(palavox_version(), argv[2]) == 0, 0, "palavox_version");
+        check(strcmp(PALAVOX_VERSION_STRING, argv[2]) == 0, 0, "PALAVOX_VERSION_STRING");
+        check(strcmp(parts, argv[2]) == 0, 0, "PALAVOX_VERSION_MAJOR, _MINOR, _PATCH");
+    }
+    check(PALAVOX_TYPE_MISMATCH == 13 &&
+              strcmp(palavox_error_description(PALAVOX_TYPE_MISMATCH), "Type mismatch") == 0,
+          0, "PALAVOX_TYPE_MISMATCH");
+    check(PALAVOX_INTERNAL_ERROR == 51 &&
+              strcmp(palavox_error_description(PALAVOX_INTERNAL_ERROR), "Internal error") == 0,
+          0, "PALAVOX_INTERNAL_ERROR");
     for (start = 0, i = 0; i <= n; ++i) {
         text16 fields[6];
         size_t count = 0, from = start, k;
