@@ -64,10 +64,10 @@ def blocks_of(page):
 def substitute(text, work):
     """The pages' placeholders and source-tree paths, made real (docs/testing.md)."""
     release = os.environ.get("DOCS_RELEASE_TREE", str(work / "release"))
+    text = re.sub(r"-S \. (?=-B build/release\b)", f"-S {ROOT} ", text)
     text = text.replace("/opt/palavox", str(work / "prefix"))
     text = text.replace("/path/to/palavox-", str(ROOT / "bindings/node/palavox-"))
     text = re.sub(r"(?<![\w/.$-])build/release\b", release, text)
-    text = re.sub(r"-S \. (?=-B build/release\b)", f"-S {ROOT} ", text)
     text = re.sub(r"(?<![\w/.$-])(build|bindings|examples|scripts|tests)/", f"{ROOT}/\\1/", text)
     return text
 
