@@ -30,7 +30,7 @@
 #include "inputs.hpp"
 #include "kernel.hpp"
 #include "palavox/mod_palavox.hpp"
-#include "reference/reference_model.hpp"
+#include "literal/literal_model.hpp"
 #include "utf8.hpp"
 #include "utf8_routines.hpp"
 
@@ -38,7 +38,7 @@ namespace palavox::bench {
 namespace {
 
 namespace fast = palavox::ModPalavox;
-namespace literal = palavox::reference;
+namespace literal = palavox::literal;
 
 constexpr std::size_t kKiB = 1024;
 constexpr std::size_t kMiB = 1024 * kKiB;

@@ -18,31 +18,40 @@
 #include <vector>
 
 #include "palavox/error.hpp"
-#include "stream.hpp"
+#include "palavox/palavox_class.hpp"
+#include "pieces.hpp"
 #include "utf8.hpp"
+#include "verify/verify_command.hpp"
 
 namespace {
 
-using palavox::cli::ByteSink;
-using palavox::cli::Stream;
+namespace pieces = palavox::pieces;
 
 constexpr const char* kUsage =
     "usage: palavox remover-acentuacao [FILE] [-o FILE]\n"
     "       palavox find-string [-B|--binary] PROCURA [FILE]\n"
     "       palavox trata-html [--target T] [FILE] [-o FILE]\n"
+    "       palavox verify [--report FILE.md] [--json] RECORDING...\n"
     "       palavox --help | --version\n"
     "\n"
     "Reads UTF-8 (or UTF-16 after its byte-order mark) from FILE, or from standard\n"
     "input when FILE is absent or \"-\"; writes UTF-8 to standard output or, whole or\n"
     "not at all, to the file given with -o. find-string prints the count: matches\n"
-    "ignore case unless -B is given.\n"
-    "Exit status: 0 done, 1 failed (invalid input, error, I/O), 2 wrong usage.\n";
+    "ignore case unless -B is given. verify replays a recording of another\n"
+    "component's answers through Palavox and explains each difference\n"
+    "(docs/migrating.md).\n"
+    "Exit status: 0 done, 1 failed (invalid input, error, I/O; for verify, a\n"
+    "difference unexplained or a damaged recording), 2 wrong usage.\n";
 
 // What a pipe holds unless asked (64 KiB on Linux) is also the most one read
 // or write through it moves: the pipes on either side are asked to hold as
 // much as one read takes, so the text moves in fewer system calls and task
 // switches, and the writer before us runs on while we work.
 constexpr std::size_t kDefaultReadSize = 1024 * 1024;
+// Output buffered for a read: markup makes a text longer (text dense with
+// links, twice as long), and the output of one read still goes out in one
+// write, straight from where the step wrote it.
+constexpr std::size_t kOutputPerRead = 2;
 
 class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -149,16 +158,6 @@ void WriteAll(int fd, std::string_view bytes, const std::string& name) {
     }
 }
 
-class FdSink final : public ByteSink {
-public:
-    FdSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
-    void Write(std::string_view bytes) override { WriteAll(fd_, bytes, name_); }
-
-private:
-    int fd_;
-    std::string name_;
-};
-
 // The temporary file of -o, removed if the run ends any other way than by
 // its rename, signals included.
 char g_temporary[4096];
@@ -239,35 +238,64 @@ void WidenPipe(int fd, std::size_t size) {
 #endif
 }
 
-void Pump(int fd, const std::string& name, std::size_t readSize, Stream& stream) {
-    std::unique_ptr<char[]> buffer(new char[readSize]);
+// Each read through the stream, and what it writes out; the count, if any, at the end.
+void Pump(int in, const std::string& inName, std::size_t readSize, pieces::Stream& stream, int out,
+          const std::string& outName) {
+    std::unique_ptr<char[]> input(new char[readSize]);
+    const std::size_t outSize = kOutputPerRead * readSize;
+    std::unique_ptr<char[]> output(new char[outSize]);
+    const auto write = [&](const pieces::OutBuffer& o) { WriteAll(out, {o.dst, o.pos}, outName); };
     for (;;) {
-        const ssize_t n = ::read(fd, buffer.get(), readSize);
+        const ssize_t n = ::read(in, input.get(), readSize);
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw IoError(name, errno);
+            throw IoError(inName, errno);
         }
         if (n == 0) break;
-        stream.Feed({buffer.get(), static_cast<std::size_t>(n)});
+        pieces::InBuffer piece{input.get(), static_cast<std::size_t>(n), 0};
+        do {
+            pieces::OutBuffer o{output.get(), outSize, 0};
+            stream.Step(piece, o);
+            write(o);
+        } while (piece.pos < piece.size);
     }
-    stream.Finish();
+    for (std::size_t left = 1; left != 0;) {
+        pieces::OutBuffer o{output.get(), outSize, 0};
+        left = stream.End(o);
+        write(o);
+    }
 }
 
-std::unique_ptr<Stream> MakeStream(const Options& o, ByteSink& out) {
+// The command's operation over its input: UTF-8, or UTF-16 behind its mark.
+struct Job {
+    std::unique_ptr<pieces::Stream> stream;
+    std::optional<palavox::PalavoxClass::FindStringFrame> frame;  // find-string's
+};
+
+Job MakeJob(const Options& o) {
+    constexpr pieces::Input kInput = pieces::Input::ByteOrderMark;
+    Job job;
     switch (o.command) {
-        case Options::Command::Count:
-            return std::make_unique<palavox::cli::CountStream>(out, FromUtf8(o.procura, "PROCURA"),
-                                                               o.tipo);
+        case Options::Command::Count: {
+            std::u16string procura = FromUtf8(o.procura, "PROCURA");
+            job.frame.emplace(procura, o.tipo);
+            job.stream = std::make_unique<pieces::CountStream>(std::move(procura),
+                                                               job.frame->mode(), kInput);
+            break;
+        }
         case Options::Command::Link:
             FromUtf8(o.target, "the target");  // only checked: the markup is made on UTF-8
-            return std::make_unique<palavox::cli::LinkStream>(out, o.target);
+            job.stream = std::make_unique<pieces::LinkStream>(o.target, kInput);
+            break;
         case Options::Command::Fold:
+            job.stream = std::make_unique<pieces::FoldStream>(kInput);
             break;
     }
-    return std::make_unique<palavox::cli::FoldStream>(out);
+    return job;
 }
 
 int Run(const Options& o) {
+    const Job job = MakeJob(o);
     const std::string inputName = o.input.value_or("standard input");
     int in = STDIN_FILENO;
     if (o.input) {
@@ -278,12 +306,18 @@ int Run(const Options& o) {
     std::optional<AtomicFile> file;
     if (o.output) file.emplace(*o.output);
     if (!file) WidenPipe(STDOUT_FILENO, o.readSize);
-    FdSink out(file ? file->fd() : STDOUT_FILENO, o.output.value_or("standard output"));
-    const std::unique_ptr<Stream> stream = MakeStream(o, out);
+    const int out = file ? file->fd() : STDOUT_FILENO;
+    const std::string outputName = o.output.value_or("standard output");
     try {
-        Pump(in, inputName, o.readSize, *stream);
-    } catch (const palavox::cli::InvalidInput& e) {
-        throw CommandError(inputName + ": " + e.what());
+        Pump(in, inputName, o.readSize, *job.stream, out, outputName);
+    } catch (const pieces::InvalidInput& e) {
+        throw CommandError(inputName + ": invalid " + e.encoding() + " at byte offset " +
+                           std::to_string(e.offset()));
+    }
+    if (job.frame) {
+        const auto& count = static_cast<const pieces::CountStream&>(*job.stream);
+        const std::int32_t result = job.frame->Result(count.units(), count.count());
+        WriteAll(out, std::to_string(result) + "\n", outputName);
     }
     if (in != STDIN_FILENO) ::close(in);
     if (file) file->Commit();
@@ -309,6 +343,7 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    if (args.front() == "verify") return palavox::verify::Main(args);
     try {
         const Options options = Parse(args);
         // Nothing to read but a person at a terminal: say how to use it instead of waiting.

@@ -3,13 +3,15 @@
 # shell/com/Palavox.wxs into build/package/:
 #   Palavox-<version>-x86.msi  for 32-bit Windows
 #   Palavox-<version>-x64.msi  for 64-bit Windows, with both builds of the DLL
+# each with palavox-record.js beside it
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 eval "$(cmake -P "$root/cmake/PalavoxIdentity.cmake")"
 version=$PALAVOX_VERSION
 out=$root/build/package
-for f in "$root/build/win32/Palavox.dll" "$root/build/win64/Palavox.dll"; do
+for f in "$root/build/win32/Palavox.dll" "$root/build/win64/Palavox.dll" \
+         "$root/build/win64/palavox-record.js"; do
   [ -f "$f" ] || { echo "package: $f is missing; run make dll"; exit 2; }
 done
 
@@ -18,13 +20,16 @@ stage=$out/stage
 rm -rf "$stage" && mkdir -p "$stage/x86" "$stage/x64"
 cp "$root/build/win32/Palavox.dll" "$stage/x86/"
 cp "$root/build/win64/Palavox.dll" "$stage/x64/"
+cp "$root/build/win64/palavox-record.js" "$stage/"
 wxs=$root/shell/com/Palavox.wxs
 # The identity both packages carry, by the names Palavox.wxs and .wxi use.
 identity=(-D Version="$version" -D ProgId="$PALAVOX_PROGID"
   -D VersionedProgId="$PALAVOX_VERSIONED_PROGID" -D ClassName="$PALAVOX_CLASS_NAME"
   -D Clsid="$PALAVOX_CLSID" -D Iid="$PALAVOX_IID" -D Libid="$PALAVOX_LIBID"
   -D TypeLibVersion="$PALAVOX_TYPELIB_VERSION"
-  -D Dll32Component="$PALAVOX_MSI_COMPONENT_DLL32" -D Dll64Component="$PALAVOX_MSI_COMPONENT_DLL64")
+  -D Dll32Component="$PALAVOX_MSI_COMPONENT_DLL32" -D Dll64Component="$PALAVOX_MSI_COMPONENT_DLL64"
+  -D Recorder32Component="$PALAVOX_MSI_COMPONENT_RECORDER32"
+  -D Recorder64Component="$PALAVOX_MSI_COMPONENT_RECORDER64" -D Recorder=palavox-record.js)
 (cd "$stage" && wixl -a x86 -D Arch=x86 "${identity[@]}" \
   -D UpgradeCode="$PALAVOX_MSI_UPGRADE_CODE_X86" -D SharedComponent="$PALAVOX_MSI_COMPONENT_SHARED_X86" \
   -D Dll32=x86/Palavox.dll -o "$out/Palavox-$version-x86.msi" "$wxs")

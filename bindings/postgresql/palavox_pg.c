@@ -1,12 +1,12 @@
 /* PostgreSQL extension palavox over the C interface (libpalavox.a, linked in).
  *
  * Texts reach the C interface as UTF-8: read in place in a UTF8 or SQL_ASCII
- * database, converted from and back to any other database encoding. Results
- * of the C interface are malloc'd: each is copied into this call's memory and
- * freed before anything that can raise an error runs, since an error leaves
- * the function by longjmp. Long texts are worked a piece at a time with a look
- * for a cancel between pieces; the pieces are cut where the answer of the
- * whole is the sum of the answers of the pieces. */
+ * database, converted from and back to any other database encoding. A text
+ * of one piece (a megabyte) is one call, whose malloc'd result is copied into
+ * this call's memory and freed before anything that can raise an error runs,
+ * since an error leaves the function by longjmp. A longer one goes through a
+ * stream of the C interface a piece at a time, with a look for a cancel
+ * between pieces; the stream is freed whatever happens. */
 /* postgres.h comes first, as the server requires */
 /* clang-format off */
 #include "postgres.h"
@@ -26,8 +26,6 @@ PG_MODULE_MAGIC;
 
 /* About a millisecond of work: a cancel is seen well within a second. */
 #define PIECE ((size_t)1 << 20)
-/* A search text or target is read again by every piece; longer ones go whole. */
-#define MAX_SIDE ((size_t)1 << 16)
 #define MAX_TEXT ((size_t)(MaxAllocSize - VARHDRSZ))
 
 typedef struct {
@@ -78,41 +76,6 @@ static inline bool in_place(void) {
     return encoding == PG_UTF8 || encoding == PG_SQL_ASCII;
 }
 
-/* ---------------------------------------------------------- UTF-8 pieces */
-
-static inline bool continuation(char c) { return ((unsigned char)c & 0xC0) == 0x80; }
-
-/* Where a piece of about `want` bytes of p[0, n) ends: never inside a character. */
-static size_t utf8_cut(const char* p, size_t n, size_t want) {
-    size_t i = want;
-    if (n <= want) return n;
-    while (i > want - 3 && continuation(p[i])) --i;
-    return i;
-}
-
-/* `count` characters on from `at`, or back from it, never past [from, n). */
-static size_t utf8_forward(const char* p, size_t n, size_t at, size_t count) {
-    for (; count > 0 && at < n; --count) {
-        ++at;
-        while (at < n && continuation(p[at])) ++at;
-    }
-    return at;
-}
-
-static size_t utf8_back(const char* p, size_t from, size_t at, size_t count) {
-    for (; count > 0 && at > from; --count) {
-        --at;
-        while (at > from && continuation(p[at])) --at;
-    }
-    return at;
-}
-
-static size_t utf8_characters(Bytes b) {
-    size_t count = 0;
-    for (size_t i = 0; i < b.n; ++i) count += !continuation(b.p[i]);
-    return count;
-}
-
 /* ------------------------------------------------ results into this call */
 
 /* A text being built in this call's memory, its header reserved up front. */
@@ -134,6 +97,7 @@ static void out_grow(Out* o, size_t need) {
     const size_t step = 16 * PIECE;
     size_t cap = o->cap * 2 > need ? o->cap * 2 : need;
     char* grown;
+    if (need > MAX_TEXT) raise_too_long(need);
     if (cap > MAX_TEXT) cap = MAX_TEXT;
     grown = palloc(VARHDRSZ + cap);
     for (size_t at = 0; at < o->len; at += step) {
@@ -144,6 +108,12 @@ static void out_grow(Out* o, size_t need) {
     pfree(o->data);
     o->data = grown;
     o->cap = cap;
+}
+
+static void out_append(Out* o, const char* p, size_t n) {
+    if (n > o->cap - o->len) out_grow(o, o->len + n);
+    memcpy(o->data + VARHDRSZ + o->len, p, n);
+    o->len += n;
 }
 
 /* Appends a malloc'd result and frees it, on every path. */
@@ -167,9 +137,7 @@ static void out_take(Out* o, char* result, size_t n) {
     }
     memcpy(held, result, n);
     palavox_free(result);
-    out_grow(o, o->len + n);
-    memcpy(o->data + VARHDRSZ + o->len, held, n);
-    o->len += n;
+    out_append(o, held, n);
     pfree(held);
 }
 
@@ -208,38 +176,41 @@ static size_t server_cut(const char* p, size_t n) {
     return i < n ? i : n;
 }
 
-/* Converts piece by piece, between pieces looking for a cancel; every server
- * encoding is stateless, so pieces cut between characters convert alone. */
-static StringInfoData convert(Bytes in, bool to_utf8) {
-    StringInfoData out;
-    size_t expected = to_utf8 ? in.n * 2 : in.n;
-    initStringInfo(&out);
+/* UTF-8 output of the C interface, whole characters, into the database's
+ * encoding at the end of `o`. Every server encoding is stateless, so pieces
+ * cut between characters convert alone; and a result only ever holds
+ * characters of its arguments and ASCII, so it always converts. */
+static void out_server(Out* o, const char* utf8, size_t n) {
+    const char* converted;
+    if (n == 0) return;
+    converted = pg_any_to_server(utf8, (int)n, PG_UTF8);
+    /* the source itself when nothing needed converting; else NUL-terminated */
+    out_append(o, converted, converted == utf8 ? n : strlen(converted));
+    if (converted != utf8) pfree((void*)converted);
+}
+
+/* An argument as UTF-8, read in place where the database holds UTF-8;
+ * converted piece by piece, between pieces looking for a cancel. */
+static Bytes argument(text* t) {
+    Bytes b = {VARDATA_ANY(t), VARSIZE_ANY_EXHDR(t)};
+    StringInfoData utf8;
+    if (in_place() || b.n == 0) return b;
+    initStringInfo(&utf8);
     /* sized once: growing would copy hundreds of MB in one go */
-    if (in.n > PIECE)
-        enlargeStringInfo(&out, (int)(expected < MAX_TEXT - 1 ? expected : MAX_TEXT - 1));
-    for (size_t at = 0; at < in.n;) {
-        const char* piece = in.p + at;
-        const size_t n = to_utf8 ? server_cut(piece, in.n - at) : utf8_cut(piece, in.n - at, PIECE);
-        const char* converted = to_utf8 ? pg_server_to_any(piece, (int)n, PG_UTF8)
-                                        : pg_any_to_server(piece, (int)n, PG_UTF8);
-        /* the source itself when nothing needed converting; else NUL-terminated */
-        appendBinaryStringInfo(&out, converted,
+    if (b.n > PIECE)
+        enlargeStringInfo(&utf8, (int)(2 * b.n < MAX_TEXT - 1 ? 2 * b.n : MAX_TEXT - 1));
+    for (size_t at = 0; at < b.n;) {
+        const char* piece = b.p + at;
+        const size_t n = server_cut(piece, b.n - at);
+        const char* converted = pg_server_to_any(piece, (int)n, PG_UTF8);
+        appendBinaryStringInfo(&utf8, converted,
                                converted == piece ? (int)n : (int)strlen(converted));
         if (converted != piece) pfree((void*)converted);
         at += n;
         CHECK_FOR_INTERRUPTS();
     }
-    return out;
-}
-
-/* An argument as UTF-8, read in place where the database holds UTF-8. */
-static Bytes argument(text* t) {
-    Bytes b = {VARDATA_ANY(t), VARSIZE_ANY_EXHDR(t)};
-    if (!in_place() && b.n > 0) {
-        StringInfoData utf8 = convert(b, true);
-        b.p = utf8.data;
-        b.n = (size_t)utf8.len;
-    }
+    b.p = utf8.data;
+    b.n = (size_t)utf8.len;
     return b;
 }
 
@@ -247,162 +218,125 @@ static Bytes optional_argument(FunctionCallInfo fcinfo, int i) {
     return PG_NARGS() > i && !PG_ARGISNULL(i) ? argument(PG_GETARG_TEXT_PP(i)) : kEmpty;
 }
 
-/* A UTF-8 result in the database's encoding. */
+/* A UTF-8 result of one call in the database's encoding. */
 static text* result(text* utf8) {
-    Bytes b = {VARDATA(utf8), VARSIZE(utf8) - VARHDRSZ};
-    StringInfoData server;
-    text* t;
-    if (in_place() || b.n == 0) return utf8;
-    server = convert(b, false);
-    t = palloc(VARHDRSZ + (size_t)server.len);
-    SET_VARSIZE(t, VARHDRSZ + server.len);
-    memcpy(VARDATA(t), server.data, (size_t)server.len);
+    Out o;
+    if (in_place()) return utf8;
+    out_init(&o, VARSIZE(utf8) - VARHDRSZ);
+    out_server(&o, VARDATA(utf8), VARSIZE(utf8) - VARHDRSZ);
+    return out_text(&o);
+}
+
+/* ----------------------------------------------------- texts in pieces */
+
+/* A long text through a text stream, a piece at a time: the output written
+ * straight into the result in place, or converted piece by piece. Frees the
+ * stream. */
+static text* stream_text(palavox_stream* s, Bytes in, size_t expected) {
+    text* volatile t = NULL;
+    PG_TRY();
+    {
+        const bool convert = !in_place();
+        char* scratch = convert ? palloc(PIECE) : NULL;
+        size_t at = 0, left = 1;
+        Out o;
+        out_init(&o, expected);
+        while (at < in.n || left != 0) {
+            palavox_in_buffer piece = {in.p + at, in.n - at < PIECE ? in.n - at : PIECE, 0};
+            palavox_out_buffer out = {scratch, PIECE, 0};
+            int rc;
+            CHECK_FOR_INTERRUPTS();
+            if (!convert) {
+                if (o.cap - o.len < PIECE / 16 && o.cap < MAX_TEXT)
+                    out_grow(&o, o.len + PIECE < MAX_TEXT ? o.len + PIECE : MAX_TEXT);
+                out.dst = o.data + VARHDRSZ + o.len;
+                out.size = o.cap - o.len;
+            }
+            rc = at < in.n ? palavox_stream_step(s, &piece, &out)
+                           : palavox_stream_end(s, &out, &left);
+            if (rc != 0) raise_palavox(rc);
+            /* nothing taken with what room a text has left: the rest cannot fit */
+            if (piece.pos == 0 && out.pos == 0 && (at < in.n || left != 0))
+                raise_too_long(o.len + (at < in.n ? out.size + 1 : left));
+            at += piece.pos;
+            if (convert) {
+                out_server(&o, scratch, out.pos);
+            } else {
+                o.len += out.pos;
+            }
+        }
+        t = out_text(&o);
+    }
+    PG_FINALLY();
+    { palavox_stream_free(s); }
+    PG_END_TRY();
     return t;
 }
 
 /* ------------------------------------------------------------ the three */
 
-/* Folding maps character to character: any cut between characters will do. */
 static text* fold(Bytes in) {
+    palavox_stream* s;
     char* r;
     size_t rn;
     int rc;
-    Out o;
-    if (in.n <= PIECE) {
-        rc = palavox_remover_acentuacao_utf8(in.p, in.n, &r, &rn);
+    if (in.n > PIECE) {
+        rc = palavox_remover_acentuacao_stream(&s);
         if (rc != 0) raise_palavox(rc);
-        return taken(r, rn);
+        return stream_text(s, in, in.n);
     }
-    out_init(&o, in.n);
-    for (size_t at = 0, end; at < in.n; at = end) {
-        CHECK_FOR_INTERRUPTS();
-        end = at + utf8_cut(in.p + at, in.n - at, PIECE);
-        rc = palavox_remover_acentuacao_utf8(in.p + at, end - at, &r, &rn);
-        if (rc != 0) raise_palavox(rc);
-        out_take(&o, r, rn);
-    }
-    return out_text(&o);
+    rc = palavox_remover_acentuacao_utf8(in.p, in.n, &r, &rn);
+    if (rc != 0) raise_palavox(rc);
+    return result(taken(r, rn));
 }
 
-static int32 count(const char* p, size_t n, Bytes procura, Bytes tipo) {
-    int32 c;
-    const int rc = palavox_find_string_utf8(p, n, procura.p, procura.n, tipo.p, tipo.n, &c);
+static int32 find(Bytes in, Bytes procura, Bytes tipo) {
+    palavox_stream* s;
+    int32 volatile c = 0;
+    int rc;
+    if (in.n <= PIECE) {
+        int32 one;
+        rc = palavox_find_string_utf8(in.p, in.n, procura.p, procura.n, tipo.p, tipo.n, &one);
+        if (rc != 0) raise_palavox(rc);
+        return one;
+    }
+    rc = palavox_find_string_stream(procura.p, procura.n, tipo.p, tipo.n, &s);
     if (rc != 0) raise_palavox(rc);
+    PG_TRY();
+    {
+        int32 n;
+        for (size_t at = 0; at < in.n;) {
+            palavox_in_buffer piece = {in.p + at, in.n - at < PIECE ? in.n - at : PIECE, 0};
+            CHECK_FOR_INTERRUPTS();
+            rc = palavox_stream_step(s, &piece, NULL);
+            if (rc != 0) raise_palavox(rc);
+            at += piece.pos;
+        }
+        rc = palavox_stream_end_count(s, &n);
+        if (rc != 0) raise_palavox(rc);
+        c = n;
+    }
+    PG_FINALLY();
+    { palavox_stream_free(s); }
+    PG_END_TRY();
     return c;
 }
 
-/* Matches are counted left to right without overlap, and a match covers as
- * many characters as the search text (k). So a piece [at, end) is counted
- * alone unless a match crosses `end`; then the count of [at, end + k - 1)
- * holds it, and the next piece starts where it ends, found by bisection
- * (counts over longer prefixes only grow, by whole matches). */
-static int32 find(Bytes in, Bytes procura, Bytes tipo) {
-    const char* p = in.p;
-    size_t k, at = 0;
-    int64 total = 0;
-    if (in.n <= PIECE || procura.n > MAX_SIDE) return count(p, in.n, procura, tipo);
-    if (procura.n == 0) {
-        /* every piece gives the same answer; each is still read, as a whole call reads it */
-        int32 answer = 0;
-        for (size_t end; at < in.n; at = end) {
-            CHECK_FOR_INTERRUPTS();
-            end = at + utf8_cut(p + at, in.n - at, PIECE);
-            answer = count(p + at, end - at, procura, tipo);
-        }
-        return answer;
-    }
-    k = utf8_characters(procura);
-    while (at < in.n) {
-        size_t end, reach, lo, hi;
-        int32 before, within;
-        CHECK_FOR_INTERRUPTS();
-        end = at + utf8_cut(p + at, in.n - at, PIECE);
-        if (end == in.n) {
-            total += count(p + at, end - at, procura, tipo);
-            break;
-        }
-        reach = utf8_forward(p, in.n, end, k - 1);
-        if (k == 1) {
-            total += count(p + at, end - at, procura, tipo);
-            at = end;
-            continue;
-        }
-        /* no match at all around `end`: none crosses it */
-        lo = utf8_back(p, at, end, k - 1);
-        if (count(p + lo, reach - lo, procura, tipo) == 0) {
-            total += count(p + at, end - at, procura, tipo);
-            at = end;
-            continue;
-        }
-        before = count(p + at, end - at, procura, tipo);
-        within = count(p + at, reach - at, procura, tipo);
-        total += within;
-        if (within == before) {
-            at = end;
-            continue;
-        }
-        for (lo = 1, hi = k - 1; lo < hi;) {
-            const size_t mid = lo + (hi - lo) / 2;
-            const size_t cut = utf8_forward(p, in.n, end, mid);
-            if (count(p + at, cut - at, procura, tipo) == within) {
-                hi = mid;
-            } else {
-                lo = mid + 1;
-            }
-        }
-        at = utf8_forward(p, in.n, end, lo);
-    }
-    if (total > PG_INT32_MAX) raise_palavox(6);
-    return (int32)total;
-}
-
-static inline bool ends_link(char c) { return c == '\r' || c == ' ' || c == '|'; }
-
-/* Where the piece of link markup that starts at `at` (outside any link) ends:
- * before a CR, space or "|", which ends any link and is never part of "http";
- * in a long run without one, where no "http" starts between the run's start
- * and the cut, else at the end of the link that covers the cut. */
-static size_t link_cut(Bytes in, size_t at) {
-    const char* p = in.p;
-    const Bytes http = {"http", 4};
-    const size_t from = at + PIECE;
-    size_t limit, cut, run, after;
-    if (from >= in.n) return in.n;
-    limit = from + PIECE < in.n ? from + PIECE : in.n;
-    for (size_t i = from; i < limit; ++i) {
-        if (ends_link(p[i])) return i;
-    }
-    cut = at + utf8_cut(p + at, in.n - at, limit - at);
-    if (cut == in.n) return in.n;
-    for (run = cut; run > at && !ends_link(p[run - 1]); --run) {
-    }
-    after = utf8_forward(p, in.n, cut, 3);
-    if (count(p + run, after - run, http, kEmpty) == 0) return cut;
-    for (size_t i = limit; i < in.n; ++i) {
-        if (ends_link(p[i])) return i;
-    }
-    return in.n;
-}
-
+/* One call gives a result as long as its markup: only in place is it kept
+ * as it comes; converted, it goes piece by piece too. */
 static text* mark_up(Bytes in, Bytes target) {
     char* r;
     size_t rn;
     int rc;
-    Out o;
-    if (in.n <= PIECE || target.n > MAX_SIDE) {
-        rc = palavox_trata_html_utf8(in.p, in.n, target.p, target.n, &r, &rn);
+    palavox_stream* s;
+    if (in.n > PIECE || !in_place()) {
+        rc = palavox_trata_html_stream(target.p, target.n, &s);
         if (rc != 0) raise_palavox(rc);
-        return taken(r, rn);
+        return stream_text(s, in, in.n + in.n / 4);
     }
-    out_init(&o, in.n + in.n / 4);
-    for (size_t at = 0, end; at < in.n; at = end) {
-        CHECK_FOR_INTERRUPTS();
-        end = link_cut(in, at);
-        rc = palavox_trata_html_utf8(in.p + at, end - at, target.p, target.n, &r, &rn);
-        if (rc != 0) raise_palavox(rc);
-        out_take(&o, r, rn);
-    }
-    return out_text(&o);
+    rc = palavox_trata_html_utf8(in.p, in.n, target.p, target.n, &r, &rn);
+    if (rc != 0) raise_palavox(rc);
+    return taken(r, rn);
 }
 
 /* -------------------------------------------------------- SQL functions */
@@ -410,7 +344,7 @@ static text* mark_up(Bytes in, Bytes target) {
 PG_FUNCTION_INFO_V1(pvx_remover_acentuacao);
 Datum pvx_remover_acentuacao(PG_FUNCTION_ARGS) {
     /* STRICT: never called with NULL */
-    PG_RETURN_TEXT_P(result(fold(argument(PG_GETARG_TEXT_PP(0)))));
+    PG_RETURN_TEXT_P(fold(argument(PG_GETARG_TEXT_PP(0))));
 }
 
 PG_FUNCTION_INFO_V1(pvx_find_string);
@@ -425,5 +359,5 @@ Datum pvx_find_string(PG_FUNCTION_ARGS) {
 PG_FUNCTION_INFO_V1(pvx_trata_html);
 Datum pvx_trata_html(PG_FUNCTION_ARGS) {
     if (PG_ARGISNULL(0)) PG_RETURN_NULL();
-    PG_RETURN_TEXT_P(result(mark_up(argument(PG_GETARG_TEXT_PP(0)), optional_argument(fcinfo, 1))));
+    PG_RETURN_TEXT_P(mark_up(argument(PG_GETARG_TEXT_PP(0)), optional_argument(fcinfo, 1)));
 }

@@ -27,9 +27,11 @@ CORE_FLAGS = ["-std=c++20", "-O2", "-g0", "-fvisibility=hidden", "-fvisibility-i
 EXT_FLAGS = ["-std=c99", "-O3", "-g0", *WARNINGS] if GCC_LIKE else []
 
 CORE = {
-    "sources": sorted(glob.glob(f"{NATIVE}/text/*.cpp") + glob.glob(f"{NATIVE}/text/utf8/*.cpp")) + [
+    "sources": sorted(glob.glob(f"{NATIVE}/text/*.cpp") + glob.glob(f"{NATIVE}/text/utf8/*.cpp") +
+                      glob.glob(f"{NATIVE}/text/pieces/*.cpp")) + [
         f"{NATIVE}/shell/palavox_class.cpp", f"{NATIVE}/capi/src/palavox_c.cpp"],
-    "include_dirs": [f"{NATIVE}/text", f"{NATIVE}/text/utf8", f"{NATIVE}/text/include",
+    "include_dirs": [f"{NATIVE}/text", f"{NATIVE}/text/utf8", f"{NATIVE}/text/pieces",
+                     f"{NATIVE}/text/include",
                      f"{NATIVE}/shell/include",
                      f"{NATIVE}/capi/include", f"{NATIVE}/capi/src", f"{NATIVE}/generated"],
     "macros": [("PALAVOX_C_VERSION", f'"{VERSION}"'), ("PALAVOX_C_STATIC", None)],

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -11,8 +12,15 @@
 #include "palavox/error.hpp"
 #include "palavox/palavox.h"
 #include "palavox/palavox_class.hpp"
+#include "pieces.hpp"
 #include "utf8.hpp"
 #include "utf8_routines.hpp"
+
+// A stream of text in pieces, and FindString's frame for a count.
+struct palavox_stream {
+    std::unique_ptr<palavox::pieces::Stream> pieces;
+    std::optional<palavox::PalavoxClass::FindStringFrame> frame;
+};
 
 namespace {
 
@@ -156,6 +164,25 @@ int Guarded(Body&& body) noexcept {
 
 const palavox::PalavoxClass kPalavox;
 
+// The caller's buffers, checked; written back once a call has run.
+bool Usable(const palavox_in_buffer* in) noexcept {
+    return in != nullptr && in->pos <= in->size && (in->src != nullptr || in->size == 0);
+}
+bool Usable(const palavox_out_buffer* out) noexcept {
+    return out != nullptr && out->pos <= out->size && (out->dst != nullptr || out->size == 0);
+}
+
+template <class Make>
+int NewStream(palavox_stream** stream, Make make) noexcept {
+    if (stream == nullptr) return palavox::kInvalidArgument;
+    *stream = nullptr;
+    return Guarded([&] {
+        auto made = std::make_unique<palavox_stream>();
+        make(*made);
+        *stream = made.release();
+    });
+}
+
 }  // namespace
 
 extern "C" {
@@ -249,16 +276,80 @@ int PALAVOX_C_CALL palavox_remover_acentuacao_utf8(const char* texto, size_t tex
     });
 }
 
-void PALAVOX_C_CALL palavox_free(void* resultado) {
-    std::free(resultado);
+int PALAVOX_C_CALL palavox_trata_html_stream(const char* target, size_t target_len,
+                                             palavox_stream** stream) {
+    return NewStream(stream, [&](palavox_stream& s) {
+        s.pieces = std::make_unique<palavox::pieces::LinkStream>(Utf8Arg(target, target_len));
+    });
 }
+
+int PALAVOX_C_CALL palavox_find_string_stream(const char* procura, size_t procura_len,
+                                              const char* tipo, size_t tipo_len,
+                                              palavox_stream** stream) {
+    return NewStream(stream, [&](palavox_stream& s) {
+        const Utf16Arg8 search(procura, procura_len);
+        const Utf16Arg8 mode(tipo, tipo_len);
+        s.frame.emplace(search, mode);
+        s.pieces =
+            std::make_unique<palavox::pieces::CountStream>(std::u16string(search), s.frame->mode());
+    });
+}
+
+int PALAVOX_C_CALL palavox_remover_acentuacao_stream(palavox_stream** stream) {
+    return NewStream(stream, [](palavox_stream& s) {
+        s.pieces = std::make_unique<palavox::pieces::FoldStream>();
+    });
+}
+
+int PALAVOX_C_CALL palavox_stream_step(palavox_stream* stream, palavox_in_buffer* input,
+                                       palavox_out_buffer* output) {
+    palavox_out_buffer none{nullptr, 0, 0};
+    if (output == nullptr && stream != nullptr && stream->frame) output = &none;
+    if (stream == nullptr || !Usable(input) || !Usable(output)) return palavox::kInvalidArgument;
+    palavox::pieces::InBuffer in{input->src, input->size, input->pos};
+    palavox::pieces::OutBuffer out{output->dst, output->size, output->pos};
+    const int rc = Guarded([&] { stream->pieces->Step(in, out); });
+    input->pos = in.pos;
+    output->pos = out.pos;
+    return rc;
+}
+
+int PALAVOX_C_CALL palavox_stream_end(palavox_stream* stream, palavox_out_buffer* output,
+                                      size_t* remaining) {
+    if (remaining != nullptr) *remaining = 0;
+    if (stream == nullptr || stream->frame || !Usable(output) || remaining == nullptr) {
+        return palavox::kInvalidArgument;
+    }
+    palavox::pieces::OutBuffer out{output->dst, output->size, output->pos};
+    const int rc = Guarded([&] { *remaining = stream->pieces->End(out); });
+    output->pos = out.pos;
+    return rc;
+}
+
+int PALAVOX_C_CALL palavox_stream_end_count(palavox_stream* stream, int32_t* resultado) {
+    if (resultado == nullptr) return palavox::kInvalidArgument;
+    *resultado = 0;
+    if (stream == nullptr || !stream->frame) return palavox::kInvalidArgument;
+    return Guarded([&] {
+        palavox::pieces::OutBuffer none;
+        stream->pieces->End(none);
+        const auto& count = static_cast<const palavox::pieces::CountStream&>(*stream->pieces);
+        *resultado = stream->frame->Result(count.units(), count.count());
+    });
+}
+
+uint64_t PALAVOX_C_CALL palavox_stream_offset(const palavox_stream* stream) {
+    return stream == nullptr ? 0 : stream->pieces->offset();
+}
+
+void PALAVOX_C_CALL palavox_stream_free(palavox_stream* stream) { delete stream; }
+
+void PALAVOX_C_CALL palavox_free(void* resultado) { std::free(resultado); }
 
 const char* PALAVOX_C_CALL palavox_error_description(int number) {
     return palavox::ErrorDescription(number);
 }
 
-const char* PALAVOX_C_CALL palavox_version(void) {
-    return PALAVOX_C_VERSION;
-}
+const char* PALAVOX_C_CALL palavox_version(void) { return PALAVOX_C_VERSION; }
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "cases/shared_cases.hpp"
@@ -61,9 +63,7 @@ template <class Unit>
 
 // Empty arguments go in as NULL, 0 in UTF-8 and as a real zero-length text in
 // UTF-16, so both spellings of the empty text are exercised on every case.
-const char* Ptr8(const std::string& s) {
-    return s.empty() ? nullptr : s.data();
-}
+const char* Ptr8(const std::string& s) { return s.empty() ? nullptr : s.data(); }
 
 TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
     int utf8Checked = 0, utf16Checked = 0;
@@ -125,8 +125,9 @@ TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
         if (c.method == Method::RemoverAcentuacao) {
             // Into the caller's storage: exactly the text's length, not a unit past it.
             std::u16string into(c.args[0].size() + 1, u'\xFFFF');
-            EXPECT_EQ(0, palavox_remover_acentuacao_into(U16(c.args[0]), c.args[0].size(),
-                                                         reinterpret_cast<std::uint16_t*>(into.data())))
+            EXPECT_EQ(
+                0, palavox_remover_acentuacao_into(U16(c.args[0]), c.args[0].size(),
+                                                   reinterpret_cast<std::uint16_t*>(into.data())))
                 << what;
             EXPECT_EQ(u'\xFFFF', into.back()) << what;
             into.pop_back();
@@ -466,7 +467,8 @@ TEST(CapiContract, FoldingIntoTheCallersStorage) {
         EXPECT_EQ(7, out[0]) << row.name << ": nothing is written";
     }
     EXPECT_EQ(0, palavox_remover_acentuacao_into(U16(text), 2, out));
-    EXPECT_EQ((std::vector<std::uint16_t>{u'A', u'b', 7, 7}), std::vector<std::uint16_t>(out, out + 4));
+    EXPECT_EQ((std::vector<std::uint16_t>{u'A', u'b', 7, 7}),
+              std::vector<std::uint16_t>(out, out + 4));
 }
 
 TEST(CapiContract, ErrorDescriptionsAreTheAutomationMethodsOwn) {
@@ -479,6 +481,135 @@ TEST(CapiContract, ErrorDescriptionsAreTheAutomationMethodsOwn) {
     for (const auto& row : rows)
         EXPECT_STREQ(row.description, palavox_error_description(row.number));
     for (int unknown : {-1, 1, 8, 1000}) EXPECT_NE(nullptr, palavox_error_description(unknown));
+}
+
+// ---- Streams (the mechanism itself is tested in tests/text/pieces_test.cpp)
+
+// `text` a byte a step into four bytes of room, as a C caller would; the
+// return code, the output or count, and the offset. Frees the stream.
+std::tuple<int, std::string, std::int32_t, std::uint64_t> Streamed(palavox_stream* s,
+                                                                   std::string_view text,
+                                                                   bool counting) {
+    int rc = 0;
+    std::string output;
+    std::int32_t count = 77;
+    char room[4];
+    for (std::size_t at = 0, left = 1; rc == 0 && (at < text.size() || left != 0);) {
+        palavox_in_buffer in{text.data() + at, at < text.size() ? 1u : 0u, 0};
+        palavox_out_buffer out{room, sizeof room, 0};
+        if (at < text.size()) {
+            rc = palavox_stream_step(s, &in, counting ? nullptr : &out);
+            at += in.pos;
+        } else if (counting) {
+            rc = palavox_stream_end_count(s, &count);
+            left = 0;
+        } else {
+            rc = palavox_stream_end(s, &out, &left);
+        }
+        output.append(room, out.pos);
+    }
+    const std::uint64_t offset = palavox_stream_offset(s);
+    palavox_stream_free(s);
+    return {rc, output, count, offset};
+}
+
+TEST(CapiStreams, SharedCasesAByteAtATime) {
+    int checked = 0;
+    for (const Case& c : palavox::cases::Shared()) {
+        std::vector<std::string> a;
+        for (const std::u16string& arg : c.args) a.push_back(Utf8(arg).value_or(""));
+        const bool representable =
+            std::all_of(c.args.begin(), c.args.end(), [](auto& x) { return Utf8(x).has_value(); });
+        if (!representable || !Utf8(c.expectedText)) continue;
+        palavox_stream* s = nullptr;
+        const int made =
+            c.method == Method::TrataHTML ? palavox_trata_html_stream(Ptr8(a[1]), a[1].size(), &s)
+            : c.method == Method::FindString
+                ? palavox_find_string_stream(Ptr8(a[1]), a[1].size(), Ptr8(a[2]), a[2].size(), &s)
+                : palavox_remover_acentuacao_stream(&s);
+        const std::string what = palavox::cases::Describe(c);
+        ASSERT_EQ(0, made) << what;
+        const bool counting = c.method == Method::FindString;
+        const auto [rc, output, count, offset] = Streamed(s, a[0], counting);
+        EXPECT_EQ(counting ? c.expectedError : 0, rc) << what;
+        EXPECT_EQ(counting ? "" : *Utf8(c.expectedText), output) << what;
+        EXPECT_EQ(!counting ? 77 : c.expectedError ? 0 : c.expectedCount, count) << what;
+        EXPECT_EQ(a[0].size(), offset) << what;
+        ++checked;
+    }
+    EXPECT_GE(checked, 350);
+}
+
+TEST(CapiStreams, EveryRule) {
+    char room[8];
+    std::size_t left = 9;
+    std::int32_t n = 77;
+    palavox_in_buffer i{};
+    palavox_out_buffer o{};
+    palavox_stream* none = reinterpret_cast<palavox_stream*>(room);
+    // One call on a fresh stream of one kind (or none) with the row's input in
+    // `i` and eight bytes of room in `o`, and its return code.
+    enum Kind { None, Fold, Link, Count };
+    const struct {
+        const char* name;
+        Kind kind;
+        const char* input;
+        std::function<int(palavox_stream*)> call;
+        int rc;
+    } rows[] = {
+        {"no stream slot", None, "",
+         [](auto) { return palavox_remover_acentuacao_stream(nullptr); }, 5},
+        {"invalid UTF-8 target: no stream", None, "",
+         [&](auto) { return palavox_trata_html_stream("\xC3", 1, &none) + (none ? 100 : 0); }, 5},
+        {"input read past its size", Fold, "a",
+         [&](auto s) { return ++i.pos, ++i.pos, palavox_stream_step(s, &i, &o); }, 5},
+        {"a text stream without output", Link, "a",
+         [&](auto s) { return palavox_stream_step(s, &i, nullptr); }, 5},
+        {"a count without output reads all", Count, "aXa",
+         [&](auto s) {
+             const int rc = palavox_stream_step(s, &i, nullptr);
+             return rc || i.pos != 3 || palavox_stream_end_count(s, &n) || n != 2 ? -1 : 0;
+         },
+         0},
+        {"end of a count", Count, "", [&](auto s) { return palavox_stream_end(s, &o, &left); }, 5},
+        {"end_count of a text stream", Link, "",
+         [&](auto s) { return palavox_stream_end_count(s, &n); }, 5},
+        {"end_count of an empty text", Count, "",
+         [&](auto s) { return palavox_stream_end_count(s, &n); }, 13},
+        {"invalid UTF-8 at 3, then on every call", Link, "ok \xC3(",
+         [&](auto s) {
+             const int rc = palavox_stream_step(s, &i, &o);
+             if (palavox_stream_offset(s) != 3 || palavox_stream_step(s, &i, &o) != rc) return -1;
+             return palavox_stream_end(s, &o, &left) == rc ? rc : -1;
+         },
+         5},
+        {"a text ending inside a character", Fold, "ok \xF0\x9F\x98",
+         [&](auto s) {
+             if (palavox_stream_step(s, &i, &o) != 0 || o.pos != 3) return -1;
+             const int rc = palavox_stream_end(s, &o, &left);
+             return palavox_stream_offset(s) == 3 ? rc : -1;
+         },
+         5},
+        {"a step after the end", Fold, "a",
+         [&](auto s) {
+             if (palavox_stream_end(s, &o, &left) != 0 || left != 0) return -1;
+             return palavox_stream_step(s, &i, &o);
+         },
+         5},
+    };
+    for (const auto& row : rows) {
+        palavox_stream* s = nullptr;
+        const int made = row.kind == Fold    ? palavox_remover_acentuacao_stream(&s)
+                         : row.kind == Link  ? palavox_trata_html_stream("_t", 2, &s)
+                         : row.kind == Count ? palavox_find_string_stream("a", 1, nullptr, 0, &s)
+                                             : 0;
+        EXPECT_EQ(0, made) << row.name;
+        i = {row.input, std::strlen(row.input), 0};
+        o = {room, sizeof room, 0};
+        EXPECT_EQ(row.rc, row.call(s)) << row.name;
+        palavox_stream_free(s);
+    }
+    EXPECT_EQ(0u, palavox_stream_offset(nullptr));
 }
 
 #if defined(__SANITIZE_ADDRESS__)

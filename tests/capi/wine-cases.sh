@@ -20,8 +20,9 @@ for bits in 64 32; do
     continue
   fi
   palavox_wine_start "$root/build/wine-capi-win$bits" "win$bits"
-  # The program and the DLL from their own folder, as a deployment would have them.
-  out=$("$PALAVOX_WINE_NATIVE" "$dir/palavox_c_cases.exe" "$(palavox_winpath "$cases")" \
+  # The program and the DLL from their own folder, as a deployment would have them;
+  # the time limit is only a fail-safe against a hang (the run takes seconds).
+  out=$(timeout 600 "$PALAVOX_WINE_NATIVE" "$dir/palavox_c_cases.exe" "$(palavox_winpath "$cases")" \
         "$version" </dev/null 2>&1)
   out=${out//$'\r'/}  # the console's line ends
   palavox_wine_stop

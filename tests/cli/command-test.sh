@@ -86,7 +86,12 @@ mkfifo slow.fifo
 pid=$!
 exec 3>slow.fifo
 printf 'half' >&3
-for _ in $(seq 100); do ls -A | grep '^\.palavox-' >/dev/null && break; sleep 0.1; done
+# Until its temporary file is there (then its signal handlers are too), or it has
+# ended; the deadline is only a fail-safe, the file comes within a second even when loaded.
+deadline=$((SECONDS + 120))
+until ls -A | grep -q '^\.palavox-' || ! kill -0 $pid 2>/dev/null || [ $SECONDS -ge $deadline ]; do
+  sleep 0.02
+done
 ls -A | grep '^\.palavox-' >/dev/null && pass || fail "no temporary file while -o is being written"
 kill -TERM $pid
 wait $pid 2>/dev/null
@@ -95,9 +100,10 @@ exec 3>&-
 leftovers=$(ls -A | grep -c '^\.palavox-' || true)
 [ "$leftovers" = 0 ] && pass || fail "temporary files left behind: $leftovers"
 
-# A terminal on stdin and no FILE: usage at once instead of waiting.
+# A terminal on stdin and no FILE: usage at once instead of waiting (a command
+# that waited would be stopped by the fail-safe, exit 124; usage takes well under a second).
 if command -v script >/dev/null; then
-  timeout 10 script -qec "$palavox remover-acentuacao" /dev/null >tty.txt 2>&1 </dev/null
+  timeout 120 script -qec "$palavox remover-acentuacao" /dev/null >tty.txt 2>&1 </dev/null
   status=$?
   [ $status = 2 ] && grep -q usage: tty.txt && pass || fail "terminal on stdin: exit $status"
 fi

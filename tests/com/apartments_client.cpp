@@ -25,6 +25,23 @@ using palavox::cases::Method;
 constexpr int kThreads = 4;
 constexpr int kRounds = 3;       // passes over the case file, early- and late-bound in turn
 constexpr int kGenerated = 800;  // iterations of inputs made up by each thread
+// Waits between threads are for a state; a deadline is only a fail-safe against
+// a thread that never gets there (each wait here takes well under a second).
+constexpr ULONGLONG kFailSafeMs = 120000;
+
+// Until *counter reaches `count`, or the fail-safe runs out.
+bool AwaitCount(LONG* counter, LONG count) {
+    const ULONGLONG deadline = GetTickCount64() + kFailSafeMs;
+    while (InterlockedCompareExchange(counter, 0, 0) < count) {
+        if (GetTickCount64() > deadline) return false;
+        Sleep(1);
+    }
+    return true;
+}
+
+// Past a fail-safe a thread may still be using the caller's frame: the client
+// ends at once, with its tally.
+[[noreturn]] void EndNow(const client::Tally& t) { ExitProcess(static_cast<UINT>(t.Finish())); }
 
 // ------------------------------------------------------------ one apartment
 
@@ -41,6 +58,7 @@ struct Worker {
     int wrong = 0;
     std::string firstWrong;
     bool metMidway = false;
+    ULONGLONG waitedMidway = 0;  // ms
 
     void Wrong(const std::string& what) {
         if (wrong++ == 0) firstWrong = what;
@@ -177,13 +195,10 @@ DWORD WINAPI RunWorker(void* argument) {
             // part-way through its calls while the others are too, however the
             // machine schedules them (a time-based overlap fails on a busy machine).
             if (round == 0) {
+                const ULONGLONG arrived = GetTickCount64();
                 InterlockedIncrement(w.midway);
-                const ULONGLONG deadline = GetTickCount64() + 60000;
-                while (InterlockedCompareExchange(w.midway, 0, 0) < kThreads &&
-                       GetTickCount64() < deadline) {
-                    Sleep(1);
-                }
-                w.metMidway = InterlockedCompareExchange(w.midway, 0, 0) == kThreads;
+                w.metMidway = AwaitCount(w.midway, kThreads);
+                w.waitedMidway = GetTickCount64() - arrived;
             }
         }
         for (int i = 0; i < kGenerated; ++i) RunGenerated(w, p, d, i);
@@ -208,10 +223,13 @@ void CheckConcurrentApartments(client::Tally& t, const std::vector<Case>& cases)
         threads[i] = CreateThread(nullptr, 0, RunWorker, &workers[i], 0, nullptr);
         t.Check(threads[i] != nullptr, "thread " + std::to_string(i) + " started");
     }
-    while (InterlockedCompareExchange(&ready, 0, 0) < kThreads) Sleep(1);
+    if (!t.Check(AwaitCount(&ready, kThreads), "the four threads hold their objects")) EndNow(t);
+    const ULONGLONG started = GetTickCount64();
     SetEvent(go);
-    const DWORD waited = WaitForMultipleObjects(kThreads, threads, TRUE, 240000);
-    if (!t.Check(waited < WAIT_OBJECT_0 + kThreads, "the four threads finished")) return;
+    const DWORD waited =
+        WaitForMultipleObjects(kThreads, threads, TRUE, static_cast<DWORD>(2 * kFailSafeMs));
+    if (!t.Check(waited < WAIT_OBJECT_0 + kThreads, "the four threads finished")) EndNow(t);
+    const ULONGLONG took = GetTickCount64() - started;
     for (HANDLE h : threads) CloseHandle(h);
     CloseHandle(go);
 
@@ -227,6 +245,10 @@ void CheckConcurrentApartments(client::Tally& t, const std::vector<Case>& cases)
         }
         t.Check(w.metMidway, who + " was part-way through its calls while the other three were");
     }
+    ULONGLONG longest = 0;
+    for (const Worker& w : workers) longest = w.waitedMidway > longest ? w.waitedMidway : longest;
+    std::printf("four apartments: %d calls each in %llu ms, at most %llu ms waiting midway\n",
+                workers[0].calls, took, longest);
 }
 
 // ------------------------------------------------------------ across apartments
@@ -275,13 +297,13 @@ DWORD WINAPI RunCrossing(void* argument) {
 bool RunPumping(Crossing& c) {
     HANDLE thread = CreateThread(nullptr, 0, RunCrossing, &c, 0, nullptr);
     if (thread == nullptr) return false;
-    const DWORD deadline = GetTickCount() + 60000;
+    const ULONGLONG deadline = GetTickCount64() + kFailSafeMs;
     for (;;) {
         const DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, 1000, QS_ALLINPUT);
         if (r == WAIT_OBJECT_0) break;
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-        if (GetTickCount() > deadline) {
+        if (GetTickCount64() > deadline) {
             CloseHandle(thread);
             return false;
         }
@@ -319,12 +341,12 @@ void CheckAcrossApartments(client::Tally& t) {
     Crossing marshaled;
     hr = CoMarshalInterThreadInterfaceInStream(IID__PalavoxClass, p, &marshaled.stream);
     if (t.Check(hr == S_OK, "CoMarshalInterThreadInterfaceInStream gave " + Hex(hr))) {
-        t.Check(RunPumping(marshaled), "the marshaled calls finished");
+        if (!t.Check(RunPumping(marshaled), "the marshaled calls finished")) EndNow(t);
         CheckCrossing(t, marshaled, "marshaled to the multithreaded apartment");
     }
     Crossing created;
     created.createHere = true;
-    t.Check(RunPumping(created), "the host-apartment calls finished");
+    if (!t.Check(RunPumping(created), "the host-apartment calls finished")) EndNow(t);
     CheckCrossing(t, created, "created from the multithreaded apartment");
     t.Check(p->Release() == 0, "the main apartment's object is released last");
 }

@@ -5,8 +5,8 @@
 #                                      installed package with find_package
 #   package-test.sh vendored SRC WORK  a consumer that builds the tree with add_subdirectory,
 #                                      on a machine without GoogleTest or Google Benchmark
-#   package-test.sh no_deps  SRC WORK  the tree itself configured without them, every
-#                                      tool asked for
+#   package-test.sh no_deps  SRC WORK  the tree itself configured without them (and without
+#                                      SQLite), every tool asked for
 set -euo pipefail
 # The commands stay as a user types them; the parallelism comes from here.
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
@@ -59,13 +59,14 @@ vendored)
   ;;
 no_deps)
   step cmake -S "$src" -B "$work/build" -G Ninja -DPALAVOX_BUILD_FUZZ=ON -DPALAVOX_BUILD_BENCH=ON \
-       -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON
-  for skipped in GoogleTest 'Google Benchmark'; do
+       -DPALAVOX_BUILD_SQLITE=ON -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+       -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DCMAKE_DISABLE_FIND_PACKAGE_SQLite3=ON
+  for skipped in GoogleTest 'Google Benchmark' "SQLite's headers"; do
     [ "$(grep -c "^-- Palavox: $skipped not found, " "$log")" = 1 ] ||
       fail "no single line saying $skipped is skipped"
   done
   targets=$(ninja -C "$work/build" -t targets all)
-  for absent in palavox_tests palavox_allocation_tests fuzz_anchors_test palavox_bench; do
+  for absent in palavox_tests palavox_allocation_tests fuzz_anchors_test palavox_bench palavox_sqlite; do
     ! grep -q "^$absent:" <<<"$targets" || fail "$absent defined without its library"
   done
   grep -q '^fuzz_primitives:' <<<"$targets" || fail "the fuzz replay targets went missing too"
@@ -76,7 +77,7 @@ no_deps)
     ! grep -q "^$absent:" <<<"$targets" || fail "$absent defined with PALAVOX_BUILD_C=OFF"
   done
   grep -q '^palavox_tests:' <<<"$targets" || fail "PALAVOX_BUILD_C=OFF dropped the C++ suites"
-  echo "configured without GoogleTest and Google Benchmark, and without the C interface"
+  echo "configured without GoogleTest, Google Benchmark and SQLite, and without the C interface"
   ;;
 *)
   fail "unknown mode"

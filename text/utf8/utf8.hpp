@@ -28,6 +28,12 @@ constexpr std::size_t SequenceLength(unsigned char lead) noexcept {
                          : 0;
 }
 
+// Whether a byte continues a sequence: a piece of UTF-8 that ends before one
+// ends inside a code point.
+constexpr bool IsContinuation(char byte) noexcept {
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
 // Decodes the longest valid prefix of `s`. `out` has room for s.size() units,
 // which is always enough: no sequence gives more units than it has bytes.
 Decoded Decode(std::string_view s, char16_t* out) noexcept;

@@ -84,6 +84,68 @@ PALAVOX_C_API int PALAVOX_C_CALL
 palavox_remover_acentuacao_utf8(const char *texto, size_t texto_len,
                                 char **resultado, size_t *resultado_len);
 
+/* Text in pieces: the same three over a UTF-8 text handed in any number of
+ * pieces cut anywhere, in the manner of a streaming codec. A stream is made
+ * for one operation with its fixed arguments; each palavox_stream_step reads
+ * what it can of an input buffer and writes what fits of an output buffer,
+ * advancing their `pos`; once the input has ended, palavox_stream_end writes
+ * the rest (palavox_stream_end_count gives the count). The results, errors
+ * included, are those of the _utf8 function on the whole text, wherever the
+ * pieces fall. Output is only ever whole code points. Memory is bounded by
+ * the longest link not yet ended (a link is written once its end is read) or
+ * the search text, never by the text. A stream belongs to one thread at a time. */
+typedef struct palavox_stream palavox_stream;
+
+typedef struct palavox_in_buffer {
+    const char *src; /* the piece */
+    size_t size;     /* its length in bytes */
+    size_t pos;      /* bytes read so far (0 .. size): advanced by the step */
+} palavox_in_buffer;
+
+typedef struct palavox_out_buffer {
+    char *dst;   /* where output goes; never overlapping an input piece */
+    size_t size; /* its room in bytes */
+    size_t pos;  /* bytes written so far (0 .. size): advanced by the step */
+} palavox_out_buffer;
+
+/* A stream for TrataHTML with `target`, for FindString with `procura` and
+ * `tipo`, or for RemoverAcentuacao, all UTF-8. *stream is NULL on failure
+ * (5 for invalid UTF-8 in an argument); release it with palavox_stream_free. */
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_trata_html_stream(const char *target, size_t target_len, palavox_stream **stream);
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_find_string_stream(const char *procura, size_t procura_len,
+                           const char *tipo, size_t tipo_len, palavox_stream **stream);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_remover_acentuacao_stream(palavox_stream **stream);
+
+/* Reads from `input` and writes to `output` until the piece is all read or
+ * the output is full; output read but not yet written is kept and written
+ * first by the next call, so `input` may be left partly unread: give it
+ * again, with more room. An output with room for 4 bytes always takes some.
+ * A FindString stream writes nothing: its output may be NULL. 5 for invalid
+ * UTF-8 (palavox_stream_offset says where). After any error the stream is
+ * spent: every later call returns the same number. */
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_stream_step(palavox_stream *stream, palavox_in_buffer *input, palavox_out_buffer *output);
+
+/* The input has ended: writes what is left, as much as fits, and sets
+ * *remaining to the bytes still to write (0: done; else call again with more
+ * room). 5 when the text ended inside a code point, or for a FindString stream. */
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_stream_end(palavox_stream *stream, palavox_out_buffer *output, size_t *remaining);
+
+/* The input has ended: FindString's result on the whole text (13 when it was
+ * empty, -1 for an empty procura, 6 past 2,147,483,647; 0 on failure). 5 for
+ * another kind of stream. */
+PALAVOX_C_API int PALAVOX_C_CALL palavox_stream_end_count(palavox_stream *stream, int32_t *resultado);
+
+/* Input bytes taken so far, up to the last whole code point; after error 5 on
+ * invalid UTF-8, the offset of its first byte in the whole text. 0 for NULL. */
+PALAVOX_C_API uint64_t PALAVOX_C_CALL palavox_stream_offset(const palavox_stream *stream);
+
+/* Releases a stream, at any point; NULL is ignored. */
+PALAVOX_C_API void PALAVOX_C_CALL palavox_stream_free(palavox_stream *stream);
+
 /* Releases a result of this library; NULL is ignored. */
 PALAVOX_C_API void PALAVOX_C_CALL palavox_free(void *resultado);
 

@@ -1,11 +1,17 @@
-// Palavox.Text over the shared case file, and what the binding itself adds:
-// null arguments, errors and their HResult, long texts.
+// Palavox.Text over the shared case file, also from four threads at once, and
+// what the binding itself adds: null arguments, errors and their HResult, long
+// texts, a text memory cannot hold (in a child process: PalavoxTextTests.exe
+// --out-of-memory).
 // Usage: PalavoxTextTests.exe tests/cases/palavox_cases.txt; prints "N passed, N failed".
 using System;
 using System.Collections.Generic;
+using System.Diagnostics;
 using System.IO;
 using System.Linq;
+using System.Reflection;
+using System.Runtime.InteropServices;
 using System.Text;
+using System.Threading;
 using Palavox;
 
 static class PalavoxTextTests
@@ -125,6 +131,99 @@ static class PalavoxTextTests
         return bad;
     }
 
+    // Only against a hang: the waits below end in seconds here.
+    static readonly TimeSpan FailSafe = TimeSpan.FromMinutes(5);
+
+    // Each thread's mismatches over a few passes of the cases, the threads let
+    // go together; null for one that never ended.
+    static List<string>[] FromThreads(List<Case> cases, int count)
+    {
+        var results = new List<string>[count];
+        var start = new Barrier(count);
+        Thread[] threads = Enumerable.Range(0, count).Select(i => new Thread(() =>
+        {
+            start.SignalAndWait();
+            results[i] = Enumerable.Range(0, 10).SelectMany(pass => Mismatches(cases)).ToList();
+        }) { IsBackground = true }).ToArray();
+        foreach (Thread t in threads) t.Start();
+        foreach (Thread t in threads) t.Join(FailSafe);
+        return results;
+    }
+
+    [StructLayout(LayoutKind.Sequential)]
+    struct Limit
+    {
+        public ulong Current, Maximum;
+    }
+
+    [DllImport("libc", SetLastError = true)]
+    static extern int getrlimit(int resource, out Limit limit);
+
+    [DllImport("libc", SetLastError = true)]
+    static extern int setrlimit(int resource, ref Limit limit);
+
+    const int AddressSpace = 9;  // RLIMIT_AS on Linux
+
+    // The child: the text built and every path compiled first, then an address
+    // space only 32 MiB larger than the process, less than either result needs.
+    // Counting reads the text where it is, so it still works. A line per call.
+    static int OutOfMemory()
+    {
+        string text = new string('\u00E1', 64 << 20);
+        Func<Func<object>, string> outcome = call =>
+        {
+            try
+            {
+                object result = call();
+                string units = result as string;
+                return units != null && units.Length > 64 ? "a text of " + units.Length + " units" : result.ToString();
+            }
+            catch (PalavoxException e) { return string.Format("{0} {1} {2:X8}", e.Number, e.Message, e.HResult); }
+        };
+        var calls = new Func<object>[] {
+            () => PalavoxText.RemoverAcentuacao(text),
+            () => PalavoxText.TrataHTML(text),
+            () => PalavoxText.FindString(text, "\u00C1"),
+            () => PalavoxText.RemoverAcentuacao("A\u00E7\u00E3o"),
+        };
+        string shortText = text.Substring(0, 300);
+        foreach (Func<object> call in new Func<object>[] {
+            () => PalavoxText.RemoverAcentuacao(shortText), () => PalavoxText.TrataHTML(shortText),
+            () => PalavoxText.FindString(shortText, "\u00C1"), () => PalavoxText.FindString("", "a") })
+            outcome(call);
+
+        long size = File.ReadAllLines("/proc/self/status").Where(l => l.StartsWith("VmSize:"))
+            .Select(l => long.Parse(l.Split(new[] { ' ', '\t' }, StringSplitOptions.RemoveEmptyEntries)[1]) << 10).First();
+        Limit limit;
+        if (getrlimit(AddressSpace, out limit) != 0) throw new InvalidOperationException("getrlimit");
+        limit.Current = (ulong)size + (32 << 20);
+        if (setrlimit(AddressSpace, ref limit) != 0) throw new InvalidOperationException("setrlimit");
+        foreach (string line in calls.Select(outcome).ToList()) Console.WriteLine(line);
+        return 0;
+    }
+
+    // What the child printed, and how it ended if not well.
+    static string[] FromChild(string argument)
+    {
+        var start = new ProcessStartInfo("/proc/self/exe",
+            string.Format("\"{0}\" {1}", Assembly.GetEntryAssembly().Location, argument))
+        {
+            UseShellExecute = false,
+            RedirectStandardOutput = true,
+        };
+        using (Process child = Process.Start(start))
+        {
+            var output = child.StandardOutput.ReadToEndAsync();
+            if (!child.WaitForExit((int)FailSafe.TotalMilliseconds))
+            {
+                child.Kill();
+                return new[] { "the child never ended" };
+            }
+            return output.Result.Split(new[] { '\n' }, StringSplitOptions.RemoveEmptyEntries)
+                .Concat(child.ExitCode == 0 ? new string[0] : new[] { "exit code " + child.ExitCode }).ToArray();
+        }
+    }
+
     static void Throws(Action call, int number, string message, int hresult, string what)
     {
         try
@@ -141,6 +240,7 @@ static class PalavoxTextTests
 
     static int Main(string[] args)
     {
+        if (args[0] == "--out-of-memory") return OutOfMemory();
         List<Case> cases = Load(args[0]);
         foreach (string method in new[] { "TrataHTML", "FindString", "RemoverAcentuacao" })
             Check(cases.Count(c => c.Method == method) >= 50, "rows for " + method);
@@ -148,6 +248,15 @@ static class PalavoxTextTests
         List<string> bad = Mismatches(cases);
         foreach (string line in bad.Take(10)) Console.WriteLine(line);
         Check(bad.Count == 0, bad.Count + " mismatches on the shared case file");
+
+        List<string>[] fromThreads = FromThreads(cases, 4);
+        for (int i = 0; i < fromThreads.Length; i++)
+            Check(fromThreads[i] != null && fromThreads[i].Count == 0, string.Format("thread {0} of {1}: {2}",
+                i, fromThreads.Length, fromThreads[i] == null ? "never ended" : fromThreads[i].Count + " mismatches"));
+
+        string[] pressed = FromChild("--out-of-memory");
+        string[] wanted = { "7 Out of memory 8007000E", "7 Out of memory 8007000E", (64 << 20).ToString(), "Acao" };
+        Check(pressed.SequenceEqual(wanted), "out of memory, then a call: " + string.Join(" | ", pressed));
 
         const int TypeMismatch = unchecked((int)0x800A000D);
         Throws(() => PalavoxText.FindString("", "a"), 13, "Type mismatch", TypeMismatch, "FindString(\"\")");

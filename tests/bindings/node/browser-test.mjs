@@ -10,6 +10,9 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const project = path.resolve(process.argv[2]);
+// Every wait is for a state (the browser up, the page loaded, its outcome set);
+// this deadline is only a fail-safe, each step takes a few seconds at most here.
+const FAIL_SAFE = 300000;
 const root = path.join(path.dirname(fileURLToPath(import.meta.url)), '..', '..', '..');
 const { chromium } = createRequire(path.join(root, 'bindings', 'node', 'package.json'))('playwright-core');
 
@@ -70,23 +73,35 @@ const server = createServer(async (request, response) => {
 await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
 const profile = await mkdtemp(path.join(tmpdir(), 'palavox-chromium-'));
 // A new empty profile; headless and without the sandbox, which root cannot have.
+const began = Date.now();
 const browser = await chromium.launchPersistentContext(profile, {
   executablePath: '/usr/bin/chromium',
   headless: true,
+  timeout: FAIL_SAFE,
   args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync'],
 });
 let failed = true;
 try {
+  const launched = Date.now();
   const tab = await browser.newPage();
+  tab.setDefaultTimeout(FAIL_SAFE);
   const errors = [];
-  tab.on('pageerror', (e) => errors.push(String(e)));
+  // An error the page does not catch ends the wait at once.
+  const uncaught = new Promise((resolve) => tab.on('pageerror', (e) => {
+    errors.push(String(e));
+    resolve();
+  }));
   await tab.goto(`http://127.0.0.1:${server.address().port}/`);
-  await tab.waitForFunction(() => window.outcome !== undefined, null, { timeout: 60000 });
-  const outcome = await tab.evaluate(() => window.outcome);
+  const done = tab.waitForFunction(() => window.outcome !== undefined);
+  done.catch(() => {});  // left pending when an uncaught error came first
+  await Promise.race([done, uncaught]);
+  const ran = Date.now();
+  const outcome = await tab.evaluate(() => window.outcome ?? { cases: 0, problems: [] });
   const problems = [...errors, ...outcome.problems];
   const agent = await tab.evaluate(() => navigator.userAgent.match(/Chrome\/[\d.]+/)[0]);
-  console.log(`browser build in ${agent}: ${outcome.cases} cases, ${problems.length} problems`);
+  console.log(`browser build in ${agent}: ${outcome.cases} cases, ${problems.length} problems` +
+    ` (browser up in ${(launched - began) / 1000} s, page done ${(ran - launched) / 1000} s later)`);
   for (const p of problems) console.log('  ' + p);
   failed = problems.length !== 0 || outcome.cases === 0;
 } finally {

@@ -16,6 +16,9 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", ".."
 sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
 from shared_cases import ARITY, load_cases as read_cases  # noqa: E402
 
+# s: only against a hang; the waits below end in about a second here
+FAIL_SAFE = 300
+
 
 def load_cases():
     cases = read_cases()
@@ -78,11 +81,13 @@ def test_the_same_from_many_threads_at_once():
     def run():
         results.append(mismatches())
 
-    threads = [threading.Thread(target=run) for _ in range(4)]
+    # daemon: a thread that never ends must not keep the run from ending
+    threads = [threading.Thread(target=run, daemon=True) for _ in range(4)]
     for t in threads:
         t.start()
     for t in threads:
-        t.join()
+        t.join(FAIL_SAFE)
+    assert not any(t.is_alive() for t in threads), "a thread never finished"
     assert results == [[]] * 4
 
 
@@ -144,7 +149,7 @@ def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
         print(palavox.remover_acentuacao("A\u00e7\u00e3o"))
     """
     run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                         timeout=60)
+                         timeout=FAIL_SAFE)
     assert run.stdout.splitlines() == ["7 Out of memory"] * 4 + ["Acao"], run.stderr
 
 

@@ -1,8 +1,8 @@
-"""The SQLite extension build/sqlite/palavox.so: the shared cases through the
-sqlite3 command (a UTF-8 database) and through Python's sqlite3 module (a
-UTF-16 one, NUL included), and what the extension itself decides: the
-functions' flags, NULLs, numbers, BLOBs, errors, an expression index, a
-generated column and a view under trusted_schema=OFF."""
+"""The SQLite extension build/native/bindings/sqlite/palavox.so: the shared
+cases through the sqlite3 command (a UTF-8 database) and through Python's
+sqlite3 module (a UTF-16 one, NUL included), and what the extension itself
+decides: the functions' flags, NULLs, numbers, BLOBs, errors, an expression
+index, a generated column and a view under trusted_schema=OFF."""
 
 import os
 import sqlite3
@@ -13,7 +13,7 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from database_cases import ROOT, holds, load_cases, variants  # noqa: E402
 
-EXTENSION = os.path.join(ROOT, "build", "sqlite", "palavox")
+EXTENSION = os.path.join(ROOT, "build", "native", "bindings", "sqlite", "palavox")
 CALL = {"FindString": "find_string", "TrataHTML": "trata_html", "RemoverAcentuacao": "remover_acentuacao"}
 failures = []
 

@@ -1,31 +1,32 @@
-#include "stream.hpp"
+#include "pieces.hpp"
 
 #include <algorithm>
+#include <cstring>
 
-#include "palavox/error.hpp"
 #include "palavox/mod_palavox.hpp"
-#include "palavox/text.hpp"
 #include "utf8.hpp"
 #include "utf8_routines.hpp"
 
-namespace palavox::cli {
+namespace palavox::pieces {
 namespace {
 
-constexpr bool IsHighSurrogate(char16_t u) noexcept {
-    return (u & 0xFC00) == 0xD800;
-}
-constexpr bool IsLowSurrogate(char16_t u) noexcept { return (u & 0xFC00) == 0xDC00; }
+// Input is worked this much at a time: small enough to stay in cache between
+// checking and working it, and to bound what is held when the output is full.
+constexpr std::size_t kChunk = 64 * 1024;
+// Counting scans within a step once this many units wait (and at each step's end).
+constexpr std::size_t kScanAt = 256 * 1024;
 
-std::string Message(const char* encoding, std::uint64_t offset) {
-    return std::string("invalid ") + encoding + " at byte offset " + std::to_string(offset);
-}
+constexpr bool IsHighSurrogate(char16_t u) noexcept { return (u & 0xFC00) == 0xD800; }
+constexpr bool IsLowSurrogate(char16_t u) noexcept { return (u & 0xFC00) == 0xDC00; }
 
 }  // namespace
 
-InvalidInput::InvalidInput(const char* encoding, std::uint64_t offset)
-    : std::runtime_error(Message(encoding, offset)), offset_(offset) {}
-
 // ---- Decoder
+
+namespace detail {
+
+Decoder::Decoder(Input input) noexcept
+    : encoding_(input == Input::Utf8 ? Encoding::Utf8 : Encoding::Unknown) {}
 
 const char* Decoder::Name() const noexcept {
     return encoding_ == Encoding::Utf16LE || encoding_ == Encoding::Utf16BE ? "UTF-16" : "UTF-8";
@@ -77,7 +78,7 @@ void Decoder::Utf8Piece(std::string_view bytes, Out out) {
         out.units->Commit(decoded.units);
     } else {
         decoded = utf8::Validate(bytes);
-        if (decoded.valid != 0) out.utf8->Write(bytes.substr(0, decoded.valid));
+        if (decoded.valid != 0) out.utf8->Take(bytes.substr(0, decoded.valid));
     }
     offset_ += decoded.valid;
     if (decoded.valid == bytes.size()) return;
@@ -143,7 +144,7 @@ void Decoder::FeedUtf16(std::string_view bytes, Out out) {
     // Whole code points only, so the units have a UTF-8 form.
     char* const encoded = encoded_.Reserve(3 * scratch_.size());
     const char* const end = utf8::Encode(scratch_.view(), encoded);
-    out.utf8->Write({encoded, static_cast<std::size_t>(end - encoded)});
+    out.utf8->Take({encoded, static_cast<std::size_t>(end - encoded)});
 }
 
 void Decoder::Finish(Out out) {
@@ -158,34 +159,118 @@ void Decoder::Finish(Out out) {
     if (!pending_.empty()) throw InvalidInput(Name(), offset_);
 }
 
-// ---- Folding and link markup
+}  // namespace detail
 
-void ByteStream::Feed(std::string_view bytes) {
-    decoder_.Feed(bytes, valid_);
-    Flush();
+// ---- Steps and output
+
+std::uint64_t Stream::offset() const noexcept {
+    return faultAt_ != kNoFault ? faultAt_ : decoder_.offset();
 }
 
-void ByteStream::Finish() {
-    decoder_.Finish(valid_);
-    End();
-    Flush();
+template <class Body>
+void Stream::Guarded(OutBuffer& out, Body body) {
+    if (failure_) std::rethrow_exception(failure_);
+    out_ = &out;
+    try {
+        body();
+    } catch (const InvalidInput& e) {
+        faultAt_ = e.offset();
+        failure_ = std::current_exception();
+        out_ = nullptr;
+        throw;
+    } catch (...) {
+        failure_ = std::current_exception();
+        out_ = nullptr;
+        throw;
+    }
+    out_ = nullptr;
 }
 
-void ByteStream::Flush() {
-    if (output_.empty()) return;
-    out_.Write(output_.view());
-    output_.Clear();
+void Stream::Step(InBuffer& in, OutBuffer& out) {
+    if (state_ != State::Open && !failure_) throw Error(kInvalidArgument);
+    Guarded(out, [&] {
+        if (!Flush(out) || in.pos >= in.size) return;
+        do {
+            const std::size_t take = std::min(in.size - in.pos, kChunk);
+            Read({in.src + in.pos, take});
+            in.pos += take;
+        } while (Flush(out) && in.pos < in.size);
+        Settle();
+    });
 }
+
+std::size_t Stream::End(OutBuffer& out) {
+    std::size_t left = 0;
+    Guarded(out, [&] {
+        if (state_ == State::Open) {
+            state_ = State::Ending;
+            Close();
+        }
+        Flush(out);
+        left = pending_.size() - flushed_;
+        if (left == 0) state_ = State::Ended;
+    });
+    return left;
+}
+
+char* Stream::Reserve(std::size_t most) {
+    if (pending_.empty() && out_->size - out_->pos >= most && out_->dst != nullptr) {
+        direct_ = out_->dst + out_->pos;
+        return direct_;
+    }
+    direct_ = nullptr;
+    return pending_.Reserve(most);
+}
+
+void Stream::Commit(const char* end) noexcept {
+    if (direct_ != nullptr) {
+        out_->pos = static_cast<std::size_t>(end - out_->dst);
+    } else {
+        pending_.Commit(static_cast<std::size_t>(end - (pending_.data() + pending_.size())));
+    }
+}
+
+bool Stream::Flush(OutBuffer& out) noexcept {
+    const std::size_t left = pending_.size() - flushed_;
+    if (left == 0) return true;
+    const char* const from = pending_.data() + flushed_;
+    std::size_t n = std::min(left, out.size - out.pos);
+    while (n > 0 && n < left && utf8::IsContinuation(from[n])) --n;
+    if (n > 0) std::memcpy(out.dst + out.pos, from, n);
+    out.pos += n;
+    flushed_ += n;
+    if (flushed_ < pending_.size()) return false;
+    pending_.Clear();
+    flushed_ = 0;
+    return true;
+}
+
+// ---- Folding
 
 void FoldStream::Take(std::string_view valid) {
-    char* const at = output_.Reserve(valid.size());
-    output_.Commit(static_cast<std::size_t>(utf8::TrocaAcentos(valid, at) - at));
+    char* const at = Reserve(valid.size());  // folding never lengthens a text
+    Commit(utf8::TrocaAcentos(valid, at));
+}
+
+// ---- Link markup
+
+LinkStream::LinkStream(std::string_view target, Input input) : Stream(input) {
+    if (utf8::Validate(target).valid != target.size()) throw Error(kInvalidArgument);
+    target_.assign(target);
 }
 
 void LinkStream::MarkUp(std::string_view piece) {
+    if (piece.empty()) return;
     const std::size_t size = utf8::ConverteLinksSize(piece, target_);
-    utf8::ConverteLinks(piece, target_, output_.Reserve(size));
-    output_.Commit(size);
+    char* const at = Reserve(size);
+    Commit(utf8::ConverteLinks(piece, target_, at));
+}
+
+void LinkStream::Copy(std::string_view piece) {
+    if (piece.empty()) return;
+    char* const at = Reserve(piece.size());
+    std::memcpy(at, piece.data(), piece.size());
+    Commit(at + piece.size());
 }
 
 // held_ is empty: marks up to the last link end, passes on what has no
@@ -197,9 +282,13 @@ void LinkStream::Split(std::string_view piece) {
     const std::string_view rest = piece.substr(end);
     std::size_t cut = utf8::FindLinkStart(rest);
     inLink_ = cut != std::string_view::npos;  // a link starts there and has not ended yet
-    // Otherwise the last three bytes may begin an "http" still to come.
-    if (!inLink_) cut = rest.size() >= 3 ? rest.size() - 3 : 0;
-    output_.Append(rest.substr(0, cut));  // no "http" in it: nothing to mark up
+    if (!inLink_) {
+        // The last three bytes may begin an "http" still to come: held from
+        // the start of their code point.
+        cut = rest.size() >= 3 ? rest.size() - 3 : 0;
+        while (cut > 0 && utf8::IsContinuation(rest[cut])) --cut;
+    }
+    Copy(rest.substr(0, cut));  // no "http" in it: nothing to mark up
     held_.assign(rest.substr(cut));
 }
 
@@ -225,21 +314,30 @@ void LinkStream::Take(std::string_view valid) {
     Split(valid);
 }
 
-void LinkStream::End() {
+void LinkStream::Close() {
+    decoder_.Finish(*this);
     MarkUp(held_);  // a link still open runs to the end of the text
     held_.clear();
 }
 
 // ---- Counting
 
-void CountStream::Feed(std::string_view bytes) {
+CountStream::CountStream(std::u16string procura, CompareMode mode, Input input)
+    : Stream(input),
+      procura_(std::move(procura)),
+      mode_(mode),
+      surrogates_(std::any_of(procura_.begin(), procura_.end(),
+                              [](char16_t u) { return IsHighSurrogate(u) || IsLowSurrogate(u); })),
+      scanAt_(std::max(kScanAt, 4 * procura_.size())) {}
+
+void CountStream::Read(std::string_view bytes) {
     const std::size_t before = units_.size();
     decoder_.Feed(bytes, units_);
     total_ += units_.size() - before;
-    Process(false);
+    if (units_.size() >= scanAt_) Process(false);
 }
 
-void CountStream::Finish() {
+void CountStream::Close() {
     const std::size_t before = units_.size();
     decoder_.Finish(units_);
     total_ += units_.size() - before;
@@ -248,8 +346,7 @@ void CountStream::Finish() {
 
 std::size_t CountStream::CountBetween(std::size_t from, std::size_t to) const {
     if (to <= from) return 0;
-    return ModPalavox::ContaOcorrencias(units_.view().substr(from, to - from), procura_,
-                                        frame_.mode());
+    return ModPalavox::ContaOcorrencias(units_.view().substr(from, to - from), procura_, mode_);
 }
 
 std::size_t CountStream::Scan(bool last) {
@@ -258,12 +355,10 @@ std::size_t CountStream::Scan(bool last) {
     if (m == 0) return n;
     // The first start whose match may still need units not read yet.
     const std::size_t open = last ? n : n >= m - 1 ? n - (m - 1) : 0;
-    if (std::any_of(procura_.begin(), procura_.end(),
-                    [](char16_t u) { return IsHighSurrogate(u) || IsLowSurrogate(u); })) {
+    if (surrogates_) {
         // A surrogate in the search text folds with its neighbour in the text:
         // match by match, on the units as read, context and all.
-        const CompareMode mode = frame_.mode();
-        for (std::size_t at; (at = Find(units, procura_, from_ + 1, mode)) != 0;) {
+        for (std::size_t at; (at = Find(units, procura_, from_ + 1, mode_)) != 0;) {
             ++count_;
             from_ = at - 1 + m;
         }
@@ -277,11 +372,10 @@ std::size_t CountStream::Scan(bool last) {
     if (last || open <= from_) return std::max(from_, open);
     // At most one match ends after `open`; where, decides where scanning
     // resumes. Its start is one of those in [open - m + 1, n - m].
-    const CompareMode mode = frame_.mode();
     std::size_t starts[2];
     std::size_t found = 0;
     for (std::size_t p = std::max(from_, open >= m - 1 ? open - (m - 1) : 0), at;
-         found < std::size(starts) && (at = Find(units, procura_, p + 1, mode)) != 0; p = at) {
+         found < std::size(starts) && (at = Find(units, procura_, p + 1, mode_)) != 0; p = at) {
         starts[found++] = at - 1;
     }
     if (found == 0) return open;
@@ -291,7 +385,7 @@ std::size_t CountStream::Scan(bool last) {
     // Overlapping candidates (a periodic search text): the first whose end adds the match.
     for (std::size_t p = starts[0];;) {
         if (CountBetween(from_, p + m) == before + 1) return p + m;
-        const std::size_t at = Find(units, procura_, p + 2, mode);
+        const std::size_t at = Find(units, procura_, p + 2, mode_);
         if (at == 0) return open;  // not reached: one of the candidates ends it
         p = at - 1;
     }
@@ -299,18 +393,18 @@ std::size_t CountStream::Scan(bool last) {
 
 void CountStream::Process(bool last) {
     const std::size_t keep = Scan(last);
-    if (!last) {
-        // Keep from where a match may still start, and the unit before a low
-        // surrogate there: it folds together with its high one.
-        const std::size_t n = units_.size();
-        const std::size_t drop =
-            keep > 0 && keep < n && IsLowSurrogate(units_.data()[keep]) ? keep - 1 : keep;
-        units_.EraseFront(drop);
-        from_ = keep - drop;
+    if (last) {
+        units_.Clear();
+        from_ = 0;
         return;
     }
-    const std::string line = std::to_string(frame_.Result(total_, count_)) + "\n";
-    out_.Write(line);
+    // Keep from where a match may still start, and the unit before a low
+    // surrogate there: it folds together with its high one.
+    const std::size_t n = units_.size();
+    const std::size_t drop =
+        keep > 0 && keep < n && IsLowSurrogate(units_.data()[keep]) ? keep - 1 : keep;
+    units_.EraseFront(drop);
+    from_ = keep - drop;
 }
 
-}  // namespace palavox::cli
+}  // namespace palavox::pieces

@@ -1,11 +1,12 @@
-#include "reference/reference_model.hpp"
+#include "literal/literal_model.hpp"
 
 #include <stdexcept>
 #include <vector>
 
 #include "case_fold.hpp"
+#include "palavox/error.hpp"
 
-namespace palavox::reference {
+namespace palavox::literal {
 namespace {
 
 // Does `search` match the run of `text` that begins at 0-based `at`?
@@ -72,6 +73,7 @@ static_assert(kTabelaOrigem.size() == 70 && kTabelaDestino.size() == 70);
 
 std::size_t Find(std::u16string_view text, std::u16string_view search, std::size_t start,
                  CompareMode mode) {
+    if (start < 1) throw Error(kInvalidArgument);
     for (std::size_t position = start; position + search.size() <= text.size() + 1; ++position) {
         if (MatchesAt(text, position - 1, search, mode)) {
             return position;
@@ -104,6 +106,7 @@ Text Replace(std::u16string_view text, std::u16string_view search, std::u16strin
 }
 
 Text Substring(std::u16string_view text, std::size_t start, std::size_t maxLength) {
+    if (start < 1) throw Error(kInvalidArgument);
     Text result;
     for (std::size_t position = start; position <= text.size() && result.size() < maxLength;
          ++position) {
@@ -134,45 +137,46 @@ std::int32_t ContaOcorrencias(std::u16string_view texto, std::u16string_view pro
     const CompareMode mode =
         (tipo == u"B" || tipo == u"b") ? CompareMode::BinaryCompare : CompareMode::TextCompare;
     const std::size_t before = texto.size();
-    const std::size_t after = reference::Replace(texto, procura, u"", Limit::All, mode).size();
+    const std::size_t after = literal::Replace(texto, procura, u"", Limit::All, mode).size();
     return static_cast<std::int32_t>((before - after) / procura.size());
 }
 
-Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
+Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo, Mends mends) {
     const Text target = alvo.empty() ? Text(u"_self") : Text(alvo);
     Text working(texto);
 
-    const std::int32_t n = reference::ContaOcorrencias(texto, u"http", u"");
+    const std::int32_t n = literal::ContaOcorrencias(texto, u"http", u"");
     // -1 means an empty text, which the method never passes; give it back as it is.
     if (n <= 0) {
         return working;
     }
 
-    const char16_t mark = TokenMark(texto, target);
+    const char16_t mark = mends.ownTokenMark ? TokenMark(texto, target) : u'|';
     std::vector<LinkEntry> table;
     for (std::int32_t k = 1; k <= n; ++k) {
-        const std::size_t p = reference::Find(working, u"http", 1, CompareMode::TextCompare);
-        // A link that held "http" twice took the second one with it: fewer links than n.
-        if (p == 0) {
+        const std::size_t p = literal::Find(working, u"http", 1, CompareMode::TextCompare);
+        // A link that held "http" twice took the second one with it: fewer links
+        // than n. Without the mend, the steps below go on from position 0.
+        if (p == 0 && mends.stopWhenLinksRunOut) {
             break;
         }
-        Text tail = reference::Substring(working, p, working.size() - p + 1);
-        tail = reference::Replace(tail, u"\r", u"|", Limit::All, CompareMode::BinaryCompare);
-        tail = reference::Replace(tail, u" ", u"|", Limit::All, CompareMode::BinaryCompare);
-        const std::size_t q = reference::Find(tail, u"|", 1, CompareMode::TextCompare);
-        const Text link = q > 0 ? reference::Substring(tail, 1, q - 1) : tail;
+        Text tail = literal::Substring(working, p, working.size() - p + 1);
+        tail = literal::Replace(tail, u"\r", u"|", Limit::All, CompareMode::BinaryCompare);
+        tail = literal::Replace(tail, u" ", u"|", Limit::All, CompareMode::BinaryCompare);
+        const std::size_t q = literal::Find(tail, u"|", 1, CompareMode::TextCompare);
+        const Text link = q > 0 ? literal::Substring(tail, 1, q - 1) : tail;
 
-        const Text token = mark + (u"[_link" + reference::Decimal(k) + u"_]") + mark;
+        const Text token = mark + (u"[_link" + literal::Decimal(k) + u"_]") + mark;
         working =
-            reference::Replace(working, link, token, Limit::FirstOnly, CompareMode::TextCompare);
+            literal::Replace(working, link, token, Limit::FirstOnly, CompareMode::TextCompare);
         table.push_back(LinkEntry{link, token});
     }
 
     for (const LinkEntry& entry : table) {
         const Text anchor =
             u"<a href=\"" + entry.link + u"\" target=\"" + target + u"\">" + entry.link + u"</a>";
-        working = reference::Replace(working, entry.token, anchor, Limit::All,
-                                     CompareMode::BinaryCompare);
+        working =
+            literal::Replace(working, entry.token, anchor, Limit::All, CompareMode::BinaryCompare);
     }
     return working;
 }
@@ -180,10 +184,10 @@ Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
 Text TrocaAcentos(std::u16string_view texto) {
     Text result(texto);
     for (std::size_t i = 0; i < kTabelaOrigem.size(); ++i) {
-        result = reference::Replace(result, kTabelaOrigem.substr(i, 1), kTabelaDestino.substr(i, 1),
-                                    Limit::All, CompareMode::BinaryCompare);
+        result = literal::Replace(result, kTabelaOrigem.substr(i, 1), kTabelaDestino.substr(i, 1),
+                                  Limit::All, CompareMode::BinaryCompare);
     }
     return result;
 }
 
-}  // namespace palavox::reference
+}  // namespace palavox::literal

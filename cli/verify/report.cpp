@@ -1,0 +1,307 @@
+#include "report.hpp"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace palavox::verify {
+namespace {
+
+// Texts longer than this are shown as a window of it around what matters.
+constexpr std::size_t kShownUnits = 160;
+constexpr std::size_t kContext = 60;
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string Hex4(unsigned value) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%04X", value);
+    return buffer;
+}
+
+// Units [begin, end) of `s` in double quotes: \\ \" \t \n \r \0 and \uXXXX
+// for other controls and lone surrogates; everything else as UTF-8.
+std::string Quote(std::u16string_view s, std::size_t begin, std::size_t end) {
+    std::string out = "\"";
+    for (std::size_t i = begin; i < end; ++i) {
+        const char16_t u = s[i];
+        const bool high = (u & 0xFC00) == 0xD800;
+        if (high && i + 1 < end && (s[i + 1] & 0xFC00) == 0xDC00) {
+            AppendUtf8(out,
+                       0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{s[i + 1]} - 0xDC00));
+            ++i;
+            continue;
+        }
+        switch (u) {
+            case u'\\':
+                out += "\\\\";
+                break;
+            case u'"':
+                out += "\\\"";
+                break;
+            case u'\t':
+                out += "\\t";
+                break;
+            case u'\n':
+                out += "\\n";
+                break;
+            case u'\r':
+                out += "\\r";
+                break;
+            case u'\0':
+                out += "\\0";
+                break;
+            default:
+                if (u < 0x20 || (u >= 0x7F && u < 0xA0) || (u & 0xF800) == 0xD800) {
+                    out += "\\u" + Hex4(u);
+                } else {
+                    AppendUtf8(out, u);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+// The whole text, or a window of it around unit `focus` with its length.
+std::string Shown(std::u16string_view s, std::size_t focus) {
+    if (s.size() <= kShownUnits) return Quote(s, 0, s.size());
+    std::size_t begin = focus > kContext ? focus - kContext : 0;
+    std::size_t end = std::min(s.size(), begin + 2 * kContext);
+    // Never split a surrogate pair at either edge.
+    if (begin > 0 && (s[begin] & 0xFC00) == 0xDC00) --begin;
+    if (end < s.size() && (s[end] & 0xFC00) == 0xDC00) ++end;
+    std::string out =
+        (begin > 0 ? "..." : "") + Quote(s, begin, end) + (end < s.size() ? "..." : "");
+    return out + " (" + std::to_string(s.size()) + " units)";
+}
+
+std::string Shown(const Outcome& o, std::size_t focus) {
+    switch (o.kind) {
+        case Outcome::Kind::Text:
+            return Shown(o.text, focus);
+        case Outcome::Kind::Count:
+            return std::to_string(o.number);
+        case Outcome::Kind::Error:
+            break;
+    }
+    return "error " + std::to_string(o.number) + " (" + Quote(o.text, 0, o.text.size()) + ")";
+}
+
+std::string Letter(char32_t cp) {
+    std::string out;
+    if (cp >= 0x20 && (cp < 0xD800 || cp > 0xDFFF)) AppendUtf8(out, cp);
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
+    return out.empty() ? code : out + " " + code;
+}
+
+std::string Letters(const std::vector<char32_t>& letters) {
+    std::string out;
+    for (char32_t cp : letters) out += (out.empty() ? "" : ", ") + Letter(cp);
+    return out;
+}
+
+std::string Joined(const std::vector<std::string>& parts, const char* separator) {
+    std::string out;
+    for (const std::string& p : parts) out += (out.empty() ? "" : separator) + p;
+    return out;
+}
+
+// The reason beside the cause's name: what reproduced the recorded count.
+std::string Detail(const Explanation& e) {
+    if (e.cause != Cause::CaseBeyondAscii) return {};
+    return "letters " + Letters(e.letters) + "; the recorded count is what " +
+           Joined(e.comparisons, " or ") + " gives";
+}
+
+std::string Json(std::string_view utf8) {
+    std::string out = "\"";
+    for (char c : utf8) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            out += "\\u" + Hex4(u);
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Recorded(const RecordingSummary& r) {
+    std::string out;
+    for (const auto& [key, value] : r.header.fields) {
+        out += (out.empty() ? "" : "; ") + key + " " + value;
+    }
+    return out.empty() ? "(no header)" : out;
+}
+
+// In Markdown, a shown value goes in a code span that no backtick in it closes.
+std::string Code(const std::string& s) {
+    std::size_t longest = 0, run = 0;
+    for (char c : s) {
+        run = c == '`' ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    const std::string fence(longest + 1, '`');
+    return fence + " " + s + " " + fence;
+}
+
+}  // namespace
+
+Difference Describe(const std::string& file, const Call& call, const Outcome& palavox,
+                    Explanation explanation) {
+    // Where the two texts part: the window of each text shown is around it.
+    std::size_t focus = 0;
+    if (call.recorded.kind == Outcome::Kind::Text && palavox.kind == Outcome::Kind::Text) {
+        const std::u16string& a = call.recorded.text;
+        const std::u16string& b = palavox.text;
+        focus = static_cast<std::size_t>(
+            std::mismatch(a.begin(),
+                          a.begin() + static_cast<std::ptrdiff_t>(std::min(a.size(), b.size())),
+                          b.begin())
+                .first -
+            a.begin());
+    }
+    Difference d;
+    d.file = file;
+    d.line = call.line;
+    d.from = call.from;
+    d.method = call.method;
+    d.call = std::string(MethodName(call.method)) + "(";
+    for (std::size_t i = 0; i < call.args.size(); ++i) {
+        d.call += i ? ", " : "";
+        d.call += call.args[i].omitted ? "omitted" : Shown(call.args[i].text, 0);
+    }
+    d.call += ")";
+    d.recorded = Shown(call.recorded, focus);
+    d.palavox = Shown(palavox, focus);
+    d.explanation = std::move(explanation);
+    return d;
+}
+
+std::string Verdict(const Totals& t) {
+    if (t.unexplained() == 0) {
+        return t.different() == 0 ? "every call identical"
+                                  : "every difference explained by a deliberate change";
+    }
+    return std::to_string(t.unexplained()) +
+           (t.unexplained() == 1 ? " difference" : " differences") + " unexplained";
+}
+
+std::string TextDifference(const Difference& d) {
+    std::string out = d.file + " line " + std::to_string(d.line);
+    if (!d.from.empty()) out += " (" + d.from + ")";
+    out += ": " + std::string(CauseName(d.explanation.cause)) + "\n";
+    out += "  call:     " + d.call + "\n";
+    out += "  recorded: " + d.recorded + "\n";
+    out += "  Palavox:  " + d.palavox + "\n";
+    const std::string detail = Detail(d.explanation);
+    if (!detail.empty()) out += "  why:      " + detail + "\n";
+    return out;
+}
+
+std::string TextSummary(const std::vector<RecordingSummary>& recordings, const Totals& t) {
+    std::string out;
+    for (const RecordingSummary& r : recordings) out += r.file + ": " + Recorded(r) + "\n";
+    out += std::to_string(t.calls) + " calls: " + std::to_string(t.identical) + " identical, " +
+           std::to_string(t.different()) + " different\n";
+    for (int c = 0; c < kCauseCount; ++c) {
+        out += "  " + std::string(CauseName(static_cast<Cause>(c))) + ": " +
+               std::to_string(t.byCause[static_cast<std::size_t>(c)]) + "\n";
+    }
+    return out + "verdict: " + Verdict(t) + "\n";
+}
+
+std::string MarkdownHead(const std::vector<RecordingSummary>& recordings, const Totals& t) {
+    std::string out = "# Palavox verification\n\n**Verdict: " + Verdict(t) + ".**\n\n";
+    out += "| Calls | Identical | Different |\n|---:|---:|---:|\n| " + std::to_string(t.calls) +
+           " | " + std::to_string(t.identical) + " | " + std::to_string(t.different()) + " |\n\n";
+    out += "| Cause of a difference | Calls |\n|---|---:|\n";
+    for (int c = 0; c < kCauseCount; ++c) {
+        out += "| " + std::string(CauseName(static_cast<Cause>(c))) + " | " +
+               std::to_string(t.byCause[static_cast<std::size_t>(c)]) + " |\n";
+    }
+    out +=
+        "\nThe first two causes are the changes Palavox makes on purpose to the original "
+        "design's link markup; the third, its case-insensitive comparison by Unicode simple "
+        "case folding where the recorded component compared otherwise (see "
+        "docs/migrating.md).\n\n## Recordings\n\n";
+    for (const RecordingSummary& r : recordings) {
+        out += "- " + Code(r.file) + ": " + Recorded(r) + "\n";
+    }
+    out += "\n## Differences\n\n";
+    if (t.different() == 0) out += "None.\n";
+    return out;
+}
+
+std::string MarkdownDifference(const Difference& d, std::uint64_t number) {
+    std::string out = std::to_string(number) + ". **" + CauseName(d.explanation.cause) + "**, " +
+                      Code(d.file) + " line " + std::to_string(d.line);
+    if (!d.from.empty()) out += " (" + d.from + ")";
+    out += "\n   - call: " + Code(d.call) + "\n   - recorded: " + Code(d.recorded) +
+           "\n   - Palavox: " + Code(d.palavox) + "\n";
+    const std::string detail = Detail(d.explanation);
+    if (!detail.empty()) out += "   - why: " + detail + "\n";
+    return out;
+}
+
+std::string JsonDifference(const Difference& d) {
+    std::string out = "{\"file\":" + Json(d.file) + ",\"line\":" + std::to_string(d.line) +
+                      ",\"from\":" + Json(d.from) + ",\"method\":" + Json(MethodName(d.method)) +
+                      ",\"call\":" + Json(d.call) + ",\"recorded\":" + Json(d.recorded) +
+                      ",\"palavox\":" + Json(d.palavox) +
+                      ",\"cause\":" + Json(CauseName(d.explanation.cause)) + ",\"letters\":[";
+    for (std::size_t i = 0; i < d.explanation.letters.size(); ++i) {
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(d.explanation.letters[i]));
+        out += (i ? "," : "") + Json(code);
+    }
+    out += "],\"comparisons\":[";
+    for (std::size_t i = 0; i < d.explanation.comparisons.size(); ++i) {
+        out += (i ? "," : "") + Json(d.explanation.comparisons[i]);
+    }
+    return out + "]}";
+}
+
+std::string JsonTail(const std::vector<RecordingSummary>& recordings, const Totals& t) {
+    std::string out = "],\"recordings\":[";
+    for (std::size_t i = 0; i < recordings.size(); ++i) {
+        // Pairs in file order: a header may name several inputs.
+        out +=
+            (i ? "," : "") + std::string("{\"file\":") + Json(recordings[i].file) + ",\"header\":[";
+        bool first = true;
+        for (const auto& [key, value] : recordings[i].header.fields) {
+            out += (first ? "[" : ",[") + Json(key) + "," + Json(value) + "]";
+            first = false;
+        }
+        out += "]}";
+    }
+    out += "],\"summary\":{\"calls\":" + std::to_string(t.calls) +
+           ",\"identical\":" + std::to_string(t.identical) +
+           ",\"different\":" + std::to_string(t.different()) + ",\"by_cause\":{";
+    for (int c = 0; c < kCauseCount; ++c) {
+        out += (c ? "," : "") + Json(CauseName(static_cast<Cause>(c))) + ":" +
+               std::to_string(t.byCause[static_cast<std::size_t>(c)]);
+    }
+    return out + "},\"verdict\":" + Json(Verdict(t)) + "}}\n";
+}
+
+}  // namespace palavox::verify
