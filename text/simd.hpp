@@ -29,8 +29,9 @@
 // loop it is in.
 #define PALAVOX_OP [[gnu::always_inline]] inline
 
-// What stands between these is compiled for AVX2 (and POPCNT, which every
-// AVX2 CPU has): functions and lambdas alike, and nothing included from outside.
+// Every function and lambda defined between these is compiled for AVX2 (and
+// POPCNT, which every AVX2 CPU has). Headers are included before, so that
+// nothing of theirs is: plain code must never run an AVX2 copy of it.
 #if defined(__clang__)
 #define PALAVOX_BEGIN_AVX2 \
     _Pragma("clang attribute push(__attribute__((target(\"avx2,popcnt\"))), apply_to = function)")

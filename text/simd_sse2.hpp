@@ -6,6 +6,8 @@
 
 #include <emmintrin.h>
 
+// And what the kernels use: they include nothing, being compiled inside a
+// namespace and, for AVX2, inside a target region (simd_each.hpp).
 #include <array>
 #include <bit>
 #include <cstddef>
