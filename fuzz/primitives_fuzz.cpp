@@ -11,6 +11,7 @@
 #include "fuzz_input.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
+#include "primitives.hpp"
 #include "reference/reference_model.hpp"
 
 using namespace palavox;

@@ -1,4 +1,4 @@
-#include "palavox/text.hpp"
+#include "primitives.hpp"
 
 #include <charconv>
 

@@ -7,15 +7,28 @@ using System.Runtime.InteropServices;
 namespace Palavox
 {
     /// <summary>A failed call: <see cref="Number"/> is the error number Palavox.dll raises
-    /// (13, 5, 6), or 7 when memory runs out.</summary>
+    /// (13, 5, 6), 7 when memory runs out, or 51 for a fault of Palavox's own; the constants
+    /// here name them as palavox.h does.</summary>
     public class PalavoxException : Exception
     {
+        /// <summary>5, "Invalid procedure call or argument".</summary>
+        public const int InvalidArgument = 5;
+        /// <summary>6, "Overflow": a count past 2,147,483,647.</summary>
+        public const int Overflow = 6;
+        /// <summary>7, "Out of memory".</summary>
+        public const int OutOfMemory = 7;
+        /// <summary>13, "Type mismatch": FindString on an empty text.</summary>
+        public const int TypeMismatch = 13;
+        /// <summary>51, "Internal error": a fault of Palavox's own, never the caller's.</summary>
+        public const int InternalError = 51;
+
         public PalavoxException(int number, string message) : base(message)
         {
             Number = number;
             // What a COM client of Palavox.dll sees: MAKE_HRESULT(1, FACILITY_CONTROL, n),
-            // and E_OUTOFMEMORY for 7.
-            HResult = number == 7 ? unchecked((int)0x8007000E) : unchecked((int)0x800A0000) | number;
+            // and E_OUTOFMEMORY when memory runs out.
+            HResult = number == OutOfMemory ? unchecked((int)0x8007000E)
+                                            : unchecked((int)0x800A0000) | number;
         }
 
         public int Number { get; }
@@ -43,7 +56,8 @@ namespace Palavox
 
         /// <summary>Non-overlapping occurrences of <paramref name="procura"/>, ignoring case
         /// unless <paramref name="tipo"/> is exactly "B" or "b"; -1 for an empty search text.
-        /// An empty <paramref name="entrada"/> throws <see cref="PalavoxException"/> 13.</summary>
+        /// An empty <paramref name="entrada"/> throws <see cref="PalavoxException"/>
+        /// <see cref="PalavoxException.TypeMismatch"/> (13).</summary>
         public static unsafe int FindString(string entrada, string procura, string tipo = null)
         {
             int count;
@@ -102,7 +116,7 @@ namespace Palavox
             try
             {
                 // A .NET string holds at most int.MaxValue units: longer is out of memory.
-                if (length.ToUInt64() > int.MaxValue) throw Failure(7);
+                if (length.ToUInt64() > int.MaxValue) throw Failure(PalavoxException.OutOfMemory);
                 int n = (int)length.ToUInt64();
                 char* units = (char*)resultado;
                 if (source != null && source.Length == n)

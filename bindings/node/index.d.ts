@@ -2,10 +2,23 @@
 // Strings are UTF-16 as JavaScript keeps them: lone surrogates and NULs pass
 // through exactly. undefined and null count as the empty text.
 
-/** A failed call: `number` is the error number Palavox.dll raises (13, 5, 6), 7 (out of memory) or 51 (a fault of ours). */
+/**
+ * A failed call: `number` is the error number Palavox.dll raises (13, 5, 6), 7 (out of memory)
+ * or 51 (a fault of ours), which the class's constants name as palavox.h does.
+ */
 export declare class PalavoxError extends Error {
   readonly name: 'PalavoxError';
   readonly number: number;
+  /** 5, "Invalid procedure call or argument". */
+  static readonly INVALID_ARGUMENT: 5;
+  /** 6, "Overflow": a count past 2,147,483,647. */
+  static readonly OVERFLOW: 6;
+  /** 7, "Out of memory": a text or result larger than WebAssembly memory can hold. */
+  static readonly OUT_OF_MEMORY: 7;
+  /** 13, "Type mismatch": `findString` on an empty text. */
+  static readonly TYPE_MISMATCH: 13;
+  /** 51, "Internal error": a fault of Palavox's own, never the caller's. */
+  static readonly INTERNAL_ERROR: 51;
 }
 
 /**

@@ -40,27 +40,29 @@ static void raise_palavox(int number) pg_attribute_noreturn();
 static void raise_palavox(int number) {
     int sqlstate;
     switch (number) {
-        case 13: /* 22023 */
+        case PALAVOX_TYPE_MISMATCH: /* 22023 */
             sqlstate = ERRCODE_INVALID_PARAMETER_VALUE;
             break;
-        case 6: /* 22003 */
+        case PALAVOX_OVERFLOW: /* 22003 */
             sqlstate = ERRCODE_NUMERIC_VALUE_OUT_OF_RANGE;
             break;
-        case 7: /* 53200 */
+        case PALAVOX_OUT_OF_MEMORY: /* 53200 */
             sqlstate = ERRCODE_OUT_OF_MEMORY;
             break;
-        case 5: /* 22021, invalid UTF-8 (a SQL_ASCII database) */
+        case PALAVOX_INVALID_ARGUMENT: /* 22021, invalid UTF-8 (a SQL_ASCII database) */
             sqlstate = ERRCODE_CHARACTER_NOT_IN_REPERTOIRE;
             break;
-        default: /* XX000, 51 among them */
+        case PALAVOX_INTERNAL_ERROR: /* XX000, as any number this build does not know */
+        default:
             sqlstate = ERRCODE_INTERNAL_ERROR;
             break;
     }
     ereport(ERROR, (errcode(sqlstate), errmsg("%s", palavox_error_description(number)),
                     errdetail("Palavox error %d.", number),
-                    number == 5 ? errhint("Palavox reads this database's texts as UTF-8, and this "
-                                          "one is not valid UTF-8.")
-                                : 0));
+                    number == PALAVOX_INVALID_ARGUMENT
+                        ? errhint("Palavox reads this database's texts as UTF-8, and this "
+                                  "one is not valid UTF-8.")
+                        : 0));
 }
 
 static void raise_too_long(size_t bytes) pg_attribute_noreturn();
@@ -133,7 +135,7 @@ static void out_take(Out* o, char* result, size_t n) {
     held = palloc_extended(n, MCXT_ALLOC_NO_OOM);
     if (held == NULL) {
         palavox_free(result);
-        raise_palavox(7);
+        raise_palavox(PALAVOX_OUT_OF_MEMORY);
     }
     memcpy(held, result, n);
     palavox_free(result);
@@ -156,7 +158,7 @@ static text* taken(char* result, size_t n) {
     o.data = palloc_extended(VARHDRSZ + n, MCXT_ALLOC_NO_OOM);
     if (o.data == NULL) {
         palavox_free(result);
-        raise_palavox(7);
+        raise_palavox(PALAVOX_OUT_OF_MEMORY);
     }
     o.len = 0;
     o.cap = n;
@@ -254,7 +256,7 @@ static text* stream_text(palavox_stream* s, Bytes in, size_t expected) {
             }
             rc = at < in.n ? palavox_stream_step(s, &piece, &out)
                            : palavox_stream_end(s, &out, &left);
-            if (rc != 0) raise_palavox(rc);
+            if (rc != PALAVOX_OK) raise_palavox(rc);
             /* nothing taken with what room a text has left: the rest cannot fit */
             if (piece.pos == 0 && out.pos == 0 && (at < in.n || left != 0))
                 raise_too_long(o.len + (at < in.n ? out.size + 1 : left));
@@ -282,11 +284,11 @@ static text* fold(Bytes in) {
     int rc;
     if (in.n > PIECE) {
         rc = palavox_remover_acentuacao_stream(&s);
-        if (rc != 0) raise_palavox(rc);
+        if (rc != PALAVOX_OK) raise_palavox(rc);
         return stream_text(s, in, in.n);
     }
     rc = palavox_remover_acentuacao_utf8(in.p, in.n, &r, &rn);
-    if (rc != 0) raise_palavox(rc);
+    if (rc != PALAVOX_OK) raise_palavox(rc);
     return result(taken(r, rn));
 }
 
@@ -297,11 +299,11 @@ static int32 find(Bytes in, Bytes procura, Bytes tipo) {
     if (in.n <= PIECE) {
         int32 one;
         rc = palavox_find_string_utf8(in.p, in.n, procura.p, procura.n, tipo.p, tipo.n, &one);
-        if (rc != 0) raise_palavox(rc);
+        if (rc != PALAVOX_OK) raise_palavox(rc);
         return one;
     }
     rc = palavox_find_string_stream(procura.p, procura.n, tipo.p, tipo.n, &s);
-    if (rc != 0) raise_palavox(rc);
+    if (rc != PALAVOX_OK) raise_palavox(rc);
     PG_TRY();
     {
         int32 n;
@@ -309,11 +311,11 @@ static int32 find(Bytes in, Bytes procura, Bytes tipo) {
             palavox_in_buffer piece = {in.p + at, in.n - at < PIECE ? in.n - at : PIECE, 0};
             CHECK_FOR_INTERRUPTS();
             rc = palavox_stream_step(s, &piece, NULL);
-            if (rc != 0) raise_palavox(rc);
+            if (rc != PALAVOX_OK) raise_palavox(rc);
             at += piece.pos;
         }
         rc = palavox_stream_end_count(s, &n);
-        if (rc != 0) raise_palavox(rc);
+        if (rc != PALAVOX_OK) raise_palavox(rc);
         c = n;
     }
     PG_FINALLY();
@@ -331,11 +333,11 @@ static text* mark_up(Bytes in, Bytes target) {
     palavox_stream* s;
     if (in.n > PIECE || !in_place()) {
         rc = palavox_trata_html_stream(target.p, target.n, &s);
-        if (rc != 0) raise_palavox(rc);
+        if (rc != PALAVOX_OK) raise_palavox(rc);
         return stream_text(s, in, in.n + in.n / 4);
     }
     rc = palavox_trata_html_utf8(in.p, in.n, target.p, target.n, &r, &rn);
-    if (rc != 0) raise_palavox(rc);
+    if (rc != PALAVOX_OK) raise_palavox(rc);
     return taken(r, rn);
 }
 

@@ -1,7 +1,7 @@
 # Builds palavox._palavox from this directory alone, as unpacked from the sdist:
-# native/ holds the C++ core, the C interface and the generated tier header,
-# VERSION the component's version, both written by the repository's build
-# (bindings/Makefile). Nothing but a C and C++ compiler is needed.
+# native/ holds the C++ core, the C interface and the generated tier and
+# version headers, VERSION the component's version, both written by the
+# repository's build (bindings/Makefile). Nothing but a C and C++ compiler is needed.
 import glob
 import os
 import tempfile
@@ -34,7 +34,7 @@ CORE = {
                      f"{NATIVE}/text/include",
                      f"{NATIVE}/shell/include",
                      f"{NATIVE}/capi/include", f"{NATIVE}/capi/src", f"{NATIVE}/generated"],
-    "macros": [("PALAVOX_C_VERSION", f'"{VERSION}"'), ("PALAVOX_C_STATIC", None)],
+    "macros": [("PALAVOX_C_STATIC", None)],
     "cflags": CORE_FLAGS,
 }
 

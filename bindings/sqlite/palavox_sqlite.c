@@ -21,12 +21,13 @@ typedef struct {
 
 /* The one place where a number of the C interface becomes an SQLite error. */
 static void fail(sqlite3_context* ctx, int number) {
-    if (number == 7) {
+    if (number == PALAVOX_OUT_OF_MEMORY) {
         sqlite3_result_error_nomem(ctx);
         return;
     }
     sqlite3_result_error(ctx, palavox_error_description(number), -1);
-    sqlite3_result_error_code(ctx, number == 13 ? SQLITE_MISMATCH : SQLITE_ERROR);
+    sqlite3_result_error_code(ctx,
+                              number == PALAVOX_TYPE_MISMATCH ? SQLITE_MISMATCH : SQLITE_ERROR);
 }
 
 /* 1: a text (a number as SQLite writes it); 0: NULL; -1: refused, error set. */
@@ -53,7 +54,7 @@ static int take(sqlite3_context* ctx, sqlite3_value* value, Units* out) {
 
 static void text_result(sqlite3_context* ctx, int rc, uint16_t* r, size_t n) {
     uint16_t* marked;
-    if (rc != 0) {
+    if (rc != PALAVOX_OK) {
         fail(ctx, rc);
         return;
     }
@@ -95,7 +96,7 @@ static void find_string(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (take(ctx, argv[0], &entrada) <= 0 || take(ctx, argv[1], &procura) <= 0) return;
     if (argc > 2 && take(ctx, argv[2], &tipo) < 0) return; /* NULL tipo: omitted */
     rc = palavox_find_string(entrada.p, entrada.n, procura.p, procura.n, tipo.p, tipo.n, &count);
-    if (rc != 0) {
+    if (rc != PALAVOX_OK) {
         fail(ctx, rc);
         return;
     }

@@ -22,7 +22,37 @@ struct palavox_stream {
     std::optional<palavox::PalavoxClass::FindStringFrame> frame;
 };
 
+// The header's numbers are the core's: one vocabulary, whichever edge a
+// caller reaches it through.
+static_assert(PALAVOX_OK == 0);
+static_assert(PALAVOX_INVALID_ARGUMENT == palavox::kInvalidArgument);
+static_assert(PALAVOX_OVERFLOW == palavox::kOverflow);
+static_assert(PALAVOX_OUT_OF_MEMORY == palavox::kOutOfMemory);
+static_assert(PALAVOX_TYPE_MISMATCH == palavox::kTypeMismatch);
+static_assert(PALAVOX_INTERNAL_ERROR == palavox::kInternalError);
+
 namespace {
+
+// ... and every number the core describes has its name in the header.
+constexpr bool HeaderNamesEveryNumber() {
+    constexpr int kNamed[] = {PALAVOX_OK,
+                              PALAVOX_INVALID_ARGUMENT,
+                              PALAVOX_OVERFLOW,
+                              PALAVOX_OUT_OF_MEMORY,
+                              PALAVOX_TYPE_MISMATCH,
+                              PALAVOX_INTERNAL_ERROR};
+    // Visual Basic's trappable numbers stop below 1000, and so does this
+    // loop: clang's constexpr step limit is reached well before 65,536.
+    const std::string_view unknown = palavox::ErrorDescription(-1);
+    for (int number = 0; number < 1000; ++number) {
+        if (palavox::ErrorDescription(number) == unknown) continue;
+        bool named = false;
+        for (int n : kNamed) named = named || n == number;
+        if (!named) return false;
+    }
+    return true;
+}
+static_assert(HeaderNamesEveryNumber(), "a number of palavox/error.hpp has no name in palavox.h");
 
 using palavox::Error;
 
@@ -350,6 +380,6 @@ const char* PALAVOX_C_CALL palavox_error_description(int number) {
     return palavox::ErrorDescription(number);
 }
 
-const char* PALAVOX_C_CALL palavox_version(void) { return PALAVOX_C_VERSION; }
+const char* PALAVOX_C_CALL palavox_version(void) { return PALAVOX_VERSION_STRING; }
 
 }  // extern "C"

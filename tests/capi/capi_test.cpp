@@ -471,16 +471,49 @@ TEST(CapiContract, FoldingIntoTheCallersStorage) {
               std::vector<std::uint16_t>(out, out + 4));
 }
 
-TEST(CapiContract, ErrorDescriptionsAreTheAutomationMethodsOwn) {
+// The header's names stand for the automation methods' numbers, which never change.
+TEST(CapiContract, ErrorNamesAndDescriptionsAreTheAutomationMethodsOwn) {
     const struct {
+        int name;
         int number;
         const char* description;
-    } rows[] = {{13, "Type mismatch"},  {5, "Invalid procedure call or argument"},
-                {6, "Overflow"},        {7, "Out of memory"},
-                {51, "Internal error"}, {0, "No error"}};
-    for (const auto& row : rows)
+    } rows[] = {{PALAVOX_TYPE_MISMATCH, 13, "Type mismatch"},
+                {PALAVOX_INVALID_ARGUMENT, 5, "Invalid procedure call or argument"},
+                {PALAVOX_OVERFLOW, 6, "Overflow"},
+                {PALAVOX_OUT_OF_MEMORY, 7, "Out of memory"},
+                {PALAVOX_INTERNAL_ERROR, 51, "Internal error"},
+                {PALAVOX_OK, 0, "No error"}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.number, row.name) << row.description;
         EXPECT_STREQ(row.description, palavox_error_description(row.number));
+    }
     for (int unknown : {-1, 1, 8, 1000}) EXPECT_NE(nullptr, palavox_error_description(unknown));
+}
+
+// What a program can test at compile time is the library's version and the
+// build's (cmake/PalavoxIdentity.cmake), and the check macro orders versions.
+TEST(CapiContract, VersionMacrosAreTheLibrarysVersion) {
+    constexpr int kMajor = PALAVOX_VERSION_MAJOR, kMinor = PALAVOX_VERSION_MINOR,
+                  kPatch = PALAVOX_VERSION_PATCH;
+    const std::string parts =
+        std::to_string(kMajor) + "." + std::to_string(kMinor) + "." + std::to_string(kPatch);
+    const struct {
+        const char* name;
+        bool holds;
+    } rows[] = {
+        {"the string is palavox_version()",
+         std::string(PALAVOX_VERSION_STRING) == palavox_version()},
+        {"the string is the build's", std::string(PALAVOX_VERSION_STRING) == PALAVOX_BUILD_VERSION},
+        {"the parts make the string", parts == palavox_version()},
+        {"at least itself", PALAVOX_VERSION_AT_LEAST(kMajor, kMinor, kPatch)},
+        {"not the next patch", !PALAVOX_VERSION_AT_LEAST(kMajor, kMinor, kPatch + 1)},
+        {"not the next minor", !PALAVOX_VERSION_AT_LEAST(kMajor, kMinor + 1, 0)},
+        {"not the next major", !PALAVOX_VERSION_AT_LEAST(kMajor + 1, 0, 0)},
+        {"past any earlier minor's last patch",
+         kMinor == 0 || PALAVOX_VERSION_AT_LEAST(kMajor, kMinor - 1, 99)},
+        {"past the earlier major's last version", PALAVOX_VERSION_AT_LEAST(kMajor - 1, 99, 99)},
+    };
+    for (const auto& row : rows) EXPECT_TRUE(row.holds) << row.name << ": " << palavox_version();
 }
 
 // ---- Streams (the mechanism itself is tested in tests/text/pieces_test.cpp)

@@ -7,14 +7,20 @@
 #include <stdlib.h>
 #include <string.h>
 
+/* The header's version, as a program tests it where it is compiled (and
+ * below, with its error names, against the library's). */
+#if !PALAVOX_VERSION_AT_LEAST(1, 5, 0) || PALAVOX_VERSION_NUMBER < 10500
+#error "palavox.h older than 1.5.0, or its version macros do not work in #if"
+#endif
+
 typedef struct {
-    uint16_t *p;
+    uint16_t* p;
     size_t n;
 } text16;
 
 static int passed, failed;
 
-static void check(int ok, int line, const char *what) {
+static void check(int ok, int line, const char* what) {
     if (ok) {
         ++passed;
     } else {
@@ -24,7 +30,7 @@ static void check(int ok, int line, const char *what) {
 }
 
 /* \\ \t \n \r \0 are the file's only escapes; unescaping never lengthens. */
-static text16 unescape(const uint16_t *s, size_t n) {
+static text16 unescape(const uint16_t* s, size_t n) {
     text16 t;
     size_t i;
     t.p = malloc((n + 1) * sizeof *t.p);
@@ -42,8 +48,8 @@ static text16 unescape(const uint16_t *s, size_t n) {
 }
 
 /* UTF-8 of a UTF-16 text, or NULL when it holds an unpaired surrogate. */
-static char *to_utf8(text16 t, size_t *len) {
-    char *out = malloc(t.n * 3 + 1);
+static char* to_utf8(text16 t, size_t* len) {
+    char* out = malloc(t.n * 3 + 1);
     size_t i, k = 0;
     if (out == NULL) exit(3);
     for (i = 0; i < t.n; ++i) {
@@ -75,7 +81,7 @@ static char *to_utf8(text16 t, size_t *len) {
     return out;
 }
 
-static int is_ascii(text16 t, const char *s) {
+static int is_ascii(text16 t, const char* s) {
     size_t i, n = strlen(s);
     if (t.n != n) return 0;
     for (i = 0; i < n; ++i) {
@@ -84,17 +90,17 @@ static int is_ascii(text16 t, const char *s) {
     return 1;
 }
 
-static int same16(const uint16_t *r, size_t rn, text16 e) {
+static int same16(const uint16_t* r, size_t rn, text16 e) {
     return r != NULL && rn == e.n && r[rn] == 0 && memcmp(r, e.p, rn * sizeof *r) == 0;
 }
 
-static int same8(const char *r, size_t rn, const char *e, size_t en) {
+static int same8(const char* r, size_t rn, const char* e, size_t en) {
     return r != NULL && rn == en && r[rn] == 0 && memcmp(r, e, rn) == 0;
 }
 
 /* fields[0] is the method, then its arguments, then the expected result. */
-static void run_case(int line, text16 *f, size_t count) {
-    char *u8[4] = {NULL, NULL, NULL, NULL};
+static void run_case(int line, text16* f, size_t count) {
+    char* u8[4] = {NULL, NULL, NULL, NULL};
     size_t n8[4] = {0, 0, 0, 0};
     int utf8 = 1;
     size_t i;
@@ -121,8 +127,8 @@ static void run_case(int line, text16 *f, size_t count) {
             check(rc == rc_expected && n == expected, line, "palavox_find_string_utf8");
         }
     } else if (is_ascii(f[0], "TrataHTML") && count == 4) {
-        uint16_t *r = NULL;
-        char *r8 = NULL;
+        uint16_t* r = NULL;
+        char* r8 = NULL;
         size_t rn = 0;
         int rc = palavox_trata_html(f[1].p, f[1].n, f[2].p, f[2].n, &r, &rn);
         check(rc == 0 && same16(r, rn, f[3]), line, "palavox_trata_html");
@@ -133,13 +139,13 @@ static void run_case(int line, text16 *f, size_t count) {
             palavox_free(r8);
         }
     } else if (is_ascii(f[0], "RemoverAcentuacao") && count == 3) {
-        uint16_t *r = NULL;
-        char *r8 = NULL;
+        uint16_t* r = NULL;
+        char* r8 = NULL;
         size_t rn = 0;
         int rc = palavox_remover_acentuacao(f[1].p, f[1].n, &r, &rn);
         check(rc == 0 && same16(r, rn, f[2]), line, "palavox_remover_acentuacao");
         palavox_free(r);
-        r = (uint16_t *)malloc((f[1].n + 1) * sizeof(uint16_t));
+        r = (uint16_t*)malloc((f[1].n + 1) * sizeof(uint16_t));
         if (r != NULL) {
             r[f[1].n] = 0xFFFF;
             rc = palavox_remover_acentuacao_into(f[1].p, f[1].n, r);
@@ -160,10 +166,10 @@ static void run_case(int line, text16 *f, size_t count) {
     for (i = 0; i < 4; ++i) free(u8[i]);
 }
 
-int main(int argc, char **argv) {
-    FILE *in;
-    unsigned char *bytes;
-    uint16_t *units;
+int main(int argc, char** argv) {
+    FILE* in;
+    unsigned char* bytes;
+    uint16_t* units;
     long size;
     size_t n, i, start, line = 0;
     if (argc != 3) {
@@ -189,8 +195,22 @@ int main(int argc, char **argv) {
     for (i = 0; i < n; ++i) units[i] = (uint16_t)(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8);
     units[n] = '\n';
 
-    check(strcmp(palavox_version(), argv[2]) == 0, 0, "palavox_version");
-    check(strcmp(palavox_error_description(13), "Type mismatch") == 0, 0, "error 13");
+    {
+        char parts[40];
+        sprintf(parts, "%d.%d.%d", PALAVOX_VERSION_MAJOR, PALAVOX_VERSION_MINOR,
+                PALAVOX_VERSION_PATCH);
+        printf("palavox_version() %s, palavox.h %s (%d)\n", palavox_version(),
+               PALAVOX_VERSION_STRING, PALAVOX_VERSION_NUMBER);
+        check(strcmp(palavox_version(), argv[2]) == 0, 0, "palavox_version");
+        check(strcmp(PALAVOX_VERSION_STRING, argv[2]) == 0, 0, "PALAVOX_VERSION_STRING");
+        check(strcmp(parts, argv[2]) == 0, 0, "PALAVOX_VERSION_MAJOR, _MINOR, _PATCH");
+    }
+    check(PALAVOX_TYPE_MISMATCH == 13 &&
+              strcmp(palavox_error_description(PALAVOX_TYPE_MISMATCH), "Type mismatch") == 0,
+          0, "PALAVOX_TYPE_MISMATCH");
+    check(PALAVOX_INTERNAL_ERROR == 51 &&
+              strcmp(palavox_error_description(PALAVOX_INTERNAL_ERROR), "Internal error") == 0,
+          0, "PALAVOX_INTERNAL_ERROR");
     for (start = 0, i = 0; i <= n; ++i) {
         text16 fields[6];
         size_t count = 0, from = start, k;

@@ -46,6 +46,14 @@ install)
   commands=${commands//\/opt\/palavox/$work\/prefix}
   step bash -euo pipefail -c "cd '$src' && $commands"
   step cmake -DDIR="$work/prefix" -P "$src/tests/package/check-exports.cmake"
+  # The public headers and nothing else, each saying so; text/'s own and the
+  # tests' helpers stay out.
+  headers=$(cd "$work/prefix/include/palavox" && echo *)
+  [ "$headers" = "error.hpp mod_palavox.hpp palavox.h palavox_class.hpp palavox_version.h text.hpp" ] ||
+    fail "include/palavox/ holds: $headers"
+  for header in "$work"/prefix/include/palavox/*; do
+    head -n 8 "$header" | grep -q 'Public:' || fail "${header##*/} does not say it is public"
+  done
   step cmake -S "$consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$work/prefix" \
        -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
   step cmake --build "$work/consumer"

@@ -11,6 +11,7 @@
 
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
+#include "primitives.hpp"
 
 namespace {
 

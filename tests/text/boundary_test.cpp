@@ -14,6 +14,7 @@
 #include "matcher.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
+#include "primitives.hpp"
 #include "reference/conta_as_model.hpp"
 #include "reference/reference_model.hpp"
 #include "test_util.hpp"

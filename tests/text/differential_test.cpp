@@ -12,6 +12,7 @@
 #include "escaped.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
+#include "primitives.hpp"
 #include "reference/conta_as_model.hpp"
 #include "reference/reference_model.hpp"
 

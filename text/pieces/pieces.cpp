@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "palavox/mod_palavox.hpp"
+#include "primitives.hpp"
 #include "utf8.hpp"
 #include "utf8_routines.hpp"
 

@@ -14,6 +14,13 @@ class PalavoxError extends Error {
   }
 }
 
+// The error numbers by the names palavox.h gives them (PALAVOX_TYPE_MISMATCH, ...),
+// read-only on the class as DOMException's codes are: e.number === PalavoxError.TYPE_MISMATCH.
+const NUMBERS = { INVALID_ARGUMENT: 5, OVERFLOW: 6, OUT_OF_MEMORY: 7, TYPE_MISMATCH: 13, INTERNAL_ERROR: 51 };
+for (const name of Object.keys(NUMBERS)) {
+  Object.defineProperty(PalavoxError, name, { value: NUMBERS[name], enumerable: true });
+}
+
 // undefined and null are the empty text, as a null string is for Palavox.dll.
 function text(value, name) {
   if (typeof value === 'string') return value;

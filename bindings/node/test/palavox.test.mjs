@@ -72,7 +72,8 @@ test('errors carry the number and description; the next call works', () => {
     for (const entrada of ['', null, undefined]) {
       assert.throws(() => palavox.findString(entrada, 'a'), (e) =>
         e instanceof palavox.PalavoxError && e instanceof Error && e.name === 'PalavoxError' &&
-        e.number === 13 && e.message === 'Type mismatch');
+        e.number === 13 && e.number === palavox.PalavoxError.TYPE_MISMATCH &&
+        e.message === 'Type mismatch');
     }
     assert.equal(palavox.findString('aXa', 'x'), 1);
   }

@@ -52,7 +52,7 @@ static uint16_t* room(Units* u, size_t length) {
 }
 
 /* 0, or -1 with a Python exception set. None is the empty text. A text whose
- * units find no memory fails as the core would, with 7. */
+ * units find no memory fails as the core would, with PALAVOX_OUT_OF_MEMORY. */
 static int take(PyObject* value, const char* name, Units* u) {
     u->units = NULL;
     u->length = 0;
@@ -102,7 +102,7 @@ static int take(PyObject* value, const char* name, Units* u) {
             return 0;
         }
     }
-    fail(7);
+    fail(PALAVOX_OUT_OF_MEMORY);
     return -1;
 }
 
@@ -169,7 +169,7 @@ static PyObject* result(int status, uint16_t* units, size_t length, PyObject* so
     if (status != 0) return fail(status);
     PyObject* text;
     if (length > (size_t)PY_SSIZE_T_MAX) {
-        text = fail(7);
+        text = fail(PALAVOX_OUT_OF_MEMORY);
     } else {
         const Shape s = shape(units, (Py_ssize_t)length);
         if (s.pairs == 0 && PyUnicode_CheckExact(source) && length == in->length &&
@@ -348,6 +348,21 @@ PyMODINIT_FUNC PyInit__palavox(void) {
     if (PyModule_AddStringConstant(module, "__version__", palavox_version()) < 0) {
         Py_DECREF(module);
         return NULL;
+    }
+    /* The error numbers by the names palavox.h gives them, without its prefix. */
+    static const struct {
+        const char* name;
+        int number;
+    } numbers[] = {
+        {"INVALID_ARGUMENT", PALAVOX_INVALID_ARGUMENT}, {"OVERFLOW", PALAVOX_OVERFLOW},
+        {"OUT_OF_MEMORY", PALAVOX_OUT_OF_MEMORY},       {"TYPE_MISMATCH", PALAVOX_TYPE_MISMATCH},
+        {"INTERNAL_ERROR", PALAVOX_INTERNAL_ERROR},
+    };
+    for (size_t i = 0; i < sizeof numbers / sizeof numbers[0]; i++) {
+        if (PyModule_AddIntConstant(module, numbers[i].name, numbers[i].number) < 0) {
+            Py_DECREF(module);
+            return NULL;
+        }
     }
     return module;
 }

@@ -1,9 +1,10 @@
 /* Palavox: the three text services of PalavoxClass as a C interface.
+ * Public: installed for C programs and every other language's binding, which
+ * may rely on everything declared here and in palavox_version.h.
  *
- * Every function returns 0 on success, or the error number the automation
- * methods raise: 13 (type mismatch: palavox_find_string on an empty text),
- * 5 (invalid argument: NULL with a non-zero length, invalid UTF-8), 6
- * (overflow), 7 (out of memory). On failure the outputs are NULL and 0.
+ * Every function returns PALAVOX_OK (0) on success, or the error number the
+ * automation methods raise (palavox_error_number below). On failure the
+ * outputs are NULL and 0.
  *
  * Texts are (pointer, length) pairs: UTF-16 code units, or bytes of UTF-8 for
  * the _utf8 functions. NULL with length 0 is the empty text; an omitted
@@ -17,6 +18,11 @@
 
 #include <stddef.h>
 #include <stdint.h>
+
+/* PALAVOX_VERSION_MAJOR, _MINOR, _PATCH, _NUMBER, _STRING and
+ * PALAVOX_VERSION_AT_LEAST(major, minor, patch), for tests at compile time;
+ * palavox_version() says which library answers at run time. */
+#include "palavox/palavox_version.h"
 
 #if defined(_WIN32)
 #  if defined(PALAVOX_C_BUILDING_DLL)
@@ -43,6 +49,24 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* What every function returns: the numbers Visual Basic gives these errors,
+ * which automation clients of Palavox.dll see, and their descriptions
+ * (palavox_error_description). The functions return int, not this type. */
+typedef enum palavox_error_number {
+    PALAVOX_OK = 0,
+    /* "Invalid procedure call or argument": NULL with a non-zero length, a
+     * NULL output pointer, invalid UTF-8 */
+    PALAVOX_INVALID_ARGUMENT = 5,
+    /* "Overflow": a count past 2,147,483,647 */
+    PALAVOX_OVERFLOW = 6,
+    /* "Out of memory" */
+    PALAVOX_OUT_OF_MEMORY = 7,
+    /* "Type mismatch": FindString on an empty text */
+    PALAVOX_TYPE_MISMATCH = 13,
+    /* "Internal error": a fault of Palavox's own, never the caller's */
+    PALAVOX_INTERNAL_ERROR = 51
+} palavox_error_number;
 
 /* TrataHTML: every web link wrapped in an anchor opening in `target`
  * ("_self" when empty). */
@@ -152,7 +176,8 @@ PALAVOX_C_API void PALAVOX_C_CALL palavox_free(void *resultado);
 /* The error's description ("Type mismatch", ...), never NULL. */
 PALAVOX_C_API const char *PALAVOX_C_CALL palavox_error_description(int number);
 
-/* "1.5.0" */
+/* "1.5.0": the library's version, which PALAVOX_VERSION_STRING gives for the
+ * header a program was built with. */
 PALAVOX_C_API const char *PALAVOX_C_CALL palavox_version(void);
 
 #ifdef __cplusplus

@@ -1,5 +1,6 @@
 // PalavoxClass: the stateless facade automation clients call.
 // Failures are thrown as palavox::Error (std::bad_alloc when memory runs out).
+// Public: installed for C++ consumers, who may rely on everything declared here.
 #pragma once
 
 #include <cstdint>

@@ -16,9 +16,10 @@ try {
 } catch (e) {
   if (e instanceof PalavoxError) {
     const n: number = e.number;
+    const mismatch: boolean = n === PalavoxError.TYPE_MISMATCH;
     const name: 'PalavoxError' = e.name;
     const message: string = e.message;
-    void [n, name, message];
+    void [n, mismatch, name, message];
   }
 }
 if (palavox.PalavoxError !== PalavoxError) throw new Error('one class');
@@ -39,6 +40,8 @@ findString('a', 'a', 'B', 'x');
 trataHTML('a', 5);
 // @ts-expect-error the number cannot be changed
 new PalavoxError().number = 5;
+// @ts-expect-error nor the constants
+PalavoxError.INTERNAL_ERROR = 50;
 // @ts-expect-error no such function
 palavox.removerAcentos('a');
 

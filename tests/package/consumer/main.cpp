@@ -1,7 +1,15 @@
-// A downstream program that knows Palavox only through its installed package.
-#include <palavox/palavox_class.hpp>
+// A downstream program that knows Palavox only through its installed package
+// (or the vendored tree), including every header it installs.
+#include <palavox/palavox.h>
 
 #include <cstdio>
+#include <cstring>
+#include <palavox/error.hpp>
+#include <palavox/mod_palavox.hpp>
+#include <palavox/palavox_class.hpp>
+#include <palavox/text.hpp>
+
+static_assert(PALAVOX_TYPE_MISMATCH == palavox::kTypeMismatch);
 
 int main() {
     const palavox::PalavoxClass palavox;
@@ -23,6 +31,8 @@ int main() {
     } catch (const palavox::Error& e) {
         check(e.number() == 13, "error number 13");
     }
+    check(std::strcmp(palavox_version(), PALAVOX_VERSION_STRING) == 0,
+          "palavox_version() is palavox_version.h's");
     std::printf("%d passed, %d failed\n", checks - failures, failures);
     return failures == 0 ? 0 : 1;
 }

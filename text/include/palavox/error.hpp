@@ -2,7 +2,8 @@
 // their descriptions, and what any exception means to a caller. Every outer
 // edge (COM, the C interface, the bindings, the command) turns a failure into
 // its own form from here alone, so the same exception gives the same number
-// everywhere.
+// everywhere; palavox/palavox.h gives C the same numbers by name. Public:
+// installed for C++ consumers, who may rely on everything declared here.
 #pragma once
 
 #include <new>

@@ -1,4 +1,5 @@
-// The three routines behind PalavoxClass.
+// The three routines behind PalavoxClass, without its method frame. Public:
+// installed for C++ consumers, who may rely on everything declared here.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,12 @@
-from typing import Optional
+from typing import Final, Optional
 
 __version__: str
+# PalavoxError.number by name, as palavox.h names it (PALAVOX_TYPE_MISMATCH, ...).
+INVALID_ARGUMENT: Final = 5
+OVERFLOW: Final = 6
+OUT_OF_MEMORY: Final = 7
+TYPE_MISMATCH: Final = 13  # find_string on an empty text
+INTERNAL_ERROR: Final = 51  # a fault of ours, never the caller's
 
 class PalavoxError(ValueError):
     """A failed call: 13 (find_string on an empty text), 5, 6, or 7, out of memory."""
