@@ -77,7 +77,7 @@ demo: dll
 
 # The Node.js, Python and .NET packages over the core (bindings/Makefile).
 .PHONY: bindings
-bindings: deps-bindings deps-database build
+bindings: deps-bindings build
 	$(MAKE) --no-print-directory -C bindings -j2
 
 # The PostgreSQL extension (PGXS, against the native build installed under
