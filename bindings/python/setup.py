@@ -2,8 +2,9 @@
 # headers come from cmake/PalavoxSources.json, the list CMake builds the same
 # libraries from; the version from cmake/PalavoxIdentity.cmake. In the sdist
 # both, with every file they name, are under native/ (put there by the sdist
-# command below); the sdist is made from a copy of this folder whose native/
-# is the repository (bindings/python/CMakeLists.txt); here, it is two folders up.
+# command below). The sdist is made from a copy of this folder whose native/
+# is the repository (bindings/python/CMakeLists.txt); run in the repository's
+# bindings/python, setup.py finds it two folders up.
 # Nothing but a C and C++20 compiler is needed.
 import json
 import os
@@ -195,7 +196,7 @@ setup(
         Extension(
             "palavox._palavox",
             sources=["src/_palavox.c"],
-            include_dirs=[d for d in LIBRARIES["palavox_c"]["public_include"]],
+            include_dirs=list(LIBRARIES["palavox_c"]["public_include"]),
             define_macros=list(STATIC_MACROS),
             extra_compile_args=EXT_FLAGS,
             # The core is C++: the C++ driver links its runtime in.
