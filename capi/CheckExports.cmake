@@ -7,13 +7,13 @@ foreach(var OBJDUMP LIBRARY)
   endif()
 endforeach()
 set(expected
-  palavox_error_description palavox_find_string palavox_find_string_stream
-  palavox_find_string_utf8 palavox_free
+  palavox_error_description palavox_find_string palavox_find_string_many
+  palavox_find_string_stream palavox_find_string_utf8 palavox_free
   palavox_remover_acentuacao palavox_remover_acentuacao_into palavox_remover_acentuacao_stream
   palavox_remover_acentuacao_utf8
   palavox_stream_end palavox_stream_end_count palavox_stream_free palavox_stream_offset
   palavox_stream_step
-  palavox_trata_html palavox_trata_html_stream
+  palavox_trata_html palavox_trata_html_into palavox_trata_html_stream
   palavox_trata_html_utf8 palavox_version)
 
 get_filename_component(name ${LIBRARY} NAME)

@@ -125,6 +125,51 @@ LAYOUT = {
 }
 
 
+# The pieces target (see pieces_fuzz.cpp) takes every input above again: an
+# operation byte (operation, read as UTF-8 or as files are read, output room),
+# the argument, the pieces' lengths, then the text's bytes. Each text goes
+# once as UTF-8 through the C interface, cut a byte at a time into the
+# tightest output, and once behind a byte-order mark (UTF-16 in either order,
+# or UTF-8), cut unevenly. Lone surrogates make the UTF-8 invalid on purpose.
+FOLD, LINK, COUNT, COUNT_BINARY = range(4)
+MARKED = 4
+MARKS = [b"\xff\xfe", b"\xfe\xff", b"\xef\xbb\xbf"]
+
+
+def utf8(text):
+    return text.encode("utf-8", "surrogatepass")
+
+
+def marked(text, k):
+    mark = MARKS[k % len(MARKS)]
+    codec = {b"\xff\xfe": "utf-16-le", b"\xfe\xff": "utf-16-be"}.get(mark, "utf-8")
+    return mark + text.encode(codec, "surrogatepass")
+
+
+def pieces_input(operation, room, argument, lengths, text):
+    return bytes([operation | room << 3, len(argument)]) + argument + bytes([len(lengths), *lengths]) + text
+
+
+def pieces_inputs():
+    seeds = []  # (name, operation, argument, text)
+    for name, (texto, procura, tipo) in INPUTS["conta_ocorrencias"].items():
+        seeds.append((name, COUNT_BINARY if tipo.lower() == "b" else COUNT, procura, texto))
+    for name, (texto, alvo) in INPUTS["converte_links"].items():
+        seeds.append((name, LINK, alvo, texto))
+    for name, (texto,) in INPUTS["troca_acentos"].items():
+        seeds.append((name, FOLD, "", texto))
+    out = {}
+    for k, (name, operation, argument, text) in enumerate(seeds):
+        out[f"{name}-utf8"] = pieces_input(operation, 0, utf8(argument), [1], utf8(text))
+        out[f"{name}-marked"] = pieces_input(
+            operation | MARKED, 1 + k % 7, utf8(argument), [k % 5, 3, 0, 7], marked(text, k))
+    # The codec's raw bytes, each under one operation, in uneven pieces.
+    for k, (name, (_, raw)) in enumerate(RAW.items()):
+        operation = k % 4 | (MARKED if k % 3 == 0 else 0)
+        out[f"raw-{name}"] = pieces_input(operation, k % 8, b"http" if k % 4 >= LINK else b"", [1 + k % 5, 2], raw)
+    return out
+
+
 def main():
     for target, inputs in INPUTS.items():
         folder = HERE / "corpus" / target
@@ -137,7 +182,13 @@ def main():
     folder.mkdir(parents=True)
     for name, (layout, raw) in RAW.items():
         (folder / name).write_bytes(bytes([layout]) + raw)
-    print(sum(len(i) for i in INPUTS.values()) + len(RAW), "inputs written")
+    folder = HERE / "corpus" / "pieces"
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    inputs = pieces_inputs()
+    for name, data in inputs.items():
+        (folder / name).write_bytes(data)
+    print(sum(len(i) for i in INPUTS.values()) + len(RAW) + len(inputs), "inputs written")
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@ build=$(cd "${1:?usage: fuzz/run.sh BUILD_DIR [SECONDS]}" && pwd)
 seconds=${2:-60}
 here=$(cd "$(dirname "$0")" && pwd)
 jobs=${FUZZ_JOBS:-$(nproc)}
-targets=(conta_ocorrencias converte_links troca_acentos primitives utf8)
+targets=(conta_ocorrencias converte_links troca_acentos primitives utf8 pieces)
 engine=$(cat "$build/fuzz/engine")
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1}

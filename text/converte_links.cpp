@@ -310,10 +310,18 @@ Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
 }
 
 void ConverteLinks(std::u16string_view texto, std::u16string_view alvo, TextSink& resultado) {
+    ConverteLinks(texto, alvo, resultado.Allocate(ConverteLinksSize(texto, alvo)));
+}
+
+std::size_t ConverteLinksSize(std::u16string_view texto, std::u16string_view alvo) {
     const std::u16string_view target = Pieces::TargetOrDefault(alvo);
-    detail::simd::WithKernel([&](auto kernel) {
-        WriteMarkedUp<kernel>(texto, target, resultado.Allocate(MarkedUpSize<kernel>(texto, target)));
-    });
+    return detail::simd::WithKernel(
+        [&](auto kernel) { return MarkedUpSize<kernel>(texto, target); });
+}
+
+void ConverteLinks(std::u16string_view texto, std::u16string_view alvo, char16_t* resultado) {
+    const std::u16string_view target = Pieces::TargetOrDefault(alvo);
+    detail::simd::WithKernel([&](auto kernel) { WriteMarkedUp<kernel>(texto, target, resultado); });
 }
 
 }  // namespace palavox::ModPalavox

@@ -16,7 +16,7 @@ import time
 
 import palavox
 
-ROUNDS = int(sys.argv[1]) if len(sys.argv) > 1 else 7
+ROUNDS = 7
 CALLS = 100_000
 
 # Names as a register of people holds them: two to four words.
@@ -30,9 +30,9 @@ PLAIN = ["Maria", "Silva", "Santos", "Pedro", "Carlos", "Souza", "Oliveira", "Fe
          "Paulo", "Rafael", "Bruno", "Teixeira", "Vieira", "Machado", "da", "de", "dos"]
 
 
-def names(pick, words, need_accent=False):
+def names(pick, words, need_accent=False, count=CALLS):
     out = []
-    while len(out) < CALLS:
+    while len(out) < count:
         name = " ".join(pick.choice(words) for _ in range(pick.randint(2, 4)))
         if not need_accent or not name.isascii():
             out.append(name)
@@ -140,4 +140,5 @@ def main():
 
 
 if __name__ == "__main__":
+    ROUNDS = int(sys.argv[1]) if len(sys.argv) > 1 else ROUNDS
     sys.exit(main())

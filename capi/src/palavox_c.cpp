@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "palavox/error.hpp"
+#include "palavox/mod_palavox.hpp"
 #include "palavox/palavox.h"
 #include "palavox/palavox_class.hpp"
 #include "pieces.hpp"
@@ -247,6 +248,64 @@ int PALAVOX_C_CALL palavox_remover_acentuacao(const uint16_t* texto, size_t text
         kPalavox.RemoverAcentuacao(Utf16Arg(texto, texto_len), sink);
         sink.buffer.HandOver(resultado, resultado_len);
     });
+}
+
+// Sized first, so a caller learns the length, and that a text has no link,
+// for the price of one pass. Its frame is the method's: an empty text gives
+// an empty result.
+int PALAVOX_C_CALL palavox_trata_html_into(const uint16_t* entrada, size_t entrada_len,
+                                           const uint16_t* target, size_t target_len,
+                                           uint16_t* resultado, size_t capacity,
+                                           size_t* resultado_len) {
+    if (resultado_len == nullptr) return palavox::kInvalidArgument;
+    *resultado_len = 0;
+    if (resultado == nullptr && capacity != 0) return palavox::kInvalidArgument;
+    return Guarded([&] {
+        const std::u16string_view text = Utf16Arg(entrada, entrada_len);
+        const std::u16string_view alvo = Utf16Arg(target, target_len);
+        const std::size_t size =
+            text.empty() ? 0 : palavox::ModPalavox::ConverteLinksSize(text, alvo);
+        if (size == text.size()) {
+            // No link: the text itself, without scanning it again.
+            if (size != 0 && size <= capacity) std::memcpy(resultado, entrada, size * 2);
+        } else if (size <= capacity) {
+            palavox::ModPalavox::ConverteLinks(text, alvo, reinterpret_cast<char16_t*>(resultado));
+        }
+        *resultado_len = size;
+    });
+}
+
+// FindString's frame once, the search worked out once, then each text under
+// the frame's rules as FindString applies them.
+int PALAVOX_C_CALL palavox_find_string_many(const uint16_t* const* entradas,
+                                            const size_t* entrada_lens, size_t count,
+                                            const uint16_t* procura, size_t procura_len,
+                                            const uint16_t* tipo, size_t tipo_len,
+                                            int32_t* resultados, int* erros) {
+    if (count == 0) return 0;
+    if (entradas == nullptr || entrada_lens == nullptr || resultados == nullptr ||
+        erros == nullptr) {
+        return palavox::kInvalidArgument;
+    }
+    const int failed = Guarded([&] {
+        const std::u16string_view search = Utf16Arg(procura, procura_len);
+        const palavox::PalavoxClass::FindStringFrame frame(search, Utf16Arg(tipo, tipo_len));
+        const palavox::ModPalavox::Contador contador(search, frame.mode());
+        for (std::size_t i = 0; i < count; ++i) {
+            resultados[i] = 0;
+            erros[i] = Guarded([&] {
+                const std::u16string_view text = Utf16Arg(entradas[i], entrada_lens[i]);
+                resultados[i] = frame.Result(text.size(), contador.Conta(text));
+            });
+        }
+    });
+    if (failed != 0) {
+        for (std::size_t i = 0; i < count; ++i) {
+            resultados[i] = 0;
+            erros[i] = failed;
+        }
+    }
+    return failed;
 }
 
 // The _utf8 functions work on the bytes themselves where the routine has a

@@ -7,6 +7,7 @@
 #include "literal/literal_model.hpp"
 #include "palavox/error.hpp"
 #include "palavox/palavox_class.hpp"
+#include "utf8.hpp"
 
 namespace palavox::verify {
 namespace {
@@ -22,8 +23,9 @@ Outcome Guard(Body&& body) {
         Outcome o;
         o.kind = Outcome::Kind::Error;
         o.number = failure.number;
-        for (const char* c = failure.description; *c != '\0'; ++c)
-            o.text += static_cast<char16_t>(*c);
+        const std::string_view description = failure.description;
+        o.text.resize(description.size());
+        o.text.resize(utf8::Decode(description, o.text.data()).units);
         return o;
     }
 }

@@ -1,5 +1,6 @@
 #include "recording.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -34,10 +35,12 @@ bool ParseInteger(std::string_view s, std::int64_t& value) {
     return error == std::errc() && end == s.data() + s.size();
 }
 
+// Up to 40 bytes of `s` for a message, never ending inside a character.
 std::string Quoted(std::string_view s) {
+    const std::size_t shown = utf8::WholePrefix(s, 40);
     std::string out = "'";
-    for (char c : s.substr(0, 40)) out += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
-    return out + (s.size() > 40 ? "...'" : "'");
+    for (char c : s.substr(0, shown)) out += (static_cast<unsigned char>(c) < 0x20) ? '?' : c;
+    return out + (shown < s.size() ? "...'" : "'");
 }
 
 }  // namespace
@@ -161,10 +164,14 @@ std::u16string RecordingReader::Field(std::string_view field, bool argument, boo
                 i += 4;
                 break;
             }
-            default:
+            default: {
+                // The backslash and the whole character after it.
+                const std::size_t length = std::max<std::size_t>(
+                    1, utf8::SequenceLength(static_cast<unsigned char>(kind)));
                 throw RecordingError(lineNumber_, "unknown escape " +
-                                                      Quoted(field.substr(slash, 2)) +
+                                                      Quoted(field.substr(slash, 1 + length)) +
                                                       " (\\\\ \\t \\n \\r \\0 \\uXXXX)");
+            }
         }
     }
     out.resize(units);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "utf8.hpp"
+
 namespace palavox::verify {
 namespace {
 
@@ -10,22 +12,13 @@ namespace {
 constexpr std::size_t kShownUnits = 160;
 constexpr std::size_t kContext = 60;
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+// Appends the UTF-8 form of `cp`; false for a lone surrogate, which has none.
+bool AppendUtf8(std::string& out, char32_t cp) {
+    char bytes[4];
+    const char* const end = utf8::EncodeCodePoint(cp, bytes);
+    if (end == nullptr) return false;
+    out.append(static_cast<const char*>(bytes), end);
+    return true;
 }
 
 std::string Hex4(unsigned value) {
@@ -34,44 +27,36 @@ std::string Hex4(unsigned value) {
     return buffer;
 }
 
-// Units [begin, end) of `s` in double quotes: \\ \" \t \n \r \0 and \uXXXX
-// for other controls and lone surrogates; everything else as UTF-8.
-std::string Quote(std::u16string_view s, std::size_t begin, std::size_t end) {
+// `s` in double quotes: \\ \" \t \n \r \0 and \uXXXX for other controls and
+// lone surrogates; everything else as UTF-8.
+std::string Quote(std::u16string_view s) {
     std::string out = "\"";
-    for (std::size_t i = begin; i < end; ++i) {
-        const char16_t u = s[i];
-        const bool high = (u & 0xFC00) == 0xD800;
-        if (high && i + 1 < end && (s[i + 1] & 0xFC00) == 0xDC00) {
-            AppendUtf8(out,
-                       0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{s[i + 1]} - 0xDC00));
-            ++i;
-            continue;
-        }
-        switch (u) {
-            case u'\\':
+    for (std::size_t i = 0; i < s.size();) {
+        const utf8::CodePoint c = utf8::CodePointAt(s, i);
+        i += c.units;
+        switch (c.value) {
+            case U'\\':
                 out += "\\\\";
                 break;
-            case u'"':
+            case U'"':
                 out += "\\\"";
                 break;
-            case u'\t':
+            case U'\t':
                 out += "\\t";
                 break;
-            case u'\n':
+            case U'\n':
                 out += "\\n";
                 break;
-            case u'\r':
+            case U'\r':
                 out += "\\r";
                 break;
-            case u'\0':
+            case U'\0':
                 out += "\\0";
                 break;
-            default:
-                if (u < 0x20 || (u >= 0x7F && u < 0xA0) || (u & 0xF800) == 0xD800) {
-                    out += "\\u" + Hex4(u);
-                } else {
-                    AppendUtf8(out, u);
-                }
+            default: {
+                const bool control = c.value < 0x20 || (c.value >= 0x7F && c.value < 0xA0);
+                if (control || !AppendUtf8(out, c.value)) out += "\\u" + Hex4(c.value);
+            }
         }
     }
     return out + "\"";
@@ -79,14 +64,14 @@ std::string Quote(std::u16string_view s, std::size_t begin, std::size_t end) {
 
 // The whole text, or a window of it around unit `focus` with its length.
 std::string Shown(std::u16string_view s, std::size_t focus) {
-    if (s.size() <= kShownUnits) return Quote(s, 0, s.size());
+    if (s.size() <= kShownUnits) return Quote(s);
     std::size_t begin = focus > kContext ? focus - kContext : 0;
     std::size_t end = std::min(s.size(), begin + 2 * kContext);
     // Never split a surrogate pair at either edge.
-    if (begin > 0 && (s[begin] & 0xFC00) == 0xDC00) --begin;
-    if (end < s.size() && (s[end] & 0xFC00) == 0xDC00) ++end;
-    std::string out =
-        (begin > 0 ? "..." : "") + Quote(s, begin, end) + (end < s.size() ? "..." : "");
+    if (begin > 0 && utf8::IsContinuation(s[begin])) --begin;
+    if (end < s.size() && utf8::IsContinuation(s[end])) ++end;
+    std::string out = (begin > 0 ? "..." : "") + Quote(s.substr(begin, end - begin)) +
+                      (end < s.size() ? "..." : "");
     return out + " (" + std::to_string(s.size()) + " units)";
 }
 
@@ -99,12 +84,12 @@ std::string Shown(const Outcome& o, std::size_t focus) {
         case Outcome::Kind::Error:
             break;
     }
-    return "error " + std::to_string(o.number) + " (" + Quote(o.text, 0, o.text.size()) + ")";
+    return "error " + std::to_string(o.number) + " (" + Quote(o.text) + ")";
 }
 
 std::string Letter(char32_t cp) {
     std::string out;
-    if (cp >= 0x20 && (cp < 0xD800 || cp > 0xDFFF)) AppendUtf8(out, cp);
+    if (cp >= 0x20) AppendUtf8(out, cp);  // a lone surrogate goes by its code alone
     char code[16];
     std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
     return out.empty() ? code : out + " " + code;

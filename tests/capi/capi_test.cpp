@@ -8,10 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "cases/shared_cases.hpp"
@@ -90,6 +92,17 @@ TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
                                           c.args[1].size(), U16(c.args[2]), c.args[2].size(), &n))
                 << what;
             EXPECT_EQ(expected, n) << what;
+            // As a column of one text.
+            const std::uint16_t* const text = U16(c.args[0]);
+            const std::size_t length = c.args[0].size();
+            int error = 77;
+            n = 77;
+            EXPECT_EQ(0,
+                      palavox_find_string_many(&text, &length, 1, U16(c.args[1]), c.args[1].size(),
+                                               U16(c.args[2]), c.args[2].size(), &n, &error))
+                << what;
+            EXPECT_EQ(expectedRc, error) << what;
+            EXPECT_EQ(expected, n) << what;
             if (!hasUtf8) continue;
             n = 77;
             EXPECT_EQ(expectedRc, palavox_find_string_utf8(Ptr8(args8[0]), args8[0].size(),
@@ -121,6 +134,22 @@ TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
         EXPECT_TRUE(WellFormed(r16)) << what;
         if (r16.rc == 0) {
             EXPECT_TEXT_EQ(c.expectedText, AsU16(r16)) << what;
+        }
+        if (c.method == Method::TrataHTML) {
+            // Sized alone, then into the caller's storage: not a unit past the result.
+            std::size_t len = 77;
+            EXPECT_EQ(0, palavox_trata_html_into(U16(c.args[0]), c.args[0].size(), U16(c.args[1]),
+                                                 c.args[1].size(), nullptr, 0, &len))
+                << what;
+            EXPECT_EQ(c.expectedText.size(), len) << what;
+            std::u16string into(len + 1, u'\xFFFF');
+            EXPECT_EQ(0, palavox_trata_html_into(
+                             U16(c.args[0]), c.args[0].size(), U16(c.args[1]), c.args[1].size(),
+                             reinterpret_cast<std::uint16_t*>(into.data()), into.size(), &len))
+                << what;
+            EXPECT_EQ(u'\xFFFF', into.back()) << what;
+            into.pop_back();
+            EXPECT_TEXT_EQ(c.expectedText, into) << what;
         }
         if (c.method == Method::RemoverAcentuacao) {
             // Into the caller's storage: exactly the text's length, not a unit past it.
@@ -160,6 +189,126 @@ struct ContractRow {
 
 const std::u16string kAb = u"ab";
 const std::u16string kHttp = u"http://a";
+
+// The FindString cases that share their search text and selector, as one
+// column each: every text's result as palavox_find_string gives it alone.
+TEST(CapiSharedCases, FindStringManyCountsEachTextOfAColumn) {
+    std::map<std::pair<std::u16string, std::u16string>, std::vector<const Case*>> columns;
+    for (const Case& c : palavox::cases::Shared()) {
+        if (c.method == Method::FindString) columns[{c.args[1], c.args[2]}].push_back(&c);
+    }
+    std::size_t checked = 0;
+    for (const auto& [arguments, cases] : columns) {
+        std::vector<const std::uint16_t*> texts;
+        std::vector<std::size_t> lengths;
+        for (const Case* c : cases) {
+            texts.push_back(U16(c->args[0]));
+            lengths.push_back(c->args[0].size());
+        }
+        std::vector<std::int32_t> counts(cases.size(), 77);
+        std::vector<int> errors(cases.size(), 77);
+        ASSERT_EQ(0, palavox_find_string_many(texts.data(), lengths.data(), cases.size(),
+                                              U16(arguments.first), arguments.first.size(),
+                                              U16(arguments.second), arguments.second.size(),
+                                              counts.data(), errors.data()));
+        for (std::size_t i = 0; i < cases.size(); ++i, ++checked) {
+            const Case& c = *cases[i];
+            EXPECT_EQ(c.expectedError, errors[i]) << palavox::cases::Describe(c);
+            EXPECT_EQ(c.expectedError ? 0 : c.expectedCount, counts[i])
+                << palavox::cases::Describe(c);
+        }
+    }
+    EXPECT_GE(checked, 100u);
+    EXPECT_LT(columns.size(), checked) << "no column holds more than one text";
+}
+
+// The column and sized forms' own rules: what fails the whole call, what
+// fails one text, and storage too small.
+TEST(CapiContract, ColumnsAndSizedMarkup) {
+    const std::u16string empty, text = u"x http://a";
+    const std::uint16_t* texts[] = {U16(kAb), nullptr, U16(empty), U16(text)};
+    const std::size_t lengths[] = {kAb.size(), 1, 0, text.size()};
+    const struct {
+        const char* name;
+        const std::uint16_t* const* texts;
+        const std::size_t* lengths;
+        std::size_t count;
+        const std::uint16_t* procura;
+        std::size_t procuraLen;
+        int rc;
+        std::vector<int> errors;
+        std::vector<std::int32_t> counts;
+    } columns[] = {
+        // clang-format off
+        {"a column: a NULL text with a length is 5, an empty one 13",
+         texts, lengths, 4, U16(kAb), 1, 0, {0, 5, 13, 0}, {1, 0, 0, 1}},
+        {"an empty search text: -1 for every text, 13 still for the empty one",
+         texts, lengths, 4, nullptr, 0, 0, {0, 5, 13, 0}, {-1, 0, 0, -1}},
+        {"no column: nothing to do, NULL arrays allowed",
+         nullptr, nullptr, 0, U16(kAb), 1, 0, {7, 7, 7, 7}, {9, 9, 9, 9}},
+        {"NULL texts for a column: nothing written",
+         nullptr, lengths, 4, U16(kAb), 1, 5, {7, 7, 7, 7}, {9, 9, 9, 9}},
+        {"NULL lengths for a column: nothing written",
+         texts, nullptr, 4, U16(kAb), 1, 5, {7, 7, 7, 7}, {9, 9, 9, 9}},
+        {"NULL search text with a length fails every text",
+         texts, lengths, 4, nullptr, 1, 5, {5, 5, 5, 5}, {0, 0, 0, 0}},
+        // clang-format on
+    };
+    for (const auto& row : columns) {
+        std::vector<int> errors(4, 7);
+        std::vector<std::int32_t> counts(4, 9);
+        EXPECT_EQ(row.rc, palavox_find_string_many(row.texts, row.lengths, row.count, row.procura,
+                                                   row.procuraLen, nullptr, 0, counts.data(),
+                                                   errors.data()))
+            << row.name;
+        EXPECT_EQ(row.errors, errors) << row.name;
+        EXPECT_EQ(row.counts, counts) << row.name;
+    }
+    std::int32_t count = 0;
+    EXPECT_EQ(
+        5, palavox_find_string_many(texts, lengths, 1, U16(kAb), 1, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(
+        5, palavox_find_string_many(texts, lengths, 1, U16(kAb), 1, nullptr, 0, &count, nullptr));
+
+    const std::u16string marked = u"x <a href=\"http://a\" target=\"_self\">http://a</a>";
+    std::u16string out(marked.size(), u'#');
+    const struct {
+        const char* name;
+        const std::uint16_t* entrada;
+        std::size_t entradaLen;
+        std::uint16_t* resultado;
+        std::size_t capacity;
+        bool lengthSlot;
+        int rc;
+        std::size_t length;
+        std::u16string written;
+    } sized[] = {
+        {"sized alone", U16(text), text.size(), nullptr, 0, true, 0, marked.size(),
+         std::u16string(marked.size(), u'#')},
+        {"one unit short: sized, nothing written", U16(text), text.size(),
+         reinterpret_cast<std::uint16_t*>(out.data()), marked.size() - 1, true, 0, marked.size(),
+         std::u16string(marked.size(), u'#')},
+        {"room for it", U16(text), text.size(), reinterpret_cast<std::uint16_t*>(out.data()),
+         marked.size(), true, 0, marked.size(), marked},
+        {"no link: the text's own length", U16(kAb), kAb.size(), nullptr, 0, true, 0, kAb.size(),
+         marked},
+        {"empty text", nullptr, 0, nullptr, 0, true, 0, 0, marked},
+        {"NULL text with a length", nullptr, 1, nullptr, 0, true, 5, 0, marked},
+        {"no storage for a capacity", U16(text), text.size(), nullptr, 4, true, 5, 0, marked},
+        {"no length slot", U16(text), text.size(), nullptr, 0, false, 5, 0, marked},
+    };
+    for (const auto& row : sized) {
+        std::size_t length = 77;
+        EXPECT_EQ(row.rc,
+                  palavox_trata_html_into(row.entrada, row.entradaLen, nullptr, 0, row.resultado,
+                                          row.capacity, row.lengthSlot ? &length : nullptr))
+            << row.name;
+        if (row.lengthSlot) {
+            EXPECT_EQ(row.length, length) << row.name;
+        }
+        EXPECT_TEXT_EQ(row.written, out) << row.name;
+    }
+}
 
 // Invalid UTF-8, each in a place of its own: overlong forms, encoded surrogates,
 // past U+10FFFF, stray continuation, impossible leads, a sequence cut short.

@@ -1,6 +1,7 @@
 /* A plain C99 program that knows Palavox only through the installed
  * palavox.h and palavox.pc: every case of the shared case file, through the
- * UTF-16 functions and, where the case has a UTF-8 form, the UTF-8 ones.
+ * UTF-16 functions and, where the case has a UTF-8 form, the UTF-8 ones and
+ * a stream fed a few bytes at a time into a small output.
  *   cases <palavox_cases.txt> <expected version> */
 #include <palavox/palavox.h>
 #include <stdio.h>
@@ -98,6 +99,93 @@ static int same8(const char* r, size_t rn, const char* e, size_t en) {
     return r != NULL && rn == en && r[rn] == 0 && memcmp(r, e, rn) == 0;
 }
 
+/* Whether a piece of output ends where a code point does. */
+static int whole(const char* p, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        unsigned char lead = (unsigned char)p[i];
+        i += lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    }
+    return i == n;
+}
+
+/* A stream's output so far; broken once a piece ends inside a code point or
+ * a call took nothing it could have. */
+typedef struct {
+    char* p;
+    size_t n, cap;
+    int broken;
+} output;
+
+static output new_output(void) {
+    output o;
+    o.cap = 64;
+    o.n = 0;
+    o.broken = 0;
+    o.p = malloc(o.cap);
+    if (o.p == NULL) exit(3);
+    return o;
+}
+
+static void take(output* o, const char* piece, size_t n, int moved) {
+    if (!whole(piece, n) || (n == 0 && !moved)) o->broken = 1;
+    if (o->n + n > o->cap) {
+        o->cap = 2 * o->cap + n;
+        o->p = realloc(o->p, o->cap);
+        if (o->p == NULL) exit(3);
+    }
+    memcpy(o->p + o->n, piece, n);
+    o->n += n;
+}
+
+/* The text through `s` in pieces of 1, 2, 3, 4, 1, ... bytes, each step into
+ * 5 bytes of room (none when it `counts`); then its end, which gives a count
+ * for FindString. Returns the number the stream answered. */
+static int through_stream(palavox_stream* s, const char* text, size_t n, int counts, output* out,
+                          int32_t* count) {
+    char room[5];
+    size_t at = 0, len = 1, left = 1;
+    int rc = 0;
+    while (rc == 0 && at < n && !out->broken) {
+        palavox_in_buffer in;
+        in.src = text + at;
+        in.size = len < n - at ? len : n - at;
+        in.pos = 0;
+        at += in.size;
+        len = len % 4 + 1;
+        while (rc == 0 && in.pos < in.size && !out->broken) {
+            palavox_out_buffer o;
+            size_t before = in.pos;
+            o.dst = counts ? NULL : room;
+            o.size = counts ? 0 : sizeof room;
+            o.pos = 0;
+            rc = palavox_stream_step(s, &in, &o);
+            if (rc == 0) take(out, room, o.pos, in.pos != before);
+        }
+    }
+    if (rc != 0 || out->broken) return rc;
+    if (counts) return palavox_stream_end_count(s, count);
+    while (rc == 0 && left != 0 && !out->broken) {
+        palavox_out_buffer o;
+        o.dst = room;
+        o.size = sizeof room;
+        o.pos = 0;
+        rc = palavox_stream_end(s, &o, &left);
+        if (rc == 0) take(out, room, o.pos, left == 0);
+    }
+    return rc;
+}
+
+/* The case again through a stream: its text, then its result. */
+static void stream_case(int line, palavox_stream* s, int rc, const char* text, size_t n,
+                        const char* expected, size_t expected_n, const char* what) {
+    output o = new_output();
+    if (rc == 0) rc = through_stream(s, text, n, 0, &o, NULL);
+    check(rc == 0 && !o.broken && o.n == expected_n && memcmp(o.p, expected, o.n) == 0, line, what);
+    free(o.p);
+    palavox_stream_free(s);
+}
+
 /* fields[0] is the method, then its arguments, then the expected result. */
 static void run_case(int line, text16* f, size_t count) {
     char* u8[4] = {NULL, NULL, NULL, NULL};
@@ -125,6 +213,17 @@ static void run_case(int line, text16* f, size_t count) {
             n = 77;
             rc = palavox_find_string_utf8(u8[0], n8[0], u8[1], n8[1], u8[2], n8[2], &n);
             check(rc == rc_expected && n == expected, line, "palavox_find_string_utf8");
+            {
+                palavox_stream* s = NULL;
+                output o = new_output();
+                n = 77;
+                rc = palavox_find_string_stream(u8[1], n8[1], u8[2], n8[2], &s);
+                if (rc == 0) rc = through_stream(s, u8[0], n8[0], 1, &o, &n);
+                check(rc == rc_expected && n == expected && !o.broken, line,
+                      "palavox_find_string_stream");
+                free(o.p);
+                palavox_stream_free(s);
+            }
         }
     } else if (is_ascii(f[0], "TrataHTML") && count == 4) {
         uint16_t* r = NULL;
@@ -137,6 +236,11 @@ static void run_case(int line, text16* f, size_t count) {
             rc = palavox_trata_html_utf8(u8[0], n8[0], u8[1], n8[1], &r8, &rn);
             check(rc == 0 && same8(r8, rn, u8[2], n8[2]), line, "palavox_trata_html_utf8");
             palavox_free(r8);
+            {
+                palavox_stream* s = NULL;
+                rc = palavox_trata_html_stream(u8[1], n8[1], &s);
+                stream_case(line, s, rc, u8[0], n8[0], u8[2], n8[2], "palavox_trata_html_stream");
+            }
         }
     } else if (is_ascii(f[0], "RemoverAcentuacao") && count == 3) {
         uint16_t* r = NULL;
@@ -159,6 +263,12 @@ static void run_case(int line, text16* f, size_t count) {
             rc = palavox_remover_acentuacao_utf8(u8[0], n8[0], &r8, &rn);
             check(rc == 0 && same8(r8, rn, u8[1], n8[1]), line, "palavox_remover_acentuacao_utf8");
             palavox_free(r8);
+            {
+                palavox_stream* s = NULL;
+                rc = palavox_remover_acentuacao_stream(&s);
+                stream_case(line, s, rc, u8[0], n8[0], u8[1], n8[1],
+                            "palavox_remover_acentuacao_stream");
+            }
         }
     } else {
         check(0, line, "unknown method or wrong field count");

@@ -87,6 +87,25 @@ TEST_P(Utf8Codec, RoundTripsRandomTexts) {
         const char* end = utf8::EncodeChecked(text, roomy.data());
         ASSERT_NE(nullptr, end) << what;
         ASSERT_EQ(bytes, std::string(static_cast<const char*>(roomy.data()), end)) << what;
+
+        // One code point at a time; the ends of their bytes are where
+        // WholePrefix may cut, and it cuts at the last of them not past n.
+        std::string byCodePoint;
+        std::vector<std::size_t> ends{0};
+        for (std::size_t i = 0; i < text.size();) {
+            const utf8::CodePoint c = utf8::CodePointAt(text, i);
+            i += c.units;
+            char one[4];
+            const char* const oneEnd = utf8::EncodeCodePoint(c.value, one);
+            ASSERT_NE(nullptr, oneEnd) << what << " at unit " << i;
+            byCodePoint.append(static_cast<const char*>(one), oneEnd);
+            ends.push_back(byCodePoint.size());
+        }
+        ASSERT_EQ(bytes, byCodePoint) << what;
+        for (std::size_t n = 0, k = 0; n <= bytes.size() + 1; ++n) {
+            while (k + 1 < ends.size() && ends[k + 1] <= n) ++k;
+            ASSERT_EQ(ends[k], utf8::WholePrefix(bytes, n)) << what << " at most " << n;
+        }
     }
 }
 
@@ -133,7 +152,24 @@ TEST_P(Utf8Codec, UnpairedSurrogatesHaveNoUtf8Form) {
         EXPECT_EQ(utf8::kUnpaired, utf8::EncodedLength(s)) << palavox::test::Escaped(s);
         std::string roomy(3 * s.size(), '#');
         EXPECT_EQ(nullptr, utf8::EncodeChecked(s, roomy.data())) << palavox::test::Escaped(s);
+        // Read a code point at a time, the unpaired one stands alone, without a form.
+        bool unpaired = false;
+        for (std::size_t i = 0; i < s.size();) {
+            const utf8::CodePoint c = utf8::CodePointAt(s, i);
+            char one[4];
+            if (utf8::EncodeCodePoint(c.value, one) == nullptr) {
+                unpaired = true;
+                EXPECT_EQ(1u, c.units);
+                EXPECT_EQ(s[i], c.value);
+            }
+            i += c.units;
+        }
+        EXPECT_TRUE(unpaired) << palavox::test::Escaped(s);
     }
+    char one[4];
+    EXPECT_EQ(nullptr, utf8::EncodeCodePoint(0x110000, one));
+    // On bytes that are not UTF-8, a cut steps back over three bytes at most.
+    EXPECT_EQ(2u, utf8::WholePrefix("\x80\x80\x80\x80\x80\x80", 5));
 }
 
 // The UTF-8 forms give the UTF-8 of what the routines give: the shared cases

@@ -98,6 +98,12 @@ row "a count where Palavox fails"        1 'unexplained: 1' \
   "FindString\t\ta\t\\\\-\tok\t0"
 row "folding that differs"              1 'unexplained: 1' \
   "RemoverAcentuacao\tção\tok\tçao"
+row "shown exactly: escapes, controls, a pair, lone surrogates" 1 \
+  'recorded: "x\0\t\"\\\u0001\u0085\u007F😀\uDC00y\uD800"' \
+  "RemoverAcentuacao\ta\tok\tx\\\\0\\\\t\"\\\\\\\\\\\\u0001\\\\u0085\\\\u007F😀\\\\uDC00y\\\\uD800"
+b59=$(printf 'b%.0s' {1..59})
+row "a long text's window keeps a pair whole" 1 "recorded: ...\"😀${b59}c" \
+  "RemoverAcentuacao\t$(printf 'a%.0s' {1..59})😀$(printf 'b%.0s' {1..200})\tok\t$(printf 'a%.0s' {1..59})😀${b59}c$(printf 'b%.0s' {1..140})"
 row "texts from a text line"            1 '(input 2 line 7)' \
   "text\t2\t7\tCasa\nFindString\t\\\\@\tcasa\t\\\\-\tok\t9"
 row "every cause at once"               1 'verdict: 1 difference unexplained' \
@@ -132,6 +138,8 @@ damaged "neither ok nor error"          "damaged.rec:2: the result must start wi
 damaged "a count that is no number"     "damaged.rec:2: FindString's result is not a whole number" "palavox-recording\t1\nFindString\ta\ta\t\\\\-\tok\t1x\nend\t0\t1\n"
 damaged "omitted where required"        'damaged.rec:2: \- (omitted) for an argument that is required' "palavox-recording\t1\nFindString\ta\t\\\\-\t\\\\-\tok\t1\nend\t0\t1\n"
 damaged "\\\\@ before any text"         'damaged.rec:2: \@ with no text line before it' "palavox-recording\t1\nRemoverAcentuacao\t\\\\@\tok\ta\nend\t0\t1\n"
+damaged "an escape of a letter"         "damaged.rec:2: unknown escape '\\é'" "palavox-recording\t1\nRemoverAcentuacao\ta\\\\éb\tok\ta\nend\t0\t1\n"
+damaged "a long name cut before a letter" "damaged.rec:2: unknown record 'a$(printf 'é%.0s' {1..19})...'" "palavox-recording\t1\na$(printf 'é%.0s' {1..30})\ta\nend\t0\t0\n"
 damaged "unknown record"                "damaged.rec:2: unknown record 'Other'" "palavox-recording\t1\nOther\ta\nend\t0\t0\n"
 
 # Usage and files.

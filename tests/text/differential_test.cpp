@@ -11,6 +11,7 @@
 
 #include "escaped.hpp"
 #include "palavox/mod_palavox.hpp"
+#include "palavox/palavox_class.hpp"
 #include "palavox/text.hpp"
 #include "primitives.hpp"
 #include "reference/conta_as_model.hpp"
@@ -255,6 +256,20 @@ TEST(DifferentialTest, ContaOcorrenciasAgreesWithModel) {
             ADD_FAILURE() << "ContaOcorrencias(" << Show(texto) << ", " << Show(procura) << ", "
                           << Show(tipo) << "): fast " << fast << ", model " << model;
         }
+        // One Contador for the search text, counting in this text and in others.
+        const ModPalavox::Contador contador(procura,
+                                            PalavoxClass::FindStringFrame(procura, tipo).mode());
+        for (const Text& other : {texto, MakeText(random), MakeText(random)}) {
+            // The model's -1 for an empty text or search text is FindString's, not a count.
+            const std::int32_t expected =
+                other.empty() || procura.empty() ? 0 : ref::ContaOcorrencias(other, procura, tipo);
+            const std::size_t counted = contador.Conta(other);
+            if (counted != static_cast<std::size_t>(expected)) {
+                ++failures;
+                ADD_FAILURE() << "Contador(" << Show(procura) << ", " << Show(tipo) << ").Conta("
+                              << Show(other) << "): " << counted << ", model " << expected;
+            }
+        }
     }
 }
 
@@ -267,10 +282,14 @@ TEST(DifferentialTest, ConverteLinksAgreesWithModel) {
         const Text alvo = MakeTarget(random);
         const Text fast = ModPalavox::ConverteLinks(texto, alvo);
         const Text model = ref::ConverteLinks(texto, alvo);
-        if (fast != model) {
+        // Sized, then written into storage of exactly that size.
+        Text twoSteps(ModPalavox::ConverteLinksSize(texto, alvo), u'\xFFFF');
+        ModPalavox::ConverteLinks(texto, alvo, twoSteps.data());
+        if (fast != model || twoSteps != model) {
             ++failures;
             ADD_FAILURE() << "ConverteLinks(" << Show(texto) << ", " << Show(alvo)
-                          << ")\n  fast:  " << Show(fast) << "\n  model: " << Show(model);
+                          << ")\n  fast:  " << Show(fast) << "\n  sized: " << Show(twoSteps)
+                          << "\n  model: " << Show(model);
         }
     }
 }

@@ -235,8 +235,7 @@ bool Stream::Flush(OutBuffer& out) noexcept {
     const std::size_t left = pending_.size() - flushed_;
     if (left == 0) return true;
     const char* const from = pending_.data() + flushed_;
-    std::size_t n = std::min(left, out.size - out.pos);
-    while (n > 0 && n < left && utf8::IsContinuation(from[n])) --n;
+    const std::size_t n = utf8::WholePrefix({from, left}, out.size - out.pos);
     if (n > 0) std::memcpy(out.dst + out.pos, from, n);
     out.pos += n;
     flushed_ += n;
@@ -286,8 +285,7 @@ void LinkStream::Split(std::string_view piece) {
     if (!inLink_) {
         // The last three bytes may begin an "http" still to come: held from
         // the start of their code point.
-        cut = rest.size() >= 3 ? rest.size() - 3 : 0;
-        while (cut > 0 && utf8::IsContinuation(rest[cut])) --cut;
+        cut = utf8::WholePrefix(rest, rest.size() >= 3 ? rest.size() - 3 : 0);
     }
     Copy(rest.substr(0, cut));  // no "http" in it: nothing to mark up
     held_.assign(rest.substr(cut));

@@ -34,6 +34,20 @@ constexpr bool IsContinuation(char byte) noexcept {
     return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
 }
 
+// The same for UTF-16: a low surrogate, before which a cut may split a pair.
+constexpr bool IsContinuation(char16_t unit) noexcept { return (unit & 0xFC00) == 0xDC00; }
+
+// The longest prefix of UTF-8 `s`, at most `most` bytes, that does not end
+// inside a code point: where a piece of valid UTF-8 may be cut. Steps back
+// over three continuation bytes at most, so invalid input cannot make it
+// give less than `most` - 3.
+constexpr std::size_t WholePrefix(std::string_view s, std::size_t most) noexcept {
+    if (most >= s.size()) return s.size();
+    std::size_t n = most;
+    while (n > 0 && most - n < 3 && IsContinuation(s[n])) --n;
+    return n;
+}
+
 // Decodes the longest valid prefix of `s`. `out` has room for s.size() units,
 // which is always enough: no sequence gives more units than it has bytes.
 Decoded Decode(std::string_view s, char16_t* out) noexcept;
@@ -49,6 +63,24 @@ std::size_t EncodedLength(std::u16string_view s) noexcept;
 // Encodes units whose EncodedLength is not kUnpaired into exactly that many
 // bytes; returns their end.
 char* Encode(std::u16string_view s, char* out) noexcept;
+
+// The UTF-8 form of one code point, one to four bytes at `out`; returns their
+// end, or nullptr for a surrogate or a value past U+10FFFF, which have none.
+char* EncodeCodePoint(char32_t cp, char* out) noexcept;
+
+// One code point of UTF-16 text, read from unit `i` (< s.size()): a surrogate
+// pair counts as one, an unpaired surrogate as a code point of its own.
+struct CodePoint {
+    char32_t value;
+    std::size_t units;  // 1 or 2
+};
+constexpr CodePoint CodePointAt(std::u16string_view s, std::size_t i) noexcept {
+    const char16_t u = s[i];
+    if ((u & 0xFC00) == 0xD800 && i + 1 < s.size() && (s[i + 1] & 0xFC00) == 0xDC00) {
+        return {0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{s[i + 1]} - 0xDC00), 2};
+    }
+    return {u, 1};
+}
 
 // One pass where the exact size is not needed: `out` has room for three
 // bytes a unit. Returns the end of the bytes, or nullptr at an unpaired surrogate.

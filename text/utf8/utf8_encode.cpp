@@ -123,6 +123,15 @@ std::size_t EncodedLengthWith(const char16_t* t, std::size_t n) noexcept {
     return LengthOf(t, n, n, i);
 }
 
+// A code point past U+FFFF.
+inline char* EncodeFourBytes(std::uint32_t cp, char* out) noexcept {
+    *out++ = static_cast<char>(0xF0 | cp >> 18);
+    *out++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+    return out;
+}
+
 // One code point from `p`, which it advances. kChecked: nullptr at an
 // unpaired surrogate instead of trusting EncodedLength to have ruled them out.
 template <bool kChecked>
@@ -139,11 +148,7 @@ inline char* EncodeOne(const char16_t*& p, const char16_t* end, char* out) noexc
         *out++ = static_cast<char>(0x80 | (u & 0x3F));
     } else {
         if (kChecked && (u >= 0xDC00 || p == end || (*p & 0xFC00) != 0xDC00)) return nullptr;
-        const std::uint32_t cp = 0x10000 + ((u - 0xD800) << 10) + (*p++ - 0xDC00u);
-        *out++ = static_cast<char>(0xF0 | cp >> 18);
-        *out++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-        *out++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-        *out++ = static_cast<char>(0x80 | (cp & 0x3F));
+        return EncodeFourBytes(0x10000 + ((u - 0xD800) << 10) + (*p++ - 0xDC00u), out);
     }
     return out;
 }
@@ -263,6 +268,14 @@ std::size_t EncodedLength(std::u16string_view s) noexcept {
 
 char* Encode(std::u16string_view s, char* out) noexcept {
     return detail::simd::WithKernel([&](auto kernel) { return EncodeWith<kernel, false>(s, out); });
+}
+
+char* EncodeCodePoint(char32_t cp, char* out) noexcept {
+    if (cp > 0x10FFFF || (cp & 0xFFFFF800) == 0xD800) return nullptr;
+    if (cp > 0xFFFF) return EncodeFourBytes(cp, out);
+    const char16_t unit = static_cast<char16_t>(cp);
+    const char16_t* p = &unit;
+    return EncodeOne<false>(p, p + 1, out);
 }
 
 char* EncodeChecked(std::u16string_view s, char* out) noexcept {

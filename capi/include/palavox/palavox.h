@@ -95,6 +95,32 @@ palavox_remover_acentuacao(const uint16_t *texto, size_t texto_len,
 PALAVOX_C_API int PALAVOX_C_CALL
 palavox_remover_acentuacao_into(const uint16_t *texto, size_t texto_len, uint16_t *resultado);
 
+/* TrataHTML into storage the caller provides: *resultado_len gets the
+ * result's length, and its units (without a terminator) go to resultado only
+ * when `capacity` holds them; otherwise nothing is written and the call still
+ * succeeds, so capacity 0 asks for the length alone. A result as long as the
+ * text is the text itself: it has no link. resultado may be NULL only when
+ * capacity is 0. */
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_trata_html_into(const uint16_t *entrada, size_t entrada_len,
+                        const uint16_t *target, size_t target_len,
+                        uint16_t *resultado, size_t capacity, size_t *resultado_len);
+
+/* FindString of one `procura` and `tipo` in `count` texts, a column: how to
+ * find procura is worked out once, where palavox_find_string works it out on
+ * every call. Text i is entradas[i], entrada_lens[i]; resultados[i] gets its
+ * count and erros[i] what palavox_find_string would return for it
+ * (PALAVOX_OK, or PALAVOX_TYPE_MISMATCH for an empty text; its count is then
+ * 0). The call itself fails only for what concerns every text:
+ * PALAVOX_INVALID_ARGUMENT for a NULL array while count is not 0 (nothing is
+ * written) or a NULL procura or tipo with a length, PALAVOX_OUT_OF_MEMORY;
+ * every erros[i] is then that number. */
+PALAVOX_C_API int PALAVOX_C_CALL
+palavox_find_string_many(const uint16_t *const *entradas, const size_t *entrada_lens,
+                         size_t count, const uint16_t *procura, size_t procura_len,
+                         const uint16_t *tipo, size_t tipo_len, int32_t *resultados,
+                         int *erros);
+
 /* The same three over UTF-8: lengths in bytes, UTF-8 results. */
 PALAVOX_C_API int PALAVOX_C_CALL
 palavox_trata_html_utf8(const char *entrada, size_t entrada_len,

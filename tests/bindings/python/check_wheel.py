@@ -1,6 +1,6 @@
 """The wheel pip built from the sdist: tagged for exactly this interpreter and
 platform (the extension uses CPython's version-specific string layout, so no
-abi3), and holding the extension, its stub and py.typed.
+abi3), and holding the extension, the modules, their stubs and py.typed.
     check_wheel.py palavox-<version>-<tags>.whl"""
 
 import os
@@ -17,7 +17,8 @@ problems = [] if tag == f"{interpreter}-{interpreter}-{platform}" else [
 names = zipfile.ZipFile(path).namelist()
 suffix = sysconfig.get_config_var("EXT_SUFFIX")
 for wanted in ("palavox/_palavox" + suffix, "palavox/_palavox.pyi", "palavox/py.typed",
-               "palavox/__init__.py"):
+               "palavox/__init__.py", "palavox/batch.py", "palavox/batch.pyi",
+               "palavox/pandas.py", "palavox/pandas.pyi"):
     if wanted not in names:
         problems.append(f"{wanted} missing")
 print(f"check_wheel: {os.path.basename(path)}: " + ("; ".join(problems) or "ok"))

@@ -1,5 +1,6 @@
 """The Python package over the shared case file, and what the binding itself adds:
-argument handling, errors, the UTF-16 round trip, calls from many threads.
+argument handling, errors, the UTF-16 round trip, calls from many threads, and
+the batch calls over every kind of column (palavox.batch, palavox.pandas).
 Results must be canonical strs: CPython's str equality tests the storage kind
 first, and isascii() reads the ASCII flag, so the cases check both."""
 
@@ -8,9 +9,13 @@ import subprocess
 import sys
 import threading
 
+import numpy
+import pandas
 import pytest
 
 import palavox
+import palavox.pandas
+from palavox import batch
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
@@ -70,8 +75,61 @@ def mismatches():
     return bad
 
 
+BATCHES = {
+    "TrataHTML": batch.trata_html,
+    "FindString": batch.find_string,
+    "RemoverAcentuacao": batch.remover_acentuacao,
+}
+
+# What a batch call takes, each giving back a list but the Series (a Series,
+# read back here as a list, a missing value as None).
+FORMS = {
+    "list": list,
+    "tuple": tuple,
+    "generator": lambda texts: (t for t in texts),
+    "NumPy object array": lambda texts: numpy.array(texts + [None], dtype=object)[:-1],
+    "strided NumPy array": lambda texts: numpy.array([x for t in texts for x in (t, 5)], dtype=object)[::2],
+    "Series": lambda texts: pandas.Series(texts, index=range(7, 7 + 3 * len(texts), 3), dtype=object),
+}
+
+
+def as_list(result):
+    if isinstance(result, pandas.Series):
+        return [None if v is None or v is pandas.NA else int(v) if isinstance(v, numpy.integer) else v
+                for v in result]
+    return result
+
+
+def batch_mismatches(form):
+    """Every case as a batch of one, and the cases that share their other
+    arguments as one batch with errors="coerce", against the file."""
+    groups = {}
+    for number, method, args, expected in CASES:
+        groups.setdefault((method, *args[1:]), []).append((number, args[0], expected))
+    bad = []
+    for (method, *fixed), rows in groups.items():
+        call = BATCHES[method]
+        whole = as_list(call(FORMS[form]([text for _, text, _ in rows]), *fixed, errors="coerce"))
+        for k, (number, text, expected) in enumerate(rows):
+            try:
+                one = as_list(call(FORMS[form]([text]), *fixed))
+            except palavox.PalavoxError as e:
+                one = [f"error {e.number} at {e.row}"]
+            got = [str(v) if isinstance(v, int) else v for v in (one[0], whole[k])]
+            wanted = [expected + " at 0", None] if expected.startswith("error") else [expected] * 2
+            if got != wanted or any(v.isascii() != expected.isascii() for v in got if v):
+                bad.append(f"line {number} {method} as a {form}: got {got!r}, expected {wanted!r}")
+    return bad
+
+
 def test_zero_mismatches_on_the_shared_cases():
     bad = mismatches()
+    assert bad[:10] == [], f"{len(bad)} mismatches"
+
+
+@pytest.mark.parametrize("form", FORMS)
+def test_zero_mismatches_on_the_shared_cases_in_batches(form):
+    bad = batch_mismatches(form)
     assert bad[:10] == [], f"{len(bad)} mismatches"
 
 
@@ -79,7 +137,7 @@ def test_the_same_from_many_threads_at_once():
     results = []
 
     def run():
-        results.append(mismatches())
+        results.append(mismatches() + batch_mismatches("list"))
 
     # daemon: a thread that never ends must not keep the run from ending
     threads = [threading.Thread(target=run, daemon=True) for _ in range(4)]
@@ -91,17 +149,31 @@ def test_the_same_from_many_threads_at_once():
     assert results == [[]] * 4
 
 
-@pytest.mark.parametrize("call", [
-    lambda: palavox.find_string("", "a"),
-    lambda: palavox.find_string(None, "a"),
-    lambda: palavox.find_string(entrada="", procura="a", tipo="B"),
+def midway(texts, error):
+    """A generator that fails after giving `texts`."""
+    yield from texts
+    raise error
+
+
+# A batch call names the failing row by its position, past the first chunks too.
+@pytest.mark.parametrize("call, row", [
+    (lambda: palavox.find_string("", "a"), None),
+    (lambda: palavox.find_string(None, "a"), None),
+    (lambda: palavox.find_string(entrada="", procura="a", tipo="B"), None),
+    (lambda: batch.find_string(["a", "b", ""], "a"), 2),
+    (lambda: batch.find_string(("a", None), "a"), 1),
+    (lambda: batch.find_string((t for t in ["x", float("nan")]), "x"), 1),
+    (lambda: batch.find_string(["a"] * 20000 + [""] + ["a"] * 10, "a"), 20000),
+    (lambda: batch.find_string(pandas.Series(["a", "", "b"], index=[30, 20, 10]), "a"), 1),
+    (lambda: pandas.Series(["x", "y", ""], dtype="string").palavox.find_string("x"), 2),
 ])
-def test_empty_text_fails_with_13_and_the_next_call_works(call):
+def test_empty_text_fails_with_13_and_the_next_call_works(call, row):
     with pytest.raises(palavox.PalavoxError) as caught:
         call()
     assert isinstance(caught.value, ValueError)
     assert caught.value.number == 13
-    assert str(caught.value) == "Type mismatch"
+    assert caught.value.row == row
+    assert str(caught.value) == ("Type mismatch" if row is None else f"row {row}: Type mismatch")
     assert palavox.find_string("aXa", "x") == 1
 
 
@@ -113,6 +185,15 @@ def test_empty_text_fails_with_13_and_the_next_call_works(call):
     ("procura", lambda v: palavox.find_string("a", v)),
     ("tipo", lambda v: palavox.find_string("a", "a", v)),
     ("texto", lambda v: palavox.remover_acentuacao(v)),
+    # a column holding something else than text, under errors="coerce" too
+    (r"textos\[1\]", lambda v: batch.remover_acentuacao(["a", v])),
+    (r"entradas\[0\]", lambda v: batch.trata_html(x for x in [v])),
+    (r"entradas\[2\]", lambda v: batch.find_string(
+        pandas.Series(["a", None, v], index=[9, 8, 7], dtype=object), "a", errors="coerce")),
+    (r"textos\[1100\]", lambda v: pandas.Series(["a"] * 1100 + [v]).palavox.remover_acentuacao()),
+    ("target", lambda v: batch.trata_html(["a"], v)),
+    ("procura", lambda v: batch.find_string(["a"], v)),
+    ("tipo", lambda v: pandas.Series(["a"]).palavox.find_string("a", v)),
 ])
 def test_anything_but_str_or_none_is_a_type_error_naming_the_argument(name, call, bad):
     with pytest.raises(TypeError, match=f"^{name} must be str or None"):
@@ -159,10 +240,15 @@ def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
     # lone halves, in either order, and a pair spelled as two characters
     ("\udc00\ud800 é", "\udc00\ud800 e"),
     ("\ud83d\ude00", "\U0001F600"),
+    ("\ud83d\ude00 ç", "\U0001F600 c"),
     ("\ufeff\0ç", "\ufeff\0c"),
 ])
 def test_utf16_round_trip(text, expected):
     assert palavox.remover_acentuacao(text) == expected
+    # A batch too, and a text markup leaves as it is: what decoding its units gives.
+    assert batch.remover_acentuacao(["x", text]) == ["x", expected]
+    unchanged = text.encode("utf-16-le", "surrogatepass").decode("utf-16-le", "surrogatepass")
+    assert batch.trata_html([text]) == [palavox.trata_html(text)] == [unchanged]
 
 
 def test_astral_characters_are_two_units_to_the_core():
@@ -178,15 +264,27 @@ def test_keywords_and_signatures():
     assert palavox.remover_acentuacao(texto="à") == "a"
 
 
-@pytest.mark.parametrize("call, message", [
-    (lambda: palavox.find_string("a"), "missing required argument 'procura'"),
-    (lambda: palavox.find_string(procura="a"), "missing required argument 'entrada'"),
-    (lambda: palavox.remover_acentuacao("a", "b"), "at most 1 argument"),
-    (lambda: palavox.remover_acentuacao(text="a"), "unexpected keyword argument 'text'"),
-    (lambda: palavox.trata_html("a", entrada="b"), "multiple values for argument 'entrada'"),
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: palavox.find_string("a"), TypeError, "missing required argument 'procura'"),
+    (lambda: palavox.find_string(procura="a"), TypeError, "missing required argument 'entrada'"),
+    (lambda: palavox.remover_acentuacao("a", "b"), TypeError, "at most 1 argument"),
+    (lambda: palavox.remover_acentuacao(text="a"), TypeError, "unexpected keyword argument 'text'"),
+    (lambda: palavox.trata_html("a", entrada="b"), TypeError, "multiple values for argument 'entrada'"),
+    # a batch call wants a column, errors="raise" or "coerce"; what the column
+    # raises, midway too (some chunks already worked), goes through as it is
+    (lambda: batch.remover_acentuacao("Ação"), TypeError, "textos must be an iterable of texts"),
+    (lambda: batch.trata_html(pandas.DataFrame({"a": ["x"]})), TypeError, "not DataFrame"),
+    (lambda: batch.find_string(1, "a"), TypeError, "'int' object is not iterable"),
+    (lambda: batch.find_string(["a"], "a", "B", "coerce"), TypeError, "but 4 were given"),
+    (lambda: batch.find_string(["a"], "a", errors="ignore"), ValueError, "'raise' or 'coerce'"),
+    (lambda: pandas.Series(["a"]).palavox.trata_html(errors=None), ValueError, "not None"),
+    (lambda: batch.remover_acentuacao(midway(["á"] * 3000, RuntimeError("at 3000"))),
+     RuntimeError, "at 3000"),
+    (lambda: batch.find_string(midway(["a", ""], KeyError("first")), "a", errors="coerce"),
+     KeyError, "first"),
 ])
-def test_a_wrong_call_is_a_type_error(call, message):
-    with pytest.raises(TypeError, match=message):
+def test_a_wrong_call_raises(call, error, message):
+    with pytest.raises(error, match=message):
         call()
 
 
@@ -206,3 +304,66 @@ def test_long_texts_of_every_kind_fold_as_their_pieces(units):
     for number, text, expected in folded:
         times = units // len(text) + 1
         assert palavox.remover_acentuacao(text * times) == expected * times, f"line {number}"
+
+
+def huge(text, size=100_000_000):
+    """A text of `size` characters, `text` repeated (100 MB of one-byte ones)."""
+    return text * (size // len(text))
+
+
+# Past what a chunk holds: sized before it is written.
+LONG = [huge(text, 1_500_000) for text in ("veja http://a.b/ç ", "ŋ http://ŋ|", "sem link: ç ")]
+
+
+def series(values, **kwargs):
+    return pandas.Series(values, **kwargs)
+
+
+# What comes back for each kind of column: a list, or a Series with the
+# index, name and order it was given; its missing values kept (the empty text
+# anywhere else); a failing row None, or missing, under errors="coerce".
+@pytest.mark.parametrize("call, expected", [
+    (lambda: batch.remover_acentuacao([]), []),
+    (lambda: batch.find_string(iter([]), "a"), []),
+    (lambda: batch.remover_acentuacao(numpy.array(["Ação", "é"])), ["Acao", "e"]),
+    (lambda: batch.remover_acentuacao([None, float("nan"), pandas.NA, pandas.NaT, "ã"]),
+     ["", "", "", "", "a"]),
+    (lambda: batch.find_string(["aa", "", None, "a"], "a", errors="coerce"), [2, None, None, 1]),
+    (lambda: batch.trata_html(["x http://a", None], "_top", errors="coerce"),
+     ['x <a href="http://a" target="_top">http://a</a>', ""]),
+    (lambda: series([], name="nome", dtype=object).palavox.remover_acentuacao(),
+     series([], name="nome", dtype=object)),
+    (lambda: series([], dtype="string").palavox.find_string("a"), series([], dtype="Int64")),
+    (lambda: series(["Ação", None, numpy.nan, "São"], index=["b", "a", "d", "c"], name="nome")
+     .palavox.remover_acentuacao(),
+     series(["Acao", None, numpy.nan, "Sao"], index=["b", "a", "d", "c"], name="nome")),
+    (lambda: series(["x http://a", None], index=[6, 5]).palavox.trata_html("_top"),
+     series(['x <a href="http://a" target="_top">http://a</a>', None], index=[6, 5])),
+    (lambda: series(["aa", None, "", "a"], index=[3, 1, 2, 0], name="n")
+     .palavox.find_string("A", errors="coerce"),
+     series([2, None, None, 1], index=[3, 1, 2, 0], name="n", dtype="Int64")),
+    (lambda: series(["Ação", pandas.NA, ""], dtype="string", index=[2, 1, 0])
+     .palavox.remover_acentuacao(),
+     series(["Acao", pandas.NA, ""], dtype="string", index=[2, 1, 0])),
+    (lambda: batch.trata_html(["a"] + LONG, "_top"), [palavox.trata_html(t, "_top") for t in ["a"] + LONG]),
+    (lambda: batch.remover_acentuacao([huge("Ação & http://a.b/ç ")]), [huge("Acao e http   a.b c ")]),
+    (lambda: series([huge("Ação & http://a.b/ç ")], index=["só"]).palavox.find_string("HTTP"),
+     series([100_000_000 // 20], index=["só"], dtype="Int64")),
+])
+def test_a_column_comes_back_in_its_own_shape(call, expected):
+    got = call()
+    if isinstance(expected, pandas.Series):
+        pandas.testing.assert_series_equal(got, expected)
+    elif type(got) is not list or got != expected:
+        pytest.fail(f"got {str(got)[:200]}, expected {str(expected)[:200]}")  # texts up to 100 MB
+
+
+def test_import_palavox_imports_neither_pandas_nor_numpy():
+    script = """if True:
+        import sys, palavox
+        palavox.batch.remover_acentuacao(["a", None])
+        palavox.batch.find_string(iter(["a"]), "a")
+        print(sorted(m for m in ("pandas", "numpy") if m in sys.modules))
+    """
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert run.stdout.splitlines() == ["[]"], run.stderr

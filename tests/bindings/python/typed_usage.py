@@ -1,9 +1,20 @@
 """A typed user of palavox, checked by mypy --strict against the installed
 package (bindings/Makefile). Every name is used; each `type: ignore` marks a
-wrong call, and the Makefile checks that without them each is an error."""
+wrong call, and the Makefile checks that without them each is an error.
+
+pandas has no types here (no pandas-stubs): its import is not an error in this
+file, and a Series is Any, so `series.palavox` is too; PalavoxAccessor(series)
+is the same accessor with its methods typed."""
+# mypy: disable-error-code="import"
+
+from typing import Iterator, List, Optional
+
+import pandas
 
 import palavox
-from palavox import PalavoxError, find_string, remover_acentuacao, trata_html
+import palavox.pandas
+from palavox import PalavoxError, batch, find_string, remover_acentuacao, trata_html
+from palavox.pandas import PalavoxAccessor
 
 version: str = palavox.__version__
 plain: str = remover_acentuacao("Ação")
@@ -13,9 +24,32 @@ try:
     find_string("", "a")
 except PalavoxError as error:
     number: int = error.number
+    row: Optional[int] = error.row
     as_value_error: ValueError = error
+
+
+def names() -> Iterator[str]:
+    yield "José"
+
+
+folded: List[str] = batch.remover_acentuacao(["Ação", None]) + batch.remover_acentuacao(names())
+anchors: List[str] = batch.trata_html(("veja http://a",), "_blank")
+counts: List[int] = batch.find_string(["Casa casa"], "casa", "B", errors="raise")
+coerced: List[Optional[int]] = batch.find_string([""], "a", errors="coerce")
+maybe: List[Optional[str]] = batch.trata_html([None], errors="coerce")
+column = pandas.Series(["Ação", None], index=[3, 1], name="nome")
+series_result = batch.remover_acentuacao(column, errors="coerce")
+untyped = column.palavox.remover_acentuacao()
+accessor = PalavoxAccessor(column)
+typed = accessor.find_string("a", "B", errors="coerce") + accessor.trata_html("_top")
 
 remover_acentuacao(b"bytes")  # type: ignore[arg-type]
 text: str = find_string("a", "a")  # type: ignore[assignment]
 find_string("a")  # type: ignore[call-arg]
 trata_html("a", target=1)  # type: ignore[arg-type]
+batch.remover_acentuacao(b"bytes")  # type: ignore[arg-type]
+not_none: List[int] = batch.find_string(["a"], "a", errors="coerce")  # type: ignore[assignment]
+batch.trata_html(["a"], errors="ignore")  # type: ignore[call-overload]
+accessor.find_string()  # type: ignore[call-arg]
+accessor.remover_acentuacao(errors="ignore")  # type: ignore[arg-type]
+accessor.trata_html(1)  # type: ignore[arg-type]

@@ -3,6 +3,11 @@
     >>> import palavox
     >>> palavox.remover_acentuacao("Ação & Reação")
     'Acao e Reacao'
+    >>> palavox.batch.remover_acentuacao(["Ação", "José"])
+    ['Acao', 'Jose']
+
+palavox.batch: the same calls over a column at once; palavox.pandas: the
+Series accessor (`import palavox.pandas`; pandas is imported only then).
 """
 
 # `X as X`: re-exported for type checkers too, __version__ included.
@@ -17,5 +22,7 @@ from palavox._palavox import find_string as find_string
 from palavox._palavox import remover_acentuacao as remover_acentuacao
 from palavox._palavox import trata_html as trata_html
 
+from palavox import batch as batch  # after _palavox, which it uses
+
 __all__ = ["INTERNAL_ERROR", "INVALID_ARGUMENT", "OUT_OF_MEMORY", "OVERFLOW", "PalavoxError",
-           "TYPE_MISMATCH", "__version__", "find_string", "remover_acentuacao", "trata_html"]
+           "TYPE_MISMATCH", "__version__", "batch", "find_string", "remover_acentuacao", "trata_html"]

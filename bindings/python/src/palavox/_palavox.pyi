@@ -9,9 +9,11 @@ TYPE_MISMATCH: Final = 13  # find_string on an empty text
 INTERNAL_ERROR: Final = 51  # a fault of ours, never the caller's
 
 class PalavoxError(ValueError):
-    """A failed call: 13 (find_string on an empty text), 5, 6, or 7, out of memory."""
+    """A failed call: 13 (find_string on an empty text), 5, 6, or 7, out of memory;
+    for a batch call, the failing row's position (None for a single call)."""
 
     number: int
+    row: Optional[int]
 
 def trata_html(entrada: Optional[str], target: Optional[str] = None) -> str: ...
 def find_string(entrada: Optional[str], procura: Optional[str], tipo: Optional[str] = None) -> int: ...
