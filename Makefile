@@ -78,11 +78,12 @@ demo: dll
 
 # The Node.js, Python and .NET packages over the core (bindings/Makefile).
 .PHONY: bindings
-bindings: deps-bindings deps-database build
+bindings: deps-bindings build
 	$(MAKE) --no-print-directory -C bindings -j2
 
-# The PostgreSQL extension in a throwaway cluster under build/postgresql and
-# the SQLite extension through sqlite3 and Python (tests/bindings/postgresql, sqlite).
+# The PostgreSQL extension (PGXS, against the native build installed under
+# build/postgresql) in a throwaway cluster there, and the SQLite extension
+# through sqlite3 and Python (tests/bindings/postgresql, sqlite).
 .PHONY: test-database bench-postgresql
 test-database: deps-database build
 	$(MAKE) --no-print-directory -C bindings sqlite

@@ -31,6 +31,8 @@
 #include "kernel.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "literal/literal_model.hpp"
+#include "utf8.hpp"
+#include "utf8_routines.hpp"
 
 namespace palavox::bench {
 namespace {
@@ -82,6 +84,7 @@ constexpr Count kCounts[] = {
 // Inputs are built once, before any timing, and shared by the routine and its baselines.
 struct Inputs {
     std::map<std::string, Text> prose, plain, links, linksOutput;
+    std::map<std::string, std::string> prose8, links8;
     Text hostile;
 };
 
@@ -198,6 +201,53 @@ private:
     char16_t* units_ = nullptr;
 };
 
+std::string Utf8Of(const Text& text) {
+    std::string bytes(utf8::EncodedLength(text), '\0');
+    utf8::Encode(text, bytes.data());
+    return bytes;
+}
+
+// The UTF-8 forms the C interface and the command run, each into a buffer
+// allocated once, beside memcpy of the same UTF-8 bytes into one.
+void RegisterUtf8(const std::string& s, const Text& prose, const std::string& prose8,
+                  const std::string& links8, int repetitions) {
+    auto units = std::make_shared<Text>(prose8.size(), u'\0');
+    auto bytes = std::make_shared<std::string>(3 * prose.size(), '\0');
+    auto marked = std::make_shared<std::string>(utf8::ConverteLinksSize(links8, ""), '\0');
+    Register(
+        "memcpy-utf8/" + s,
+        [&prose8, bytes] {
+            std::memcpy(bytes->data(), prose8.data(), prose8.size());
+            benchmark::ClobberMemory();
+        },
+        repetitions);
+    Register(
+        "utf8-Validate/" + s, [&prose8] { benchmark::DoNotOptimize(utf8::Validate(prose8)); },
+        repetitions);
+    Register(
+        "utf8-Decode/" + s,
+        [&prose8, units] { benchmark::DoNotOptimize(utf8::Decode(prose8, units->data())); },
+        repetitions);
+    Register(
+        "utf8-Encode/" + s,
+        [&prose, bytes] {
+            benchmark::DoNotOptimize(utf8::EncodedLength(prose));
+            benchmark::DoNotOptimize(utf8::Encode(prose, bytes->data()));
+        },
+        repetitions);
+    Register(
+        "utf8-TrocaAcentos/" + s,
+        [&prose8, bytes] { benchmark::DoNotOptimize(utf8::TrocaAcentos(prose8, bytes->data())); },
+        repetitions);
+    Register(
+        "utf8-ConverteLinks/" + s,
+        [&links8, marked] {
+            benchmark::DoNotOptimize(utf8::ConverteLinksSize(links8, ""));
+            benchmark::DoNotOptimize(utf8::ConverteLinks(links8, "", marked->data()));
+        },
+        repetitions);
+}
+
 void RegisterAll() {
     Inputs& in = Shared();
     for (const Size& size : kSizes) {
@@ -245,6 +295,10 @@ void RegisterAll() {
                 benchmark::ClobberMemory();
             },
             reps);
+
+        const std::string& prose8 = in.prose8[s] = Utf8Of(prose);
+        const std::string& links8 = in.links8[s] = Utf8Of(links);
+        RegisterUtf8(s, prose, prose8, links8, reps);
 
         if (size.bytes <= kLiteralLimit) {
             Register("literal/TrocaAcentos/prose/" + s,
@@ -384,6 +438,12 @@ void PrintRatios(const RatioReporter& times) {
         {"ConverteLinks/dense", "alloc-copy/links-output"},
         {"ConverteLinks/dense", "memcpy/links-output"},
         {"ConverteLinks/dense-sink", "malloc-copy/links-output"},
+        // The UTF-8 forms (the text's UTF-8 bytes), beside memcpy of those bytes.
+        {"utf8-Validate", "memcpy-utf8"},
+        {"utf8-Decode", "memcpy-utf8"},
+        {"utf8-Encode", "memcpy-utf8"},
+        {"utf8-TrocaAcentos", "memcpy-utf8"},
+        {"utf8-ConverteLinks", "memcpy-utf8"},
         // How the baselines stand to each other.
         {"read-sse2", "read"},
         {"memcpy", "read"},

@@ -27,7 +27,7 @@ std::size_t CountByComparing(std::u16string_view text, std::u16string_view searc
     }
     if (mode == CompareMode::BinaryCompare) {
         for (std::size_t i = 0; i <= last;) {
-            if (t[i] == first && Mismatch<false>(t + i, search.data(), m) == m) {
+            if (t[i] == first && Mismatch<Kernel::Scalar>(t + i, search.data(), m) == m) {
                 ++count;
                 i += m;
             } else {

@@ -14,16 +14,7 @@ std::atomic<unsigned char> g_chosen{kBest};
 
 }  // namespace
 
-Kernel BestKernel() noexcept {
-#if PALAVOX_AVX2
-    if (simd::HasAvx2()) return Kernel::Avx2;
-#endif
-#if PALAVOX_SSE2
-    return Kernel::Sse2;
-#else
-    return Kernel::Scalar;
-#endif
-}
+Kernel BestKernel() noexcept { return simd::BestOfBuild(); }
 
 Kernel ActiveKernel() noexcept {
     const unsigned char chosen = g_chosen.load(std::memory_order_relaxed);

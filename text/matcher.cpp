@@ -3,22 +3,16 @@
 #include <bit>
 #include <cstdint>
 
-#include "matcher_avx2.hpp"
-#include "matcher_sse2.hpp"
 #include "simd.hpp"
 #include "two_way.hpp"
 #include "verify.hpp"
+#define PALAVOX_KERNEL "matcher_blocks.hpp"
+#include "simd_each.hpp"
 
 namespace palavox::detail {
 namespace {
 
 constexpr std::size_t npos = Matcher::npos;
-
-#if PALAVOX_SSE2
-constexpr bool kVectors = true;
-#else
-constexpr bool kVectors = false;
-#endif
 
 std::size_t CountFrom(std::u16string_view text, std::u16string_view search, bool fold,
                       std::size_t from) noexcept {
@@ -49,16 +43,11 @@ public:
         const char16_t* const t = text_.data();
         const std::size_t end = text_.size() - search_.size() + 1;  // one past the last start
         std::size_t i = start_;
-#if PALAVOX_AVX2
-        if constexpr (kKernel == Kernel::Avx2) {
-            if (avx2::CandidateBlocks<kKind>(t, probes_, i, end, *this)) return result_;
+        if constexpr (kKernel != Kernel::Scalar) {
+            if (CandidateBlocks<kKind>(simd::Isa<kKernel>{}, t, probes_, i, end, *this)) {
+                return result_;
+            }
         }
-#endif
-#if PALAVOX_SSE2
-        if constexpr (kKernel == Kernel::Sse2) {
-            if (sse2::CandidateBlocks<kKind>(t, probes_, i, end, *this)) return result_;
-        }
-#endif
         // What the blocks left, or everything.
         for (; i < end; ++i) {
             if (i < start_) continue;
@@ -82,9 +71,8 @@ private:
     // Verifies the candidate at `at`; true, with result_, when the search ends there.
     bool Stops(std::size_t at) noexcept {
         const std::size_t m = search_.size();
-        const std::size_t same =
-            fold_ ? FoldedMismatch(text_, at, search_)
-                  : Mismatch<kKernel != Kernel::Scalar>(text_.data() + at, search_.data(), m);
+        const std::size_t same = fold_ ? FoldedMismatch(text_, at, search_)
+                                       : Mismatch<kKernel>(text_.data() + at, search_.data(), m);
         if (same == m) {
             if (!kCount) {
                 result_ = at;
@@ -112,7 +100,6 @@ private:
     std::size_t result_ = npos;
 };
 
-#if PALAVOX_SSE2
 // Visits of the short-search blocks, whose every start is a match.
 // Matches left to right that do not overlap: the first, or (all) every one.
 struct TakeMatches {
@@ -152,14 +139,7 @@ std::size_t ShortSearchFrom(const ShortSearch& s, std::u16string_view text,
     static_assert(kKernel != Kernel::Scalar);
     const auto blocks = [&](auto& visit) noexcept {
         const auto run = [&]<std::size_t kPlaces, bool kBytes>() noexcept {
-#if PALAVOX_AVX2
-            if constexpr (kKernel == Kernel::Avx2) {
-                return avx2::ShortSearchBlocks<kPlaces, kBytes>(s, text, from, visit);
-            } else
-#endif
-            {
-                return sse2::ShortSearchBlocks<kPlaces, kBytes>(s, text, from, visit);
-            }
+            return ShortSearchBlocks<kPlaces, kBytes>(simd::Isa<kKernel>{}, s, text, from, visit);
         };
         if (!s.bytes) return run.template operator()<kMaxShortSearch, false>();
         switch (s.size) {
@@ -182,7 +162,6 @@ std::size_t ShortSearchFrom(const ShortSearch& s, std::u16string_view text,
     blocks(visit);
     return kCount ? visit.count : visit.found;
 }
-#endif
 
 }  // namespace
 
@@ -190,7 +169,7 @@ Matcher::Matcher(std::u16string_view search, CompareMode mode) noexcept
     : search_(search),
       fold_(mode == CompareMode::TextCompare),
       // Built in place (a prvalue either way); only vector kernels search this way.
-      short_(kVectors ? PlanShortSearch(search, fold_) : ShortSearch{}) {
+      short_(simd::kVectors ? PlanShortSearch(search, fold_) : ShortSearch{}) {
     if (!short_.active) probes_ = ChooseProbes(search, fold_);
 }
 
@@ -222,11 +201,9 @@ template <bool kCount>
 std::size_t Matcher::Search(std::u16string_view text, std::size_t from) const noexcept {
     return simd::WithKernel([&](auto kernel) noexcept {
         constexpr Kernel kKernel = decltype(kernel)::value;
-#if PALAVOX_SSE2
         if constexpr (kKernel != Kernel::Scalar) {
             if (short_.active) return ShortSearchFrom<kCount, kKernel>(short_, text, from);
         }
-#endif
         // The plain loops probe short search texts too: chosen here, where they are used.
         const Probes probes = short_.active ? ChooseProbes(search_, fold_) : probes_;
         if (!probes.any) return kCount ? CountTwoWay(text, from) : FindFromTwoWay(text, from);

@@ -2,8 +2,8 @@
 // TextCompare, is found without verifying anything: each of its units is
 // tested at every unit of a block of the text, which gives one bit mask per
 // unit of the search text, and a start is a match where each passes at its
-// place. The vector kernels build the masks (matcher_sse2.hpp,
-// matcher_avx2.hpp); this is what they test and how masks become starts.
+// place. The vector kernels build the masks (matcher_blocks.hpp); this is
+// what they test and how masks become starts.
 // Internal to text/.
 #pragma once
 

@@ -10,27 +10,29 @@
 
 namespace palavox::detail {
 
-// Copies `n` units. Markup is made of short pieces, for which two inline
-// moves of a fixed size (the second overlapping the first, never past the
-// piece) cost far less than a call to memcpy, and branch only on the size
-// class; long ones still go to memcpy.
-inline void CopyUnits(char16_t* to, const char16_t* from, std::size_t n) noexcept {
+// Copies `n` units (UTF-16 units or bytes). Markup is made of short pieces,
+// for which two inline moves of a fixed size (the second overlapping the
+// first, never past the piece) cost far less than a call to memcpy, and
+// branch only on the size class; long ones still go to memcpy.
+template <class Unit>
+inline void CopyUnits(Unit* to, const Unit* from, std::size_t n) noexcept {
+    constexpr std::size_t kSize = sizeof(Unit);
     if (n >= 16) {
         if (n > 32) {
-            std::memcpy(to, from, n * sizeof(char16_t));
+            std::memcpy(to, from, n * kSize);
             return;
         }
-        std::memcpy(to, from, 32);
-        std::memcpy(to + n - 16, from + n - 16, 32);
+        std::memcpy(to, from, 16 * kSize);
+        std::memcpy(to + n - 16, from + n - 16, 16 * kSize);
     } else if (n >= 8) {
-        std::memcpy(to, from, 16);
-        std::memcpy(to + n - 8, from + n - 8, 16);
+        std::memcpy(to, from, 8 * kSize);
+        std::memcpy(to + n - 8, from + n - 8, 8 * kSize);
     } else if (n >= 4) {
-        std::memcpy(to, from, 8);
-        std::memcpy(to + n - 4, from + n - 4, 8);
+        std::memcpy(to, from, 4 * kSize);
+        std::memcpy(to + n - 4, from + n - 4, 4 * kSize);
     } else if (n >= 2) {
-        std::memcpy(to, from, 4);
-        std::memcpy(to + n - 2, from + n - 2, 4);
+        std::memcpy(to, from, 2 * kSize);
+        std::memcpy(to + n - 2, from + n - 2, 2 * kSize);
     } else if (n == 1) {
         *to = *from;
     }

@@ -11,18 +11,10 @@
 namespace palavox::detail {
 
 // Index of the first unequal unit of a[0..m) and b[0..m), or m.
-template <bool kVector>
+template <Kernel kKernel>
 std::size_t Mismatch(const char16_t* a, const char16_t* b, std::size_t m) noexcept {
     std::size_t j = 0;
-#if PALAVOX_SSE2
-    if constexpr (kVector) {
-        for (; j + 8 <= m; j += 8) {
-            const unsigned equal =
-                simd::Mask(_mm_cmpeq_epi16(simd::Load(a + j), simd::Load(b + j)));
-            if (equal != 0xFFFF) return j + simd::FirstLane(~equal);
-        }
-    }
-#endif
+    if constexpr (kKernel != Kernel::Scalar) j = EqualUnits(simd::NarrowIsa<kKernel>{}, a, b, m);
     while (j < m && a[j] == b[j]) ++j;
     return j;
 }

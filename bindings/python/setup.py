@@ -1,83 +1,207 @@
-# Builds palavox._palavox from this directory alone, as unpacked from the sdist:
-# native/ holds the C++ core, the C interface and the generated tier and
-# version headers, VERSION the component's version, both written by the
-# repository's build (bindings/Makefile). Nothing but a C and C++ compiler is needed.
-import glob
+# Builds palavox._palavox. The core's sources, folders, warnings and generated
+# headers come from cmake/PalavoxSources.json, the list CMake builds the same
+# libraries from; the version from cmake/PalavoxIdentity.cmake. In the sdist
+# both, with every file they name, are under native/ (put there by the sdist
+# command below). The sdist is made from a copy of this folder whose native/
+# is the repository (bindings/python/CMakeLists.txt); run in the repository's
+# bindings/python, setup.py finds it two folders up.
+# Nothing but a C and C++20 compiler is needed.
+import json
 import os
+import re
+import shutil
 import tempfile
 
 from setuptools import Extension, setup
+from setuptools.command.build_clib import build_clib
 from setuptools.command.build_ext import build_ext
+from setuptools.command.sdist import sdist
 from setuptools.errors import CCompilerError
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 NATIVE = "native"
-if not os.path.isfile(os.path.join(HERE, "VERSION")):
-    raise SystemExit("palavox: no VERSION here: build from the sdist "
-                     "(make -C bindings python), not from the source tree")
-with open(os.path.join(HERE, "VERSION"), encoding="utf-8") as f:
-    VERSION = f.read().strip()
+
+
+def find_root():
+    for root in (os.path.join(HERE, NATIVE), os.path.join(HERE, os.pardir, os.pardir)):
+        if os.path.isfile(os.path.join(root, "cmake", "PalavoxSources.json")):
+            return os.path.normpath(root)
+    raise SystemExit("palavox: cmake/PalavoxSources.json not found: build from the sdist, "
+                     "or from the repository's bindings/python")
+
+
+ROOT = find_root()
+with open(os.path.join(ROOT, "cmake", "PalavoxSources.json"), encoding="utf-8") as f:
+    LISTED = json.load(f)
+with open(os.path.join(ROOT, "cmake", "PalavoxIdentity.cmake"), encoding="utf-8") as f:
+    VERSION = re.search(r"^set\(PALAVOX_VERSION ([0-9.]+)\)", f.read(), re.M).group(1)
+LIBRARIES = LISTED["libraries"]
+BUILD_MARK = "@build@"
+
+# What the generated headers are made from: the version, and the vector tier
+# CMake's default (auto) gives: SSE2, and AVX2 chosen at run time, where the
+# CPU is x86; the plain loops elsewhere, whatever the tier says.
+major, minor, patch = VERSION.split(".")
+TEMPLATE_VALUES = {"PROJECT_VERSION": VERSION, "PROJECT_VERSION_MAJOR": major,
+                   "PROJECT_VERSION_MINOR": minor, "PROJECT_VERSION_PATCH": patch,
+                   "PALAVOX_SIMD_TIER": "2"}
 
 GCC_LIKE = os.name == "posix"
-WARNINGS = ["-Wall", "-Wextra"] + (["-Werror"] if os.environ.get("PALAVOX_WERROR") else [])
-CORE_FLAGS = ["-std=c++20", "-O2", "-g0", "-fvisibility=hidden", "-fvisibility-inlines-hidden",
-              *WARNINGS] if GCC_LIKE else ["/std:c++20", "/O2", "/EHsc"]
+WERROR = ["-Werror"] if os.environ.get("PALAVOX_WERROR") else []
+# The listed warnings are GCC's and Clang's. -fvisibility: nothing of the core
+# is exported from the module.
+CORE_FLAGS = ["-O2", "-g0", "-fvisibility=hidden", "-fvisibility-inlines-hidden",
+              *LISTED["warnings"], *WERROR] if GCC_LIKE else ["/O2", "/EHsc"]
 # -O3: the conversions between str and UTF-16 units are loops the compiler
 # vectorizes only there, and they are most of the cost on long texts.
-EXT_FLAGS = ["-std=c99", "-O3", "-g0", *WARNINGS] if GCC_LIKE else []
+EXT_FLAGS = ["-std=c99", "-O3", "-g0", "-Wall", "-Wextra", *WERROR] if GCC_LIKE else []
+# The core is linked in statically: what a static library's users define.
+STATIC_MACROS = [(name, None) for lib in LIBRARIES.values()
+                 for name in lib.get("static_definitions", [])]
+PUBLIC_DIRS = [d for lib in LIBRARIES.values() for d in lib.get("public_include", [])]
 
-CORE = {
-    "sources": sorted(glob.glob(f"{NATIVE}/text/*.cpp") + glob.glob(f"{NATIVE}/text/utf8/*.cpp") +
-                      glob.glob(f"{NATIVE}/text/pieces/*.cpp")) + [
-        f"{NATIVE}/shell/palavox_class.cpp", f"{NATIVE}/capi/src/palavox_c.cpp"],
-    "include_dirs": [f"{NATIVE}/text", f"{NATIVE}/text/utf8", f"{NATIVE}/text/pieces",
-                     f"{NATIVE}/text/include",
-                     f"{NATIVE}/shell/include",
-                     f"{NATIVE}/capi/include", f"{NATIVE}/capi/src", f"{NATIVE}/generated"],
-    "macros": [("PALAVOX_C_STATIC", None)],
-    "cflags": CORE_FLAGS,
-}
+
+def source_path(name):
+    """Relative to this folder where it can (the sdist), for objects to stay in the build folder."""
+    path = os.path.join(ROOT, name)
+    relative = os.path.relpath(path, HERE)
+    return path if relative.startswith(os.pardir) else relative
+
+
+def std_flag(standard):
+    return f"-std=c++{standard}" if GCC_LIKE else f"/std:c++{standard}"
+
+
+def core_library(name, info):
+    return (name, {
+        "sources": [source_path(s) for s in info["sources"]],
+        # Every library's public folders, as linking the CMake targets gives them.
+        "include_dirs": PUBLIC_DIRS + info.get("private_include", []),
+        "macros": list(STATIC_MACROS),
+        "cflags": [std_flag(LISTED["cxx_standard"]), *CORE_FLAGS],
+        "preferred_standard": info.get("cxx_standard_preferred"),
+    })
+
+
+def probe(compiler, source_text, suffix, compile_args=(), link_args=None):
+    """Whether this compiler compiles (and, given link_args, links) a probe."""
+    with tempfile.TemporaryDirectory() as scratch:
+        source = os.path.join(scratch, "probe" + suffix)
+        with open(source, "w", encoding="utf-8") as f:
+            f.write(source_text)
+        try:
+            objects = compiler.compile([source], output_dir=scratch,
+                                       extra_postargs=list(compile_args))
+            if link_args is not None:
+                compiler.link_shared_object(objects, os.path.join(scratch, "probe.so"),
+                                            extra_postargs=list(link_args))
+        except CCompilerError:
+            return False
+    return True
+
+
+class BuildClib(build_clib):
+    """Writes the generated headers into the build folder, points @build@ there,
+    and raises a library to its preferred C++ standard where the compiler has it."""
+
+    def build_libraries(self, libraries):
+        generated = os.path.abspath(os.path.join(self.build_temp, "generated"))
+        for info in LIBRARIES.values():
+            for out, template in info.get("generated", {}).items():
+                write_generated(os.path.join(ROOT, template), os.path.join(generated, out))
+        for _, info in libraries:
+            info["include_dirs"] = [
+                d.replace(BUILD_MARK, generated) if d.startswith(BUILD_MARK) else os.path.join(ROOT, d)
+                for d in info["include_dirs"]]
+            preferred = info.pop("preferred_standard", None)
+            if preferred and probe(self.compiler, "int main() { return 0; }\n", ".cpp",
+                                   [std_flag(preferred)]):
+                info["cflags"] = [std_flag(preferred)] + info["cflags"][1:]
+        super().build_libraries(libraries)
+
+
+def write_generated(template, out):
+    with open(template, encoding="utf-8") as f:
+        text = f.read()
+
+    def value(match):
+        if match.group(1) not in TEMPLATE_VALUES:
+            raise SystemExit(f"palavox: {template} asks for @{match.group(1)}@, which setup.py does not give")
+        return TEMPLATE_VALUES[match.group(1)]
+
+    os.makedirs(os.path.dirname(out), exist_ok=True)
+    with open(out, "w", encoding="utf-8") as f:
+        f.write(re.sub(r"@([A-Z_]+)@", value, text))
 
 
 class BuildExt(build_ext):
     """Links with the flags this linker takes: the core's symbols stay inside
     the module and its debug data out of it where it can, and it is not
-    required to."""
+    required to. Sees the generated version header palavox.h includes."""
 
     def build_extensions(self):
         wanted = ["-Wl,--exclude-libs,ALL", "-s"] if GCC_LIKE else []
-        taken = [flag for flag in wanted if self._links_with(flag)]
+        probe_c = "int palavox_probe(void) { return 0; }\n"
+        taken = [flag for flag in wanted if probe(self.compiler, probe_c, ".c", link_args=[flag])]
+        clib = self.get_finalized_command("build_clib")
+        generated = os.path.abspath(os.path.join(clib.build_temp, "generated"))
         for ext in self.extensions:
             ext.extra_link_args = taken + ext.extra_link_args
+            ext.include_dirs = [d.replace(BUILD_MARK, generated) if d.startswith(BUILD_MARK)
+                                else os.path.join(ROOT, d) for d in ext.include_dirs]
         super().build_extensions()
 
-    def _links_with(self, flag):
-        with tempfile.TemporaryDirectory() as scratch:
-            source = os.path.join(scratch, "probe.c")
-            with open(source, "w", encoding="utf-8") as f:
-                f.write("int palavox_probe(void) { return 0; }\n")
-            try:
-                objects = self.compiler.compile([source], output_dir=scratch)
-                self.compiler.link_shared_object(objects, os.path.join(scratch, "probe.so"),
-                                                 extra_postargs=[flag])
-            except CCompilerError:
-                return False
-        return True
 
+class Sdist(sdist):
+    """Carries under native/ the list, the version's file and every file the
+    list names: sources, templates, the headers in its public include folders
+    and those beside the sources of its private ones."""
+
+    def add_defaults(self):
+        super().add_defaults()
+        # Sources from outside this folder cannot go in as they are named.
+        self.filelist.files = [f for f in self.filelist.files
+                               if not (os.path.isabs(f) or f.startswith(os.pardir))]
+
+    def make_release_tree(self, base_dir, files):
+        super().make_release_tree(base_dir, files)
+        wanted = ["cmake/PalavoxSources.json", "cmake/PalavoxIdentity.cmake"]
+        for info in LIBRARIES.values():
+            wanted += info["sources"] + list(info.get("generated", {}).values())
+            folders = [(d, True) for d in info.get("public_include", [])] + \
+                      [(d, False) for d in info.get("private_include", [])]
+            for folder, whole in folders:
+                if folder.startswith(BUILD_MARK):
+                    continue
+                for dirpath, _, names in os.walk(os.path.join(ROOT, folder)):
+                    wanted += [os.path.relpath(os.path.join(dirpath, n), ROOT)
+                               for n in names if n.endswith((".h", ".hpp"))]
+                    if not whole:
+                        break
+        for name in sorted(set(wanted)):
+            target = os.path.join(base_dir, NATIVE, name)
+            if os.path.exists(target):  # a listed source, already there
+                continue
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copy2(os.path.join(ROOT, name), target)
+
+
+# Listed dependencies first: linked in the reverse order, each before what it uses.
+CORE = [core_library(name, info) for name, info in reversed(list(LIBRARIES.items()))]
 
 setup(
     version=VERSION,
-    libraries=[("palavox_core", CORE)],
+    libraries=CORE,
     ext_modules=[
         Extension(
             "palavox._palavox",
             sources=["src/_palavox.c"],
-            include_dirs=[f"{NATIVE}/capi/include"],
-            define_macros=[("PALAVOX_C_STATIC", None)],
+            include_dirs=list(LIBRARIES["palavox_c"]["public_include"]),
+            define_macros=list(STATIC_MACROS),
             extra_compile_args=EXT_FLAGS,
             # The core is C++: the C++ driver links its runtime in.
             language="c++",
         )
     ],
-    cmdclass={"build_ext": BuildExt},
+    cmdclass={"build_clib": BuildClib, "build_ext": BuildExt, "sdist": Sdist},
 )

@@ -3,7 +3,8 @@
 #   pg_cluster_start NAME PORT   sets PGHOST, PGPORT, PGUSER; stops it on exit
 # The server runs as the postgres user (initdb refuses root), listens on a
 # Unix socket in its own directory only, and is stopped whatever happens.
-# PG_CONFIG picks the server, as for the extension's Makefile.
+# PG_CONFIG picks the server and PALAVOX_PREFIX the Palavox library, as for the
+# extension's Makefile.
 
 ROOT=${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}
 PG_CONFIG=${PG_CONFIG:-pg_config}
@@ -28,8 +29,14 @@ pg_private_server() {
   cp -a "$sharedir" "$tree$sharedir"
   local f
   for f in "$pkglibdir"/*; do ln -s "$f" "$tree$pkglibdir/"; done
-  make --no-print-directory -s -C "$ROOT/bindings/postgresql" PG_CONFIG="$PG_CONFIG" >/dev/null
-  make --no-print-directory -s -C "$ROOT/bindings/postgresql" PG_CONFIG="$PG_CONFIG" install DESTDIR="$tree" >/dev/null
+  # The extension is built as its users build it, against an installed
+  # library: PALAVOX_PREFIX, else the native build (make build) installed here.
+  local prefix=${PALAVOX_PREFIX:-$ROOT/build/postgresql/palavox-prefix}
+  [ -n "${PALAVOX_PREFIX:-}" ] || cmake --install "$ROOT/build/native" --prefix "$prefix" >/dev/null
+  local pgxs=(make --no-print-directory -s -C "$ROOT/bindings/postgresql" PG_CONFIG="$PG_CONFIG"
+              PALAVOX_PREFIX="$prefix")
+  "${pgxs[@]}" >/dev/null
+  "${pgxs[@]}" install DESTDIR="$tree" >/dev/null
   PG_BIN=$tree$bindir
 }
 

@@ -1,0 +1,70 @@
+# The core's libraries as cmake/PalavoxSources.json lists them, the one list
+# the Python sdist (bindings/python/setup.py) builds from too.
+#   palavox_listed(<library> <key> <var> [PATHS])   one list of the file; PATHS: made absolute
+#   palavox_listed_library(<target> [<library>])     the target's sources, include folders and
+#                                                    generated headers (from the calling scope's
+#                                                    variables, as configure_file @ONLY does);
+#                                                    <library>: its name in the list, if not <target>
+get_filename_component(PALAVOX_ROOT ${CMAKE_CURRENT_LIST_DIR} DIRECTORY)
+set(PALAVOX_SOURCES_JSON ${CMAKE_CURRENT_LIST_DIR}/PalavoxSources.json)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PALAVOX_SOURCES_JSON})
+file(READ ${PALAVOX_SOURCES_JSON} palavox_sources_json)
+set_property(GLOBAL PROPERTY PALAVOX_SOURCES_JSON_TEXT "${palavox_sources_json}")
+unset(palavox_sources_json)
+
+function(palavox_listed_value var)
+  get_property(json GLOBAL PROPERTY PALAVOX_SOURCES_JSON_TEXT)
+  string(JSON value GET "${json}" ${ARGN})
+  set(${var} "${value}" PARENT_SCOPE)
+endfunction()
+
+function(palavox_listed library key var)
+  get_property(json GLOBAL PROPERTY PALAVOX_SOURCES_JSON_TEXT)
+  if(library STREQUAL "")
+    set(where ${key})
+  else()
+    set(where libraries ${library} ${key})
+  endif()
+  string(JSON n ERROR_VARIABLE missing LENGTH "${json}" ${where})
+  set(items "")
+  if(NOT missing AND n GREATER 0)
+    math(EXPR last "${n} - 1")
+    foreach(i RANGE ${last})
+      string(JSON item GET "${json}" ${where} ${i})
+      if("PATHS" IN_LIST ARGN)
+        string(REPLACE "@build@" "${PROJECT_BINARY_DIR}" item "${item}")
+        cmake_path(ABSOLUTE_PATH item BASE_DIRECTORY ${PALAVOX_ROOT})
+      endif()
+      list(APPEND items "${item}")
+    endforeach()
+  endif()
+  set(${var} "${items}" PARENT_SCOPE)
+endfunction()
+
+function(palavox_listed_library target)
+  set(name ${target})
+  if(ARGC GREATER 1)
+    set(name ${ARGV1})
+  endif()
+  palavox_listed(${name} sources palavox_listed_sources PATHS)
+  target_sources(${target} PRIVATE ${palavox_listed_sources})
+  palavox_listed(${name} public_include palavox_listed_dirs PATHS)
+  foreach(palavox_listed_dir IN LISTS palavox_listed_dirs)
+    target_include_directories(${target} PUBLIC $<BUILD_INTERFACE:${palavox_listed_dir}>)
+  endforeach()
+  palavox_listed(${name} private_include palavox_listed_dirs PATHS)
+  target_include_directories(${target} PRIVATE ${palavox_listed_dirs})
+  get_property(palavox_listed_json GLOBAL PROPERTY PALAVOX_SOURCES_JSON_TEXT)
+  string(JSON palavox_listed_n ERROR_VARIABLE palavox_listed_none
+         LENGTH "${palavox_listed_json}" libraries ${name} generated)
+  if(NOT palavox_listed_none AND palavox_listed_n GREATER 0)
+    math(EXPR palavox_listed_last "${palavox_listed_n} - 1")
+    foreach(palavox_listed_i RANGE ${palavox_listed_last})
+      string(JSON palavox_listed_out MEMBER "${palavox_listed_json}"
+             libraries ${name} generated ${palavox_listed_i})
+      string(JSON palavox_listed_in GET "${palavox_listed_json}"
+             libraries ${name} generated ${palavox_listed_out})
+      configure_file(${PALAVOX_ROOT}/${palavox_listed_in} ${PROJECT_BINARY_DIR}/${palavox_listed_out} @ONLY)
+    endforeach()
+  endif()
+endfunction()

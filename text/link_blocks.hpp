@@ -1,0 +1,92 @@
+// Link markup's block loops, for one instruction set: simd_each.hpp compiles
+// this once per set (no include guard), after link_rules.hpp. A Unit is a
+// UTF-16 unit or a UTF-8 byte: every piece of a link is ASCII, so both are
+// compared lane by lane, and a compare gives sizeof(Unit) mask bits a unit.
+// Internal to text/.
+namespace palavox::detail::PALAVOX_ISA {
+
+// Bits of the 64 bytes of text at p (32 units or 64 bytes): where a link
+// ends, and where "http" starts.
+template <class Unit>
+inline void ClassifyLinks(const Unit* p, std::uint64_t& ends, std::uint64_t& starts) noexcept {
+    constexpr std::size_t kLanes = kWidth / sizeof(Unit);
+    const Vec caseBit = Splat<Unit>(0x20);
+    const auto letter = [&](const Unit* at, char lower) noexcept {
+        return Eq<Unit>(Or(Load(at), caseBit), Splat<Unit>(static_cast<unsigned char>(lower)));
+    };
+    ends = starts = 0;
+    for (std::size_t k = 0; k < 64 / kWidth; ++k) {
+        const Unit* const q = p + kLanes * k;
+        const Vec v = Load(q);
+        const Vec http = And(And(letter(q, 'h'), letter(q + 1, 't')),
+                             And(letter(q + 2, 't'), letter(q + 3, 'p')));
+        const Vec end = Or(Or(Eq<Unit>(v, Splat<Unit>('\r')), Eq<Unit>(v, Splat<Unit>(' '))),
+                           Eq<Unit>(v, Splat<Unit>('|')));
+        starts |= std::uint64_t{ByteBits(http)} << (kWidth * k);
+        ends |= std::uint64_t{ByteBits(end)} << (kWidth * k);
+    }
+}
+
+// Feeds each whole block to handler.Block(base, in, openBefore, popcount),
+// where popcount says whether the CPU counts bits in one instruction, and
+// returns the handler; `stop` is where the blocks stopped, 3 units short of
+// the end for the loads of "ttp". The handler goes by value, so that its
+// state stays in registers while the loop runs.
+template <class Unit, class Handler>
+Handler LinkBlocks(Isa, const Unit* p, std::size_t n, std::size_t& stop, Handler handler) noexcept {
+    constexpr std::size_t kBlock = 64 / sizeof(Unit);
+    std::size_t i = 0;
+    for (; i + kBlock + 3 <= n; i += kBlock) {
+        std::uint64_t ends = 0, starts = 0;
+        ClassifyLinks(p + i, ends, starts);
+        const bool before = handler.open;
+        handler.Block(i, links::InLinks(ends, starts, handler.open), before,
+                      std::bool_constant<kPopcount>{});
+    }
+    stop = i;
+    return handler;
+}
+
+// The first "http" from `i` among the starts of whole vectors, filtered by
+// their "h" and their "p"; npos, with `i` where the vectors ran out, if none.
+// The second load reads the "p" of each start, so both stay inside the text
+// while i + kLanes + 3 <= n; the starts left over go to the plain loop.
+template <class Unit>
+[[gnu::always_inline]] inline std::size_t FindHttpBlocks(Isa, const Unit* t, std::size_t n,
+                                                         std::size_t& i) noexcept {
+    constexpr std::size_t kLanes = kWidth / sizeof(Unit);
+    const Vec caseBit = Splat<Unit>(0x20);
+    const Vec h = Splat<Unit>('h');
+    const Vec p = Splat<Unit>('p');
+    for (; i + kLanes + 3 <= n; i += kLanes) {
+        const Vec atH = Eq<Unit>(Or(Load(t + i), caseBit), h);
+        const Vec atP = Eq<Unit>(Or(Load(t + i + 3), caseBit), p);
+        for (auto mask = ByteBits(And(atH, atP)) &
+                         static_cast<std::uint32_t>(links::kFirstBits<sizeof(Unit)>);
+             mask != 0; mask &= mask - 1) {
+            const std::size_t at =
+                i + static_cast<std::size_t>(std::countr_zero(mask)) / sizeof(Unit);
+            if (links::IsHttpAt(t + at)) return at;
+        }
+    }
+    return std::basic_string_view<Unit>::npos;
+}
+
+// The first unit from `i` that ends a link, or where whole vectors ran out.
+template <class Unit>
+[[gnu::always_inline]] inline std::size_t FindLinkEndBlocks(Isa, const Unit* t, std::size_t n,
+                                                            std::size_t i) noexcept {
+    constexpr std::size_t kLanes = kWidth / sizeof(Unit);
+    const Vec cr = Splat<Unit>('\r');
+    const Vec space = Splat<Unit>(' ');
+    const Vec bar = Splat<Unit>('|');
+    for (; i + kLanes <= n; i += kLanes) {
+        const Vec v = Load(t + i);
+        const std::uint32_t mask =
+            ByteBits(Or(Or(Eq<Unit>(v, cr), Eq<Unit>(v, space)), Eq<Unit>(v, bar)));
+        if (mask != 0) return i + static_cast<std::size_t>(std::countr_zero(mask)) / sizeof(Unit);
+    }
+    return i;
+}
+
+}  // namespace palavox::detail::PALAVOX_ISA

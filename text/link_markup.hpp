@@ -1,0 +1,175 @@
+// Link markup for the UTF-16 routine and its UTF-8 form alike (Unit: char16_t
+// or char; link_rules.hpp says why the same rules hold for both): finding
+// the links, sizing the result, writing it. The vector kernels' loops are
+// link_blocks.hpp. Internal to text/.
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "link_rules.hpp"
+#include "simd.hpp"
+#include "text_writer.hpp"
+#define PALAVOX_KERNEL "link_blocks.hpp"
+#include "simd_each.hpp"
+
+namespace palavox::detail::links {
+
+// The first "http" in any case at or after `from`, or npos. A vector kernel
+// scans 16 bytes at a time inlined here: what it scans is a text shorter than
+// a block, or what the blocks left.
+template <Kernel kKernel, class Unit>
+std::size_t FindHttp(std::basic_string_view<Unit> text, std::size_t from) noexcept {
+    const Unit* const t = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = from;
+    if constexpr (kKernel != Kernel::Scalar) {
+        const std::size_t at = FindHttpBlocks(simd::NarrowIsa<kKernel>{}, t, n, i);
+        if (at != text.npos) return at;
+    }
+    for (; i + 4 <= n; ++i) {
+        if (IsHttpAt(t + i)) return i;
+    }
+    return text.npos;
+}
+
+// Where the link going on at `from` ends: the first unit that ends a link, or the end.
+template <Kernel kKernel, class Unit>
+std::size_t FindLinkEnd(std::basic_string_view<Unit> text, std::size_t from) noexcept {
+    const Unit* const t = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = from;
+    if constexpr (kKernel != Kernel::Scalar)
+        i = FindLinkEndBlocks(simd::NarrowIsa<kKernel>{}, t, n, i);
+    while (i < n && !EndsLink(t[i])) ++i;
+    return i;
+}
+
+// The kernel's block loop over the text (none for the plain loops, which
+// leave everything to what follows the blocks).
+template <Kernel kKernel, class Unit, class Handler>
+Handler Blocks(std::basic_string_view<Unit> text, std::size_t& stop, Handler handler) noexcept {
+    if constexpr (kKernel == Kernel::Scalar) {
+        stop = 0;
+        return handler;
+    } else {
+        return LinkBlocks(simd::Isa<kKernel>{}, text.data(), text.size(), stop, std::move(handler));
+    }
+}
+
+// Calls visit(begin, end) for each link, left to right, and gives the visitor
+// back. Scanning resumes after the link, so an "http" inside a link belongs to
+// that link.
+template <Kernel kKernel, class Unit, typename Visit>
+[[gnu::always_inline]] inline Visit ForEachLink(std::basic_string_view<Unit> text,
+                                                Visit visit) noexcept {
+    using Edges = LinkEdges<sizeof(Unit), Visit>;
+    std::size_t from = 0;
+    Edges edges = Blocks<kKernel>(text, from, Edges{std::move(visit)});
+    if (edges.open) {
+        const std::size_t end = FindLinkEnd<kKernel>(text, from);
+        edges.visit(edges.begin, end);
+        from = end;
+    }
+    for (std::size_t begin = FindHttp<kKernel>(text, from); begin != text.npos;) {
+        const std::size_t end = FindLinkEnd<kKernel>(text, begin + 4);
+        edges.visit(begin, end);
+        begin = FindHttp<kKernel>(text, end);
+    }
+    return std::move(edges.visit);
+}
+
+// The result's length for a target `target` units long: each link grows by
+// its second copy and the anchor around it. Counted a block at a time,
+// without a branch on the text.
+template <Kernel kKernel, class Unit>
+std::size_t MarkedUpSize(std::basic_string_view<Unit> text, std::size_t target) {
+    std::size_t from = 0;
+    const LinkTotals<sizeof(Unit)> totals = Blocks<kKernel>(text, from, LinkTotals<sizeof(Unit)>{});
+    std::size_t links = totals.links;
+    std::size_t linkUnits = totals.positions();
+    if (totals.open) {
+        const std::size_t end = FindLinkEnd<kKernel>(text, from);
+        linkUnits += end - from;
+        from = end;
+    }
+    for (std::size_t begin = FindHttp<kKernel>(text, from); begin != text.npos;) {
+        const std::size_t end = FindLinkEnd<kKernel>(text, begin + 4);
+        ++links;
+        linkUnits += end - begin;
+        begin = FindHttp<kKernel>(text, end);
+    }
+    // Where size_t has 32 bits, many links times a long target pass its range;
+    // such a result cannot exist (no object takes more than half the address
+    // space), and a wrapped size would be written past.
+    constexpr std::size_t kMaxUnits = std::numeric_limits<std::size_t>::max() / 2;
+    const std::size_t base = text.size() + linkUnits;
+    const std::size_t perLink = Pieces<Unit>::kAnchorFixed + target;
+    if (base > kMaxUnits || (links != 0 && perLink > (kMaxUnits - base) / links)) {
+        throw std::bad_alloc();
+    }
+    return base + links * perLink;
+}
+
+// Writes the marked-up text, link by link. Its state is its own (not
+// references into a caller), so that it stays in registers.
+template <class Unit>
+struct MarkUp {
+    const Unit* texto;
+    std::basic_string_view<Unit> target;
+    std::basic_string_view<Unit>
+        between;             // kAnchorTarget, target and kAnchorClose together, or empty
+    Unit* at;                // where the next unit goes
+    std::size_t copied = 0;  // units of texto written so far
+
+    void Put(const Unit* piece, std::size_t n) noexcept {
+        CopyUnits(at, piece, n);
+        at += n;
+    }
+    void Put(std::basic_string_view<Unit> piece) noexcept { Put(piece.data(), piece.size()); }
+
+    void operator()(std::size_t begin, std::size_t end) noexcept {
+        using P = Pieces<Unit>;
+        Put(texto + copied, begin - copied);
+        Put(P::kAnchorOpen);
+        Put(texto + begin, end - begin);
+        if (!between.empty()) {
+            Put(between);
+        } else {
+            Put(P::kAnchorTarget);
+            Put(target);
+            Put(P::kAnchorClose);
+        }
+        Put(texto + begin, end - begin);
+        Put(P::kAnchorEnd);
+        copied = end;
+    }
+};
+
+// Writes the marked-up text, exactly MarkedUpSize units, to `out`; returns its end.
+template <Kernel kKernel, class Unit>
+Unit* WriteMarkedUp(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target,
+                    Unit* out) noexcept {
+    using P = Pieces<Unit>;
+    // What stands between the two copies of a link is the same for every
+    // link: put together once, it is one piece a link instead of three.
+    constexpr std::size_t kJoinedTarget = 64;
+    Unit middle[P::kAnchorTarget.size() + kJoinedTarget + P::kAnchorClose.size()];
+    std::basic_string_view<Unit> between;
+    if (target.size() <= kJoinedTarget) {
+        Unit* at = middle;
+        at += P::kAnchorTarget.copy(at, P::kAnchorTarget.size());
+        at += target.copy(at, target.size());
+        at += P::kAnchorClose.copy(at, P::kAnchorClose.size());
+        between = std::basic_string_view<Unit>(middle, static_cast<std::size_t>(at - middle));
+    }
+    MarkUp<Unit> markUp =
+        ForEachLink<kKernel>(texto, MarkUp<Unit>{texto.data(), target, between, out});
+    markUp.Put(texto.data() + markUp.copied, texto.size() - markUp.copied);
+    return markUp.at;
+}
+
+}  // namespace palavox::detail::links
