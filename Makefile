@@ -30,6 +30,7 @@ test: deps build
 	$(MAKE) --no-print-directory test-database
 	$(MAKE) --no-print-directory asan
 	fuzz/run.sh build/asan 10
+	$(MAKE) --no-print-directory test-docs
 	$(MAKE) test-com test-sign
 
 # make test three times in a row from a fresh clone of this checkout, beside
@@ -88,6 +89,13 @@ test-database: deps-database build
 	$(MAKE) --no-print-directory -C bindings sqlite
 	tests/bindings/postgresql/run.sh
 	/usr/bin/python3 tests/bindings/sqlite/check_sqlite.py
+
+# Every command and code block of README.md and docs/*.md, run as written in
+# scratch folders under build/docs against what make test built before it
+# (the packages, build/asan): its own stage of make test (tests/docs/).
+.PHONY: test-docs
+test-docs: deps-bindings deps-database build
+	tests/docs/run.sh
 
 # The extension's per-row cost beside unaccent, lower() and the SQL counting idiom.
 bench-postgresql: deps-database build

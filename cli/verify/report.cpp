@@ -257,11 +257,13 @@ std::string JsonDifference(const Difference& d) {
     for (std::size_t i = 0; i < d.explanation.letters.size(); ++i) {
         char code[16];
         std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(d.explanation.letters[i]));
-        out += (i ? "," : "") + Json(code);
+        if (i) out += ',';
+        out += Json(code);
     }
     out += "],\"comparisons\":[";
     for (std::size_t i = 0; i < d.explanation.comparisons.size(); ++i) {
-        out += (i ? "," : "") + Json(d.explanation.comparisons[i]);
+        if (i) out += ',';
+        out += Json(d.explanation.comparisons[i]);
     }
     return out + "]}";
 }
@@ -270,8 +272,8 @@ std::string JsonTail(const std::vector<RecordingSummary>& recordings, const Tota
     std::string out = "],\"recordings\":[";
     for (std::size_t i = 0; i < recordings.size(); ++i) {
         // Pairs in file order: a header may name several inputs.
-        out +=
-            (i ? "," : "") + std::string("{\"file\":") + Json(recordings[i].file) + ",\"header\":[";
+        if (i) out += ',';
+        out += "{\"file\":" + Json(recordings[i].file) + ",\"header\":[";
         bool first = true;
         for (const auto& [key, value] : recordings[i].header.fields) {
             out += (first ? "[" : ",[") + Json(key) + "," + Json(value) + "]";
@@ -283,7 +285,8 @@ std::string JsonTail(const std::vector<RecordingSummary>& recordings, const Tota
            ",\"identical\":" + std::to_string(t.identical) +
            ",\"different\":" + std::to_string(t.different()) + ",\"by_cause\":{";
     for (int c = 0; c < kCauseCount; ++c) {
-        out += (c ? "," : "") + Json(CauseName(static_cast<Cause>(c))) + ":" +
+        if (c) out += ',';
+        out += Json(CauseName(static_cast<Cause>(c))) + ":" +
                std::to_string(t.byCause[static_cast<std::size_t>(c)]);
     }
     return out + "},\"verdict\":" + Json(Verdict(t)) + "}}\n";

@@ -216,7 +216,7 @@ TEST_P(Utf8Forms, SameAsTheRoutines) {
     }
     EXPECT_GE(checked, 150);
     std::mt19937_64 random(7);
-    const std::u16string targets[] = {u"", u"_blank", u"\u00E9" + std::u16string(70, u't')};
+    const std::u16string targets[] = {u"", u"_blank", std::u16string(u"\u00E9").append(70, u't')};
     for (int round = 0; round < 2000; ++round) {
         const std::u16string text = RandomText(random, 24);
         ASSERT_TRUE(

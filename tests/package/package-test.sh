@@ -2,7 +2,8 @@
 # What a project that uses Palavox goes through, in a scratch folder:
 #   package-test.sh install  SRC WORK  the README's install commands, verbatim but for
 #                                      the two paths, then a consumer built against the
-#                                      installed package with find_package
+#                                      installed package with find_package, and a
+#                                      C-only one linking the static C interface
 #   package-test.sh vendored SRC WORK  a consumer that builds the tree with add_subdirectory,
 #                                      on a machine without GoogleTest or Google Benchmark
 #   package-test.sh no_deps  SRC WORK  the tree itself configured without them (and without
@@ -58,6 +59,11 @@ install)
        -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
   step cmake --build "$work/consumer"
   "$work/consumer/consumer"
+  # A C-only project links Palavox::palavox_c_static without enabling C++.
+  step cmake -S "$src/tests/package/consumer-c" -B "$work/consumer-c" -DCMAKE_PREFIX_PATH="$work/prefix" \
+       -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF
+  step cmake --build "$work/consumer-c"
+  "$work/consumer-c/consumer_c"
   ;;
 vendored)
   step cmake -S "$consumer" -B "$work/consumer" -G Ninja -DPALAVOX_SOURCE_DIR="$src" \

@@ -58,7 +58,7 @@ TEST_P(TrocaAcentosRowTest, FoldsWhereverItStands) {
 
 INSTANTIATE_TEST_SUITE_P(Table, TrocaAcentosRowTest, ::testing::ValuesIn(kTable),
                          [](const ::testing::TestParamInfo<FoldRow>& p) {
-                             return "U" + std::to_string(static_cast<unsigned>(p.param.from));
+                             return std::string("U").append(std::to_string(static_cast<unsigned>(p.param.from)));
                          });
 
 TEST(TrocaAcentos, WholeTableAtOnce) {
