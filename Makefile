@@ -127,6 +127,13 @@ asan: deps-native
 	cmake --build --preset asan
 	ctest --preset asan
 
+# Small faults planted one at a time in the C interface, the SQLite extension,
+# text/utf8/ and text/pieces/ (tests/mutation/mutate.py; MUTATE_ARGS, e.g.
+# --area python or --every 3); hours, so not part of make test.
+.PHONY: mutation
+mutation: deps-native build
+	tests/mutation/mutate.py $(MUTATE_ARGS)
+
 # Each fuzz target for FUZZ_SECONDS; new inputs stay in build/asan/fuzz/scratch.
 FUZZ_SECONDS ?= 60
 fuzz: deps-native
