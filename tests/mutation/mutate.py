@@ -9,7 +9,9 @@ and on any exit.
   tests/mutation/mutate.py [--area NAME]... [--list] [--every K] [--only FILE:LINE:COL]...
                            [--resume] [--build TREE] [--report FILE]
 
-Mutants that do not compile are not counted. Where the compile command is
+Mutants that do not compile are not counted; the tree should be configured
+without PALAVOX_WERROR, or a mutant the compiler merely warns about (`a && b
+|| c`) is one of them. Where the compile command is
 known, the mutant is compiled once without debug info: an object identical to
 the original's counts as equivalent without running anything; otherwise that
 object stands in the build tree, so the build only links. --every K runs every
@@ -65,7 +67,8 @@ AREAS = {
     "sqlite": {
         "files": ["bindings/sqlite/*.c"],
         "build": build("palavox_sqlite"),
-        "test": "/usr/bin/python3 tests/bindings/sqlite/check_sqlite.py",
+        "test": "PALAVOX_SQLITE_EXTENSION=build/native/bindings/sqlite/palavox "
+                "/usr/bin/python3 tests/bindings/sqlite/check_sqlite.py",
     },
     "utf8": {
         "files": ["text/utf8/*.cpp"],
@@ -236,7 +239,8 @@ class CompileCommands:
             i = args.index("-o")
             target = os.path.join(entry["directory"], args[i + 1])
             args[i + 1] = out
-            args = [a for a in args if not a.startswith("-g") and a not in ("-MD", "-MMD")]
+            # A fault the compiler only warns about is still a fault to catch.
+            args = [a for a in args if not a.startswith("-g") and a not in ("-MD", "-MMD", "-Werror")]
             mf = [i for i, a in enumerate(args) if a in ("-MF", "-MT", "-MQ")]
             for i in reversed(mf):
                 del args[i:i + 2]
@@ -261,7 +265,8 @@ def main():
     parser.add_argument("--resume", action="store_true", help="take the verdicts already in the log")
     parser.add_argument("--report", default=os.path.join(ROOT, "build", "mutation", "report.md"))
     parser.add_argument("--build", default="build/native",
-                        help="the native build tree (configured with the native preset) the mutants are built in")
+                        help="the native build tree the mutants are built in: the native preset's, "
+                             "best without PALAVOX_WERROR (make mutation's build/mutation-native)")
     parser.add_argument("--timeout", type=int, default=3600, help="fail-safe seconds a stage")
     args = parser.parse_args()
     areas = args.area or ["capi", "sqlite", "utf8", "pieces"]
