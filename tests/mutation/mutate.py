@@ -316,10 +316,17 @@ def main():
             continue
         wide = spec.get("wide")
         counts = {"killed": 0, "survived": 0, "stillborn": 0, "equivalent": 0}
+        limit = args.timeout
         if any(key(m) not in done for m in todo):
             # The tests must pass on the unmutated code, or no kill means anything.
-            if run(spec["build"], args.timeout) != 0 or run(spec["test"], args.timeout) != 0:
+            if run(spec["build"], args.timeout) != 0:
+                sys.exit(f"mutate: {area}: the build fails without any mutant")
+            started = time.monotonic()
+            if run(spec["test"], args.timeout) != 0:
                 sys.exit(f"mutate: {area}: the tests fail without any mutant")
+            # A mutant that loops for ever is killed by its tests never ending: the
+            # fail-safe is generous, many times what they take unmutated.
+            limit = min(args.timeout, max(300, 30 * (time.monotonic() - started)))
         base_hash = {}
         for number, m in enumerate(todo, 1):
             if key(m) in done:
@@ -344,7 +351,7 @@ def main():
                     verdict, stage = "equivalent", "object code"
                 elif run(spec["build"], args.timeout) != 0:
                     verdict, stage = "stillborn", "build"
-                elif run(spec["test"], args.timeout) != 0:
+                elif run(spec["test"], limit) != 0:
                     verdict = "killed"
                 elif not wide:
                     verdict = "survived"
