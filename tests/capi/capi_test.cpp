@@ -759,6 +759,8 @@ TEST(CapiStreams, EveryRule) {
          },
          0},
         {"end of a count", Count, "", [&](auto s) { return palavox_stream_end(s, &o, &left); }, 5},
+        {"end without a slot for what is left", Fold, "",
+         [&](auto s) { return palavox_stream_end(s, &o, nullptr); }, 5},
         {"end_count of a text stream", Link, "",
          [&](auto s) { return palavox_stream_end_count(s, &n); }, 5},
         {"end_count of an empty text", Count, "",
