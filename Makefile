@@ -136,6 +136,16 @@ asan: deps-native
 	cmake --build --preset asan
 	ctest --preset asan
 
+# Small faults planted one at a time in the C interface, the SQLite extension,
+# text/utf8/ and text/pieces/ (tests/mutation/mutate.py; MUTATE_ARGS, e.g.
+# --area python or --every 3), in a tree of its own built without -Werror;
+# hours, so not part of make test.
+.PHONY: mutation
+mutation: deps-native
+	cmake --preset native -B build/mutation-native -DPALAVOX_WERROR=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	cmake --build build/mutation-native -j2
+	tests/mutation/mutate.py --build build/mutation-native $(MUTATE_ARGS)
+
 # Each fuzz target for FUZZ_SECONDS; new inputs stay in build/asan/fuzz/scratch.
 FUZZ_SECONDS ?= 60
 fuzz: deps-native

@@ -136,7 +136,8 @@ TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
             EXPECT_TEXT_EQ(c.expectedText, AsU16(r16)) << what;
         }
         if (c.method == Method::TrataHTML) {
-            // Sized alone, then into the caller's storage: not a unit past the result.
+            // Sized alone, then into exactly that much of the caller's storage:
+            // not a unit past the result.
             std::size_t len = 77;
             EXPECT_EQ(0, palavox_trata_html_into(U16(c.args[0]), c.args[0].size(), U16(c.args[1]),
                                                  c.args[1].size(), nullptr, 0, &len))
@@ -145,7 +146,7 @@ TEST(CapiSharedCases, BothEncodingsGiveTheMethodsResults) {
             std::u16string into(len + 1, u'\xFFFF');
             EXPECT_EQ(0, palavox_trata_html_into(
                              U16(c.args[0]), c.args[0].size(), U16(c.args[1]), c.args[1].size(),
-                             reinterpret_cast<std::uint16_t*>(into.data()), into.size(), &len))
+                             reinterpret_cast<std::uint16_t*>(into.data()), len, &len))
                 << what;
             EXPECT_EQ(u'\xFFFF', into.back()) << what;
             into.pop_back();
@@ -252,6 +253,8 @@ TEST(CapiContract, ColumnsAndSizedMarkup) {
          texts, nullptr, 4, U16(kAb), 1, 5, {7, 7, 7, 7}, {9, 9, 9, 9}},
         {"NULL search text with a length fails every text",
          texts, lengths, 4, nullptr, 1, 5, {5, 5, 5, 5}, {0, 0, 0, 0}},
+        {"... of a column of three: nothing past the column written",
+         texts, lengths, 3, nullptr, 1, 5, {5, 5, 5, 7}, {0, 0, 0, 9}},
         // clang-format on
     };
     for (const auto& row : columns) {
@@ -743,6 +746,8 @@ TEST(CapiStreams, EveryRule) {
          [](auto) { return palavox_remover_acentuacao_stream(nullptr); }, 5},
         {"invalid UTF-8 target: no stream", None, "",
          [&](auto) { return palavox_trata_html_stream("\xC3", 1, &none) + (none ? 100 : 0); }, 5},
+        {"an empty input without storage", Fold, "",
+         [&](auto s) { return i.src = nullptr, palavox_stream_step(s, &i, &o); }, 0},
         {"input read past its size", Fold, "a",
          [&](auto s) { return ++i.pos, ++i.pos, palavox_stream_step(s, &i, &o); }, 5},
         {"a text stream without output", Link, "a",
@@ -754,6 +759,8 @@ TEST(CapiStreams, EveryRule) {
          },
          0},
         {"end of a count", Count, "", [&](auto s) { return palavox_stream_end(s, &o, &left); }, 5},
+        {"end without a slot for what is left", Fold, "",
+         [&](auto s) { return palavox_stream_end(s, &o, nullptr); }, 5},
         {"end_count of a text stream", Link, "",
          [&](auto s) { return palavox_stream_end_count(s, &n); }, 5},
         {"end_count of an empty text", Count, "",

@@ -13,7 +13,9 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from database_cases import ROOT, holds, load_cases, variants  # noqa: E402
 
-EXTENSION = os.path.join(ROOT, "build", "native", "bindings", "sqlite", "palavox")
+# Another build tree's (the mutation run's) where PALAVOX_SQLITE_EXTENSION names it.
+EXTENSION = os.environ.get("PALAVOX_SQLITE_EXTENSION") or os.path.join(
+    ROOT, "build", "native", "bindings", "sqlite", "palavox")
 CALL = {"FindString": "find_string", "TrataHTML": "trata_html", "RemoverAcentuacao": "remover_acentuacao"}
 failures = []
 
