@@ -44,19 +44,19 @@ inline void Freed(const void* p) {
 // One wrapper per allocator: the original is kept in `real`, and the wrapper's
 // type must equal the original's, calling convention included (a 32-bit
 // mismatch would corrupt the stack), which PALAVOX_SAME_TYPE below checks.
-#define PALAVOX_COUNTED(name, ret, params, args, counting)        \
-    inline decltype(&::name) real_##name = nullptr;                 \
-    inline ret counted_##name params {                              \
-        ret result = real_##name args;                              \
-        counting;                                                   \
-        return result;                                              \
+#define PALAVOX_COUNTED(name, ret, params, args, counting) \
+    inline decltype(&::name) real_##name = nullptr;        \
+    inline ret counted_##name params {                     \
+        ret result = real_##name args;                     \
+        counting;                                          \
+        return result;                                     \
     }
-#define PALAVOX_COUNTED_WINAPI(name, ret, params, args, counting)   \
-    inline decltype(&::name) real_##name = nullptr;                 \
-    inline ret WINAPI counted_##name params {                       \
-        ret result = real_##name args;                              \
-        counting;                                                   \
-        return result;                                              \
+#define PALAVOX_COUNTED_WINAPI(name, ret, params, args, counting) \
+    inline decltype(&::name) real_##name = nullptr;               \
+    inline ret WINAPI counted_##name params {                     \
+        ret result = real_##name args;                            \
+        counting;                                                 \
+        return result;                                            \
     }
 
 PALAVOX_COUNTED(malloc, void*, (size_t n), (n), Allocated(result))
@@ -66,16 +66,18 @@ PALAVOX_COUNTED(realloc, void*, (void* p, size_t n), (p, n), (Allocated(result),
 PALAVOX_COUNTED(_strdup, char*, (const char* s), (s), Allocated(result))
 PALAVOX_COUNTED(_wcsdup, wchar_t*, (const wchar_t* s), (s), Allocated(result))
 PALAVOX_COUNTED_WINAPI(SysAllocString, BSTR, (const OLECHAR* s), (s), Allocated(result))
-PALAVOX_COUNTED_WINAPI(SysAllocStringLen, BSTR, (const OLECHAR* s, UINT n), (s, n), Allocated(result))
+PALAVOX_COUNTED_WINAPI(SysAllocStringLen, BSTR, (const OLECHAR* s, UINT n), (s, n),
+                       Allocated(result))
 PALAVOX_COUNTED_WINAPI(SysAllocStringByteLen, BSTR, (LPCSTR s, UINT n), (s, n), Allocated(result))
-PALAVOX_COUNTED_WINAPI(SysReAllocString, INT, (BSTR* s, const OLECHAR* t), (s, t),
+PALAVOX_COUNTED_WINAPI(SysReAllocString, INT, (BSTR * s, const OLECHAR* t), (s, t),
                        (Allocated(s), Freed(s)))
-PALAVOX_COUNTED_WINAPI(SysReAllocStringLen, INT, (BSTR* s, const OLECHAR* t, UINT n), (s, t, n),
+PALAVOX_COUNTED_WINAPI(SysReAllocStringLen, INT, (BSTR * s, const OLECHAR* t, UINT n), (s, t, n),
                        (Allocated(s), Freed(s)))
 PALAVOX_COUNTED_WINAPI(CoTaskMemAlloc, LPVOID, (SIZE_T n), (n), Allocated(result))
 PALAVOX_COUNTED_WINAPI(CoTaskMemRealloc, LPVOID, (LPVOID p, SIZE_T n), (p, n),
                        (Allocated(result), Freed(p)))
-PALAVOX_COUNTED_WINAPI(HeapAlloc, LPVOID, (HANDLE h, DWORD f, SIZE_T n), (h, f, n), Allocated(result))
+PALAVOX_COUNTED_WINAPI(HeapAlloc, LPVOID, (HANDLE h, DWORD f, SIZE_T n), (h, f, n),
+                       Allocated(result))
 PALAVOX_COUNTED_WINAPI(HeapReAlloc, LPVOID, (HANDLE h, DWORD f, LPVOID p, SIZE_T n), (h, f, p, n),
                        (Allocated(result), Freed(p)))
 PALAVOX_COUNTED_WINAPI(LocalAlloc, HLOCAL, (UINT f, SIZE_T n), (f, n), Allocated(result))
@@ -126,38 +128,66 @@ struct Hook {
     void* counted;
 };
 
-#define PALAVOX_HOOK(name)                                                              \
-    Hook {                                                                              \
-        #name, reinterpret_cast<void**>(&real_##name), reinterpret_cast<void*>(&counted_##name) \
-    }
+// clang-format would read the # of #name as a preprocessor line.
+// clang-format off
+#define PALAVOX_HOOK(name) \
+    Hook{#name, reinterpret_cast<void**>(&real_##name), reinterpret_cast<void*>(&counted_##name)}
+// clang-format on
+
 // A wrapper of another calling convention or signature does not convert.
 #define PALAVOX_SAME_TYPE(name) \
-    [[maybe_unused]] constexpr decltype(&::name) kSameType_##name = &counted_##name;
+    [[maybe_unused]] constexpr decltype(&::name) kSameType_##name = &counted_##name
 
-PALAVOX_SAME_TYPE(malloc) PALAVOX_SAME_TYPE(calloc) PALAVOX_SAME_TYPE(realloc)
-PALAVOX_SAME_TYPE(free) PALAVOX_SAME_TYPE(_strdup) PALAVOX_SAME_TYPE(_wcsdup)
-PALAVOX_SAME_TYPE(SysAllocString) PALAVOX_SAME_TYPE(SysAllocStringLen)
-PALAVOX_SAME_TYPE(SysAllocStringByteLen) PALAVOX_SAME_TYPE(SysReAllocString)
-PALAVOX_SAME_TYPE(SysReAllocStringLen) PALAVOX_SAME_TYPE(SysFreeString)
-PALAVOX_SAME_TYPE(CoTaskMemAlloc) PALAVOX_SAME_TYPE(CoTaskMemRealloc)
-PALAVOX_SAME_TYPE(CoTaskMemFree) PALAVOX_SAME_TYPE(HeapAlloc) PALAVOX_SAME_TYPE(HeapReAlloc)
-PALAVOX_SAME_TYPE(HeapFree) PALAVOX_SAME_TYPE(LocalAlloc) PALAVOX_SAME_TYPE(LocalFree)
-PALAVOX_SAME_TYPE(GlobalAlloc) PALAVOX_SAME_TYPE(GlobalFree) PALAVOX_SAME_TYPE(VirtualAlloc)
-PALAVOX_SAME_TYPE(VirtualFree)
+PALAVOX_SAME_TYPE(malloc);
+PALAVOX_SAME_TYPE(calloc);
+PALAVOX_SAME_TYPE(realloc);
+PALAVOX_SAME_TYPE(free);
+PALAVOX_SAME_TYPE(_strdup);
+PALAVOX_SAME_TYPE(_wcsdup);
+PALAVOX_SAME_TYPE(SysAllocString);
+PALAVOX_SAME_TYPE(SysAllocStringLen);
+PALAVOX_SAME_TYPE(SysAllocStringByteLen);
+PALAVOX_SAME_TYPE(SysReAllocString);
+PALAVOX_SAME_TYPE(SysReAllocStringLen);
+PALAVOX_SAME_TYPE(SysFreeString);
+PALAVOX_SAME_TYPE(CoTaskMemAlloc);
+PALAVOX_SAME_TYPE(CoTaskMemRealloc);
+PALAVOX_SAME_TYPE(CoTaskMemFree);
+PALAVOX_SAME_TYPE(HeapAlloc);
+PALAVOX_SAME_TYPE(HeapReAlloc);
+PALAVOX_SAME_TYPE(HeapFree);
+PALAVOX_SAME_TYPE(LocalAlloc);
+PALAVOX_SAME_TYPE(LocalFree);
+PALAVOX_SAME_TYPE(GlobalAlloc);
+PALAVOX_SAME_TYPE(GlobalFree);
+PALAVOX_SAME_TYPE(VirtualAlloc);
+PALAVOX_SAME_TYPE(VirtualFree);
 
 inline const Hook kHooks[] = {
-    PALAVOX_HOOK(malloc),           PALAVOX_HOOK(calloc),
-    PALAVOX_HOOK(realloc),          PALAVOX_HOOK(free),
-    PALAVOX_HOOK(_strdup),          PALAVOX_HOOK(_wcsdup),
-    PALAVOX_HOOK(SysAllocString),   PALAVOX_HOOK(SysAllocStringLen),
-    PALAVOX_HOOK(SysAllocStringByteLen), PALAVOX_HOOK(SysReAllocString),
-    PALAVOX_HOOK(SysReAllocStringLen), PALAVOX_HOOK(SysFreeString),
-    PALAVOX_HOOK(CoTaskMemAlloc),   PALAVOX_HOOK(CoTaskMemRealloc),
-    PALAVOX_HOOK(CoTaskMemFree),    PALAVOX_HOOK(HeapAlloc),
-    PALAVOX_HOOK(HeapReAlloc),      PALAVOX_HOOK(HeapFree),
-    PALAVOX_HOOK(LocalAlloc),       PALAVOX_HOOK(LocalFree),
-    PALAVOX_HOOK(GlobalAlloc),      PALAVOX_HOOK(GlobalFree),
-    PALAVOX_HOOK(VirtualAlloc),     PALAVOX_HOOK(VirtualFree),
+    PALAVOX_HOOK(malloc),
+    PALAVOX_HOOK(calloc),
+    PALAVOX_HOOK(realloc),
+    PALAVOX_HOOK(free),
+    PALAVOX_HOOK(_strdup),
+    PALAVOX_HOOK(_wcsdup),
+    PALAVOX_HOOK(SysAllocString),
+    PALAVOX_HOOK(SysAllocStringLen),
+    PALAVOX_HOOK(SysAllocStringByteLen),
+    PALAVOX_HOOK(SysReAllocString),
+    PALAVOX_HOOK(SysReAllocStringLen),
+    PALAVOX_HOOK(SysFreeString),
+    PALAVOX_HOOK(CoTaskMemAlloc),
+    PALAVOX_HOOK(CoTaskMemRealloc),
+    PALAVOX_HOOK(CoTaskMemFree),
+    PALAVOX_HOOK(HeapAlloc),
+    PALAVOX_HOOK(HeapReAlloc),
+    PALAVOX_HOOK(HeapFree),
+    PALAVOX_HOOK(LocalAlloc),
+    PALAVOX_HOOK(LocalFree),
+    PALAVOX_HOOK(GlobalAlloc),
+    PALAVOX_HOOK(GlobalFree),
+    PALAVOX_HOOK(VirtualAlloc),
+    PALAVOX_HOOK(VirtualFree),
 };
 
 #undef PALAVOX_COUNTED
@@ -191,7 +221,8 @@ inline bool Install(HMODULE dll, std::string& problem) {
     auto* base = reinterpret_cast<unsigned char*>(dll);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const IMAGE_DATA_DIRECTORY& dir =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (dir.VirtualAddress == 0) {
         problem = "no import table";
         return false;
@@ -211,8 +242,8 @@ inline bool Install(HMODULE dll, std::string& problem) {
                 problem = std::string("an import of ") + dllName + " by ordinal";
                 return false;
             }
-            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
-                base + names->u1.AddressOfData);
+            const auto* byName =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
             const char* name = reinterpret_cast<const char*>(byName->Name);
             const detail::Hook* hook = nullptr;
             for (const detail::Hook& h : detail::kHooks) {
@@ -220,7 +251,8 @@ inline bool Install(HMODULE dll, std::string& problem) {
             }
             if (hook == nullptr) {
                 if (detail::LooksLikeAllocator(name)) {
-                    problem = std::string("imports ") + dllName + "!" + name + ", which is not counted";
+                    problem =
+                        std::string("imports ") + dllName + "!" + name + ", which is not counted";
                     return false;
                 }
                 continue;
@@ -245,9 +277,7 @@ inline bool Install(HMODULE dll, std::string& problem) {
     return true;
 }
 
-inline Counts Now() {
-    return {detail::g_allocated, detail::g_freed};
-}
+inline Counts Now() { return {detail::g_allocated, detail::g_freed}; }
 
 // What happened between `before` and now.
 inline Counts Since(const Counts& before) {
