@@ -64,9 +64,7 @@ std::uint16_t ReadPassSse2(std::u16string_view text) noexcept {
 std::uint16_t ReadPassAvx2(std::u16string_view text) noexcept {
     return Tail(text.data(), text.size(), 0);
 }
-bool CpuHasAvx2() noexcept {
-    return false;
-}
+bool CpuHasAvx2() noexcept { return false; }
 
 #endif
 

@@ -62,7 +62,8 @@ inline Unmarked RemoveAnchors(std::u16string_view marked, std::u16string_view ta
             const std::size_t space = rest.find(u' ', kOpen.size());
             if (space != std::u16string_view::npos && space > kOpen.size() &&
                 rest.substr(space - 1).starts_with(kMiddle)) {
-                const std::u16string_view link = rest.substr(kOpen.size(), space - 1 - kOpen.size());
+                const std::u16string_view link =
+                    rest.substr(kOpen.size(), space - 1 - kOpen.size());
                 std::u16string_view after = rest.substr(space - 1 + kMiddle.size());
                 if (after.starts_with(target) && after.substr(target.size()).starts_with(kClose)) {
                     after = after.substr(target.size() + kClose.size());
@@ -76,8 +77,11 @@ inline Unmarked RemoveAnchors(std::u16string_view marked, std::u16string_view ta
                         if (out.fault.empty()) {
                             if (link.find_first_of(u"\r|") != std::u16string_view::npos) {
                                 out.fault = "a link running past a carriage return or \"|\"";
-                            } else if (i + length < marked.size() && !EndsLink(marked[i + length])) {
-                                out.fault = "a link cut short before the next space, carriage return or \"|\"";
+                            } else if (i + length < marked.size() &&
+                                       !EndsLink(marked[i + length])) {
+                                out.fault =
+                                    "a link cut short before the next space, carriage return or "
+                                    "\"|\"";
                             }
                         }
                         out.text += link;

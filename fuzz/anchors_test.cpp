@@ -29,8 +29,7 @@ const Row kRows[] = {
     {"OneInTheMiddle", u"ver " + Anchor(u"http://a/b", u"_self") + u" fim", u"_self",
      u"ver http://a/b fim", 1, false},
     {"AtTheEnd", u"veja " + Anchor(u"HTTP://A", u"_blank"), u"_blank", u"veja HTTP://A", 1, false},
-    {"EndedByBarAndCr",
-     Anchor(u"http://a", u"t") + u"|" + Anchor(u"hTtP", u"t") + u"\r\nx", u"t",
+    {"EndedByBarAndCr", Anchor(u"http://a", u"t") + u"|" + Anchor(u"hTtP", u"t") + u"\r\nx", u"t",
      u"http://a|hTtP\r\nx", 2, false},
     // Quotes in the link and spaces, quotes and the middle piece in the target.
     {"QuotesAndSpaces", Anchor(u"http://a\"b", u"a \" target=\" b"), u"a \" target=\" b",

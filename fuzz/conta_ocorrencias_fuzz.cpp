@@ -53,7 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (t.empty() || p.empty()) {
         if (folded != -1 || exact != -1) {
             Fail("an empty text or search text must give -1",
-                 {Show("texto", t), Show("procura", p), Show("folded", folded), Show("exact", exact)});
+                 {Show("texto", t), Show("procura", p), Show("folded", folded),
+                  Show("exact", exact)});
         }
         return 0;
     }
@@ -61,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                   std::pair{CompareMode::BinaryCompare, exact}}) {
         if (n < 0 || static_cast<std::size_t>(n) > t.size() / p.size()) {
             Fail("count outside 0 .. length / search length",
-                 {Show("texto", t), Show("procura", p), Show("mode", ModeName(mode)), Show("count", n)});
+                 {Show("texto", t), Show("procura", p), Show("mode", ModeName(mode)),
+                  Show("count", n)});
         }
         // The count is defined as the shrinkage when every match is deleted.
         const Text reduced = Replace(t, p, u"", ReplaceLimit::All, mode);

@@ -26,13 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const Placed once(fast, layout.shift);
         const Text twice = ModPalavox::TrocaAcentos(once.view());
         if (twice != fast) {
-            Fail("TrocaAcentos is not idempotent", {Show("texto", texto.view()),
-                                                    Show("kernel", kernel), Show("once", fast),
-                                                    Show("twice", twice)});
+            Fail("TrocaAcentos is not idempotent",
+                 {Show("texto", texto.view()), Show("kernel", kernel), Show("once", fast),
+                  Show("twice", twice)});
         }
     });
     if (model.size() != texto.view().size()) {
-        Fail("TrocaAcentos changed the length", {Show("texto", texto.view()), Show("result", model)});
+        Fail("TrocaAcentos changed the length",
+             {Show("texto", texto.view()), Show("result", model)});
     }
     // The table lives below U+0100: anything above, surrogates included, passes through.
     for (std::size_t i = 0; i < model.size(); ++i) {

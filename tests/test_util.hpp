@@ -19,8 +19,8 @@ inline ::testing::AssertionResult TextEqual(const char* expectedExpr, const char
     while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
     return ::testing::AssertionFailure()
            << actualExpr << "\n    is   " << Escaped(actual) << " (length " << actual.size()
-           << ")\n  expected " << Escaped(expected) << " (length " << expected.size()
-           << ", " << expectedExpr << ")\n  first difference at code unit " << at;
+           << ")\n  expected " << Escaped(expected) << " (length " << expected.size() << ", "
+           << expectedExpr << ")\n  first difference at code unit " << at;
 }
 
 // Parameterized rows carry a `name` usable as a GoogleTest name.

@@ -21,15 +21,9 @@ constexpr char32_t FoldCodePoint(char32_t cp) noexcept {
     return (cp & ~char32_t{0xFFFF}) | ((cp + delta) & 0xFFFF);
 }
 
-constexpr bool IsSurrogate(char16_t u) noexcept {
-    return (u & 0xF800) == 0xD800;
-}
-constexpr bool IsHighSurrogate(char16_t u) noexcept {
-    return (u & 0xFC00) == 0xD800;
-}
-constexpr bool IsLowSurrogate(char16_t u) noexcept {
-    return (u & 0xFC00) == 0xDC00;
-}
+constexpr bool IsSurrogate(char16_t u) noexcept { return (u & 0xF800) == 0xD800; }
+constexpr bool IsHighSurrogate(char16_t u) noexcept { return (u & 0xFC00) == 0xD800; }
+constexpr bool IsLowSurrogate(char16_t u) noexcept { return (u & 0xFC00) == 0xDC00; }
 
 // Folds a unit that is not a surrogate. Inline and branch-light for ASCII,
 // which is most of what the routines see.

@@ -104,7 +104,8 @@ struct LinkEdges {
 
     template <class Popcount>
     void Block(std::size_t base, std::uint64_t in, bool before, Popcount) noexcept {
-        // A link begins where a position in it follows one that is not, and ends the other way round.
+        // A link begins where a position in it follows one that is not, and ends the other way
+        // round.
         const std::uint64_t prior = (in << kBits) | (before ? (1u << kBits) - 1 : 0);
         for (std::uint64_t edges = (in ^ prior) & kFirstBits<kBits>; edges != 0;
              edges &= edges - 1) {

@@ -14,9 +14,7 @@ void RequirePosition(std::size_t position) {
 
 }  // namespace
 
-std::size_t Length(std::u16string_view text) noexcept {
-    return text.size();
-}
+std::size_t Length(std::u16string_view text) noexcept { return text.size(); }
 
 std::size_t Find(std::u16string_view text, std::u16string_view search, std::size_t start,
                  CompareMode mode) {
@@ -73,8 +71,6 @@ Text Decimal(std::int32_t value) {
     return Text(digits, end);
 }
 
-Text Character(char16_t unit) {
-    return Text(1, unit);
-}
+Text Character(char16_t unit) { return Text(1, unit); }
 
 }  // namespace palavox

@@ -124,8 +124,8 @@ struct Slots {
 std::string WineVersion() {
     using Get = const char*(CDECL*)();
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto get = ntdll ? reinterpret_cast<Get>(reinterpret_cast<void*>(
-                                 GetProcAddress(ntdll, "wine_get_version")))
+    const auto get = ntdll ? reinterpret_cast<Get>(
+                                 reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version")))
                            : nullptr;
     return get ? std::string("Wine ") + get() : std::string("Windows");
 }
@@ -162,7 +162,8 @@ int Run(int calls, int rounds) {
     // The results, for the allocate-and-copy baseline, as the DLL gives them.
     BSTR folded = nullptr, marked = nullptr;
     LONG count = 0;
-    if (FAILED(p->RemoverAcentuacao(prose, &folded)) || FAILED(p->TrataHTML(link, nullptr, &marked)) ||
+    if (FAILED(p->RemoverAcentuacao(prose, &folded)) ||
+        FAILED(p->TrataHTML(link, nullptr, &marked)) ||
         FAILED(p->FindString(text, search, nullptr, &count)) || count != 2) {
         std::printf("com_bench: the calls to time do not work\n");
         return 1;
@@ -196,13 +197,15 @@ int Run(int calls, int rounds) {
 
     Slots s;
     for (int round = 0; round < rounds; ++round) {
-        Time(loop, calls, [&] { g_sink = g_sink + g_countLoop(text, textLength, search, searchLength); });
+        Time(loop, calls,
+             [&] { g_sink = g_sink + g_countLoop(text, textLength, search, searchLength); });
         // What the DLL runs inside, compiled here: the part of a call that is not COM.
         Time(direct, calls, [&] {
             g_sink = g_sink + g_palavox->FindString({g_text, textLength}, {g_search, searchLength});
         });
         Time(directBinary, calls, [&] {
-            g_sink = g_sink + g_palavox->FindString({g_text, textLength}, {g_search, searchLength}, u"B");
+            g_sink = g_sink +
+                     g_palavox->FindString({g_text, textLength}, {g_search, searchLength}, u"B");
         });
         Time(early, calls, [&] {
             LONG n = 0;
@@ -270,9 +273,10 @@ int Run(int calls, int rounds) {
 
     std::printf("Palavox.dll, %d-bit, under %s: %d calls a measurement, least of %d rounds\n\n",
                 static_cast<int>(sizeof(void*) * 8), WineVersion().c_str(), calls, rounds);
-    const Measurement* all[] = {&loop, &direct, &directBinary, &early,     &earlyBinary, &late,         &platform,
-                                &copyFolded, &earlyFold, &lateFold,    &platformFold, &copyMarked,
-                                &earlyMark,  &lateMark,  &platformMark, &names,       &platformNames};
+    const Measurement* all[] = {
+        &loop,      &direct,     &directBinary, &early,    &earlyBinary,  &late,
+        &platform,  &copyFolded, &earlyFold,    &lateFold, &platformFold, &copyMarked,
+        &earlyMark, &lateMark,   &platformMark, &names,    &platformNames};
     for (const Measurement* m : all) std::printf("  %-52s %9.1f ns\n", m->name, m->best);
 
     const struct {
@@ -300,7 +304,8 @@ int Run(int calls, int rounds) {
         if (r.goal > 0) {
             const bool met = ratio <= r.goal;
             missed += met ? 0 : 1;
-            std::printf("  %-52s %9.2f   <= %.1f %s\n", r.what, ratio, r.goal, met ? "met" : "MISSED");
+            std::printf("  %-52s %9.2f   <= %.1f %s\n", r.what, ratio, r.goal,
+                        met ? "met" : "MISSED");
         } else {
             std::printf("  %-52s %9.2f\n", r.what, ratio);
         }

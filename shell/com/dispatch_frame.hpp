@@ -25,9 +25,9 @@ constexpr UINT kMaxParams = 3;
 // One method of the interface as its type information describes it.
 struct MethodShape {
     DISPID id = DISPID_UNKNOWN;
-    UINT slot = 0;              // among the interface's own methods, in function-table order
-    UINT params = 0;            // without the [out, retval] one
-    UINT required = 0;          // parameters up to the last one that is not optional
+    UINT slot = 0;      // among the interface's own methods, in function-table order
+    UINT params = 0;    // without the [out, retval] one
+    UINT required = 0;  // parameters up to the last one that is not optional
     bool optional[kMaxParams] = {};
     VARTYPE result = VT_EMPTY;  // what the [out, retval] parameter points at
     UINT nameCount = 0;

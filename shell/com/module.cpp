@@ -71,8 +71,9 @@ HRESULT SetValue(const std::wstring& key, const wchar_t* name, const std::wstrin
     LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                                      nullptr, &handle, nullptr);
     if (status == ERROR_SUCCESS) {
-        status = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        status =
+            RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(handle);
     }
     return HRESULT_FROM_WIN32(status);
@@ -83,8 +84,8 @@ HRESULT DeleteProgId(const wchar_t* progId, const std::wstring& clsid) {
     wchar_t value[64] = {};
     DWORD size = sizeof value;
     const std::wstring key = std::wstring(progId) + L"\\CLSID";
-    const LSTATUS status = RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ,
-                                        nullptr, value, &size);
+    const LSTATUS status =
+        RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value, &size);
     if (status == ERROR_FILE_NOT_FOUND) return S_OK;
     if (status != ERROR_SUCCESS || _wcsicmp(value, clsid.c_str()) != 0) return S_OK;
     const LSTATUS deleted = RegDeleteTreeW(HKEY_CLASSES_ROOT, progId);
@@ -93,7 +94,8 @@ HRESULT DeleteProgId(const wchar_t* progId, const std::wstring& clsid) {
 
 bool KeyExists(const std::wstring& key, REGSAM view = 0) {
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) !=
+        ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(handle);
@@ -112,8 +114,9 @@ bool OtherBuildRegistered(const std::wstring& classKey) {
 
 HRESULT DeleteTree(const std::wstring& key) {
     const LSTATUS deleted = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND ? S_OK
-                                                                       : HRESULT_FROM_WIN32(deleted);
+    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND
+               ? S_OK
+               : HRESULT_FROM_WIN32(deleted);
 }
 
 HRESULT Unregister() {

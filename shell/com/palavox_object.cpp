@@ -183,8 +183,8 @@ public:
         if (FindIds(types->methods, kSlots, names, count, ids)) return S_OK;
         return DispGetIDsOfNames(types->vtableInfo, names, count, ids);
     }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception,
                                      UINT* badArgument) override {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         const TypeTable* types = nullptr;
@@ -293,6 +293,8 @@ HRESULT CreatePalavoxObject(REFIID riid, void** object) noexcept {
     return hr;
 }
 
-void ReleaseTypeInformation() noexcept { delete g_types.exchange(nullptr, std::memory_order_acq_rel); }
+void ReleaseTypeInformation() noexcept {
+    delete g_types.exchange(nullptr, std::memory_order_acq_rel);
+}
 
 }  // namespace palavox::com

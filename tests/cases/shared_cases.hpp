@@ -20,14 +20,15 @@ struct Case {
     Method method = Method::TrataHTML;
     // In call order; the optional argument, when the method has one, comes last.
     std::vector<std::u16string> args;
-    std::u16string expectedText;    // TrataHTML, RemoverAcentuacao
+    std::u16string expectedText;     // TrataHTML, RemoverAcentuacao
     std::int32_t expectedCount = 0;  // FindString
     int expectedError = 0;           // FindString: 13 when the call must fail
 };
 
 inline std::string Describe(const Case& c) {
     static const char* const names[] = {"TrataHTML", "FindString", "RemoverAcentuacao"};
-    std::string out = "line " + std::to_string(c.line) + " " + names[static_cast<int>(c.method)] + "(";
+    std::string out =
+        "line " + std::to_string(c.line) + " " + names[static_cast<int>(c.method)] + "(";
     for (std::size_t i = 0; i < c.args.size(); ++i) {
         out += (i ? ", " : "") + test::Escaped(c.args[i]);
     }
@@ -45,12 +46,23 @@ inline std::u16string Unescape(const std::u16string& field, int line) {
         }
         const char16_t next = i + 1 < field.size() ? field[++i] : u'\0';
         switch (next) {
-            case u'\\': out += u'\\'; break;
-            case u't': out += u'\t'; break;
-            case u'n': out += u'\n'; break;
-            case u'r': out += u'\r'; break;
-            case u'0': out += u'\0'; break;
-            default: throw std::runtime_error("bad escape on line " + std::to_string(line));
+            case u'\\':
+                out += u'\\';
+                break;
+            case u't':
+                out += u'\t';
+                break;
+            case u'n':
+                out += u'\n';
+                break;
+            case u'r':
+                out += u'\r';
+                break;
+            case u'0':
+                out += u'\0';
+                break;
+            default:
+                throw std::runtime_error("bad escape on line " + std::to_string(line));
         }
     }
     return out;
@@ -116,7 +128,8 @@ inline std::vector<Case> Load(const std::string& path) {
         if (fields.size() != arity + 2) {
             throw std::runtime_error("wrong field count on line " + std::to_string(number));
         }
-        for (std::size_t i = 1; i <= arity; ++i) c.args.push_back(detail::Unescape(fields[i], number));
+        for (std::size_t i = 1; i <= arity; ++i)
+            c.args.push_back(detail::Unescape(fields[i], number));
         const std::u16string& expected = fields[arity + 1];
         if (c.method != Method::FindString) {
             c.expectedText = detail::Unescape(expected, number);

@@ -80,11 +80,15 @@ Answer CallVtable(_PalavoxClass* p, Method m, const std::vector<std::u16string>&
     Answer r;
     Bstr out;
     switch (m) {
-        case Method::TrataHTML: r.hr = p->TrataHTML(b[0].get(), b[1].get(), out.out()); break;
+        case Method::TrataHTML:
+            r.hr = p->TrataHTML(b[0].get(), b[1].get(), out.out());
+            break;
         case Method::FindString:
             r.hr = p->FindString(b[0].get(), b[1].get(), b[2].get(), &r.count);
             break;
-        case Method::RemoverAcentuacao: r.hr = p->RemoverAcentuacao(b[0].get(), out.out()); break;
+        case Method::RemoverAcentuacao:
+            r.hr = p->RemoverAcentuacao(b[0].get(), out.out());
+            break;
     }
     r.text = out.text();
     return r;
@@ -152,11 +156,14 @@ void RunGenerated(Worker& w, _PalavoxClass* p, IDispatch* d, int i) {
     }
     const Answer exact = call(Method::FindString, {text, u"AB", i % 3 ? u"B" : u"b"});
     if (exact.hr != S_OK || exact.count != i % 5) {
-        w.Wrong("FindString exact, iteration " + std::to_string(i) + ": " + std::to_string(exact.count));
+        w.Wrong("FindString exact, iteration " + std::to_string(i) + ": " +
+                std::to_string(exact.count));
     }
-    const Answer folded = call(Method::RemoverAcentuacao, {u"A\u00e7\u00e3o" + n + u"&P\u00e3o[" + k + u"]"});
+    const Answer folded =
+        call(Method::RemoverAcentuacao, {u"A\u00e7\u00e3o" + n + u"&P\u00e3o[" + k + u"]"});
     if (folded.hr != S_OK || folded.text != u"Acao" + n + u"ePao " + k + u" ") {
-        w.Wrong("RemoverAcentuacao, iteration " + std::to_string(i) + ": " + client::Escaped(folded.text));
+        w.Wrong("RemoverAcentuacao, iteration " + std::to_string(i) + ": " +
+                client::Escaped(folded.text));
     }
 }
 
@@ -183,7 +190,8 @@ DWORD WINAPI RunWorker(void* argument) {
             for (std::size_t j = 0; j < cases.size(); ++j) {
                 const Case& c = cases[(offset + j) % cases.size()];
                 const bool late = (round + static_cast<int>(j)) % 2 == 1;
-                const Answer a = late ? CallDispatch(d, c.method, c.args) : CallVtable(p, c.method, c.args);
+                const Answer a =
+                    late ? CallDispatch(d, c.method, c.args) : CallVtable(p, c.method, c.args);
                 ++w.calls;
                 if (!Matches(c, a)) {
                     w.Wrong(palavox::cases::Describe(c) + (late ? " late-bound" : " early-bound") +
@@ -236,7 +244,8 @@ void CheckConcurrentApartments(client::Tally& t, const std::vector<Case>& cases)
     for (int i = 0; i < kThreads; ++i) {
         const Worker& w = workers[i];
         const std::string who = "thread " + std::to_string(i);
-        t.Check(w.wrong == 0, who + ": " + std::to_string(w.wrong) + " wrong answers, first: " + w.firstWrong);
+        t.Check(w.wrong == 0,
+                who + ": " + std::to_string(w.wrong) + " wrong answers, first: " + w.firstWrong);
         const int expectedCalls = kRounds * static_cast<int>(cases.size()) + 4 * kGenerated;
         t.Check(w.calls == expectedCalls, who + " made " + std::to_string(w.calls) + " calls");
         for (int j = 0; j < i; ++j) {
@@ -268,14 +277,16 @@ DWORD WINAPI RunCrossing(void* argument) {
     if (c.createHere) {
         // An apartment-model class asked for from the multithreaded apartment
         // lives in a host apartment of its own; this thread gets a proxy.
-        c.hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER, IID__PalavoxClass,
-                                reinterpret_cast<void**>(&p));
+        c.hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
+                                IID__PalavoxClass, reinterpret_cast<void**>(&p));
     } else {
-        c.hr = CoGetInterfaceAndReleaseStream(c.stream, IID__PalavoxClass, reinterpret_cast<void**>(&p));
+        c.hr = CoGetInterfaceAndReleaseStream(c.stream, IID__PalavoxClass,
+                                              reinterpret_cast<void**>(&p));
     }
     if (SUCCEEDED(c.hr)) {
         IUnknown* security = nullptr;
-        c.proxy = SUCCEEDED(p->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&security)));
+        c.proxy =
+            SUCCEEDED(p->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&security)));
         if (security) security->Release();
         c.folded = CallVtable(p, Method::RemoverAcentuacao, {u"Cora\u00e7\u00e3o & raz\u00e3o"});
         c.counted = CallVtable(p, Method::FindString, {u"Casa casa CASA", u"casa", u""});
@@ -317,7 +328,8 @@ void CheckCrossing(client::Tally& t, const Crossing& c, const std::string& how) 
     if (c.hr != S_OK) return;
     t.Check(c.proxy, how + ": the other apartment holds a proxy, not the object");
     t.Check(c.folded.hr == S_OK && c.folded.text == u"Coracao e razao",
-            how + ": RemoverAcentuacao gave " + Hex(c.folded.hr) + " " + client::Escaped(c.folded.text));
+            how + ": RemoverAcentuacao gave " + Hex(c.folded.hr) + " " +
+                client::Escaped(c.folded.text));
     t.Check(c.counted.hr == S_OK && c.counted.count == 3,
             how + ": FindString gave " + Hex(c.counted.hr) + " " + std::to_string(c.counted.count));
     const HRESULT mismatch = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 13);
@@ -334,7 +346,8 @@ void CheckAcrossApartments(client::Tally& t) {
                                   IID__PalavoxClass, reinterpret_cast<void**>(&p));
     if (!t.Check(hr == S_OK, "CoCreateInstance in the main apartment gave " + Hex(hr))) return;
     IUnknown* security = nullptr;
-    t.Check(p->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&security)) == E_NOINTERFACE,
+    t.Check(p->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&security)) ==
+                E_NOINTERFACE,
             "in its own apartment the object is reached directly");
     if (security) security->Release();
 

@@ -98,7 +98,8 @@ inline std::vector<palavox::cases::Case> LoadCases(Tally& t, const char* path) {
         t.Check(false, e.what());
         return cases;
     }
-    t.Check(cases.size() >= kMinimumCases, "case file holds " + std::to_string(cases.size()) + " cases");
+    t.Check(cases.size() >= kMinimumCases,
+            "case file holds " + std::to_string(cases.size()) + " cases");
     return cases;
 }
 

@@ -36,8 +36,8 @@ inline VARIANT OfType(VARTYPE vt) {
 
 inline VARIANT Str(const std::u16string& s) {
     VARIANT v = OfType(VT_BSTR);
-    V_BSTR(&v) = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(s.data()),
-                                   static_cast<UINT>(s.size()));
+    V_BSTR(&v) =
+        SysAllocStringLen(reinterpret_cast<const OLECHAR*>(s.data()), static_cast<UINT>(s.size()));
     return v;
 }
 

@@ -48,7 +48,8 @@ void CheckInterfaces(client::Tally& t, _PalavoxClass* p) {
         if (SUCCEEDED(hr)) {
             // Every interface of the object leads back to the same IUnknown.
             IUnknown* back = nullptr;
-            static_cast<IUnknown*>(got)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&back));
+            static_cast<IUnknown*>(got)->QueryInterface(IID_IUnknown,
+                                                        reinterpret_cast<void**>(&back));
             t.Check(back == identity, std::string("identity through ") + row.name);
             if (back) back->Release();
             static_cast<IUnknown*>(got)->Release();
@@ -60,9 +61,9 @@ void CheckInterfaces(client::Tally& t, _PalavoxClass* p) {
     t.Check(p->QueryInterface(IID_IUnknown, nullptr) == E_POINTER, "QueryInterface into null");
 
     ISupportErrorInfo* support = nullptr;
-    if (t.Check(SUCCEEDED(p->QueryInterface(IID_ISupportErrorInfo,
-                                            reinterpret_cast<void**>(&support))),
-                "ISupportErrorInfo")) {
+    if (t.Check(
+            SUCCEEDED(p->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&support))),
+            "ISupportErrorInfo")) {
         t.Check(support->InterfaceSupportsErrorInfo(IID__PalavoxClass) == S_OK,
                 "error info for _PalavoxClass");
         t.Check(support->InterfaceSupportsErrorInfo(IID_IClassFactory) == S_FALSE,
@@ -86,7 +87,8 @@ void CheckFrame(client::Tally& t, _PalavoxClass* p) {
     Bstr abc(L"abc"), a(L"a"), empty(L"");
     LONG count = 77;
     hr = p->FindString(abc.get(), nullptr, nullptr, &count);
-    t.Check(hr == S_OK && count == -1, "FindString(abc, null, null) is -1, got " + std::to_string(count));
+    t.Check(hr == S_OK && count == -1,
+            "FindString(abc, null, null) is -1, got " + std::to_string(count));
     count = 77;
     hr = p->FindString(abc.get(), a.get(), nullptr, &count);
     t.Check(hr == S_OK && count == 1, "FindString(abc, a, null) is 1");
@@ -97,8 +99,8 @@ void CheckFrame(client::Tally& t, _PalavoxClass* p) {
         count = 77;
         SetErrorInfo(0, nullptr);
         hr = p->FindString(input, a.get(), nullptr, &count);
-        t.Check(hr == kTypeMismatch, "FindString on empty text fails with " + Hex(kTypeMismatch) +
-                                         ", got " + Hex(hr));
+        t.Check(hr == kTypeMismatch,
+                "FindString on empty text fails with " + Hex(kTypeMismatch) + ", got " + Hex(hr));
         t.Check(count == 0, "failed FindString leaves 0, got " + std::to_string(count));
         IErrorInfo* info = nullptr;
         if (t.Check(GetErrorInfo(0, &info) == S_OK && info != nullptr, "error info is set")) {
@@ -142,9 +144,9 @@ void RunCase(client::Tally& t, _PalavoxClass* p, const Case& c, bool nullForEmpt
         LONG count = 77;
         hr = p->FindString(arg(0), arg(1), arg(2), &count);
         if (c.expectedError != 0) {
-            t.Check(hr == MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, c.expectedError) &&
-                        count == 0,
-                    what + " should fail, got " + Hex(hr) + " and " + std::to_string(count));
+            t.Check(
+                hr == MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, c.expectedError) && count == 0,
+                what + " should fail, got " + Hex(hr) + " and " + std::to_string(count));
         } else {
             t.Check(hr == S_OK && count == c.expectedCount,
                     what + " gave " + std::to_string(count) + " (" + Hex(hr) + "), expected " +
@@ -169,7 +171,8 @@ void RunCase(client::Tally& t, _PalavoxClass* p, const Case& c, bool nullForEmpt
     }
     // Arguments belong to the caller and come back untouched.
     for (std::size_t i = 0; i < c.args.size(); ++i) {
-        if (args[i].text() != c.args[i]) t.Check(false, what + " changed argument " + std::to_string(i));
+        if (args[i].text() != c.args[i])
+            t.Check(false, what + " changed argument " + std::to_string(i));
     }
 }
 
@@ -204,9 +207,10 @@ void CheckFactory(client::Tally& t) {
     if (t.Check(canUnload != nullptr && getClassObject != nullptr, "exports found by name")) {
         t.Check(canUnload() == S_FALSE, "DllCanUnloadNow answers S_FALSE");
         void* other = reinterpret_cast<void*>(1);
-        t.Check(getClassObject(IID_IPersist, IID_IClassFactory, &other) ==
-                        CLASS_E_CLASSNOTAVAILABLE && other == nullptr,
-                "DllGetClassObject refuses another class");
+        t.Check(
+            getClassObject(IID_IPersist, IID_IClassFactory, &other) == CLASS_E_CLASSNOTAVAILABLE &&
+                other == nullptr,
+            "DllGetClassObject refuses another class");
     }
 }
 
@@ -231,9 +235,9 @@ int main(int argc, char** argv) {
         CheckInterfaces(t, p);
         CheckFrame(t, p);  // a success and a failure of each method: one-time set-up is done
         std::string problem;
-        const bool counted = t.Check(
-            client::allocations::Install(GetModuleHandleW(L"Palavox.dll"), problem),
-            "Palavox.dll's allocations can be counted: " + problem);
+        const bool counted =
+            t.Check(client::allocations::Install(GetModuleHandleW(L"Palavox.dll"), problem),
+                    "Palavox.dll's allocations can be counted: " + problem);
         for (const Case& c : client::LoadCases(t, casesPath)) {
             RunCase(t, p, c, false, counted);
             bool anyEmpty = false;

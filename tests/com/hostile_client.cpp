@@ -42,10 +42,14 @@ constexpr HRESULT kTypeMismatch13 = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTRO
 
 const char* MethodName(DISPID id) {
     switch (id) {
-        case kTrata: return "TrataHTML";
-        case kFind: return "FindString";
-        case kRemover: return "RemoverAcentuacao";
-        default: return "?";
+        case kTrata:
+            return "TrataHTML";
+        case kFind:
+            return "FindString";
+        case kRemover:
+            return "RemoverAcentuacao";
+        default:
+            return "?";
     }
 }
 
@@ -230,53 +234,132 @@ void CheckNamedArguments(client::Tally& t, IDispatch* d) {
         std::function<std::vector<VARIANT>()> wire;
         std::vector<DISPID> named;
         HRESULT hr;
-        UINT argErr;           // on failure: the offending rgvarg index, or untouched
-        LONG count;            // FindString on success
-        std::u16string text;   // the others on success
+        UINT argErr;          // on failure: the offending rgvarg index, or untouched
+        LONG count;           // FindString on success
+        std::u16string text;  // the others on success
     } rows[] = {
-        {"FindString, vemTipo named", kFind,
-         [] { return std::vector<VARIANT>{Str(u"b"), Str(u"a"), Str(u"aAaA")}; }, {2}, S_OK,
-         kArgErrUntouched, 2, u""},
+        {"FindString, vemTipo named",
+         kFind,
+         [] {
+             return std::vector<VARIANT>{Str(u"b"), Str(u"a"), Str(u"aAaA")};
+         },
+         {2},
+         S_OK,
+         kArgErrUntouched,
+         2,
+         u""},
         // With every argument named the order on the wire is free.
-        {"FindString, all named, shuffled", kFind,
-         [] { return std::vector<VARIANT>{Str(u"xy"), Str(u"xyXY xy"), Str(u"B")}; }, {1, 0, 2},
-         S_OK, kArgErrUntouched, 2, u""},
-        {"TrataHTML, vemTarget named", kTrata,
-         [] { return std::vector<VARIANT>{Str(u"_top"), Str(u"http://h")}; }, {1}, S_OK,
-         kArgErrUntouched, 0, anchor(u"_top")},
-        {"TrataHTML, both named", kTrata,
-         [] { return std::vector<VARIANT>{Str(u"http://h"), Str(u"_top")}; }, {0, 1}, S_OK,
-         kArgErrUntouched, 0, anchor(u"_top")},
-        {"RemoverAcentuacao, its argument named", kRemover,
-         [] { return std::vector<VARIANT>{Str(u"\u00e9")}; }, {0}, S_OK, kArgErrUntouched, 0, u"e"},
+        {"FindString, all named, shuffled",
+         kFind,
+         [] {
+             return std::vector<VARIANT>{Str(u"xy"), Str(u"xyXY xy"), Str(u"B")};
+         },
+         {1, 0, 2},
+         S_OK,
+         kArgErrUntouched,
+         2,
+         u""},
+        {"TrataHTML, vemTarget named",
+         kTrata,
+         [] {
+             return std::vector<VARIANT>{Str(u"_top"), Str(u"http://h")};
+         },
+         {1},
+         S_OK,
+         kArgErrUntouched,
+         0,
+         anchor(u"_top")},
+        {"TrataHTML, both named",
+         kTrata,
+         [] {
+             return std::vector<VARIANT>{Str(u"http://h"), Str(u"_top")};
+         },
+         {0, 1},
+         S_OK,
+         kArgErrUntouched,
+         0,
+         anchor(u"_top")},
+        {"RemoverAcentuacao, its argument named",
+         kRemover,
+         [] { return std::vector<VARIANT>{Str(u"\u00e9")}; },
+         {0},
+         S_OK,
+         kArgErrUntouched,
+         0,
+         u"e"},
         // Only optional arguments by name: a required one is left out.
-        {"TrataHTML, only vemTarget named", kTrata,
-         [] { return std::vector<VARIANT>{Str(u"_top")}; }, {1}, DISP_E_PARAMNOTOPTIONAL,
-         kArgErrUntouched, 0, u""},
-        {"FindString, vemEntrada left out", kFind,
-         [] { return std::vector<VARIANT>{Str(u"a"), Str(u"b")}; }, {1, 2}, DISP_E_PARAMNOTOPTIONAL,
-         kArgErrUntouched, 0, u""},
+        {"TrataHTML, only vemTarget named",
+         kTrata,
+         [] { return std::vector<VARIANT>{Str(u"_top")}; },
+         {1},
+         DISP_E_PARAMNOTOPTIONAL,
+         kArgErrUntouched,
+         0,
+         u""},
+        {"FindString, vemEntrada left out",
+         kFind,
+         [] {
+             return std::vector<VARIANT>{Str(u"a"), Str(u"b")};
+         },
+         {1, 2},
+         DISP_E_PARAMNOTOPTIONAL,
+         kArgErrUntouched,
+         0,
+         u""},
         // Names that match no parameter, or one already given.
-        {"FindString, a name past the last parameter", kFind,
-         [] { return std::vector<VARIANT>{Str(u"a"), Str(u"a"), Str(u"a")}; }, {7},
-         DISP_E_PARAMNOTFOUND, 0, 0, u""},
-        {"RemoverAcentuacao, a negative name", kRemover,
-         [] { return std::vector<VARIANT>{Str(u"a")}; }, {-9}, DISP_E_PARAMNOTFOUND, 0, 0, u""},
-        {"RemoverAcentuacao, named as a property value", kRemover,
-         [] { return std::vector<VARIANT>{Str(u"a")}; }, {DISPID_PROPERTYPUT}, DISP_E_PARAMNOTFOUND,
-         0, 0, u""},
-        {"FindString, the same name twice", kFind,
-         [] { return std::vector<VARIANT>{Str(u"a"), Str(u"b"), Str(u"ab")}; }, {1, 1},
-         DISP_E_PARAMNOTFOUND, 1, 0, u""},
-        {"TrataHTML, a name for the positional argument", kTrata,
-         [] { return std::vector<VARIANT>{Str(u"_top"), Str(u"http://h")}; }, {0},
-         DISP_E_PARAMNOTFOUND, 0, 0, u""},
+        {"FindString, a name past the last parameter",
+         kFind,
+         [] {
+             return std::vector<VARIANT>{Str(u"a"), Str(u"a"), Str(u"a")};
+         },
+         {7},
+         DISP_E_PARAMNOTFOUND,
+         0,
+         0,
+         u""},
+        {"RemoverAcentuacao, a negative name",
+         kRemover,
+         [] { return std::vector<VARIANT>{Str(u"a")}; },
+         {-9},
+         DISP_E_PARAMNOTFOUND,
+         0,
+         0,
+         u""},
+        {"RemoverAcentuacao, named as a property value",
+         kRemover,
+         [] { return std::vector<VARIANT>{Str(u"a")}; },
+         {DISPID_PROPERTYPUT},
+         DISP_E_PARAMNOTFOUND,
+         0,
+         0,
+         u""},
+        {"FindString, the same name twice",
+         kFind,
+         [] {
+             return std::vector<VARIANT>{Str(u"a"), Str(u"b"), Str(u"ab")};
+         },
+         {1, 1},
+         DISP_E_PARAMNOTFOUND,
+         1,
+         0,
+         u""},
+        {"TrataHTML, a name for the positional argument",
+         kTrata,
+         [] {
+             return std::vector<VARIANT>{Str(u"_top"), Str(u"http://h")};
+         },
+         {0},
+         DISP_E_PARAMNOTFOUND,
+         0,
+         0,
+         u""},
     };
     for (const auto& row : rows) {
         Outcome o;
         CallWire(d, row.id, row.wire(), o, row.named);
         bool ok = o.hr == row.hr;
-        if (ok && SUCCEEDED(row.hr)) ok = row.id == kFind ? o.IsCount(row.count) : o.IsText(row.text);
+        if (ok && SUCCEEDED(row.hr))
+            ok = row.id == kFind ? o.IsCount(row.count) : o.IsText(row.text);
         if (ok && FAILED(row.hr)) ok = V_VT(&o.result) == VT_EMPTY && o.argErr == row.argErr;
         t.Check(ok, std::string(row.what) + " gave " + o.Show());
         CheckUsable(t, d, row.what);
@@ -294,9 +377,26 @@ void CheckCoercibleValues(client::Tally& t, IDispatch* d) {
     } rows[] = {
         {"VT_I4 42", [] { return I4(42); }, u"42"},
         {"VT_I4 -7", [] { return I4(-7); }, u"-7"},
-        {"VT_I2 max", [] { VARIANT v = OfType(VT_I2); V_I2(&v) = 32767; return v; }, u"32767"},
-        {"VT_UI1 255", [] { VARIANT v = OfType(VT_UI1); V_UI1(&v) = 255; return v; }, u"255"},
-        {"VT_I8 large", [] { VARIANT v = OfType(VT_I8); V_I8(&v) = 1234567890123LL; return v; },
+        {"VT_I2 max",
+         [] {
+             VARIANT v = OfType(VT_I2);
+             V_I2(&v) = 32767;
+             return v;
+         },
+         u"32767"},
+        {"VT_UI1 255",
+         [] {
+             VARIANT v = OfType(VT_UI1);
+             V_UI1(&v) = 255;
+             return v;
+         },
+         u"255"},
+        {"VT_I8 large",
+         [] {
+             VARIANT v = OfType(VT_I8);
+             V_I8(&v) = 1234567890123LL;
+             return v;
+         },
          u"1234567890123"},
         {"VT_R8 0.5", [] { return R8(0.5); }, std::nullopt},
         {"VT_R8 -1e300", [] { return R8(-1e300); }, std::nullopt},
@@ -331,8 +431,8 @@ void CheckCoercibleValues(client::Tally& t, IDispatch* d) {
         // As the text: TrataHTML gives back a text without links unchanged.
         Outcome asText;
         Call(d, kTrata, {row.make()}, asText);
-        t.Check(asText.IsText(expected), std::string(row.what) + " as vemEntrada gave " +
-                                             asText.Show() + shown);
+        t.Check(asText.IsText(expected),
+                std::string(row.what) + " as vemEntrada gave " + asText.Show() + shown);
         // As the optional target, it lands inside the anchor.
         Outcome asTarget;
         Call(d, kTrata, {Str(u"http://h"), row.make()}, asTarget);
@@ -385,15 +485,16 @@ void CheckRefusedValues(client::Tally& t, IDispatch* d, IDispatch* self) {
         for (const auto& m : methods) {
             for (UINT position = 0; position < m.count; ++position) {
                 std::vector<VARIANT> args;
-                for (UINT i = 0; i < m.count; ++i) args.push_back(i == position ? row.make() : Str(u"x"));
+                for (UINT i = 0; i < m.count; ++i)
+                    args.push_back(i == position ? row.make() : Str(u"x"));
                 Outcome o;
                 Call(d, m.id, args, o);
                 // Invoke numbers arguments from the end of the list.
                 const UINT argErr = m.count - 1 - position;
                 t.Check(o.hr == refusal && o.argErr == argErr && V_VT(&o.result) == VT_EMPTY,
-                        std::string(row.what) + " as argument " + std::to_string(position) + " of " +
-                            MethodName(m.id) + " gave " + o.Show() + ", expected " + Hex(refusal) +
-                            " argErr " + std::to_string(argErr));
+                        std::string(row.what) + " as argument " + std::to_string(position) +
+                            " of " + MethodName(m.id) + " gave " + o.Show() + ", expected " +
+                            Hex(refusal) + " argErr " + std::to_string(argErr));
             }
         }
     }
@@ -411,7 +512,8 @@ void CheckMissingMarkers(client::Tally& t, IDispatch* d) {
             "TrataHTML with vemTarget marked missing gave " + omittedTarget.Show());
     Outcome omittedTipo;
     Call(d, kFind, {Str(u"Aa"), Str(u"a"), Error(DISP_E_PARAMNOTFOUND)}, omittedTipo);
-    t.Check(omittedTipo.IsCount(2), "FindString with vemTipo marked missing gave " + omittedTipo.Show());
+    t.Check(omittedTipo.IsCount(2),
+            "FindString with vemTipo marked missing gave " + omittedTipo.Show());
     // A required argument cannot be left out this way.
     Outcome omittedRequired;
     Call(d, kFind, {Error(DISP_E_PARAMNOTFOUND), Str(u"a")}, omittedRequired);
@@ -437,8 +539,8 @@ void CheckByReference(client::Tally& t, IDispatch* d) {
     };
     const struct {
         const char* what;
-        std::function<VARIANT()> arg;    // or, when empty, a reference to `inner`
-        std::function<VARIANT()> held;   // what `inner` holds
+        std::function<VARIANT()> arg;   // or, when empty, a reference to `inner`
+        std::function<VARIANT()> held;  // what `inner` holds
         HRESULT hr;
         std::u16string text;
     } rows[] = {
@@ -448,29 +550,45 @@ void CheckByReference(client::Tally& t, IDispatch* d) {
         {"VT_BYREF|VT_VARIANT holding a BSTR", {}, [] { return Str(u"P\u00e3o"); }, S_OK, u"Pao"},
         {"VT_BYREF|VT_VARIANT holding VT_I4", {}, [] { return I4(1234); }, S_OK, u"1234"},
         {"VT_BYREF|VT_VARIANT holding VT_EMPTY", {}, [] { return OfType(VT_EMPTY); }, S_OK, u""},
-        {"VT_BYREF|VT_VARIANT holding VT_NULL", {}, [] { return OfType(VT_NULL); },
-         DISP_E_TYPEMISMATCH, u""},
+        {"VT_BYREF|VT_VARIANT holding VT_NULL",
+         {},
+         [] { return OfType(VT_NULL); },
+         DISP_E_TYPEMISMATCH,
+         u""},
         // A reference to nothing is a malformed variant: refused, never followed.
-        {"a null VT_BYREF|VT_BSTR", [&] { return ref(VT_BSTR, nullptr); }, {}, DISP_E_TYPEMISMATCH, u""},
-        {"a null VT_BYREF|VT_VARIANT", [&] { return ref(VT_VARIANT, nullptr); }, {},
-         DISP_E_TYPEMISMATCH, u""},
-        {"a null VT_BYREF|VT_I4", [&] { return ref(VT_I4, nullptr); }, {}, DISP_E_TYPEMISMATCH, u""},
+        {"a null VT_BYREF|VT_BSTR",
+         [&] { return ref(VT_BSTR, nullptr); },
+         {},
+         DISP_E_TYPEMISMATCH,
+         u""},
+        {"a null VT_BYREF|VT_VARIANT",
+         [&] { return ref(VT_VARIANT, nullptr); },
+         {},
+         DISP_E_TYPEMISMATCH,
+         u""},
+        {"a null VT_BYREF|VT_I4",
+         [&] { return ref(VT_I4, nullptr); },
+         {},
+         DISP_E_TYPEMISMATCH,
+         u""},
     };
     for (const auto& row : rows) {
         if (row.held) inner = row.held();
         Outcome o;
         // Clearing a reference frees nothing: the variables stay the caller's.
         Call(d, kRemover, {row.arg ? row.arg() : ref(VT_VARIANT, &inner)}, o);
-        const bool ok = SUCCEEDED(row.hr) ? o.IsText(row.text)
-                                          : o.hr == row.hr && o.argErr == 0 && V_VT(&o.result) == VT_EMPTY;
+        const bool ok = SUCCEEDED(row.hr)
+                            ? o.IsText(row.text)
+                            : o.hr == row.hr && o.argErr == 0 && V_VT(&o.result) == VT_EMPTY;
         t.Check(ok, std::string(row.what) + " gave " + o.Show());
         if (row.held) {
             VARIANT again = row.held();
             // (Null compares as unknown, not as equal, so types alone decide there.)
             t.Check(V_VT(&inner) == V_VT(&again) &&
-                        (V_VT(&inner) == VT_NULL ||
-                         VarCmp(&inner, &again, LOCALE_USER_DEFAULT, 0) == static_cast<HRESULT>(VARCMP_EQ)),
-                    std::string(row.what) + ": the caller's variant is untouched (vt " + std::to_string(V_VT(&inner)) + ")");
+                        (V_VT(&inner) == VT_NULL || VarCmp(&inner, &again, LOCALE_USER_DEFAULT,
+                                                           0) == static_cast<HRESULT>(VARCMP_EQ)),
+                    std::string(row.what) + ": the caller's variant is untouched (vt " +
+                        std::to_string(V_VT(&inner)) + ")");
             VariantClear(&again);
             VariantClear(&inner);
         }
@@ -491,16 +609,20 @@ void CheckMissingPointers(client::Tally& t, IDispatch* d) {
         std::function<std::vector<VARIANT>()> args;
     } calls[] = {
         {kTrata, [] { return std::vector<VARIANT>{Str(u"http://a b")}; }},
-        {kFind, [] { return std::vector<VARIANT>{Str(u"aaa"), Str(u"a")}; }},
+        {kFind,
+         [] {
+             return std::vector<VARIANT>{Str(u"aaa"), Str(u"a")};
+         }},
         {kRemover, [] { return std::vector<VARIANT>{Str(u"\u00e1")}; }},
     };
     for (const auto& c : calls) {
         std::vector<VARIANT> args = c.args();
         std::vector<VARIANT> reversed(args.rbegin(), args.rend());
         DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-        const HRESULT hr = d->Invoke(c.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                     &params, nullptr, nullptr, nullptr);
-        t.Check(hr == S_OK, std::string(MethodName(c.id)) + " without any out-pointer gave " + Hex(hr));
+        const HRESULT hr = d->Invoke(c.id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                     nullptr, nullptr, nullptr);
+        t.Check(hr == S_OK,
+                std::string(MethodName(c.id)) + " without any out-pointer gave " + Hex(hr));
         for (VARIANT& v : reversed) VariantClear(&v);
     }
 
@@ -512,8 +634,7 @@ void CheckMissingPointers(client::Tally& t, IDispatch* d) {
         VariantInit(&result);
         const HRESULT hr = d->Invoke(kFind, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
                                      &result, nullptr, nullptr);
-        t.Check(hr == DISP_E_EXCEPTION,
-                "failing FindString without EXCEPINFO gave " + Hex(hr));
+        t.Check(hr == DISP_E_EXCEPTION, "failing FindString without EXCEPINFO gave " + Hex(hr));
         VariantClear(&result);
         VariantClear(&args[0]);
         VariantClear(&args[1]);
@@ -570,12 +691,13 @@ void CheckInvokeKinds(client::Tally& t, IDispatch* d) {
     for (const auto& row : rows) {
         Outcome o;
         Call(d, kRemover, {Str(u"\u00fc")}, o, {}, row.flags);
-        t.Check(o.hr == row.hr && (FAILED(o.hr) || o.IsText(u"u")), std::string(row.what) + " gave " + o.Show());
+        t.Check(o.hr == row.hr && (FAILED(o.hr) || o.IsText(u"u")),
+                std::string(row.what) + " gave " + o.Show());
     }
     // Not members, or members of IUnknown and IDispatch that the type library
     // inherits: none is a method to call, whatever the arguments.
     const DISPID unknownIds[] = {DISPID_VALUE, DISPID_NEWENUM, 0x60030003, 0x5FFFFFFF, -12345,
-                                 0x60000000, 0x60000002, 0x60010000, 0x60010003};
+                                 0x60000000,   0x60000002,     0x60010000, 0x60010003};
     for (DISPID id : unknownIds) {
         for (UINT count = 0; count <= 2; ++count) {
             Outcome o;
@@ -648,8 +770,8 @@ void CheckNameLookups(client::Tally& t, IDispatch* d) {
         std::vector<LPOLESTR> names;
         for (const wchar_t* n : row.names) names.push_back(const_cast<LPOLESTR>(n));
         std::vector<DISPID> ours(count, 77), platforms(count, 77);
-        const HRESULT hr = d->GetIDsOfNames(IID_NULL, names.data(), count, LOCALE_USER_DEFAULT,
-                                            ours.data());
+        const HRESULT hr =
+            d->GetIDsOfNames(IID_NULL, names.data(), count, LOCALE_USER_DEFAULT, ours.data());
         const HRESULT platform = info->GetIDsOfNames(names.data(), count, platforms.data());
         std::string shown = client::Narrow(row.names[0]);
         for (UINT i = 1; i < count; ++i) shown += ", " + client::Narrow(row.names[i]);
@@ -715,10 +837,10 @@ void CheckEdgeGuard(client::Tally& t) {
             SysFreeString(text);
             info->Release();
         }
-        const bool infoRight = row.description == nullptr
-                                   ? !hasInfo
-                                   : hasInfo && description == row.description &&
-                                         source == u"Palavox.PalavoxClass";
+        const bool infoRight =
+            row.description == nullptr
+                ? !hasInfo
+                : hasInfo && description == row.description && source == u"Palavox.PalavoxClass";
         t.Check(hr == row.hr && infoRight,
                 std::string("the COM edge on ") + row.what + " gave " + Hex(hr) +
                     (hasInfo ? " with error info" : " without error info"));
@@ -738,7 +860,8 @@ int main() {
         hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                               reinterpret_cast<void**>(&other));
     }
-    if (t.Check(hr == S_OK && d != nullptr && other != nullptr, "CoCreateInstance gave " + Hex(hr))) {
+    if (t.Check(hr == S_OK && d != nullptr && other != nullptr,
+                "CoCreateInstance gave " + Hex(hr))) {
         CheckArgumentCounts(t, d);
         CheckNamedArguments(t, d);
         CheckCoercibleValues(t, d);

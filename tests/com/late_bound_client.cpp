@@ -52,8 +52,8 @@ void CheckNames(client::Tally& t, IDispatch* d) {
     // Parameter names resolve to their positions.
     const wchar_t* names[] = {L"FindString", L"vemTipo", L"vemEntrada"};
     DISPID ids[3] = {};
-    const HRESULT hr = d->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 3,
-                                        LOCALE_USER_DEFAULT, ids);
+    const HRESULT hr =
+        d->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 3, LOCALE_USER_DEFAULT, ids);
     t.Check(hr == S_OK && ids[0] == 0x60030001 && ids[1] == 2 && ids[2] == 0,
             "parameter names of FindString");
     LPOLESTR name = const_cast<LPOLESTR>(L"TrataHTML");
@@ -80,7 +80,8 @@ void CheckInvokeContract(client::Tally& t, IDispatch* d) {
     {
         Outcome o;
         Call(d, kFind, {Str(u""), Str(u"a")}, o);
-        t.Check(o.hr == DISP_E_EXCEPTION, "failing FindString gives DISP_E_EXCEPTION, got " + Hex(o.hr));
+        t.Check(o.hr == DISP_E_EXCEPTION,
+                "failing FindString gives DISP_E_EXCEPTION, got " + Hex(o.hr));
         t.Check(o.exception.scode == kTypeMismatch, "scode " + Hex(o.exception.scode));
         t.Check(client::Narrow(o.exception.bstrDescription) == "Type mismatch",
                 "description " + client::Narrow(o.exception.bstrDescription));
@@ -130,8 +131,8 @@ void CheckInvokeContract(client::Tally& t, IDispatch* d) {
     VARIANT result;
     VariantInit(&result);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
-    t.Check(d->Invoke(kRemover, IID_IDispatch, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
-                      &result, nullptr, nullptr) == DISP_E_UNKNOWNINTERFACE,
+    t.Check(d->Invoke(kRemover, IID_IDispatch, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result,
+                      nullptr, nullptr) == DISP_E_UNKNOWNINTERFACE,
             "Invoke wants IID_NULL");
 }
 
@@ -157,8 +158,20 @@ void CheckAllocations(client::Tally& t, IDispatch* d) {
         LONG freed;
         bool noResultSlot;
     } rows[] = {
-        {"FindString, three strings", kFind, {Str(u"abcabc"), Str(u"B"), Str(u"b")}, {}, 0, 0, false},
-        {"FindString, vemTipo named", kFind, {Str(u"abcabc"), Str(u"b"), Str(u"B")}, {2}, 0, 0, false},
+        {"FindString, three strings",
+         kFind,
+         {Str(u"abcabc"), Str(u"B"), Str(u"b")},
+         {},
+         0,
+         0,
+         false},
+        {"FindString, vemTipo named",
+         kFind,
+         {Str(u"abcabc"), Str(u"b"), Str(u"B")},
+         {2},
+         0,
+         0,
+         false},
         {"FindString, numbers as text", kFind, {I4(12312), I4(1)}, {}, 0, 0, false},
         {"FindString, failing", kFind, {Str(u""), Str(u"a")}, {}, kBalanced, kBalanced, false},
         {"RemoverAcentuacao, a string by reference", kRemover, {byRef()}, {}, 1, 0, false},
@@ -166,11 +179,18 @@ void CheckAllocations(client::Tally& t, IDispatch* d) {
         {"TrataHTML, a number as the target", kTrata, {Str(u"http://h"), I4(7)}, {}, 1, 0, false},
         {"TrataHTML, target omitted", kTrata, {Str(u"http://h")}, {}, 1, 0, false},
         {"TrataHTML, refused (Null)", kTrata, {OfType(VT_NULL)}, {}, 0, 0, false},
-        {"RemoverAcentuacao, too many arguments", kRemover, {Str(u"a"), Str(u"b")}, {}, 0, 0, false},
+        {"RemoverAcentuacao, too many arguments",
+         kRemover,
+         {Str(u"a"), Str(u"b")},
+         {},
+         0,
+         0,
+         false},
     };
     for (const auto& row : rows) {
         std::vector<VARIANT> wire(row.args.rbegin(), row.args.rend());
-        DISPPARAMS params{wire.data(), row.named.empty() ? nullptr : const_cast<DISPID*>(row.named.data()),
+        DISPPARAMS params{wire.data(),
+                          row.named.empty() ? nullptr : const_cast<DISPID*>(row.named.data()),
                           static_cast<UINT>(wire.size()), static_cast<UINT>(row.named.size())};
         Outcome o;
         const client::allocations::Counts before = client::allocations::Now();
@@ -189,7 +209,8 @@ void CheckAllocations(client::Tally& t, IDispatch* d) {
     const wchar_t* names[] = {L"FindString", L"vemTipo"};
     DISPID ids[2] = {};
     const client::allocations::Counts before = client::allocations::Now();
-    const HRESULT hr = d->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 2, LOCALE_USER_DEFAULT, ids);
+    const HRESULT hr =
+        d->GetIDsOfNames(IID_NULL, const_cast<LPOLESTR*>(names), 2, LOCALE_USER_DEFAULT, ids);
     const client::allocations::Counts used = client::allocations::Since(before);
     t.Check(hr == S_OK && used.allocated == 0 && used.freed == 0,
             "GetIDsOfNames: Palavox.dll allocated " + std::to_string(used.allocated) + " blocks");
@@ -203,7 +224,8 @@ void RunCase(client::Tally& t, IDispatch* d, const Case& c, bool omitOptional, b
         VariantClear(&args.back());
         args.pop_back();
     }
-    const std::string what = palavox::cases::Describe(c) + (omitOptional ? " [optional omitted]" : "");
+    const std::string what =
+        palavox::cases::Describe(c) + (omitOptional ? " [optional omitted]" : "");
     Outcome o;
     const client::allocations::Counts before = client::allocations::Now();
     Call(d, client::DispIdOf(c.method), args, o);
@@ -221,8 +243,8 @@ void RunCase(client::Tally& t, IDispatch* d, const Case& c, bool omitOptional, b
         t.Check(o.IsText(c.expectedText), what + " gave " + o.Show());
     } else if (c.expectedError != 0) {
         t.Check(o.hr == DISP_E_EXCEPTION &&
-                    o.exception.scode == MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL,
-                                                      c.expectedError),
+                    o.exception.scode ==
+                        MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, c.expectedError),
                 what + " should fail, got " + Hex(o.hr) + " / " + Hex(o.exception.scode));
     } else {
         t.Check(o.IsCount(c.expectedCount), what + " gave " + o.Show());
@@ -241,9 +263,9 @@ int main(int argc, char** argv) {
         CheckNames(t, d);
         CheckInvokeContract(t, d);  // successes and a failure: one-time set-up is done
         std::string problem;
-        const bool counted = t.Check(
-            client::allocations::Install(GetModuleHandleW(L"Palavox.dll"), problem),
-            "Palavox.dll's allocations can be counted: " + problem);
+        const bool counted =
+            t.Check(client::allocations::Install(GetModuleHandleW(L"Palavox.dll"), problem),
+                    "Palavox.dll's allocations can be counted: " + problem);
         if (counted) CheckAllocations(t, d);
         for (const Case& c : client::LoadCases(t, casesPath)) {
             RunCase(t, d, c, false, counted);

@@ -63,8 +63,7 @@ SIZE_T HeapBytes() {
 SIZE_T CommittedBytes() {
     SIZE_T total = 0;
     MEMORY_BASIC_INFORMATION info{};
-    for (const char* at = nullptr;
-         VirtualQuery(at, &info, sizeof info) == sizeof info;
+    for (const char* at = nullptr; VirtualQuery(at, &info, sizeof info) == sizeof info;
          at = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
         if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
         if (static_cast<const char*>(info.BaseAddress) + info.RegionSize < at) break;
@@ -96,11 +95,11 @@ void CheckReferenceCounts(client::Tally& t) {
         Target target;
         ULONG expected;  // AddRef and Release only
     } steps[] = {
-        {Op::AddRef, kOwn, 2},       {Op::AddRef, kOwn, 3},         {Op::Query, kSupport, 0},
-        {Op::AddRef, kSupport, 5},   {Op::Release, kOwn, 4},        {Op::Query, kDispatch, 0},
-        {Op::Release, kSupport, 4},  {Op::AddRef, kDispatch, 5},    {Op::Query, kUnknown, 0},
-        {Op::Release, kDispatch, 5}, {Op::Release, kDispatch, 4},   {Op::Release, kUnknown, 3},
-        {Op::Release, kSupport, 2},  {Op::Release, kOwn, 1},        {Op::AddRef, kOwn, 2},
+        {Op::AddRef, kOwn, 2},       {Op::AddRef, kOwn, 3},       {Op::Query, kSupport, 0},
+        {Op::AddRef, kSupport, 5},   {Op::Release, kOwn, 4},      {Op::Query, kDispatch, 0},
+        {Op::Release, kSupport, 4},  {Op::AddRef, kDispatch, 5},  {Op::Query, kUnknown, 0},
+        {Op::Release, kDispatch, 5}, {Op::Release, kDispatch, 4}, {Op::Release, kUnknown, 3},
+        {Op::Release, kSupport, 2},  {Op::Release, kOwn, 1},      {Op::AddRef, kOwn, 2},
         {Op::Release, kOwn, 1},
     };
     const IID* iids[] = {&IID__PalavoxClass, &IID_ISupportErrorInfo, &IID_IDispatch, &IID_IUnknown};
@@ -164,8 +163,8 @@ void CheckInterfaces(client::Tally& t) {
             const HRESULT hr = start->QueryInterface(*claimed[to], reinterpret_cast<void**>(&got));
             IUnknown* back = nullptr;
             if (got) got->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&back));
-            t.Check(hr == S_OK && back == identity,
-                    std::string(claimedNames[from]) + " -> " + claimedNames[to] + " gave " + Hex(hr));
+            t.Check(hr == S_OK && back == identity, std::string(claimedNames[from]) + " -> " +
+                                                        claimedNames[to] + " gave " + Hex(hr));
             if (back) back->Release();
             if (got) got->Release();
         }
@@ -230,8 +229,12 @@ void CheckFactory(client::Tally& t) {
     const struct {
         const char* what;
         BOOL lock;
-    } locks[] = {{"lock", TRUE}, {"lock again", TRUE}, {"unlock", FALSE},
-                 {"unlock again", FALSE}, {"unlock without a lock", FALSE}, {"relock", TRUE}};
+    } locks[] = {{"lock", TRUE},
+                 {"lock again", TRUE},
+                 {"unlock", FALSE},
+                 {"unlock again", FALSE},
+                 {"unlock without a lock", FALSE},
+                 {"relock", TRUE}};
     for (const auto& l : locks) {
         t.Check(factory->LockServer(l.lock) == S_OK, std::string("LockServer ") + l.what);
         t.Check(canUnload() == S_FALSE, std::string("DllCanUnloadNow after ") + l.what);
@@ -248,7 +251,8 @@ void CheckFactory(client::Tally& t) {
     // COM asks the DLL whether to unload it; it stays, and keeps working.
     CoFreeUnusedLibrariesEx(0, 0);
     CoFreeUnusedLibraries();
-    t.Check(GetModuleHandleW(L"Palavox.dll") != nullptr, "still loaded after CoFreeUnusedLibraries");
+    t.Check(GetModuleHandleW(L"Palavox.dll") != nullptr,
+            "still loaded after CoFreeUnusedLibraries");
     _PalavoxClass* p = Create();
     if (t.Check(p != nullptr, "create after CoFreeUnusedLibraries")) {
         Bstr text(L"\u00c1gua"), out;
@@ -277,7 +281,8 @@ bool Cycle(int i) {
     ok = ok && p->RemoverAcentuacao(text.get(), out.out()) == S_OK &&
          out.text() == u"Coracao http   x " + U16(n) + u" fim";
     ok = ok && p->TrataHTML(text.get(), nullptr, out.out()) == S_OK &&
-         out.text() == u"Cora\u00e7\u00e3o <a href=\"" + link + u"\" target=\"_self\">" + link + u"</a> fim";
+         out.text() ==
+             u"Cora\u00e7\u00e3o <a href=\"" + link + u"\" target=\"_self\">" + link + u"</a> fim";
 
     IDispatch* d = nullptr;
     if (SUCCEEDED(p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) {
@@ -289,8 +294,9 @@ bool Cycle(int i) {
         V_I4(&args[0]) = i;
         DISPPARAMS params{args, nullptr, 2, 0};
         EXCEPINFO exception{};
-        ok = ok && d->Invoke(0x60030000, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                             &result, &exception, nullptr) == S_OK &&
+        ok = ok &&
+             d->Invoke(0x60030000, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                       &exception, nullptr) == S_OK &&
              V_VT(&result) == VT_BSTR &&
              std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result))) ==
                  L"Cora\u00e7\u00e3o <a href=\"http://x/" + n + L"\" target=\"" + n +
@@ -333,7 +339,8 @@ long long MeasureCycles(client::Tally& t, int cycles, int seed, bool leakOneStri
     }
     const SIZE_T after = HeapBytes();
     for (BSTR s : leaked) SysFreeString(s);
-    t.Check(wrong == 0, std::to_string(wrong) + " of " + std::to_string(cycles) + " cycles answered wrongly");
+    t.Check(wrong == 0,
+            std::to_string(wrong) + " of " + std::to_string(cycles) + " cycles answered wrongly");
     return static_cast<long long>(after) - static_cast<long long>(before);
 }
 
@@ -415,8 +422,8 @@ public:
             VirtualFree(b.base, 0, MEM_RELEASE);
             const SIZE_T rest = b.size - size;
             b.base = rest == 0 ? nullptr
-                               : static_cast<char*>(VirtualAlloc(b.base + size, rest, MEM_RESERVE,
-                                                                 PAGE_NOACCESS));
+                               : static_cast<char*>(
+                                     VirtualAlloc(b.base + size, rest, MEM_RESERVE, PAGE_NOACCESS));
             b.size = b.base ? rest : 0;
             return rest == 0 || b.base != nullptr;
         }
@@ -450,12 +457,12 @@ constexpr UINT kPeriod = 16;
 
 // What one call on a huge text gave.
 struct HugeCall {
-    HRESULT hr = E_FAIL;      // the method's status, from EXCEPINFO through dispatch
-    bool exception = false;   // dispatch reported DISP_E_EXCEPTION
-    bool emptyResult = false; // the result slot is empty (TrataHTML, RemoverAcentuacao) or 0
-    LONG count = -5;          // FindString
-    UINT length = 0;          // the text result's
-    bool folded = false;      // RemoverAcentuacao's result, sampled
+    HRESULT hr = E_FAIL;       // the method's status, from EXCEPINFO through dispatch
+    bool exception = false;    // dispatch reported DISP_E_EXCEPTION
+    bool emptyResult = false;  // the result slot is empty (TrataHTML, RemoverAcentuacao) or 0
+    LONG count = -5;           // FindString
+    UINT length = 0;           // the text result's
+    bool folded = false;       // RemoverAcentuacao's result, sampled
 };
 
 bool FoldedRight(BSTR s) {
@@ -470,9 +477,15 @@ HugeCall CallOnHuge(_PalavoxClass* p, Method method, Road road, BSTR& huge) {
     if (road == kEarly) {
         Bstr out;
         switch (method) {
-            case kTrata: c.hr = p->TrataHTML(huge, nullptr, out.out()); break;
-            case kFind: c.hr = p->FindString(huge, search.get(), nullptr, &c.count); break;
-            case kRemover: c.hr = p->RemoverAcentuacao(huge, out.out()); break;
+            case kTrata:
+                c.hr = p->TrataHTML(huge, nullptr, out.out());
+                break;
+            case kFind:
+                c.hr = p->FindString(huge, search.get(), nullptr, &c.count);
+                break;
+            case kRemover:
+                c.hr = p->RemoverAcentuacao(huge, out.out());
+                break;
         }
         c.emptyResult = method == kFind ? c.count == 0 : out.get() == nullptr;
         c.length = SysStringLen(out.get());
@@ -558,8 +571,8 @@ void CheckPressure(client::Tally& t) {
     };
     const auto run = [&](const Row& row, const std::string& when) {
         const HugeCall c = CallOnHuge(p, row.method, row.road, huge);
-        const std::string what = std::string(kMethodNames[row.method]) + kRoadNames[row.road] + " " +
-                                 when + " gave " + Hex(c.hr);
+        const std::string what = std::string(kMethodNames[row.method]) + kRoadNames[row.road] +
+                                 " " + when + " gave " + Hex(c.hr);
         if (!row.fits) {
             t.Check(c.hr == E_OUTOFMEMORY && c.exception == (row.road != kEarly) && c.emptyResult,
                     what + (c.exception ? " as an exception" : ""));
@@ -578,9 +591,12 @@ void CheckPressure(client::Tally& t) {
         if (t.Check(room < kBytes, "no room left for a block the text's size: largest block " +
                                        Kib(static_cast<long long>(room)))) {
             const Row rows[] = {
-                {kFind, kEarly, true},          {kFind, kDispatch, true},
-                {kFind, kDispatchByReference, true}, {kTrata, kEarly, false},
-                {kRemover, kEarly, false},      {kRemover, kDispatchByReference, false},
+                {kFind, kEarly, true},
+                {kFind, kDispatch, true},
+                {kFind, kDispatchByReference, true},
+                {kTrata, kEarly, false},
+                {kRemover, kEarly, false},
+                {kRemover, kDispatchByReference, false},
             };
             for (const Row& row : rows) run(row, "with no room");
         }
@@ -589,11 +605,12 @@ void CheckPressure(client::Tally& t) {
         const bool opened = ballast.Open(kBytes + 16 * 1024 * 1024);
         const SIZE_T opening = LargestReservable();
         if (t.Check(opened && opening >= kBytes && opening < 2 * kBytes,
-                    "room opened for one block: largest block " + Kib(static_cast<long long>(opening)))) {
+                    "room opened for one block: largest block " +
+                        Kib(static_cast<long long>(opening)))) {
             const Row rows[] = {
-                {kFind, kEarly, true},     {kRemover, kEarly, true},
+                {kFind, kEarly, true},       {kRemover, kEarly, true},
                 {kRemover, kDispatch, true}, {kRemover, kDispatchByReference, true},
-                {kTrata, kEarly, false},   {kTrata, kDispatch, false},
+                {kTrata, kEarly, false},     {kTrata, kDispatch, false},
             };
             for (const Row& row : rows) run(row, "with room for one block");
         }
@@ -610,7 +627,8 @@ void CheckPressure(client::Tally& t) {
         for (UINT i = 0; i < kFits; ++i) large[i] = kPattern[i % kPeriod];
         Bstr out;
         const HRESULT hr = p->RemoverAcentuacao(large, out.out());
-        const bool folded = hr == S_OK && SysStringLen(out.get()) == kFits && FoldedRight(out.get());
+        const bool folded =
+            hr == S_OK && SysStringLen(out.get()) == kFits && FoldedRight(out.get());
         t.Check(folded, "RemoverAcentuacao on 40 million code units gave " + Hex(hr));
         SysFreeString(large);
     }

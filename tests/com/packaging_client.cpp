@@ -35,7 +35,8 @@ std::wstring Wide(const char* s) {
 
 bool KeyExists(const std::wstring& key) {
     HKEY h = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+        return false;
     RegCloseKey(h);
     return true;
 }
@@ -81,7 +82,8 @@ void CheckIdentifiers(client::Tally& t) {
     } rows[] = {
         {"CLSID_PalavoxClass", &CLSID_PalavoxClass, L"{5A103311-D634-4098-84FC-89F6D0CB43DC}"},
         {"IID__PalavoxClass", &IID__PalavoxClass, L"{115967E5-CC7D-45C5-ACE8-0AE2C194F5D5}"},
-        {"IID_PalavoxClass___v0", &IID_PalavoxClass___v0, L"{30CAAC6A-7121-4C22-A760-3EE223CD9E65}"},
+        {"IID_PalavoxClass___v0", &IID_PalavoxClass___v0,
+         L"{30CAAC6A-7121-4C22-A760-3EE223CD9E65}"},
         {"LIBID_Palavox", &LIBID_Palavox, L"{A2B36B68-6C03-49DD-A0AC-9DBEF471C4F8}"},
     };
     for (const auto& row : rows) {
@@ -120,8 +122,8 @@ void CheckRegistry(client::Tally& t, const std::wstring& dll) {
     }
     const std::wstring server = ReadValue(classKey + L"\\InprocServer32", nullptr);
     t.Check(_wcsicmp(server.c_str(), dll.c_str()) == 0, "InprocServer32 is " + Narrow(server));
-    const std::wstring typelibPath = ReadValue(
-        L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\5.1\\0\\" + kSysKindKey, nullptr);
+    const std::wstring typelibPath =
+        ReadValue(L"TypeLib\\" + GuidText(LIBID_Palavox) + L"\\5.1\\0\\" + kSysKindKey, nullptr);
     t.Check(_wcsicmp(typelibPath.c_str(), dll.c_str()) == 0,
             "type library registered at " + Narrow(typelibPath));
 }
@@ -144,26 +146,25 @@ void CheckUnregistered(client::Tally& t, const std::wstring& dll) {
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     IClassFactory* factory = nullptr;
     IDispatch* d = nullptr;
-    if (getClassObject &&
-        SUCCEEDED(getClassObject(CLSID_PalavoxClass, IID_IClassFactory,
-                                 reinterpret_cast<void**>(&factory)))) {
+    if (getClassObject && SUCCEEDED(getClassObject(CLSID_PalavoxClass, IID_IClassFactory,
+                                                   reinterpret_cast<void**>(&factory)))) {
         factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&d));
         factory->Release();
     }
     if (!t.Check(d != nullptr, "object straight from DllGetClassObject")) return;
     LPOLESTR name = const_cast<LPOLESTR>(L"RemoverAcentuacao");
     DISPID id = 0;
-    t.Check(d->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id) == S_OK &&
-                id == 0x60030002,
-            "GetIDsOfNames unregistered");
+    t.Check(
+        d->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id) == S_OK && id == 0x60030002,
+        "GetIDsOfNames unregistered");
     VARIANT arg, result;
     VariantInit(&arg);
     VariantInit(&result);
     V_VT(&arg) = VT_BSTR;
     V_BSTR(&arg) = SysAllocString(L"P\u00e3o & Caf\u00e9");
     DISPPARAMS params{&arg, nullptr, 1, 0};
-    const HRESULT invoked =
-        d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+    const HRESULT invoked = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                      &result, nullptr, nullptr);
     t.Check(invoked == S_OK && V_VT(&result) == VT_BSTR &&
                 std::wstring(V_BSTR(&result)) == L"Pao e Cafe",
             "Invoke unregistered gave " + Hex(invoked));
@@ -191,13 +192,19 @@ void CheckMethods(client::Tally& t, ITypeInfo* vtable) {
     constexpr USHORT kOptional = PARAMFLAG_FIN | PARAMFLAG_FOPT | PARAMFLAG_FHASDEFAULT;
     constexpr USHORT kRetval = PARAMFLAG_FOUT | PARAMFLAG_FRETVAL;
     const MethodRow rows[] = {
-        {L"TrataHTML", 0x60030000,
-         {{L"vemEntrada", VT_BSTR, kIn}, {L"vemTarget", VT_BSTR, kOptional},
+        {L"TrataHTML",
+         0x60030000,
+         {{L"vemEntrada", VT_BSTR, kIn},
+          {L"vemTarget", VT_BSTR, kOptional},
           {L"resultado", VT_BSTR, kRetval}}},
-        {L"FindString", 0x60030001,
-         {{L"vemEntrada", VT_BSTR, kIn}, {L"vemProcura", VT_BSTR, kIn},
-          {L"vemTipo", VT_BSTR, kOptional}, {L"resultado", VT_I4, kRetval}}},
-        {L"RemoverAcentuacao", 0x60030002,
+        {L"FindString",
+         0x60030001,
+         {{L"vemEntrada", VT_BSTR, kIn},
+          {L"vemProcura", VT_BSTR, kIn},
+          {L"vemTipo", VT_BSTR, kOptional},
+          {L"resultado", VT_I4, kRetval}}},
+        {L"RemoverAcentuacao",
+         0x60030002,
          {{L"vemTextoAcentuado", VT_BSTR, kIn}, {L"resultado", VT_BSTR, kRetval}}},
     };
     TYPEATTR* attr = nullptr;
@@ -206,8 +213,8 @@ void CheckMethods(client::Tally& t, ITypeInfo* vtable) {
     t.Check(attr->typekind == TKIND_INTERFACE && attr->cFuncs == 3 &&
                 attr->cbSizeVft == 10 * sizeof(void*),
             "function table of 10 slots, got " + std::to_string(attr->cbSizeVft));
-    const WORD flags = TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE |
-                       TYPEFLAG_FOLEAUTOMATION;
+    const WORD flags =
+        TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
     t.Check((attr->wTypeFlags & flags) == flags,
             "function-table half is hidden, dual, nonextensible, oleautomation: " +
                 Hex(attr->wTypeFlags));
@@ -232,7 +239,8 @@ void CheckMethods(client::Tally& t, ITypeInfo* vtable) {
         vtable->GetNames(f->memid, names, 8, &got);
         t.Check(got == row.params.size() + 1 && std::wstring(names[0] ? names[0] : L"") == row.name,
                 method + " names");
-        for (std::size_t p = 0; p < row.params.size() && p < static_cast<std::size_t>(f->cParams); ++p) {
+        for (std::size_t p = 0; p < row.params.size() && p < static_cast<std::size_t>(f->cParams);
+             ++p) {
             const ParamRow& expected = row.params[p];
             const ELEMDESC& e = f->lprgelemdescParam[p];
             const std::string what = method + " parameter " + client::Narrow(expected.name);
@@ -246,7 +254,8 @@ void CheckMethods(client::Tally& t, ITypeInfo* vtable) {
                     what + " flags " + Hex(e.paramdesc.wParamFlags));
             if (e.paramdesc.wParamFlags & PARAMFLAG_FHASDEFAULT) {
                 const VARIANT& v = e.paramdesc.pparamdescex->varDefaultValue;
-                t.Check(V_VT(&v) == VT_BSTR && SysStringLen(V_BSTR(&v)) == 0, what + " defaults to \"\"");
+                t.Check(V_VT(&v) == VT_BSTR && SysStringLen(V_BSTR(&v)) == 0,
+                        what + " defaults to \"\"");
             }
         }
         for (UINT i = 0; i < got; ++i) SysFreeString(names[i]);
@@ -292,8 +301,8 @@ void CheckTypeLibrary(client::Tally& t) {
     Bstr libName;
     lib->GetDocumentation(-1, libName.out(), nullptr, nullptr, nullptr);
     t.Check(libName.text() == u"Palavox", "library name " + client::Escaped(libName.text()));
-    t.Check(lib->GetTypeInfoCount() == 3, "three type descriptions, got " +
-                                              std::to_string(lib->GetTypeInfoCount()));
+    t.Check(lib->GetTypeInfoCount() == 3,
+            "three type descriptions, got " + std::to_string(lib->GetTypeInfoCount()));
 
     const WORD interfaceFlags =
         TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;
@@ -308,8 +317,10 @@ void CheckTypeLibrary(client::Tally& t) {
             CheckMethods(t, vtable);
             // Its base is IDispatch.
             ITypeInfo* base = nullptr;
-            if (vtable->GetRefTypeOfImplType(0, &ref) == S_OK && vtable->GetRefTypeInfo(ref, &base) == S_OK) {
-                t.Check(NameOf(base) == L"IDispatch", "_PalavoxClass derives from " + Narrow(NameOf(base)));
+            if (vtable->GetRefTypeOfImplType(0, &ref) == S_OK &&
+                vtable->GetRefTypeInfo(ref, &base) == S_OK) {
+                t.Check(NameOf(base) == L"IDispatch",
+                        "_PalavoxClass derives from " + Narrow(NameOf(base)));
                 base->Release();
             } else {
                 t.Check(false, "_PalavoxClass has a base interface");
@@ -344,8 +355,9 @@ void CheckTypeLibrary(client::Tally& t) {
         INT implFlags = 0;
         HREFTYPE ref = 0;
         ITypeInfo* def = nullptr;
-        t.Check(coclass->GetImplTypeFlags(0, &implFlags) == S_OK && implFlags == IMPLTYPEFLAG_FDEFAULT,
-                "default interface, not an event source: " + Hex(implFlags));
+        t.Check(
+            coclass->GetImplTypeFlags(0, &implFlags) == S_OK && implFlags == IMPLTYPEFLAG_FDEFAULT,
+            "default interface, not an event source: " + Hex(implFlags));
         t.Check(coclass->GetRefTypeOfImplType(0, &ref) == S_OK &&
                     coclass->GetRefTypeInfo(ref, &def) == S_OK && NameOf(def) == L"_PalavoxClass",
                 "default interface is _PalavoxClass");
@@ -367,9 +379,9 @@ void CheckVersion(client::Tally& t, const std::wstring& dll) {
     }
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    if (t.Check(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) &&
-                    fixed,
-                "fixed version info")) {
+    if (t.Check(
+            VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed,
+            "fixed version info")) {
         t.Check(fixed->dwFileVersionMS == 0x00010005 && fixed->dwFileVersionLS == 0,
                 "file version 1.5.0.0");
         t.Check(fixed->dwProductVersionMS == 0x00010005 && fixed->dwProductVersionLS == 0,
@@ -385,9 +397,12 @@ void CheckVersion(client::Tally& t, const std::wstring& dll) {
         const char* key;
         const wchar_t* value;
     } rows[] = {
-        {"FileVersion", L"1.05"},        {"ProductVersion", L"1.05"},
-        {"ProductName", L"Palavox"},     {"InternalName", L"Palavox"},
-        {"OriginalFilename", L"Palavox.dll"}, {"OLESelfRegister", L""},
+        {"FileVersion", L"1.05"},
+        {"ProductVersion", L"1.05"},
+        {"ProductName", L"Palavox"},
+        {"InternalName", L"Palavox"},
+        {"OriginalFilename", L"Palavox.dll"},
+        {"OLESelfRegister", L""},
     };
     for (const auto& row : rows) {
         const std::wstring path = L"\\StringFileInfo\\040904B0\\" + Wide(row.key);
@@ -395,8 +410,9 @@ void CheckVersion(client::Tally& t, const std::wstring& dll) {
         length = 0;
         const BOOL found =
             VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length);
-        t.Check(found && value != nullptr && std::wstring(value) == row.value,
-                std::string(row.key) + " is \"" + client::Narrow(found ? value : L"<missing>") + "\"");
+        t.Check(
+            found && value != nullptr && std::wstring(value) == row.value,
+            std::string(row.key) + " is \"" + client::Narrow(found ? value : L"<missing>") + "\"");
     }
 }
 
@@ -433,7 +449,8 @@ void CheckRegistrationFree(client::Tally& t, const std::wstring& dll) {
     wchar_t loaded[MAX_PATH] = {};
     const HMODULE module = GetModuleHandleW(L"Palavox.dll");
     if (module) GetModuleFileNameW(module, loaded, MAX_PATH);
-    t.Check(_wcsicmp(loaded, dll.c_str()) == 0, "the DLL beside the client is loaded: " + Narrow(loaded));
+    t.Check(_wcsicmp(loaded, dll.c_str()) == 0,
+            "the DLL beside the client is loaded: " + Narrow(loaded));
     Bstr path;
     const HRESULT found = QueryPathOfRegTypeLib(LIBID_Palavox, 5, 1, LOCALE_NEUTRAL, path.out());
     t.Check(found == S_OK && path.get() && _wcsicmp(path.get(), dll.c_str()) == 0,

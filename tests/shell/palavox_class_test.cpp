@@ -34,13 +34,11 @@ TEST(PalavoxClass, FindStringOnEmptyTextIsTypeMismatch) {
     struct {
         std::u16string_view entrada, procura, tipo;
     } const rows[] = {
-        {u"", u"", u""},          {u"", u"a", u""},       {u"", u"a", u"B"},
-        {u"", u"", u"b"},         {u"", u"http", u"x"},   {{}, u"a", {}},
-        {{}, {}, {}},
+        {u"", u"", u""},      {u"", u"a", u""}, {u"", u"a", u"B"}, {u"", u"", u"b"},
+        {u"", u"http", u"x"}, {{}, u"a", {}},   {{}, {}, {}},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(palavox::test::Escaped(r.procura) + " / " +
-                     palavox::test::Escaped(r.tipo));
+        SCOPED_TRACE(palavox::test::Escaped(r.procura) + " / " + palavox::test::Escaped(r.tipo));
         try {
             const auto n = pv.FindString(r.entrada, r.procura, r.tipo);
             ADD_FAILURE() << "no error, returned " << n;

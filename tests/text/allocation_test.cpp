@@ -29,9 +29,7 @@ void* AllocateAligned(std::size_t size, std::align_val_t align) {
 }
 
 // Out of line, so the compiler does not pair a free() it can see with a new it cannot.
-[[gnu::noinline]] void Release(void* p) noexcept {
-    std::free(p);
-}
+[[gnu::noinline]] void Release(void* p) noexcept { std::free(p); }
 
 void* OrThrow(void* p) {
     if (p == nullptr) throw std::bad_alloc();
@@ -40,48 +38,24 @@ void* OrThrow(void* p) {
 
 }  // namespace
 
-void* operator new(std::size_t size) {
-    return OrThrow(Allocate(size));
-}
-void* operator new[](std::size_t size) {
-    return OrThrow(Allocate(size));
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
+void* operator new(std::size_t size) { return OrThrow(Allocate(size)); }
+void* operator new[](std::size_t size) { return OrThrow(Allocate(size)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
 void* operator new(std::size_t size, std::align_val_t align) {
     return OrThrow(AllocateAligned(size, align));
 }
 void* operator new[](std::size_t size, std::align_val_t align) {
     return OrThrow(AllocateAligned(size, align));
 }
-void operator delete(void* p) noexcept {
-    Release(p);
-}
-void operator delete[](void* p) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    Release(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
-    Release(p);
-}
+void operator delete(void* p) noexcept { Release(p); }
+void operator delete[](void* p) noexcept { Release(p); }
+void operator delete(void* p, std::size_t) noexcept { Release(p); }
+void operator delete[](void* p, std::size_t) noexcept { Release(p); }
+void operator delete(void* p, std::align_val_t) noexcept { Release(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { Release(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { Release(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { Release(p); }
 
 namespace palavox {
 namespace {
@@ -97,9 +71,7 @@ long AllocationsOf(Call call) {
 }
 
 // A short text lives inside the string object itself; a longer one needs its one block.
-long BlocksFor(const Text& result) {
-    return result.capacity() > Text().capacity() ? 1 : 0;
-}
+long BlocksFor(const Text& result) { return result.capacity() > Text().capacity() ? 1 : 0; }
 
 Text Repeat(std::u16string_view piece, std::size_t times) {
     Text out;
@@ -178,9 +150,7 @@ struct CountCase {
 
 class NoAllocation : public ::testing::TestWithParam<CountCase> {};
 
-TEST_P(NoAllocation, AllocatesNothing) {
-    EXPECT_EQ(AllocationsOf(GetParam().call), 0);
-}
+TEST_P(NoAllocation, AllocatesNothing) { EXPECT_EQ(AllocationsOf(GetParam().call), 0); }
 
 // Long search texts and the inputs that push the search onto its fallback included:
 // neither keeps a table on the heap.
@@ -220,13 +190,14 @@ FixedSink gSink;
 
 INSTANTIATE_TEST_SUITE_P(
     IntoCallerStorage, NoAllocation,
-    ::testing::Values(
-        CountCase{"TrocaAcentos", [] { return (Mod::TrocaAcentos(kProse, gSink), 0); }},
-        CountCase{"ConverteLinksNoLink", [] { return (Mod::ConverteLinks(kProse, u"", gSink), 0); }},
-        CountCase{"ConverteLinksDense",
-                  [] { return (Mod::ConverteLinks(kLinks, u"_blank", gSink), 0); }},
-        CountCase{"ConverteLinksOneLongLink",
-                  [] { return (Mod::ConverteLinks(kOneLongLink, u"", gSink), 0); }}),
+    ::testing::Values(CountCase{"TrocaAcentos",
+                                [] { return (Mod::TrocaAcentos(kProse, gSink), 0); }},
+                      CountCase{"ConverteLinksNoLink",
+                                [] { return (Mod::ConverteLinks(kProse, u"", gSink), 0); }},
+                      CountCase{"ConverteLinksDense",
+                                [] { return (Mod::ConverteLinks(kLinks, u"_blank", gSink), 0); }},
+                      CountCase{"ConverteLinksOneLongLink",
+                                [] { return (Mod::ConverteLinks(kOneLongLink, u"", gSink), 0); }}),
     ByName());
 
 }  // namespace

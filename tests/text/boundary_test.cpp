@@ -109,9 +109,7 @@ struct SearchCase {
     Text filler;  // what the rest of the text is made of
 };
 
-void PrintTo(const SearchCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const SearchCase& c, std::ostream* os) { *os << c.name; }
 
 class BoundarySearch : public test::PerKernel<std::tuple<Kernel, SearchCase>> {};
 
@@ -143,35 +141,38 @@ TEST_P(BoundarySearch, FindsThePlantedMatchAndNothingPastTheEnd) {
 
 INSTANTIATE_TEST_SUITE_P(
     Searches, BoundarySearch,
-    ::testing::Combine(test::AllKernels(), ::testing::Values(
-        SearchCase{"OneUnitBinary", u"q", CompareMode::BinaryCompare, u"xyz"},
-        SearchCase{"OneUnitText", u"Q", CompareMode::TextCompare, u"xyz"},
-        SearchCase{"WordBinary", u"casa", CompareMode::BinaryCompare, u"cas acasa"},
-        SearchCase{"WordText", u"CaSa", CompareMode::TextCompare, u"cAs ACASa"},
-        // Units with more than one unit folding to them: K, KELVIN SIGN, long s, theta.
-        SearchCase{"KelvinText", u"k\u212As", CompareMode::TextCompare, u"K\u017FkS"},
-        SearchCase{"ThetaText", u"\u03B8\u03D1", CompareMode::TextCompare, u"\u03F4\u0398x"},
-        // Surrogate pairs at either end, so the probes move inwards.
-        SearchCase{"SurrogateEndsText", u"\U00010400ab\U00010428", CompareMode::TextCompare,
-                   u"a\U00010428b\U00010400"},
-        SearchCase{"OnlySurrogatesText", u"\U00010400", CompareMode::TextCompare,
-                   u"\U00010428\U00010401"},
-        SearchCase{"LongerThanVectorsBinary", u"abcdefghijklmnopqrstu", CompareMode::BinaryCompare,
-                   u"abcdefghijklmnopqrstx"},
-        SearchCase{"PeriodicBinary", u"aaaaaaaaab", CompareMode::BinaryCompare, u"aaaaaaaaaaaa"},
-        SearchCase{"PeriodicText", u"AAAAbAAAA", CompareMode::TextCompare, u"aaaaaaaaaaaa"},
-        // Short search texts whose matches overlap: each start that passes the
-        // probes is a match, but the count must skip those inside the last one.
-        SearchCase{"OverlappingBinary", u"aba", CompareMode::BinaryCompare, u"abababab"},
-        SearchCase{"OverlappingText", u"aA", CompareMode::TextCompare, u"AaaAAa"},
-        // Probes on the rare units inside the search text, not on its ends.
-        SearchCase{"RareInsideText", u"a\u00C7\u00C3o", CompareMode::TextCompare,
-                   u"\u00E7\u00E3A\u00C7\u00E3aO"},
-        SearchCase{"RareInsideLongText", u"informa\u00E7\u00E3o", CompareMode::TextCompare,
-                   u"INFORMA\u00C7\u00C3ao"},
-        SearchCase{"RareInsideBinary", u"prazo", CompareMode::BinaryCompare, u"praprazprazoo"},
-        // A class of three (k, K, KELVIN SIGN) as the rarest probe.
-        SearchCase{"ClassInsideText", u"ekke", CompareMode::TextCompare, u"E\u212AKe\u212A"})),
+    ::testing::Combine(
+        test::AllKernels(),
+        ::testing::Values(
+            SearchCase{"OneUnitBinary", u"q", CompareMode::BinaryCompare, u"xyz"},
+            SearchCase{"OneUnitText", u"Q", CompareMode::TextCompare, u"xyz"},
+            SearchCase{"WordBinary", u"casa", CompareMode::BinaryCompare, u"cas acasa"},
+            SearchCase{"WordText", u"CaSa", CompareMode::TextCompare, u"cAs ACASa"},
+            // Units with more than one unit folding to them: K, KELVIN SIGN, long s, theta.
+            SearchCase{"KelvinText", u"k\u212As", CompareMode::TextCompare, u"K\u017FkS"},
+            SearchCase{"ThetaText", u"\u03B8\u03D1", CompareMode::TextCompare, u"\u03F4\u0398x"},
+            // Surrogate pairs at either end, so the probes move inwards.
+            SearchCase{"SurrogateEndsText", u"\U00010400ab\U00010428", CompareMode::TextCompare,
+                       u"a\U00010428b\U00010400"},
+            SearchCase{"OnlySurrogatesText", u"\U00010400", CompareMode::TextCompare,
+                       u"\U00010428\U00010401"},
+            SearchCase{"LongerThanVectorsBinary", u"abcdefghijklmnopqrstu",
+                       CompareMode::BinaryCompare, u"abcdefghijklmnopqrstx"},
+            SearchCase{"PeriodicBinary", u"aaaaaaaaab", CompareMode::BinaryCompare,
+                       u"aaaaaaaaaaaa"},
+            SearchCase{"PeriodicText", u"AAAAbAAAA", CompareMode::TextCompare, u"aaaaaaaaaaaa"},
+            // Short search texts whose matches overlap: each start that passes the
+            // probes is a match, but the count must skip those inside the last one.
+            SearchCase{"OverlappingBinary", u"aba", CompareMode::BinaryCompare, u"abababab"},
+            SearchCase{"OverlappingText", u"aA", CompareMode::TextCompare, u"AaaAAa"},
+            // Probes on the rare units inside the search text, not on its ends.
+            SearchCase{"RareInsideText", u"a\u00C7\u00C3o", CompareMode::TextCompare,
+                       u"\u00E7\u00E3A\u00C7\u00E3aO"},
+            SearchCase{"RareInsideLongText", u"informa\u00E7\u00E3o", CompareMode::TextCompare,
+                       u"INFORMA\u00C7\u00C3ao"},
+            SearchCase{"RareInsideBinary", u"prazo", CompareMode::BinaryCompare, u"praprazprazoo"},
+            // A class of three (k, K, KELVIN SIGN) as the rarest probe.
+            SearchCase{"ClassInsideText", u"ekke", CompareMode::TextCompare, u"E\u212AKe\u212A"})),
     test::KernelName{});
 
 // Surrogate halves on their own, so that pairs form and break at random.
@@ -203,9 +204,7 @@ struct LinkCase {
     Text end;   // what follows it, when it fits
 };
 
-void PrintTo(const LinkCase& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
 
 class BoundaryLinks : public test::PerKernel<std::tuple<Kernel, LinkCase>> {};
 
@@ -233,11 +232,13 @@ TEST_P(BoundaryLinks, MarksUpAtEveryPositionAndPlacement) {
 
 INSTANTIATE_TEST_SUITE_P(
     Links, BoundaryLinks,
-    ::testing::Combine(test::AllKernels(), ::testing::Values(LinkCase{"EndedBySpace", u"http://a", u" b"},
-                      LinkCase{"EndedByCr", u"HTTP://a", u"\r\n"},
-                      LinkCase{"EndedByBar", u"hTtP", u"|"},
-                      LinkCase{"RunsToTheEnd", u"Http://exemplo.com.br/a/b/c/d/e/f", u""},
-                      LinkCase{"AlmostALink", u"htt", u"p"})),
+    ::testing::Combine(test::AllKernels(),
+                       ::testing::Values(LinkCase{"EndedBySpace", u"http://a", u" b"},
+                                         LinkCase{"EndedByCr", u"HTTP://a", u"\r\n"},
+                                         LinkCase{"EndedByBar", u"hTtP", u"|"},
+                                         LinkCase{"RunsToTheEnd",
+                                                  u"Http://exemplo.com.br/a/b/c/d/e/f", u""},
+                                         LinkCase{"AlmostALink", u"htt", u"p"})),
     test::KernelName{});
 
 // Texts long enough for many vector blocks: counts tallied in vector lanes
@@ -282,7 +283,8 @@ TEST_P(BoundaryTest, LongTextsAgreeWithTheModel) {
     Text links;
     for (std::size_t length = 4; links.size() < 20000; length = length * 5 % 211 + 4) {
         Text link = u"hTtP" + Text(length - 4, u'x');
-        if (length % 3 == 0) link.replace(length / 2, std::min<std::size_t>(4, length / 2), u"http");
+        if (length % 3 == 0)
+            link.replace(length / 2, std::min<std::size_t>(4, length / 2), u"http");
         links += link + (length % 2 ? u" ab " : u"\r\n|");
     }
     EXPECT_EQ(ModPalavox::ConverteLinks(links, u"_top"), ref::ConverteLinks(links, u"_top"));

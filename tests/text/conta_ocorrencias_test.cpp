@@ -72,20 +72,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Unicode, ContaOcorrenciasTest,
-    ::testing::Values(
-        CountRow{"LatinE", u"\u00C9 \u00E9 e", u"\u00E9", u"", 2},
-        CountRow{"LatinEBinary", u"\u00C9 \u00E9 e", u"\u00E9", u"B", 1},
-        CountRow{"GreekSigmas", u"\u03A3\u03C3\u03C2", u"\u03C3", u"", 3},
-        CountRow{"GreekWord", u"\u039B\u039F\u0393\u039F\u03A3 \u03BB\u03CC\u03B3\u03BF\u03C2",
-                 u"\u03BB\u03BF\u03B3", u"", 1},
-        CountRow{"KelvinIsK", u"\u212A k K", u"k", u"", 3},
-        CountRow{"SharpSNotExpanded", u"stra\u00DFe strasse", u"ss", u"", 1},
-        CountRow{"DeseretPairs", u"\U00010400\U00010428", u"\U00010428", u"", 2},
-        CountRow{"DeseretBinary", u"\U00010400\U00010428", u"\U00010428", u"b", 1},
-        CountRow{"LoneSurrogates", u"\xD801x\xD801", u"\xD801", u"", 2},
-        CountRow{"NulSearched", u"a\0a\0"sv, u"\0"sv, u"", 2},
-        CountRow{"NulInsideSearch", u"a\0a\0"sv, u"A\0"sv, u"", 2},
-        CountRow{"NulDoesNotEndText", u"a\0bcbc"sv, u"bc", u"", 2}),
+    ::testing::Values(CountRow{"LatinE", u"\u00C9 \u00E9 e", u"\u00E9", u"", 2},
+                      CountRow{"LatinEBinary", u"\u00C9 \u00E9 e", u"\u00E9", u"B", 1},
+                      CountRow{"GreekSigmas", u"\u03A3\u03C3\u03C2", u"\u03C3", u"", 3},
+                      CountRow{"GreekWord",
+                               u"\u039B\u039F\u0393\u039F\u03A3 \u03BB\u03CC\u03B3\u03BF\u03C2",
+                               u"\u03BB\u03BF\u03B3", u"", 1},
+                      CountRow{"KelvinIsK", u"\u212A k K", u"k", u"", 3},
+                      CountRow{"SharpSNotExpanded", u"stra\u00DFe strasse", u"ss", u"", 1},
+                      CountRow{"DeseretPairs", u"\U00010400\U00010428", u"\U00010428", u"", 2},
+                      CountRow{"DeseretBinary", u"\U00010400\U00010428", u"\U00010428", u"b", 1},
+                      CountRow{"LoneSurrogates", u"\xD801x\xD801", u"\xD801", u"", 2},
+                      CountRow{"NulSearched", u"a\0a\0"sv, u"\0"sv, u"", 2},
+                      CountRow{"NulInsideSearch", u"a\0a\0"sv, u"A\0"sv, u"", 2},
+                      CountRow{"NulDoesNotEndText", u"a\0bcbc"sv, u"bc", u"", 2}),
     palavox::test::RowName{});
 
 TEST(ContaOcorrencias, LongTextCountIsExact) {

@@ -110,18 +110,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Target, ConverteLinksTest,
-    ::testing::Values(
-        LinkRow{"EmptyIsSelf", u"ver http://a/b fim", u"",
-                u"ver " + Anchor(u"http://a/b", u"_self") + u" fim"},
-        LinkRow{"Blank", u"ver http://a/b fim", u"_blank",
-                u"ver " + Anchor(u"http://a/b", u"_blank") + u" fim"},
-        LinkRow{"SameTargetForAll", u"http://a http://b", u"f",
-                Anchor(u"http://a", u"f") + u" " + Anchor(u"http://b", u"f")},
-        LinkRow{"QuotesNotEscaped", u"http://a", u"x\" onclick=\"y",
-                Anchor(u"http://a", u"x\" onclick=\"y")},
-        LinkRow{"SpaceKept", u"http://a", u"a b", Anchor(u"http://a", u"a b")},
-        LinkRow{"HttpInTarget", u"http://a http://b", u"http://t",
-                Anchor(u"http://a", u"http://t") + u" " + Anchor(u"http://b", u"http://t")}),
+    ::testing::Values(LinkRow{"EmptyIsSelf", u"ver http://a/b fim", u"",
+                              u"ver " + Anchor(u"http://a/b", u"_self") + u" fim"},
+                      LinkRow{"Blank", u"ver http://a/b fim", u"_blank",
+                              u"ver " + Anchor(u"http://a/b", u"_blank") + u" fim"},
+                      LinkRow{"SameTargetForAll", u"http://a http://b", u"f",
+                              Anchor(u"http://a", u"f") + u" " + Anchor(u"http://b", u"f")},
+                      LinkRow{"QuotesNotEscaped", u"http://a", u"x\" onclick=\"y",
+                              Anchor(u"http://a", u"x\" onclick=\"y")},
+                      LinkRow{"SpaceKept", u"http://a", u"a b", Anchor(u"http://a", u"a b")},
+                      LinkRow{"HttpInTarget", u"http://a http://b", u"http://t",
+                              Anchor(u"http://a", u"http://t") + u" " +
+                                  Anchor(u"http://b", u"http://t")}),
     palavox::test::RowName{});
 
 // "http" counted more often than there are links: the nested occurrence goes
@@ -129,8 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     LinkHoldingHttpTwice, ConverteLinksTest,
     ::testing::Values(
-        LinkRow{"QueryHoldsLink", u"http://a/?u=http://b", u"",
-                Anchor(u"http://a/?u=http://b")},
+        LinkRow{"QueryHoldsLink", u"http://a/?u=http://b", u"", Anchor(u"http://a/?u=http://b")},
         LinkRow{"HttpHttp", u"httphttp", u"", Anchor(u"httphttp")},
         LinkRow{"HttpHttpThenLink", u"httphttp http://c", u"",
                 Anchor(u"httphttp") + u" " + Anchor(u"http://c")},
@@ -149,10 +148,8 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     LiteralPlaceholder, ConverteLinksTest,
     ::testing::Values(
-        LinkRow{"BeforeLink", u"|[_link1_]| http://a", u"",
-                u"|[_link1_]| " + Anchor(u"http://a")},
-        LinkRow{"AfterLink", u"http://a |[_link1_]|", u"",
-                Anchor(u"http://a") + u" |[_link1_]|"},
+        LinkRow{"BeforeLink", u"|[_link1_]| http://a", u"", u"|[_link1_]| " + Anchor(u"http://a")},
+        LinkRow{"AfterLink", u"http://a |[_link1_]|", u"", Anchor(u"http://a") + u" |[_link1_]|"},
         LinkRow{"RightAfterLink", u"http://a|[_link1_]|", u"",
                 Anchor(u"http://a") + u"|[_link1_]|"},
         LinkRow{"BarlessTailAfterLink", u"http://a|[_link1_]", u"",
@@ -169,11 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
                 Anchor(u"httphttp") + u" |[_link1_]| |[_link2_]|"},
         LinkRow{"InTarget", u"http://a", u"|[_link1_]|", Anchor(u"http://a", u"|[_link1_]|")},
         LinkRow{"FirstInTargetTwoLinks", u"http://a http://b", u"|[_link1_]|",
-                Anchor(u"http://a", u"|[_link1_]|") + u" " +
-                    Anchor(u"http://b", u"|[_link1_]|")},
+                Anchor(u"http://a", u"|[_link1_]|") + u" " + Anchor(u"http://b", u"|[_link1_]|")},
         LinkRow{"SecondInTargetTwoLinks", u"http://a http://b", u"|[_link2_]|",
-                Anchor(u"http://a", u"|[_link2_]|") + u" " +
-                    Anchor(u"http://b", u"|[_link2_]|")}),
+                Anchor(u"http://a", u"|[_link2_]|") + u" " + Anchor(u"http://b", u"|[_link2_]|")}),
     palavox::test::RowName{});
 
 // Two-digit numbers: the placeholder of link 1 must not be confused with that of link 12.

@@ -30,9 +30,7 @@ const char* Show(CompareMode mode) {
     return mode == CompareMode::BinaryCompare ? "BinaryCompare" : "TextCompare";
 }
 
-const char* Show(ref::Limit limit) {
-    return limit == ref::Limit::All ? "All" : "FirstOnly";
-}
+const char* Show(ref::Limit limit) { return limit == ref::Limit::All ? "All" : "FirstOnly"; }
 
 ReplaceLimit ToFast(ref::Limit limit) {
     return limit == ref::Limit::All ? ReplaceLimit::All : ReplaceLimit::FirstOnly;
@@ -54,9 +52,7 @@ public:
         return static_cast<std::uint32_t>(draw % n);
     }
 
-    bool Percent(std::uint32_t chance) {
-        return Below(100) < chance;
-    }
+    bool Percent(std::uint32_t chance) { return Below(100) < chance; }
 
     template <class T>
     const T& Pick(const std::vector<T>& items) {
@@ -67,9 +63,7 @@ private:
     std::mt19937 engine_;
 };
 
-Text Unit(char32_t unit) {
-    return Text(1, static_cast<char16_t>(unit));
-}
+Text Unit(char32_t unit) { return Text(1, static_cast<char16_t>(unit)); }
 
 const std::vector<Text> kLinkPieces = {
     u"http", u"HTTP", u"hTtP", u"Http", u"http://", u"https://", u"HTTPS://", u"httphttp",

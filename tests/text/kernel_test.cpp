@@ -36,7 +36,8 @@ TEST(KernelTest, BuildHoldsTheKernelsItsTierNames) {
     Kernel best = Kernel::Scalar;
     if (tier != "none" && kCompilerHasSse2) best = Kernel::Sse2;
     if (tier == "auto" && kCompilerHasSse2 && CpuHasAvx2()) best = Kernel::Avx2;
-    EXPECT_EQ(detail::KernelName(detail::BestKernel()), detail::KernelName(best)) << "tier " << tier;
+    EXPECT_EQ(detail::KernelName(detail::BestKernel()), detail::KernelName(best))
+        << "tier " << tier;
 
     test::KernelHold hold;
     for (const Kernel kernel : {Kernel::Scalar, Kernel::Sse2, Kernel::Avx2}) {

@@ -11,9 +11,7 @@
 
 namespace palavox::detail {
 
-inline void PrintTo(Kernel kernel, std::ostream* os) {
-    *os << KernelName(kernel);
-}
+inline void PrintTo(Kernel kernel, std::ostream* os) { *os << KernelName(kernel); }
 
 }  // namespace palavox::detail
 
@@ -22,9 +20,7 @@ namespace palavox::test {
 using detail::Kernel;
 
 // Every kernel there is; one this build or CPU lacks makes its tests skip.
-inline auto AllKernels() {
-    return ::testing::Values(Kernel::Scalar, Kernel::Sse2, Kernel::Avx2);
-}
+inline auto AllKernels() { return ::testing::Values(Kernel::Scalar, Kernel::Sse2, Kernel::Avx2); }
 
 // Holds the routines to a kernel until destroyed, then gives back the one before.
 class KernelHold {

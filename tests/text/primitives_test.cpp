@@ -44,8 +44,8 @@ const std::u16string kHandOverInBlock = kHandOverText + std::u16string(10, u'b')
 TEST_P(FindTest, GivesFirstMatchAtOrAfterStart) {
     const FindRow& r = GetParam();
     EXPECT_EQ(palavox::Find(r.text, r.search, r.start, r.mode), r.expected)
-        << palavox::test::Escaped(r.search) << " in " << palavox::test::Escaped(r.text)
-        << " from " << r.start;
+        << palavox::test::Escaped(r.search) << " in " << palavox::test::Escaped(r.text) << " from "
+        << r.start;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -105,8 +105,7 @@ class ReplaceTest : public ::testing::TestWithParam<ReplaceRow> {};
 
 TEST_P(ReplaceTest, ScansLeftToRightWithoutOverlap) {
     const ReplaceRow& r = GetParam();
-    EXPECT_TEXT_EQ(r.expected,
-                   palavox::Replace(r.text, r.search, r.replacement, r.limit, r.mode));
+    EXPECT_TEXT_EQ(r.expected, palavox::Replace(r.text, r.search, r.replacement, r.limit, r.mode));
 }
 
 constexpr auto kAll = ReplaceLimit::All;
@@ -123,10 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReplaceRow{"NonOverlapMarked", u"aaaaa", u"aa", u"-", kAll, kTxt, u"--a"},
         ReplaceRow{"ReplacementHoldsSearch", u"abab", u"ab", u"xaby", kAll, kBin, u"xabyxaby"},
         ReplaceRow{"ReplacementDoublesSearch", u"aXa", u"a", u"aa", kAll, kBin, u"aaXaa"},
-        ReplaceRow{"ReplacementEqualsSearch", u"http", u"http", u"<http>", kAll, kTxt,
-                   u"<http>"},
-        ReplaceRow{"TextCompareMixedCase", u"Casa casa CASA", u"casa", u"x", kAll, kTxt,
-                   u"x x x"},
+        ReplaceRow{"ReplacementEqualsSearch", u"http", u"http", u"<http>", kAll, kTxt, u"<http>"},
+        ReplaceRow{"TextCompareMixedCase", u"Casa casa CASA", u"casa", u"x", kAll, kTxt, u"x x x"},
         ReplaceRow{"BinaryCompareMixedCase", u"Casa casa CASA", u"casa", u"x", kAll, kBin,
                    u"Casa x CASA"},
         ReplaceRow{"TextCompareFirstOnly", u"Casa casa CASA", u"CASA", u"-", kFirst, kTxt,
@@ -138,10 +135,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReplaceRow{"NulSearched", u"a\0b\0"sv, u"\0"sv, u"-", kAll, kBin, u"a-b-"},
         ReplaceRow{"NulReplacement", u"ab", u"b", u"\0"sv, kAll, kBin, u"a\0"sv},
         ReplaceRow{"AccentedTextCompare", u"\u00C9t\u00E9", u"\u00E9", u"e", kAll, kTxt, u"ete"},
-        ReplaceRow{"AccentedBinary", u"\u00C9t\u00E9", u"\u00E9", u"e", kAll, kBin,
-                   u"\u00C9te"},
-        ReplaceRow{"DeseretTextCompare", u"\U00010400x\U00010428", u"\U00010428", u"-", kAll,
-                   kTxt, u"-x-"},
+        ReplaceRow{"AccentedBinary", u"\u00C9t\u00E9", u"\u00E9", u"e", kAll, kBin, u"\u00C9te"},
+        ReplaceRow{"DeseretTextCompare", u"\U00010400x\U00010428", u"\U00010428", u"-", kAll, kTxt,
+                   u"-x-"},
         ReplaceRow{"DeseretBinary", u"\U00010400x\U00010428", u"\U00010428", u"-", kAll, kBin,
                    u"\U00010400x-"}),
     palavox::test::RowName{});
@@ -200,11 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
     Primitives, DecimalTest,
     ::testing::Values(DecimalRow{"Zero", 0, u"0"}, DecimalRow{"OneDigit", 7, u"7"},
                       DecimalRow{"Twelve", 12, u"12"}, DecimalRow{"Hundred", 100, u"100"},
-                      DecimalRow{"Million", 1000000, u"1000000"},
-                      DecimalRow{"MinusOne", -1, u"-1"}, DecimalRow{"MinusTen", -10, u"-10"},
+                      DecimalRow{"Million", 1000000, u"1000000"}, DecimalRow{"MinusOne", -1, u"-1"},
+                      DecimalRow{"MinusTen", -10, u"-10"},
                       DecimalRow{"Max", std::numeric_limits<std::int32_t>::max(), u"2147483647"},
-                      DecimalRow{"Min", std::numeric_limits<std::int32_t>::min(),
-                                 u"-2147483648"}),
+                      DecimalRow{"Min", std::numeric_limits<std::int32_t>::min(), u"-2147483648"}),
     palavox::test::RowName{});
 
 // ---------------------------------------------------------------- the rest

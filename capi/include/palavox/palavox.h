@@ -25,25 +25,25 @@
 #include "palavox/palavox_version.h"
 
 #if defined(_WIN32)
-#  if defined(PALAVOX_C_BUILDING_DLL)
-#    define PALAVOX_C_API __declspec(dllexport)
-#  elif defined(PALAVOX_C_STATIC)
-#    define PALAVOX_C_API
-#  else
-#    define PALAVOX_C_API __declspec(dllimport)
-#  endif
-#elif defined(__GNUC__)
-#  define PALAVOX_C_API __attribute__((visibility("default")))
+#if defined(PALAVOX_C_BUILDING_DLL)
+#define PALAVOX_C_API __declspec(dllexport)
+#elif defined(PALAVOX_C_STATIC)
+#define PALAVOX_C_API
 #else
-#  define PALAVOX_C_API
+#define PALAVOX_C_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define PALAVOX_C_API __attribute__((visibility("default")))
+#else
+#define PALAVOX_C_API
 #endif
 
 /* cdecl whatever the caller's default: a 32-bit program built with stdcall as
  * its default convention must still call these correctly. */
 #if defined(_WIN32) && !defined(_WIN64)
-#  define PALAVOX_C_CALL __cdecl
+#define PALAVOX_C_CALL __cdecl
 #else
-#  define PALAVOX_C_CALL
+#define PALAVOX_C_CALL
 #endif
 
 #ifdef __cplusplus
@@ -70,30 +70,30 @@ typedef enum palavox_error_number {
 
 /* TrataHTML: every web link wrapped in an anchor opening in `target`
  * ("_self" when empty). */
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_trata_html(const uint16_t *entrada, size_t entrada_len,
-                   const uint16_t *target, size_t target_len,
-                   uint16_t **resultado, size_t *resultado_len);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_trata_html(const uint16_t* entrada, size_t entrada_len,
+                                                    const uint16_t* target, size_t target_len,
+                                                    uint16_t** resultado, size_t* resultado_len);
 
 /* FindString: non-overlapping occurrences of `procura`, case-insensitive
  * unless `tipo` is exactly "B" or "b"; -1 for an empty `procura`. */
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_find_string(const uint16_t *entrada, size_t entrada_len,
-                    const uint16_t *procura, size_t procura_len,
-                    const uint16_t *tipo, size_t tipo_len, int32_t *resultado);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_find_string(const uint16_t* entrada, size_t entrada_len,
+                                                     const uint16_t* procura, size_t procura_len,
+                                                     const uint16_t* tipo, size_t tipo_len,
+                                                     int32_t* resultado);
 
 /* RemoverAcentuacao: accents folded, "&" to "e", a fixed set of symbols to spaces. */
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_remover_acentuacao(const uint16_t *texto, size_t texto_len,
-                           uint16_t **resultado, size_t *resultado_len);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_remover_acentuacao(const uint16_t* texto, size_t texto_len,
+                                                            uint16_t** resultado,
+                                                            size_t* resultado_len);
 
 /* RemoverAcentuacao into storage the caller provides, for callers that call
  * once per short text: the result is always exactly texto_len units long, so
  * it is written to resultado[0 .. texto_len), without a terminator, and
  * nothing is allocated or to be freed. resultado must not overlap texto; it
  * may be NULL only when texto_len is 0. On failure nothing is written. */
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_remover_acentuacao_into(const uint16_t *texto, size_t texto_len, uint16_t *resultado);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_remover_acentuacao_into(const uint16_t* texto,
+                                                                 size_t texto_len,
+                                                                 uint16_t* resultado);
 
 /* TrataHTML into storage the caller provides: *resultado_len gets the
  * result's length, and its units (without a terminator) go to resultado only
@@ -101,10 +101,10 @@ palavox_remover_acentuacao_into(const uint16_t *texto, size_t texto_len, uint16_
  * succeeds, so capacity 0 asks for the length alone. A result as long as the
  * text is the text itself: it has no link. resultado may be NULL only when
  * capacity is 0. */
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_trata_html_into(const uint16_t *entrada, size_t entrada_len,
-                        const uint16_t *target, size_t target_len,
-                        uint16_t *resultado, size_t capacity, size_t *resultado_len);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_trata_html_into(const uint16_t* entrada,
+                                                         size_t entrada_len, const uint16_t* target,
+                                                         size_t target_len, uint16_t* resultado,
+                                                         size_t capacity, size_t* resultado_len);
 
 /* FindString of one `procura` and `tipo` in `count` texts, a column: how to
  * find procura is worked out once, where palavox_find_string works it out on
@@ -115,24 +115,24 @@ palavox_trata_html_into(const uint16_t *entrada, size_t entrada_len,
  * PALAVOX_INVALID_ARGUMENT for a NULL array while count is not 0 (nothing is
  * written) or a NULL procura or tipo with a length, PALAVOX_OUT_OF_MEMORY;
  * every erros[i] is then that number. */
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_find_string_many(const uint16_t *const *entradas, const size_t *entrada_lens,
-                         size_t count, const uint16_t *procura, size_t procura_len,
-                         const uint16_t *tipo, size_t tipo_len, int32_t *resultados,
-                         int *erros);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_find_string_many(const uint16_t* const* entradas,
+                                                          const size_t* entrada_lens, size_t count,
+                                                          const uint16_t* procura,
+                                                          size_t procura_len, const uint16_t* tipo,
+                                                          size_t tipo_len, int32_t* resultados,
+                                                          int* erros);
 
 /* The same three over UTF-8: lengths in bytes, UTF-8 results. */
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_trata_html_utf8(const char *entrada, size_t entrada_len,
-                        const char *target, size_t target_len,
-                        char **resultado, size_t *resultado_len);
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_find_string_utf8(const char *entrada, size_t entrada_len,
-                         const char *procura, size_t procura_len,
-                         const char *tipo, size_t tipo_len, int32_t *resultado);
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_remover_acentuacao_utf8(const char *texto, size_t texto_len,
-                                char **resultado, size_t *resultado_len);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_trata_html_utf8(const char* entrada, size_t entrada_len,
+                                                         const char* target, size_t target_len,
+                                                         char** resultado, size_t* resultado_len);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_find_string_utf8(const char* entrada, size_t entrada_len,
+                                                          const char* procura, size_t procura_len,
+                                                          const char* tipo, size_t tipo_len,
+                                                          int32_t* resultado);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_remover_acentuacao_utf8(const char* texto,
+                                                                 size_t texto_len, char** resultado,
+                                                                 size_t* resultado_len);
 
 /* Text in pieces: the same three over a UTF-8 text handed in any number of
  * pieces cut anywhere, in the manner of a streaming codec. A stream is made
@@ -147,13 +147,13 @@ palavox_remover_acentuacao_utf8(const char *texto, size_t texto_len,
 typedef struct palavox_stream palavox_stream;
 
 typedef struct palavox_in_buffer {
-    const char *src; /* the piece */
+    const char* src; /* the piece */
     size_t size;     /* its length in bytes */
     size_t pos;      /* bytes read so far (0 .. size): advanced by the step */
 } palavox_in_buffer;
 
 typedef struct palavox_out_buffer {
-    char *dst;   /* where output goes; never overlapping an input piece */
+    char* dst;   /* where output goes; never overlapping an input piece */
     size_t size; /* its room in bytes */
     size_t pos;  /* bytes written so far (0 .. size): advanced by the step */
 } palavox_out_buffer;
@@ -161,12 +161,12 @@ typedef struct palavox_out_buffer {
 /* A stream for TrataHTML with `target`, for FindString with `procura` and
  * `tipo`, or for RemoverAcentuacao, all UTF-8. *stream is NULL on failure
  * (5 for invalid UTF-8 in an argument); release it with palavox_stream_free. */
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_trata_html_stream(const char *target, size_t target_len, palavox_stream **stream);
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_find_string_stream(const char *procura, size_t procura_len,
-                           const char *tipo, size_t tipo_len, palavox_stream **stream);
-PALAVOX_C_API int PALAVOX_C_CALL palavox_remover_acentuacao_stream(palavox_stream **stream);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_trata_html_stream(const char* target, size_t target_len,
+                                                           palavox_stream** stream);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_find_string_stream(const char* procura, size_t procura_len,
+                                                            const char* tipo, size_t tipo_len,
+                                                            palavox_stream** stream);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_remover_acentuacao_stream(palavox_stream** stream);
 
 /* Reads from `input` and writes to `output` until the piece is all read or
  * the output is full; output read but not yet written is kept and written
@@ -175,36 +175,38 @@ PALAVOX_C_API int PALAVOX_C_CALL palavox_remover_acentuacao_stream(palavox_strea
  * A FindString stream writes nothing: its output may be NULL. 5 for invalid
  * UTF-8 (palavox_stream_offset says where). After any error the stream is
  * spent: every later call returns the same number. */
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_stream_step(palavox_stream *stream, palavox_in_buffer *input, palavox_out_buffer *output);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_stream_step(palavox_stream* stream,
+                                                     palavox_in_buffer* input,
+                                                     palavox_out_buffer* output);
 
 /* The input has ended: writes what is left, as much as fits, and sets
  * *remaining to the bytes still to write (0: done; else call again with more
  * room). 5 when the text ended inside a code point, or for a FindString stream. */
-PALAVOX_C_API int PALAVOX_C_CALL
-palavox_stream_end(palavox_stream *stream, palavox_out_buffer *output, size_t *remaining);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_stream_end(palavox_stream* stream,
+                                                    palavox_out_buffer* output, size_t* remaining);
 
 /* The input has ended: FindString's result on the whole text (13 when it was
  * empty, -1 for an empty procura, 6 past 2,147,483,647; 0 on failure). 5 for
  * another kind of stream. */
-PALAVOX_C_API int PALAVOX_C_CALL palavox_stream_end_count(palavox_stream *stream, int32_t *resultado);
+PALAVOX_C_API int PALAVOX_C_CALL palavox_stream_end_count(palavox_stream* stream,
+                                                          int32_t* resultado);
 
 /* Input bytes taken so far, up to the last whole code point; after error 5 on
  * invalid UTF-8, the offset of its first byte in the whole text. 0 for NULL. */
-PALAVOX_C_API uint64_t PALAVOX_C_CALL palavox_stream_offset(const palavox_stream *stream);
+PALAVOX_C_API uint64_t PALAVOX_C_CALL palavox_stream_offset(const palavox_stream* stream);
 
 /* Releases a stream, at any point; NULL is ignored. */
-PALAVOX_C_API void PALAVOX_C_CALL palavox_stream_free(palavox_stream *stream);
+PALAVOX_C_API void PALAVOX_C_CALL palavox_stream_free(palavox_stream* stream);
 
 /* Releases a result of this library; NULL is ignored. */
-PALAVOX_C_API void PALAVOX_C_CALL palavox_free(void *resultado);
+PALAVOX_C_API void PALAVOX_C_CALL palavox_free(void* resultado);
 
 /* The error's description ("Type mismatch", ...), never NULL. */
-PALAVOX_C_API const char *PALAVOX_C_CALL palavox_error_description(int number);
+PALAVOX_C_API const char* PALAVOX_C_CALL palavox_error_description(int number);
 
 /* "1.5.0": the library's version, which PALAVOX_VERSION_STRING gives for the
  * header a program was built with. */
-PALAVOX_C_API const char *PALAVOX_C_CALL palavox_version(void);
+PALAVOX_C_API const char* PALAVOX_C_CALL palavox_version(void);
 
 #ifdef __cplusplus
 }
