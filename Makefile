@@ -24,6 +24,7 @@ build: deps-native
 	cmake --build --preset native
 
 test: deps build
+	scripts/format.sh --check
 	ctest --preset native
 	$(MAKE) --no-print-directory simd-tiers
 	$(MAKE) --no-print-directory -C bindings -j2 test
@@ -32,6 +33,11 @@ test: deps build
 	fuzz/run.sh build/asan 10
 	$(MAKE) --no-print-directory test-docs
 	$(MAKE) test-com test-sign
+
+# Lays every C and C++ source out as .clang-format says (make test checks it).
+.PHONY: format
+format:
+	scripts/format.sh
 
 # make test three times in a row from a fresh clone of this checkout, beside
 # two CPU-bound processes the whole time (scripts/soak.sh); over an hour, so
