@@ -276,8 +276,8 @@ def main():
         pass
     compiled = CompileCommands(os.path.join(ROOT, args.build))
     if args.build != "build/native":
-        for spec in AREAS.values():
-            for stage in (spec, spec.get("wide") or {}):
+        for stage_of in AREAS.values():
+            for stage in (stage_of, stage_of.get("wide") or {}):
                 for step in ("build", "test"):
                     if step in stage:
                         stage[step] = stage[step].replace("build/native", args.build)
@@ -302,8 +302,8 @@ def main():
 
     summary, survivors = [], []
     for area in areas:
-        spec = AREAS[area]
-        files = sorted({f for g in spec["files"] for f in glob.glob(os.path.join(ROOT, g))})
+        stage_of = AREAS[area]
+        files = sorted({f for g in stage_of["files"] for f in glob.glob(os.path.join(ROOT, g))})
         every = [m for f in files for m in mutants(f)]
         todo = every[::args.every]
         if args.only:
@@ -314,15 +314,15 @@ def main():
             continue
         if not todo:
             continue
-        wide = spec.get("wide")
+        wide = stage_of.get("wide")
         counts = {"killed": 0, "survived": 0, "stillborn": 0, "equivalent": 0}
         limit = args.timeout
         if any(key(m) not in done for m in todo):
             # The tests must pass on the unmutated code, or no kill means anything.
-            if run(spec["build"], args.timeout) != 0:
+            if run(stage_of["build"], args.timeout) != 0:
                 sys.exit(f"mutate: {area}: the build fails without any mutant")
             started = time.monotonic()
-            if run(spec["test"], args.timeout) != 0:
+            if run(stage_of["test"], args.timeout) != 0:
                 sys.exit(f"mutate: {area}: the tests fail without any mutant")
             # A mutant that loops for ever is killed by its tests never ending: the
             # fail-safe is generous, many times what they take unmutated.
@@ -349,9 +349,9 @@ def main():
                     verdict, stage = "stillborn", "compiler"
                 elif h is not None and h == base_hash[path]:
                     verdict, stage = "equivalent", "object code"
-                elif run(spec["build"], args.timeout) != 0:
+                elif run(stage_of["build"], args.timeout) != 0:
                     verdict, stage = "stillborn", "build"
-                elif run(spec["test"], limit) != 0:
+                elif run(stage_of["test"], limit) != 0:
                     verdict = "killed"
                 elif not wide:
                     verdict = "survived"
@@ -373,7 +373,7 @@ def main():
             log.flush()
             print(f"[{area} {number}/{len(todo)}] {m['file']}:{m['line']}:{m['col']} {m['op']}: {verdict}"
                   f" by {stage} ({time.monotonic() - started:.0f} s)", flush=True)
-        run((wide or spec)["build"], args.timeout)  # leave the build as the sources are
+        run((wide or stage_of)["build"], args.timeout)  # leave the build as the sources are
         summary.append((area, len(every), len(todo), counts))
     if args.list:
         return
