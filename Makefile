@@ -98,9 +98,10 @@ test-database: deps-database build
 
 # Every command and code block of README.md and docs/*.md, run as written in
 # scratch folders under build/docs against what make test built before it
-# (the packages, build/asan): its own stage of make test (tests/docs/).
+# (the packages, build/asan): its own stage of make test (tests/docs/). The
+# VBScript blocks run with build/win64/Palavox.dll, built here so none is skipped.
 .PHONY: test-docs
-test-docs: deps-bindings deps-database build
+test-docs: deps-bindings deps-database build dll
 	tests/docs/run.sh
 
 # The extension's per-row cost beside unaccent, lower() and the SQL counting idiom.

@@ -125,6 +125,10 @@ class DocFailure(Exception):
     pass
 
 
+class DocSkip(Exception):
+    """A block that cannot run here for a reason found when it was about to."""
+
+
 def run_sh(block, s, work):
     status, out, err = s.shell(substitute(block.text, work), keep=True)
     if status != 0:
@@ -372,12 +376,71 @@ def run_sql_sqlite(block, s, work):
     return out
 
 
+# cscript under Wine in a private 64-bit prefix, Palavox.dll registered there;
+# each script's output (OEM code page) goes to <script>.out.
+#   bash -c VBS_RUN - <prefix> <Palavox.dll> <script.vbs>...
+VBS_RUN = r"""
+set -u
+. "$DOCS_ROOT/scripts/wine-env.sh"
+trap palavox_wine_stop EXIT
+prefix=$1 dll=$2
+shift 2
+palavox_wine_start "$prefix" win64 </dev/null >/dev/null 2>&1
+timeout 600 "$PALAVOX_WINE64" regsvr32 /s "$(palavox_winpath "$dll")" </dev/null >>"$prefix.log" 2>&1 ||
+  { echo "regsvr32 failed (see $prefix.log)" >&2; exit 1; }
+for script; do
+  timeout 600 "$PALAVOX_WINE64" cscript //nologo "$(palavox_winpath "$script")" </dev/null >"$script.out" 2>&1 ||
+    { echo "cscript $script: exit status $?" >&2; exit 1; }
+done
+"""
+
+
+# Wine gives this locale (en-US) the code pages of Windows in Western Europe and
+# the Americas: scripts are read in the ANSI one, output to a file is in the OEM one.
+WINE_LOCALE, ANSI, OEM = "C.UTF-8", "cp1252", "cp437"
+
+
+def run_vbscript(block, s, work):
+    """Saved as the pages tell users to and run by the 64-bit cscript; a block
+    with non-ASCII text is also saved as UTF-8, which the pages warn against,
+    and must then print its `utf-8` marker's line instead. Of the two encodings
+    the pages offer it takes the Windows code page ("ANSI"): Wine's cscript runs
+    nothing of a UTF-16 file (no output, exit status 0)."""
+    dll = ROOT / "build/win64/Palavox.dll"
+    if not dll.is_file():
+        raise DocSkip("build/win64/Palavox.dll is missing (make dll)")
+    source = block.text.replace("\n", "\r\n")
+    scripts = [s.folder / f"block_{block.line}.vbs"]
+    try:
+        scripts[0].write_bytes(source.encode(ANSI))
+    except UnicodeEncodeError as e:
+        fail(block, f"not in the Windows code page ({ANSI}): {e}")
+    counter = None
+    if not block.text.isascii():
+        counter = block.marker("utf-8")
+        if not counter:
+            fail(block, "non-ASCII text: mark what it prints saved as UTF-8 (`utf-8 LINE`)")
+        scripts.append(s.folder / f"block_{block.line}.utf-8.vbs")
+        scripts[1].write_bytes(source.encode("utf-8"))
+    p = subprocess.run(["bash", "-c", VBS_RUN, "-", str(work / "wine64"), str(dll)] + [str(f) for f in scripts],
+                       env=dict(s.env, LC_ALL=WINE_LOCALE), capture_output=True, text=True, timeout=HANG)
+    outs = [Path(f"{f}.out").read_bytes().decode(OEM).replace("\r\n", "\n")
+            if Path(f"{f}.out").exists() else "" for f in scripts]
+    if p.returncode != 0:
+        fail(block, f"exit status {p.returncode}", "".join(outs), p.stdout + p.stderr)
+    if counter is not None:
+        last = outs[1].rstrip("\n").split("\n")[-1]
+        if last != counter or last == outs[0].rstrip("\n").split("\n")[-1]:
+            fail(block, f"saved as UTF-8 it printed {last!r}; the page says {counter!r}", outs[1])
+    return outs[0]
+
+
 def sh_quote(text):
     return "'" + text.replace("'", "'\\''") + "'"
 
 
 HANDLERS = {"sh": run_sh, "bash": run_sh, "python": run_python, "js": run_js,
-            "csharp": run_csharp, "cpp": run_cpp}
+            "csharp": run_csharp, "cpp": run_cpp, "vb": run_vbscript, "vbscript": run_vbscript}
 
 
 def main():
@@ -392,9 +455,14 @@ def main():
     ran, skipped, failures = 0, {}, []
     for page in pages:
         s = Session(WORK / page.replace("/", "_").replace(".md", ""))
-        last_out = None
-        for block in blocks_of(page):
+        last_out, skipped_before = None, None
+        blocks = blocks_of(page)
+        for n, block in enumerate(blocks):
             reason = block.marker("skip")
+            if reason is None and block.marker("output") is not None:
+                # What a block skipped when it came to run would have printed.
+                reason = skipped_before
+            skipped_before = None
             if reason is not None:
                 reason = reason.lstrip("—-– ").strip()
                 if not reason:
@@ -429,8 +497,13 @@ def main():
                 if handler is None:
                     fail(block, f"no way to run a {block.lang or 'plain'} block: "
                                 "mark it skip (with the reason), file or output")
+                if handler is run_vbscript and (n + 1 == len(blocks) or blocks[n + 1].marker("output") is None):
+                    fail(block, "a VBScript block states its result in the output block under it: none follows")
                 last_out = handler(block, s, WORK)
                 ran += 1
+            except DocSkip as e:
+                skipped.setdefault(str(e), []).append(block.where())
+                skipped_before = str(e)
             except DocFailure as e:
                 failures.append(str(e))
             except subprocess.TimeoutExpired:
