@@ -77,8 +77,11 @@ def substitute(text, work):
 PRELUDE = r"""
 set -eo pipefail
 # make test has built every make target the pages name: here they must exist
-# and resolve (make -n), not run a second time.
-make() { command make -n -C "$DOCS_ROOT" "$@" >/dev/null || { echo "doc-test: make $* fails" >&2; return 1; }; }
+# and resolve (make -n), not run a second time; a page's own make -n runs as written.
+make() {
+    if [ "${1:-}" = -n ]; then command make --no-print-directory -C "$DOCS_ROOT" "$@"; return; fi
+    command make -n -C "$DOCS_ROOT" "$@" >/dev/null || { echo "doc-test: make $* fails" >&2; return 1; }
+}
 sudo() { "$@"; }
 # The packages a page installs must be there already (scripts/install-deps).
 apt-get() { [ "$1" = install ] || return 1; shift; dpkg -s "$@" >/dev/null || { echo "doc-test: not installed: $*" >&2; return 1; }; }
