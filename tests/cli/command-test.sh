@@ -60,6 +60,9 @@ row "count on empty input: error 13"   1 '' 'Type mismatch' '' find-string a
 row "count on a UTF-16 input"          0 '2' '' '\xff\xfeA\0a\0' find-string a
 row "invalid UTF-8: byte offset"       1 '*' 'invalid UTF-8 at byte offset 5' 'ab cd\xc3(' remover-acentuacao
 row "lone UTF-16 surrogate"            1 '*' 'invalid UTF-16 at byte offset 2' '\xfe\xff\xd8\x00' trata-html
+row "UTF-8 cut short at the end"       1 '*' 'invalid UTF-8 at byte offset 2' 'ab\xc3' remover-acentuacao
+row "UTF-16LE, an odd byte at the end" 1 '*' 'invalid UTF-16 at byte offset 4' '\xff\xfeA\0B' remover-acentuacao
+row "lone UTF-16LE surrogate at the end" 1 '*' 'invalid UTF-16 at byte offset 4' '\xff\xfeA\0\x00\xd8' trata-html
 
 # -o: the file appears whole, or not at all; the input is never touched.
 echo previous >out.txt
