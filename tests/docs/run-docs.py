@@ -170,6 +170,17 @@ def __doc_check(value, expected, line):
 """
 
 
+def run_script(block, s, script, suffix, interpreter):
+    """The checking script, saved beside the session's files and run; it exits
+    non-zero when a stated result differs."""
+    path = s.folder / f"block_{block.line}.{suffix}"
+    path.write_text("\n".join(script) + "\n", encoding="utf-8")
+    status, out, err = s.shell(f"{interpreter} {path}")
+    if status != 0:
+        fail(block, "a stated result differs or the code fails", out, err)
+    return out
+
+
 def run_python(block, s, work):
     lines = block.text.split("\n")
     script = [PY_CHECK, block.marker("given") or ""]
@@ -182,12 +193,7 @@ def run_python(block, s, work):
             script.append(code)
     if not checked and block.marker("runs") is None:
         fail(block, "no stated result to check (mark it `runs` if running it is the check)")
-    path = s.folder / f"block_{block.line}.py"
-    path.write_text("\n".join(script) + "\n", encoding="utf-8")
-    status, out, err = s.shell(f"python3 {path}")
-    if status != 0:
-        fail(block, "a stated result differs or the code fails", out, err)
-    return out
+    return run_script(block, s, script, "py", "python3")
 
 
 JS_CHECK = r"""
@@ -213,12 +219,7 @@ def run_js(block, s, work):
             script.append(code)
     if not checked:
         fail(block, "no stated result to check")
-    path = s.folder / f"block_{block.line}.js"
-    path.write_text("\n".join(script) + "\n", encoding="utf-8")
-    status, out, err = s.shell(f"node {path}")
-    if status != 0:
-        fail(block, "a stated result differs or the code fails", out, err)
-    return out
+    return run_script(block, s, script, "js", "node")
 
 
 CS_MAIN = r"""
