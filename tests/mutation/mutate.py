@@ -15,8 +15,8 @@ without PALAVOX_WERROR, or a mutant the compiler merely warns about (`a && b
 known, the mutant is compiled once without debug info: an object identical to
 the original's counts as equivalent without running anything; otherwise that
 object stands in the build tree, so the build only links. --every K runs every
-K-th mutant (a deterministic sample, reported as one). The run is niced: it
-shares the machine."""
+K-th mutant (a deterministic sample, reported as one). The run is niced (19
+unless --nice says otherwise): it shares the machine."""
 
 import argparse
 import atexit
@@ -268,10 +268,12 @@ def main():
                         help="the native build tree the mutants are built in: the native preset's, "
                              "best without PALAVOX_WERROR (make mutation's build/mutation-native)")
     parser.add_argument("--timeout", type=int, default=3600, help="fail-safe seconds a stage")
+    parser.add_argument("--nice", type=int, default=19,
+                        help="niceness (beside a run that loads the machine on purpose, 19 starves it)")
     args = parser.parse_args()
     areas = args.area or ["capi", "sqlite", "utf8", "pieces"]
     try:
-        os.nice(19)
+        os.nice(args.nice)
     except OSError:
         pass
     compiled = CompileCommands(os.path.join(ROOT, args.build))
