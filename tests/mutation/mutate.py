@@ -7,7 +7,7 @@ by a new row or argued equivalent. The file is restored after every mutant,
 and on any exit.
 
   tests/mutation/mutate.py [--area NAME]... [--list] [--every K] [--only FILE:LINE:COL]...
-                           [--resume] [--build TREE] [--report FILE]
+                           [--resume] [--first-stage] [--build TREE] [--report FILE] [--nice N]
 
 Mutants that do not compile are not counted; the tree should be configured
 without PALAVOX_WERROR, or a mutant the compiler merely warns about (`a && b
@@ -71,7 +71,7 @@ AREAS = {
                 "/usr/bin/python3 tests/bindings/sqlite/check_sqlite.py",
     },
     "utf8": {
-        "files": ["text/utf8/*.cpp"],
+        "files": ["text/utf8/*.cpp", "text/utf8/*.hpp"],
         "build": build("palavox_utf8_tests", "palavox_pieces_tests", "palavox_capi_tests", "fuzz_utf8"),
         "test": " && ".join([gtest("capi/palavox_utf8_tests"), gtest("palavox_pieces_tests"),
                              ctest("^fuzz_replay_utf8$"), gtest("capi/palavox_capi_tests")]),
@@ -268,6 +268,8 @@ def main():
                         help="the native build tree the mutants are built in: the native preset's, "
                              "best without PALAVOX_WERROR (make mutation's build/mutation-native)")
     parser.add_argument("--timeout", type=int, default=3600, help="fail-safe seconds a stage")
+    parser.add_argument("--first-stage", action="store_true",
+                        help="a mutant the first stage passes is logged as surviving it, the wider stage not run")
     parser.add_argument("--nice", type=int, default=19,
                         help="niceness (beside a run that loads the machine on purpose, 19 starves it)")
     args = parser.parse_args()
@@ -355,8 +357,9 @@ def main():
                     verdict, stage = "stillborn", "build"
                 elif run(stage_of["test"], limit) != 0:
                     verdict = "killed"
-                elif not wide:
+                elif not wide or args.first_stage:
                     verdict = "survived"
+                    stage = "first stage only" if wide else stage
                 else:
                     stage = "wider stage"
                     if run(wide["build"], args.timeout) != 0:
@@ -375,7 +378,8 @@ def main():
             log.flush()
             print(f"[{area} {number}/{len(todo)}] {m['file']}:{m['line']}:{m['col']} {m['op']}: {verdict}"
                   f" by {stage} ({time.monotonic() - started:.0f} s)", flush=True)
-        run((wide or stage_of)["build"], args.timeout)  # leave the build as the sources are
+        # Leave the build as the sources are (only the first stage's targets saw mutants).
+        run((stage_of if args.first_stage else wide or stage_of)["build"], args.timeout)
         summary.append((area, len(every), len(todo), counts))
     if args.list:
         return
