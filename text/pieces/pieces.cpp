@@ -204,12 +204,11 @@ std::size_t Stream::End(OutBuffer& out) {
     std::size_t left = 0;
     Guarded(out, [&] {
         if (state_ == State::Open) {
-            state_ = State::Ending;
+            state_ = State::Ended;
             Close();
         }
         Flush(out);
         left = pending_.size() - flushed_;
-        if (left == 0) state_ = State::Ended;
     });
     return left;
 }

@@ -191,7 +191,7 @@ protected:
     detail::Decoder decoder_;
 
 private:
-    enum class State { Open, Ending, Ended };
+    enum class State { Open, Ended };  // Ended from the first End, output left or not
 
     template <class Body>
     void Guarded(OutBuffer& out, Body body);
