@@ -102,6 +102,9 @@ Outcome Pieces(const Job& job, const Form& form, const std::vector<std::size_t>&
                 pieces::OutBuffer out{buffer.data(), room, 0};
                 const std::size_t before = in.pos;
                 stream->Step(in, out);
+                if (in.pos < in.size && out.size - out.pos >= 4) {
+                    o.broken = "a step that left input unread with room to write";
+                }
                 if (!taken(out, in.pos != before)) return o;
             }
         }
@@ -383,6 +386,98 @@ TEST(PiecesInput, InvalidBytesAtTheSameOffsetForEveryCut) {
         for (const Job& job : jobs) {
             EXPECT_TRUE(SameForEveryCut(job, {row.bytes, row.input}, expected))
                 << Describe(job, u"") << ", bytes " << Bytes(row.bytes.substr(0, 40));
+        }
+    }
+}
+
+// A fault is reported by the step whose bytes show it, not a later one.
+TEST(PiecesInput, TheStepThatShowsAFaultReportsIt) {
+    constexpr auto kUtf8 = pieces::Input::Utf8;
+    const struct {
+        std::vector<std::string> pieces;
+        pieces::Input input;
+        std::size_t failing;  // the piece whose step throws
+        std::uint64_t offset;
+    } rows[] = {
+        {{"ab", "\x80", "c"}, kUtf8, 1, 2},
+        {{"ab\xE2", "x", "yz"}, kUtf8, 1, 2},  // a sequence still short, already wrong
+        {{"\xF0\x90", "A", "BCD"}, kUtf8, 1, 0},
+        {{"\xE2", "\x82", "x", "y"}, kUtf8, 2, 0},
+        {{"\xFF\xFE\x00\xD8"s, "a\0"s, "b\0"s}, pieces::Input::ByteOrderMark, 1, 2},
+    };
+    for (const auto& row : rows) {
+        pieces::FoldStream stream(row.input);
+        std::string room(64, '\0');
+        std::size_t step = 0;
+        std::optional<std::uint64_t> offset;
+        for (; step < row.pieces.size() && !offset; ++step) {
+            pieces::InBuffer in{row.pieces[step].data(), row.pieces[step].size(), 0};
+            pieces::OutBuffer out{room.data(), room.size(), 0};
+            try {
+                stream.Step(in, out);
+            } catch (const pieces::InvalidInput& e) {
+                offset = e.offset();
+            }
+        }
+        EXPECT_EQ(row.offset, offset) << Bytes(row.pieces[0]);
+        EXPECT_EQ(row.failing + 1, step) << Bytes(row.pieces[0]);
+    }
+}
+
+// A step whose output is full reads no further: what waits to be written is
+// bounded by one chunk of input, not by the text. Counting writes nothing, so
+// it reads on. Then, with room, the output is the library's.
+TEST(PiecesSteps, AFullOutputStopsReading) {
+    const std::u16string text = std::u16string(90'000, u'\u00E1') + u" http://a " +
+                                std::u16string(90'000, u'b') + u" http://c";
+    const Job jobs[] = {{Command::Fold, u""}, {Command::Link, u"_t"}, {Command::Count, u"b", true}};
+    const std::string bytes = *Utf8(text);
+    for (const Job& job : jobs) {
+        std::unique_ptr<pieces::Stream> stream;
+        if (job.command == Command::Fold) stream = std::make_unique<pieces::FoldStream>();
+        if (job.command == Command::Link) stream = std::make_unique<pieces::LinkStream>("_t");
+        if (job.command == Command::Count) {
+            stream = std::make_unique<pieces::CountStream>(job.argument,
+                                                           palavox::CompareMode::BinaryCompare);
+        }
+        pieces::InBuffer in{bytes.data(), bytes.size(), 0};
+        // No room at all, as a caller may say it: no buffer.
+        for (int full = 0; full < 2; ++full) {
+            pieces::OutBuffer out{nullptr, 0, 0};
+            stream->Step(in, out);
+        }
+        const std::size_t read = in.pos;
+        pieces::OutBuffer still{nullptr, 0, 0};
+        stream->Step(in, still);
+        EXPECT_EQ(read, in.pos) << Describe(job, u"") << ": read on with its output full";
+        if (job.command != Command::Count) {
+            EXPECT_LT(read, bytes.size()) << Describe(job, u"");
+        }
+        std::string output, room(1 << 20, '\0');
+        for (std::size_t left = 1; in.pos < in.size || left != 0;) {
+            pieces::OutBuffer out{room.data(), room.size(), 0};
+            if (in.pos < in.size) {
+                stream->Step(in, out);
+            } else {
+                left = stream->End(out);
+            }
+            output.append(out.dst, out.pos);
+        }
+        if (job.command == Command::Count) {
+            output = std::to_string(static_cast<const pieces::CountStream&>(*stream).count());
+        }
+        EXPECT_EQ(Expected(job, text).output, output) << Describe(job, u"");
+    }
+}
+
+// A target that is not UTF-8 is refused when the stream is made.
+TEST(PiecesInput, AnInvalidTargetIsError5) {
+    for (const std::string& target : {"\xFF"s, "a\xC3"s, "\xED\xA0\x80"s, "_\xE2\x82"s}) {
+        try {
+            pieces::LinkStream stream(target);
+            ADD_FAILURE() << Bytes(target) << " taken as a target";
+        } catch (const palavox::Error& e) {
+            EXPECT_EQ(5, e.number()) << Bytes(target);
         }
     }
 }
