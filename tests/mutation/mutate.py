@@ -2,9 +2,9 @@
 """Mutation run: small faults planted one at a time in the product code, each
 built and put through the tests that cover it. A mutant those tests fail on is
 killed; one they pass is run again through its area's wider stage (for the
-native areas, ctest but the package tests) and only then called a survivor, to be killed
-by a new row or argued equivalent. The file is restored after every mutant,
-and on any exit.
+native areas, ctest but the package tests; for python, all its package tests)
+and only then called a survivor, to be killed by a new row or argued
+equivalent. The file is restored after every mutant, and on any exit.
 
   tests/mutation/mutate.py [--area NAME]... [--list] [--every K] [--only FILE:LINE:COL]...
                            [--resume] [--first-stage] [--build TREE] [--report FILE] [--nice N]
@@ -56,7 +56,9 @@ NATIVE_STAGE = {"build": "cmake --build build/native -j2",
 
 # Each area: the files mutated; the targets and tests that see a mutant first
 # (cheapest first, the first failure ends the run); the wider stage a mutant
-# those pass must pass too before it is called a survivor.
+# those pass must pass too before it is called a survivor. Optionally: a setup
+# run once first (its compile_commands.json in `commands`), and a restore that
+# leaves the product as the sources are, run at the end and on any exit.
 AREAS = {
     "capi": {
         "files": ["capi/src/palavox_c.cpp"],
@@ -90,11 +92,18 @@ AREAS = {
         "test": ctest("^cli_"),
         "wide": NATIVE_STAGE,
     },
-    # The wheel is built from its sdist, core and all: minutes a mutant.
+    # The package's own compile and link commands, kept from one build of its
+    # sdist (tests/mutation/python_module.py): seconds a mutant, not the
+    # minutes a wheel takes. The venv's module is the wheel's again at the end.
     "python": {
         "files": ["bindings/python/src/_palavox.c"],
-        "build": "true",
-        "test": "make --no-print-directory -s -C bindings test-python",
+        "setup": "tests/mutation/python_module.py setup build/native",
+        "commands": "build/mutation-python",
+        "build": "tests/mutation/python_module.py build",
+        "test": "cd build/python && venv/bin/python -m pytest -q -x -p no:cacheprovider ../../tests/bindings/python"
+                " --ignore=../../tests/bindings/python/test_dask_cluster.py",
+        "wide": {"build": "true", "test": "make --no-print-directory -s -C bindings -o python test-python"},
+        "restore": "tests/mutation/python_module.py restore",
     },
     "node": {
         "files": ["bindings/node/src/*.cpp"],
@@ -189,12 +198,12 @@ def key(m):
 RUNNING = []
 
 
-def run(command, timeout):
+def run(command, timeout, quiet=True):
     """Exit status of `command` in its own process group, killed whole on the
     fail-safe deadline (a mutant that hangs is killed by its stage) or when
     this run is ended."""
-    proc = subprocess.Popen(command, shell=True, cwd=ROOT, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, start_new_session=True)
+    out = subprocess.DEVNULL if quiet else None
+    proc = subprocess.Popen(command, shell=True, cwd=ROOT, stdout=out, stderr=out, start_new_session=True)
     RUNNING.append(proc)
     try:
         return proc.wait(timeout=timeout)
@@ -219,8 +228,10 @@ class CompileCommands:
     """Builds one source without debug info: for the equivalence check, and
     as the object the build then links (debug info changes no code)."""
 
-    def __init__(self, tree):
+    def __init__(self):
         self.commands = {}
+
+    def load(self, tree):
         db = os.path.join(tree, "compile_commands.json")
         if os.path.exists(db):
             for entry in json.load(open(db)):
@@ -278,11 +289,12 @@ def main():
         os.nice(args.nice)
     except OSError:
         pass
-    compiled = CompileCommands(os.path.join(ROOT, args.build))
+    compiled = CompileCommands()
+    compiled.load(os.path.join(ROOT, args.build))
     if args.build != "build/native":
         for stage_of in AREAS.values():
             for stage in (stage_of, stage_of.get("wide") or {}):
-                for step in ("build", "test"):
+                for step in ("setup", "build", "test"):
                     if step in stage:
                         stage[step] = stage[step].replace("build/native", args.build)
     os.makedirs(os.path.dirname(args.report), exist_ok=True)
@@ -294,12 +306,14 @@ def main():
             if "col" in r:
                 done[(r["file"], r["line"], r["col"], r["op"])] = r["verdict"]
     log = open(log_path, "a")
-    originals = {}
+    originals, restores = {}, []
 
     def restore():
         for path, text in originals.items():
             with open(path, "w", encoding="utf-8") as f:
                 f.write(text)
+        for command in restores:
+            subprocess.run(command, shell=True, cwd=ROOT)
     atexit.register(restore)
     signal.signal(signal.SIGTERM, end)
     signal.signal(signal.SIGINT, end)
@@ -322,6 +336,12 @@ def main():
         counts = {"killed": 0, "survived": 0, "stillborn": 0, "equivalent": 0}
         limit = args.timeout
         if any(key(m) not in done for m in todo):
+            if "setup" in stage_of:
+                if "restore" in stage_of:
+                    restores.append(stage_of["restore"])
+                if run(stage_of["setup"], args.timeout, quiet=False) != 0:
+                    sys.exit(f"mutate: {area}: the setup fails")
+                compiled.load(os.path.join(ROOT, stage_of["commands"]))
             # The tests must pass on the unmutated code, or no kill means anything.
             if run(stage_of["build"], args.timeout) != 0:
                 sys.exit(f"mutate: {area}: the build fails without any mutant")
@@ -379,7 +399,8 @@ def main():
             print(f"[{area} {number}/{len(todo)}] {m['file']}:{m['line']}:{m['col']} {m['op']}: {verdict}"
                   f" by {stage} ({time.monotonic() - started:.0f} s)", flush=True)
         # Leave the build as the sources are (only the first stage's targets saw mutants).
-        run((stage_of if args.first_stage else wide or stage_of)["build"], args.timeout)
+        run(stage_of.get("restore") or (stage_of if args.first_stage else wide or stage_of)["build"],
+            args.timeout)
         summary.append((area, len(every), len(todo), counts))
     if args.list:
         return
