@@ -54,6 +54,7 @@ static int take(sqlite3_context* ctx, sqlite3_value* value, Units* out) {
 
 static void text_result(sqlite3_context* ctx, int rc, uint16_t* r, size_t n) {
     uint16_t* marked;
+    sqlite3_uint64 bytes;
     if (rc != PALAVOX_OK) {
         fail(ctx, rc);
         return;
@@ -65,7 +66,8 @@ static void text_result(sqlite3_context* ctx, int rc, uint16_t* r, size_t n) {
     }
     /* SQLite takes a leading U+FEFF of UTF-16 for a byte order mark and drops
      * it: one more in front keeps the text's own. */
-    marked = sqlite3_malloc64((sqlite3_uint64)(n + 1) * 2);
+    bytes = ((sqlite3_uint64)n + 1) * 2; /* one size for the copy and for SQLite */
+    marked = sqlite3_malloc64(bytes);
     if (marked == NULL) {
         palavox_free(r);
         sqlite3_result_error_nomem(ctx);
@@ -74,8 +76,7 @@ static void text_result(sqlite3_context* ctx, int rc, uint16_t* r, size_t n) {
     marked[0] = 0xFEFF;
     memcpy(marked + 1, r, n * 2);
     palavox_free(r);
-    sqlite3_result_text64(ctx, (const char*)marked, (sqlite3_uint64)(n + 1) * 2, sqlite3_free,
-                          SQLITE_UTF16);
+    sqlite3_result_text64(ctx, (const char*)marked, bytes, sqlite3_free, SQLITE_UTF16);
 }
 
 static void remover_acentuacao(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
@@ -135,11 +136,16 @@ __attribute__((visibility("default")))
         {"trata_html", 2, trata_html},
     };
     SQLITE_EXTENSION_INIT2(api);
-    (void)error;
     for (size_t i = 0; i < sizeof kFunctions / sizeof kFunctions[0]; ++i) {
         const int rc = sqlite3_create_function(db, kFunctions[i].name, kFunctions[i].arity, kFlags,
                                                NULL, kFunctions[i].call, NULL, NULL);
-        if (rc != SQLITE_OK) return rc;
+        if (rc != SQLITE_OK) {
+            /* Else the loader says only "error during initialization". */
+            if (error != NULL) {
+                *error = sqlite3_mprintf("palavox: %s: %s", kFunctions[i].name, sqlite3_errmsg(db));
+            }
+            return rc;
+        }
     }
     return SQLITE_OK;
 }
