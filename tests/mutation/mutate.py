@@ -378,6 +378,7 @@ def main():
             # fail-safe is generous, many times what they take unmutated.
             limit = min(args.timeout, max(300, 30 * (time.monotonic() - started)))
         base_hash = {}
+        wide_passes = False
         for number, m in enumerate(todo, 1):
             if key(m) in done:
                 verdict = done[key(m)]
@@ -417,6 +418,11 @@ def main():
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(originals[path])
                 del os.environ["MUTANT"]
+            if verdict == "killed" and stage == "wider stage" and not wide_passes:
+                # Its first kill means something only if it passes unmutated (checked once).
+                if any(run(step, args.timeout) != 0 for step in (stage_of["build"], wide["build"], wide["test"])):
+                    sys.exit(f"mutate: {area}: the wider stage fails without any mutant{see(stage_of)}")
+                wide_passes = True
             counts[verdict] += 1
             if verdict == "survived":
                 survivors.append((area, m))
