@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The postgresql area of mutate.py: one cluster for the whole run, not one a
 mutant (tests/bindings/postgresql/cluster.sh makes it, as run.sh does), and
-per mutant only palavox_pg.c rebuilt, out of the source tree, and put where
+per mutant only palavox_pg.c rebuilt, in a copy of its sources, and put where
 that cluster loads the extension from.
 
   postgresql_stage.py start TREE  TREE's core installed, the cluster up, the extension built
@@ -167,8 +167,10 @@ def settled(s):
     for _ in range(2):
         deadline = time.monotonic() + FAIL_SAFE
         while time.monotonic() < deadline:
+            # an autovacuum worker too: ANALYZE runs the index's expression, the mutant's code
             rc, left = psql(s, "SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity WHERE"
-                               " pid <> pg_backend_pid() AND backend_type IN ('client backend', 'parallel worker');")
+                               " pid <> pg_backend_pid() AND backend_type IN"
+                               " ('client backend', 'parallel worker', 'autovacuum worker');")
             if rc == 0 and left == "0":
                 return True
             time.sleep(0.1)
