@@ -232,6 +232,14 @@ def see(stage_of):
     return f" (see {stage_of['log']})" if "log" in stage_of else ""
 
 
+def stage_ran(area, status):
+    """A stage's status; 125 (as for git bisect run) says it could not test
+    at all, which must not pass for a kill: the run stops."""
+    if status == 125:
+        sys.exit(f"mutate: {area}: its stage could not run the tests{see(AREAS[area])}")
+    return status
+
+
 def end(*_):
     for proc in RUNNING:
         try:
@@ -404,7 +412,7 @@ def main():
                     verdict, stage = "equivalent", "object code"
                 elif run(stage_of["build"], args.timeout) != 0:
                     verdict, stage = "stillborn", "build"
-                elif run(stage_of["test"], limit) != 0:
+                elif stage_ran(area, run(stage_of["test"], limit)) != 0:
                     verdict = "killed"
                 elif not wide:
                     verdict = "survived"
@@ -413,7 +421,7 @@ def main():
                     if run(wide["build"], args.timeout) != 0:
                         verdict = "stillborn"
                     else:
-                        verdict = "survived" if run(wide["test"], args.timeout) == 0 else "killed"
+                        verdict = "survived" if stage_ran(area, run(wide["test"], args.timeout)) == 0 else "killed"
             finally:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(originals[path])

@@ -210,11 +210,18 @@ def checks(wide):
     sys.stdout = sys.stderr = open(LOG, "a", buffering=1)
     sys.path.insert(0, os.path.join(ROOT, "tests", "bindings", "postgresql"))
     import check_postgresql as c
+    # No mutant's code has run yet: a failure here is the stage's own (125).
     if not settled(s):
-        sys.exit("postgresql stage: the cluster does not settle")
-    c.create_databases()
+        log("the cluster does not settle")
+        sys.exit(125)
+    try:
+        c.create_databases()
+    except RuntimeError as e:
+        log(f"no fresh databases: {e}")
+        sys.exit(125)
     if not loaded(s):
-        sys.exit("postgresql stage: the mutant is not what runs")
+        log("the mutant is not what runs")
+        sys.exit(125)
     if not wide:
         def check(ok, what):
             if not ok:
