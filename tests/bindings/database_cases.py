@@ -27,10 +27,12 @@ def variants(method, args):
 
 
 class OneCall:
-    """The C interface (libpalavox.so.1 of make build), one call per text."""
+    """The C interface (libpalavox.so.1 of make build, or PALAVOX_C_LIBRARY: the
+    tree a mutation run builds), one call per text."""
 
     def __init__(self):
-        lib = ctypes.CDLL(os.path.join(ROOT, "build", "native", "capi", "libpalavox.so.1"))
+        lib = ctypes.CDLL(os.environ.get("PALAVOX_C_LIBRARY")
+                          or os.path.join(ROOT, "build", "native", "capi", "libpalavox.so.1"))
         size, p = ctypes.c_size_t, ctypes.c_char_p
         out = [ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(size)]
         lib.palavox_remover_acentuacao_utf8.argtypes = [p, size] + out

@@ -2,9 +2,9 @@
 """Mutation run: small faults planted one at a time in the product code, each
 built and put through the tests that cover it. A mutant those tests fail on is
 killed; one they pass is run again through its area's wider stage (for the
-native areas, ctest but the package tests; for python, all its package tests)
-and only then called a survivor, to be killed by a new row or argued
-equivalent. The file is restored after every mutant, and on any exit.
+native areas, ctest but the package tests) and only then called a survivor, to be killed
+by a new row or argued equivalent. The file is restored after every mutant,
+and on any exit.
 
   tests/mutation/mutate.py [--area NAME]... [--list] [--every K] [--only FILE:LINE:COL]...
                            [--resume] [--first-stage] [--build TREE] [--report FILE] [--nice N]
@@ -49,6 +49,8 @@ def gtest(binary, only=None):
     return f"{TESTS}/{binary} --gtest_brief=1" + (f" --gtest_filter='{only}'" if only else "")
 
 
+PG_STAGE = "/usr/bin/python3 tests/mutation/postgresql_stage.py"
+
 # The whole native suite but the package tests, which build the project again
 # in scratch trees (minutes) and check how it installs, not what it computes.
 NATIVE_STAGE = {"build": "cmake --build build/native -j2",
@@ -56,9 +58,11 @@ NATIVE_STAGE = {"build": "cmake --build build/native -j2",
 
 # Each area: the files mutated; the targets and tests that see a mutant first
 # (cheapest first, the first failure ends the run); the wider stage a mutant
-# those pass must pass too before it is called a survivor. Optionally: a setup
-# run once first (its compile_commands.json in `commands`), and a restore that
-# leaves the product as the sources are, run at the end and on any exit.
+# those pass must pass too before it is called a survivor. Optionally: setup
+# and teardown around the area's mutants (teardown whatever happens), a
+# command printing the object code's hash (else the build tree's compile
+# commands give it), another tree whose compile commands count, and the log
+# the stages write.
 AREAS = {
     "capi": {
         "files": ["capi/src/palavox_c.cpp"],
@@ -98,23 +102,36 @@ AREAS = {
     "python": {
         "files": ["bindings/python/src/_palavox.c"],
         "setup": "tests/mutation/python_module.py setup build/native",
-        "commands": "build/mutation-python",
+        "tree": "build/mutation-python",
         "build": "tests/mutation/python_module.py build",
         "test": "cd build/python && venv/bin/python -m pytest -q -x -p no:cacheprovider ../../tests/bindings/python"
                 " --ignore=../../tests/bindings/python/test_dask_cluster.py",
         "wide": {"build": "true", "test": "make --no-print-directory -s -C bindings -o python test-python"},
-        "restore": "tests/mutation/python_module.py restore",
+        "teardown": "tests/mutation/python_module.py restore",
     },
+    # A tree of its own, as the native one without -Werror; it writes the
+    # package's files into bindings/node as the wasm preset's does. Making
+    # them runs the module (lib/tables.js is asked of it): a test, not the build.
     "node": {
         "files": ["bindings/node/src/*.cpp"],
-        "build": "cmake --build build/wasm",
-        "test": "cd bindings/node && npm test --silent",
+        "setup": "test -f build/mutation-wasm/build.ninja || cmake --preset wasm -B build/mutation-wasm"
+                 " -DPALAVOX_WERROR=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON",
+        "teardown": "cmake --build build/mutation-wasm -j2",
+        "tree": "build/mutation-wasm",
+        "build": "cmake --build build/mutation-wasm -j2 --target palavox_wasm",
+        "test": "cmake --build build/mutation-wasm -j2 && cd bindings/node && npm test --silent",
     },
-    # Minutes a mutant (a cluster of its own each run): sample it with --every.
+    # One cluster for the whole run; a mutant rebuilds and reinstalls only the
+    # extension. The cancel and timeout checks (seconds each) are the wide stage.
     "postgresql": {
         "files": ["bindings/postgresql/*.c"],
-        "build": "true",
-        "test": "tests/bindings/postgresql/run.sh",
+        "setup": f"{PG_STAGE} start build/native",
+        "teardown": f"{PG_STAGE} stop",
+        "object": f"{PG_STAGE} object",
+        "build": f"{PG_STAGE} build",
+        "test": f"{PG_STAGE} first",
+        "wide": {"build": "true", "test": f"{PG_STAGE} wide"},
+        "log": "build/mutation/postgresql.log",
     },
 }
 
@@ -198,21 +215,36 @@ def key(m):
 RUNNING = []
 
 
-def run(command, timeout, quiet=True):
+def run(command, timeout, output=None):
     """Exit status of `command` in its own process group, killed whole on the
     fail-safe deadline (a mutant that hangs is killed by its stage) or when
-    this run is ended."""
-    out = subprocess.DEVNULL if quiet else None
-    proc = subprocess.Popen(command, shell=True, cwd=ROOT, stdout=out, stderr=out, start_new_session=True)
+    this run is ended. With `output` (a list), its standard output is added."""
+    proc = subprocess.Popen(command, shell=True, cwd=ROOT, stderr=subprocess.DEVNULL, start_new_session=True,
+                            stdout=subprocess.DEVNULL if output is None else subprocess.PIPE, text=True)
     RUNNING.append(proc)
     try:
-        return proc.wait(timeout=timeout)
+        out, _ = proc.communicate(timeout=timeout)
+        if output is not None:
+            output.append(out)
+        return proc.returncode
     except subprocess.TimeoutExpired:
         os.killpg(proc.pid, signal.SIGKILL)
         proc.wait()
         return "hung"
     finally:
         RUNNING.remove(proc)
+
+
+def see(stage_of):
+    return f" (see {stage_of['log']})" if "log" in stage_of else ""
+
+
+def stage_ran(area, status):
+    """A stage's status; 125 (as for git bisect run) says it could not test
+    at all, which must not pass for a kill: the run stops."""
+    if status == 125:
+        sys.exit(f"mutate: {area}: its stage could not run the tests{see(AREAS[area])}")
+    return status
 
 
 def end(*_):
@@ -228,19 +260,24 @@ class CompileCommands:
     """Builds one source without debug info: for the equivalence check, and
     as the object the build then links (debug info changes no code)."""
 
-    def __init__(self):
+    def __init__(self, tree):
         self.commands = {}
+        self.add(tree)
 
-    def load(self, tree):
+    def add(self, tree):
         db = os.path.join(tree, "compile_commands.json")
         if os.path.exists(db):
             for entry in json.load(open(db)):
                 self.commands.setdefault(os.path.realpath(entry["file"]), entry)
 
-    def object_hash(self, path, place=False):
+    def object_hash(self, path, place=False, command=None):
         """The object's hash, "broken" if it does not compile, None if the
         command is unknown. With place, a differing object replaces the build
-        tree's, newer than the source, so the build does not compile it again."""
+        tree's, newer than the source, so the build does not compile it again.
+        `command`, when an area gives one, prints the hash itself."""
+        if command:
+            printed = []
+            return printed[0].strip() if run(command, 3600, printed) == 0 and printed[0].strip() else "broken"
         entry = self.commands.get(os.path.realpath(path))
         if not entry:
             return None
@@ -289,12 +326,11 @@ def main():
         os.nice(args.nice)
     except OSError:
         pass
-    compiled = CompileCommands()
-    compiled.load(os.path.join(ROOT, args.build))
+    compiled = CompileCommands(os.path.join(ROOT, args.build))
     if args.build != "build/native":
         for stage_of in AREAS.values():
             for stage in (stage_of, stage_of.get("wide") or {}):
-                for step in ("setup", "build", "test"):
+                for step in ("build", "test", "setup", "teardown", "object"):
                     if step in stage:
                         stage[step] = stage[step].replace("build/native", args.build)
     os.makedirs(os.path.dirname(args.report), exist_ok=True)
@@ -306,15 +342,22 @@ def main():
             if "col" in r:
                 done[(r["file"], r["line"], r["col"], r["op"])] = r["verdict"]
     log = open(log_path, "a")
-    originals, restores = {}, []
+    originals = {}
+    teardowns = []
 
-    def restore():
+    def finish():
+        # The sources first: a teardown may rebuild from them.
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
         for path, text in originals.items():
             with open(path, "w", encoding="utf-8") as f:
                 f.write(text)
-        for command in restores:
-            subprocess.run(command, shell=True, cwd=ROOT)
-    atexit.register(restore)
+        while teardowns:
+            area, command = teardowns.pop()
+            if subprocess.run(command, shell=True, cwd=ROOT, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode != 0:
+                print(f"mutate: {area}: its teardown failed{see(AREAS[area])}", file=sys.stderr, flush=True)
+    atexit.register(finish)
     signal.signal(signal.SIGTERM, end)
     signal.signal(signal.SIGINT, end)
 
@@ -336,22 +379,23 @@ def main():
         counts = {"killed": 0, "survived": 0, "stillborn": 0, "equivalent": 0}
         limit = args.timeout
         if any(key(m) not in done for m in todo):
-            if "setup" in stage_of:
-                if "restore" in stage_of:
-                    restores.append(stage_of["restore"])
-                if run(stage_of["setup"], args.timeout, quiet=False) != 0:
-                    sys.exit(f"mutate: {area}: the setup fails")
-                compiled.load(os.path.join(ROOT, stage_of["commands"]))
+            if "teardown" in stage_of:
+                teardowns.append((area, stage_of["teardown"]))
+            if "setup" in stage_of and run(stage_of["setup"], args.timeout) != 0:
+                sys.exit(f"mutate: {area}: its setup fails{see(stage_of)}")
+            if "tree" in stage_of:
+                compiled.add(os.path.join(ROOT, stage_of["tree"]))
             # The tests must pass on the unmutated code, or no kill means anything.
             if run(stage_of["build"], args.timeout) != 0:
-                sys.exit(f"mutate: {area}: the build fails without any mutant")
+                sys.exit(f"mutate: {area}: the build fails without any mutant{see(stage_of)}")
             started = time.monotonic()
             if run(stage_of["test"], args.timeout) != 0:
-                sys.exit(f"mutate: {area}: the tests fail without any mutant")
+                sys.exit(f"mutate: {area}: the tests fail without any mutant{see(stage_of)}")
             # A mutant that loops for ever is killed by its tests never ending: the
             # fail-safe is generous, many times what they take unmutated.
             limit = min(args.timeout, max(300, 30 * (time.monotonic() - started)))
         base_hash = {}
+        wide_passes = False
         for number, m in enumerate(todo, 1):
             if key(m) in done:
                 verdict = done[key(m)]
@@ -362,20 +406,22 @@ def main():
             path = os.path.join(ROOT, m["file"])
             if path not in originals:
                 originals[path] = open(path, encoding="utf-8").read()
-                base_hash[path] = compiled.object_hash(path)
+                base_hash[path] = compiled.object_hash(path, command=stage_of.get("object"))
             started = time.monotonic()
+            os.environ["MUTANT"] = f"{m['file']}:{m['line']}:{m['col']} {m['op']}"  # for the stages' logs
             with open(path, "w", encoding="utf-8") as f:
                 f.write(m["text"])
             stage = "tests"
             try:
-                h = compiled.object_hash(path, place=True) if base_hash.get(path) else None
+                h = (compiled.object_hash(path, place=True, command=stage_of.get("object"))
+                     if base_hash.get(path) not in (None, "broken") else None)
                 if h == "broken":
                     verdict, stage = "stillborn", "compiler"
                 elif h is not None and h == base_hash[path]:
                     verdict, stage = "equivalent", "object code"
                 elif run(stage_of["build"], args.timeout) != 0:
                     verdict, stage = "stillborn", "build"
-                elif run(stage_of["test"], limit) != 0:
+                elif stage_ran(area, run(stage_of["test"], limit)) != 0:
                     verdict = "killed"
                 elif not wide or args.first_stage:
                     verdict = "survived"
@@ -385,10 +431,16 @@ def main():
                     if run(wide["build"], args.timeout) != 0:
                         verdict = "stillborn"
                     else:
-                        verdict = "survived" if run(wide["test"], args.timeout) == 0 else "killed"
+                        verdict = "survived" if stage_ran(area, run(wide["test"], args.timeout)) == 0 else "killed"
             finally:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(originals[path])
+                del os.environ["MUTANT"]
+            if verdict == "killed" and stage == "wider stage" and not wide_passes:
+                # Its first kill means something only if it passes unmutated (checked once).
+                if any(run(step, args.timeout) != 0 for step in (stage_of["build"], wide["build"], wide["test"])):
+                    sys.exit(f"mutate: {area}: the wider stage fails without any mutant{see(stage_of)}")
+                wide_passes = True
             counts[verdict] += 1
             if verdict == "survived":
                 survivors.append((area, m))
@@ -399,8 +451,11 @@ def main():
             print(f"[{area} {number}/{len(todo)}] {m['file']}:{m['line']}:{m['col']} {m['op']}: {verdict}"
                   f" by {stage} ({time.monotonic() - started:.0f} s)", flush=True)
         # Leave the build as the sources are (only the first stage's targets saw mutants).
-        run(stage_of.get("restore") or (stage_of if args.first_stage else wide or stage_of)["build"],
-            args.timeout)
+        run((stage_of if args.first_stage else wide or stage_of)["build"], args.timeout)
+        if (area, stage_of.get("teardown")) in teardowns:
+            teardowns.remove((area, stage_of["teardown"]))
+            if run(stage_of["teardown"], args.timeout) != 0:
+                sys.exit(f"mutate: {area}: its teardown failed{see(stage_of)}")
         summary.append((area, len(every), len(todo), counts))
     if args.list:
         return
