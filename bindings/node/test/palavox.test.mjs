@@ -124,15 +124,22 @@ test('long texts: a case repeated gives its result repeated', () => {
   }
 });
 
-// A result past what 32-bit memory can address: out of memory, and nothing overwritten.
+// A result too large for WebAssembly memory: out of memory, and nothing overwritten. A
+// link "http " to a target of T units is 34 + T units marked up, so the results are
+// 4.3 G units (past 32 bits), 2^31 + 2048 (its bytes past what 32 bits count, and a
+// few KB once wrapped) and 2^31 - 512 (addressable, but more than the memory holds
+// beside what is in it): only sized, never written.
 test('a result too large for WebAssembly memory fails with 7', () => {
-  const target = 't'.repeat((1 << 22) + 5);
-  const links = 'http '.repeat(1025);
-  for (const palavox of [viaRequire, browser]) {
-    assert.throws(() => palavox.trataHTML(links, target), (e) =>
-      e instanceof palavox.PalavoxError && e.number === 7 && e.message === 'Out of memory');
-    assert.equal(palavox.trataHTML('a http://b', '_top'),
-      'a <a href="http://b" target="_top">http://b</a>');
-    assert.equal(palavox.findString('ação AÇÃO', 'ação'), 2);
+  for (const [targetUnits, links] of [[(1 << 22) + 5, 1025], [1_048_543, 2048], [1_049_054, 2047]]) {
+    const target = 't'.repeat(targetUnits);
+    const text = 'http '.repeat(links);
+    for (const palavox of [viaRequire, browser]) {
+      assert.throws(() => palavox.trataHTML(text, target), (e) =>
+        e instanceof palavox.PalavoxError && e.number === 7 && e.message === 'Out of memory',
+        `${links} links to a target of ${targetUnits} units`);
+      assert.equal(palavox.trataHTML('a http://b', '_top'),
+        'a <a href="http://b" target="_top">http://b</a>');
+      assert.equal(palavox.findString('ação AÇÃO', 'ação'), 2);
+    }
   }
 });
