@@ -161,6 +161,7 @@ def midway(texts, error):
     (lambda: palavox.find_string(None, "a"), None),
     (lambda: palavox.find_string(entrada="", procura="a", tipo="B"), None),
     (lambda: batch.find_string(["a", "b", ""], "a"), 2),
+    (lambda: batch.find_string([""], "a"), 0),
     (lambda: batch.find_string(("a", None), "a"), 1),
     (lambda: batch.find_string((t for t in ["x", float("nan")]), "x"), 1),
     (lambda: batch.find_string(["a"] * 20000 + [""] + ["a"] * 10, "a"), 20000),
@@ -207,6 +208,14 @@ def test_a_str_subclass_gives_a_plain_str():
     for call in (palavox.remover_acentuacao, palavox.trata_html):
         assert type(call(Name("Silva"))) is str
     assert palavox.remover_acentuacao(Name("Jo\u00e3o")) == "Joao"
+    # Made anew from its units (a plain str left as it is comes back itself): the
+    # narrowest kind that holds them, at the edges of each kind.
+    for text in ("\x80", "\x00\x80", "\u0100", "\x7f\u0100", "\uffff"):
+        got = palavox.trata_html(Name(text))
+        assert type(got) is str and got == text and got.encode("utf-8") == text.encode("utf-8")
+    for text in ("Silva", "", "\u20ac 5"):
+        for call in (palavox.remover_acentuacao, palavox.trata_html):
+            assert call(text) is text
 
 
 def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
@@ -242,6 +251,8 @@ def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
     ("\ud83d\ude00", "\U0001F600"),
     ("\ud83d\ude00 ç", "\U0001F600 c"),
     ("\ufeff\0ç", "\ufeff\0c"),
+    # U+FFFF is one unit, beside a character that is two
+    ("\U0001F600\uffff á", "\U0001F600\uffff a"),
 ])
 def test_utf16_round_trip(text, expected):
     assert palavox.remover_acentuacao(text) == expected
@@ -265,8 +276,8 @@ def test_keywords_and_signatures():
 
 
 @pytest.mark.parametrize("call, error, message", [
-    (lambda: palavox.find_string("a"), TypeError, "missing required argument 'procura'"),
-    (lambda: palavox.find_string(procura="a"), TypeError, "missing required argument 'entrada'"),
+    (lambda: palavox.find_string("a"), TypeError, r"missing required argument 'procura' \(pos 2\)"),
+    (lambda: palavox.find_string(procura="a"), TypeError, r"missing required argument 'entrada' \(pos 1\)"),
     (lambda: palavox.remover_acentuacao("a", "b"), TypeError, "at most 1 argument"),
     (lambda: palavox.remover_acentuacao(text="a"), TypeError, "unexpected keyword argument 'text'"),
     (lambda: palavox.trata_html("a", entrada="b"), TypeError, "multiple values for argument 'entrada'"),
