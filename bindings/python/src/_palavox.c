@@ -948,8 +948,10 @@ static PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
         PyEval_RestoreThread(state);
         for (size_t i = 0; i < c->done; i++) {
             const Py_ssize_t at = position + (Py_ssize_t)i;
-            if (c->results[i].status != 0 && !coerce) {
-                fail_row(c->results[i].status, at);
+            /* Coercing is for a row's own fault; memory running out is nobody's row. */
+            const int status = c->results[i].status;
+            if (status != 0 && (!coerce || status == PALAVOX_OUT_OF_MEMORY)) {
+                fail_row(status, at);
                 goto done;
             }
             if (put_result(c, i, at, &out) < 0) goto done;
