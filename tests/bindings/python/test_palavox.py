@@ -243,6 +243,45 @@ def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
     assert run.stdout.splitlines() == ["7 Out of memory"] * 4 + ["Acao"], run.stderr
 
 
+# Each allocation a call makes failing in turn (CPython's own hook): the call
+# raises MemoryError or PalavoxError 7 (errors="coerce" too), or gives its
+# result; never a crash, another error or a wrong result. In a child process:
+# a crash ends only it. (NumPy and pandas fail unsafely under the hook.)
+@pytest.mark.parametrize("call", [
+    'palavox.remover_acentuacao("a\\u00e7\\u00e3o " * 100)',
+    'palavox.trata_html("x http://a " * 80, "_t")',
+    'palavox.find_string("\\U0001F600 a " * 80, "A")',
+    'batch.remover_acentuacao(["a", "a\\u00e7\\u00e3o", None, "\\U0001F600\\u00e9", "x" * 300])',
+    'batch.trata_html(("x http://a", "y", "\\u0101 http://b"), "_t")',
+    'batch.find_string(iter(["a", "", "aXa"]), "x", errors="coerce")',
+])
+def test_every_allocation_failing_in_turn(call):
+    script = f"""if True:
+        import _testcapi, palavox
+        from palavox import batch
+        want, failed = {call}, 0
+        for k in range(400):
+            _testcapi.set_nomemory(k, k + 1)
+            try:
+                got = {call}
+            except MemoryError:
+                got = "MemoryError"
+            except palavox.PalavoxError as e:
+                got = f"PalavoxError {{e.number}}"
+            finally:
+                _testcapi.remove_mem_hooks()
+            if got != want and got not in ("MemoryError", "PalavoxError 7"):
+                raise SystemExit(f"allocation {{k}} failing: {{got!r}}")
+            failed += got != want
+        print(failed, got == want)
+    """
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                         timeout=FAIL_SAFE)
+    assert run.returncode == 0, run.stdout + run.stderr
+    failed, last = run.stdout.split()
+    assert int(failed) > 0 and last == "True", run.stdout
+
+
 @pytest.mark.parametrize("text, expected", [
     # astral characters are two units to the core and come back whole
     ("\U0001F600 Ação \U00010400", "\U0001F600 Acao \U00010400"),
