@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -142,7 +144,8 @@ TEST_P(Utf8Codec, StopsAtTheFirstInvalidSequence) {
 
 TEST_P(Utf8Codec, UnpairedSurrogatesHaveNoUtf8Form) {
     for (const std::u16string& s :
-         {std::u16string(20, u'a') + u"\xD800", std::u16string(17, u'\u00E9') + u"\xDC00",
+         {std::u16string(20, u'a') + u"\xD800", std::u16string(u"a\xD800"),
+          std::u16string(17, u'\u00E9') + u"\xDC00",
           std::u16string(9, u'a') + u"\xDC00" + u"aaaaaaaa", std::u16string(u"\xD800\xD800\xDC00"),
           std::u16string(u"aaaaaaa\xDBFF"
                          u"aaaaaaaaa"),
@@ -150,6 +153,11 @@ TEST_P(Utf8Codec, UnpairedSurrogatesHaveNoUtf8Form) {
           std::u16string(u"\xDC00\xDC00"), std::u16string(u"x\xDC00\xDFFF"),
           std::u16string(30, u'a') + u"\xDC00\xDC00"}) {
         EXPECT_EQ(utf8::kUnpaired, utf8::EncodedLength(s)) << palavox::test::Escaped(s);
+        // In storage of exactly its length, as a caller may hand it over: the
+        // sanitizer build sees any read past the last unit.
+        const std::unique_ptr<char16_t[]> exact(new char16_t[s.size()]);
+        std::copy(s.begin(), s.end(), exact.get());
+        EXPECT_EQ(utf8::kUnpaired, utf8::EncodedLength({exact.get(), s.size()}));
         std::string roomy(3 * s.size(), '#');
         EXPECT_EQ(nullptr, utf8::EncodeChecked(s, roomy.data())) << palavox::test::Escaped(s);
         // Read a code point at a time, the unpaired one stands alone, without a form.
