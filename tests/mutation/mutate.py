@@ -450,8 +450,10 @@ def main():
             log.flush()
             print(f"[{area} {number}/{len(todo)}] {m['file']}:{m['line']}:{m['col']} {m['op']}: {verdict}"
                   f" by {stage} ({time.monotonic() - started:.0f} s)", flush=True)
-        # Leave the build as the sources are (only the first stage's targets saw mutants).
-        run((stage_of if args.first_stage else wide or stage_of)["build"], args.timeout)
+        # Leave the build as the sources are (only the first stage's targets saw
+        # mutants); an area with a teardown has it do that.
+        if "teardown" not in stage_of:
+            run((stage_of if args.first_stage else wide or stage_of)["build"], args.timeout)
         if (area, stage_of.get("teardown")) in teardowns:
             teardowns.remove((area, stage_of["teardown"]))
             if run(stage_of["teardown"], args.timeout) != 0:
