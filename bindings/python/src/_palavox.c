@@ -456,8 +456,10 @@ static int find_pandas_missing(void) {
     PyObject* na = PyObject_GetAttrString(pandas, "NA");
     PyObject* nat = na == NULL ? NULL : PyObject_GetAttrString(pandas, "NaT");
     Py_DECREF(pandas);
-    if (nat == NULL) { /* pandas half imported */
+    if (nat == NULL) {
         Py_XDECREF(na);
+        /* pandas half imported; running out of memory is not that */
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
         PyErr_Clear();
         return 0;
     }
