@@ -161,9 +161,10 @@ TEST_P(Utf8Codec, UnpairedSurrogatesHaveNoUtf8Form) {
         std::string roomy(3 * s.size(), '#');
         EXPECT_EQ(nullptr, utf8::EncodeChecked(s, roomy.data())) << palavox::test::Escaped(s);
         // Read a code point at a time, the unpaired one stands alone, without a form.
+        const std::u16string_view inExact{exact.get(), s.size()};
         bool unpaired = false;
         for (std::size_t i = 0; i < s.size();) {
-            const utf8::CodePoint c = utf8::CodePointAt(s, i);
+            const utf8::CodePoint c = utf8::CodePointAt(inExact, i);
             char one[4];
             if (utf8::EncodeCodePoint(c.value, one) == nullptr) {
                 unpaired = true;
@@ -176,8 +177,11 @@ TEST_P(Utf8Codec, UnpairedSurrogatesHaveNoUtf8Form) {
     }
     char one[4];
     EXPECT_EQ(nullptr, utf8::EncodeCodePoint(0x110000, one));
-    // On bytes that are not UTF-8, a cut steps back over three bytes at most.
+    // On bytes that are not UTF-8, a cut steps back over three bytes at most,
+    // and never before the first.
     EXPECT_EQ(2u, utf8::WholePrefix("\x80\x80\x80\x80\x80\x80", 5));
+    EXPECT_EQ(0u, utf8::WholePrefix("\x80\x80", 1));
+    EXPECT_EQ(0u, utf8::WholePrefix("\x80\x80", 0));
 }
 
 // The UTF-8 forms give the UTF-8 of what the routines give: the shared cases
