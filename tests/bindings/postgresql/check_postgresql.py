@@ -18,6 +18,7 @@ from database_cases import OneCall, holds, load_cases, variants  # noqa: E402
 PSQL = os.environ["PSQL"]
 SQLSTATE = {13: "22023", 6: "22003", 7: "53200", 5: "22021"}
 PIECE = 1 << 20  # the extension's piece: long texts are cut near its multiples
+MAX_TEXT = (1 << 30) - 1 - 4  # the bytes a text may hold
 failures = []
 
 
@@ -293,6 +294,27 @@ def check_errors():
     say(f"{len(ERRORS)} errors")
 
 
+def check_too_long(one):
+    """Results past what a text holds, in a few seconds and a gigabyte: found
+    while pieces of the text are still to be read (the figure one past what a
+    text holds), or only at its end, where the link it ends in is marked up
+    (the figure the whole result). `whole` links fit, with less room left than
+    the last one needs; 500 000 more are pieces more."""
+    target = "x" * 100
+    link = len(one.trata_html(b"http://a ", target.encode()))
+    last = len(one.trata_html(b"http://a", target.encode()))
+    whole = MAX_TEXT // link
+    assert MAX_TEXT - whole * link < last
+    for entrada, needs in ((f"repeat('http://a ', {whole + 500_000})", MAX_TEXT + 1),
+                           (f"repeat('http://a ', {whole}) || 'http://a'", whole * link + last)):
+        call = f"octet_length(trata_html({entrada}, '{target}'))"
+        _, err, rc = psql(f"SET search_path = pvx, public; SELECT {call};", verbose=True, check_rc=False)
+        check(rc != 0 and "ERROR:  54000: palavox: the result does not fit in a text" in err
+              and f"DETAIL:  The result needs {needs} bytes; a text holds at most {MAX_TEXT}." in err,
+              f"utf8: {call[:50]}: expected 54000 needing {needs} bytes, got {err.strip()[:300]!r}")
+    say("results past what a text holds")
+
+
 NULLS = [
     ("remover_acentuacao(NULL)", None), ("find_string(NULL, 'a')", None),
     ("find_string('a', NULL)", None), ("find_string(NULL, NULL, 'B')", None),
@@ -522,6 +544,7 @@ def check_results():
     # characters of two bytes in the server's encoding, a cut falling inside one
     japanese = "x" + "日本語のテキスト、" * (PIECE // 16) + " http://exemplo.jp/ページ?q=語 fim"
     run_long("eucjp", [(japanese, "語", "", ""), (japanese[1:], "ト", "B", "_top")], one)
+    check_too_long(one)
     check_catalog()
     check_index()
     check_generated_column()
