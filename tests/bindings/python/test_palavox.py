@@ -171,6 +171,12 @@ def flags(rows):
     return numpy.empty(rows, numpy.bool_)
 
 
+def child(script, timeout=FAIL_SAFE, **env):
+    """`script` run by a Python process of its own (a crash ends only it), with `env` added."""
+    return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
+                          timeout=timeout, env=dict(os.environ, **env))
+
+
 def midway(texts, error):
     """A generator that fails after giving `texts`."""
     yield from texts
@@ -260,8 +266,7 @@ def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
                 print(e.number, e)
         print(palavox.remover_acentuacao("A\u00e7\u00e3o"))
     """
-    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                         timeout=FAIL_SAFE)
+    run = child(script)
     assert run.stdout.splitlines() == ["7 Out of memory"] * 4 + ["Acao"], run.stderr
 
 
@@ -311,8 +316,7 @@ def test_every_allocation_failing_in_turn(call):
                 raise SystemExit(f"allocation {{k}} failing: {{g!r}}")
         print(sum(g != want for g in got), got[-1] == want)
     """
-    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                         timeout=FAIL_SAFE, env=dict(os.environ, PYTHONMALLOC="debug"))
+    run = child(script, PYTHONMALLOC="debug")
     assert run.returncode == 0, run.stdout + run.stderr
     failed, last = run.stdout.split()
     assert int(failed) > 0 and last == "True", run.stdout
@@ -343,8 +347,7 @@ def test_a_list_changed_while_it_is_read(change):
         assert got == [f"c{{i}}" for i in range(len(got))], "a row not as it was read"
         print("ok")
     """
-    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True,
-                         timeout=FAIL_SAFE, env=dict(os.environ, PYTHONMALLOC="debug"))
+    run = child(script, PYTHONMALLOC="debug")
     assert run.stdout == "ok\n", run.stdout + run.stderr
 
 
@@ -523,5 +526,5 @@ def test_import_palavox_imports_neither_pandas_nor_numpy():
         palavox.batch.find_string(iter(["a"]), "a")
         print(sorted(m for m in ("pandas", "numpy") if m in sys.modules))
     """
-    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    run = child(script, timeout=120)
     assert run.stdout.splitlines() == ["[]"], run.stderr
