@@ -63,9 +63,107 @@ static uint16_t* room(Units* u, size_t length) {
 
 /* A str's characters as UTF-16 units: widened from one byte, or encoded as
  * surrogate pairs from four. `out` has room for units4() of them. */
+#if defined(__SSE2__)
+#include <emmintrin.h>
+/* Names and comments are short: vectors that overlap at the end instead of a
+ * loop over the last few characters, whose exit mispredicts on every row. */
+static void widen1(const Py_UCS1* in, size_t n, uint16_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    if (n >= 16) {
+        for (size_t i = 0;; i += 16) {
+            if (i + 16 > n) i = n - 16;
+            const __m128i v = _mm_loadu_si128((const __m128i*)(in + i));
+            _mm_storeu_si128((__m128i*)(out + i), _mm_unpacklo_epi8(v, zero));
+            _mm_storeu_si128((__m128i*)(out + i + 8), _mm_unpackhi_epi8(v, zero));
+            if (i + 16 == n) return;
+        }
+    }
+    if (n >= 8) {
+        const __m128i a = _mm_loadl_epi64((const __m128i*)in);
+        const __m128i b = _mm_loadl_epi64((const __m128i*)(in + n - 8));
+        _mm_storeu_si128((__m128i*)out, _mm_unpacklo_epi8(a, zero));
+        _mm_storeu_si128((__m128i*)(out + n - 8), _mm_unpacklo_epi8(b, zero));
+        return;
+    }
+    if (n >= 4) {
+        int a, b;
+        memcpy(&a, in, 4);
+        memcpy(&b, in + n - 4, 4);
+        _mm_storel_epi64((__m128i*)out, _mm_unpacklo_epi8(_mm_cvtsi32_si128(a), zero));
+        _mm_storel_epi64((__m128i*)(out + n - 4), _mm_unpacklo_epi8(_mm_cvtsi32_si128(b), zero));
+        return;
+    }
+    for (size_t i = 0; i < n; i++) out[i] = in[i];
+}
+
+/* Units all below 0x100 to bytes, likewise. */
+static void narrow1(const uint16_t* in, size_t n, Py_UCS1* out) {
+    if (n >= 16) {
+        for (size_t i = 0;; i += 16) {
+            if (i + 16 > n) i = n - 16;
+            const __m128i a = _mm_loadu_si128((const __m128i*)(in + i));
+            const __m128i b = _mm_loadu_si128((const __m128i*)(in + i + 8));
+            _mm_storeu_si128((__m128i*)(out + i), _mm_packus_epi16(a, b));
+            if (i + 16 == n) return;
+        }
+    }
+    if (n >= 8) {
+        const __m128i a = _mm_loadu_si128((const __m128i*)in);
+        const __m128i b = _mm_loadu_si128((const __m128i*)(in + n - 8));
+        _mm_storel_epi64((__m128i*)out, _mm_packus_epi16(a, a));
+        _mm_storel_epi64((__m128i*)(out + n - 8), _mm_packus_epi16(b, b));
+        return;
+    }
+    for (size_t i = 0; i < n; i++) out[i] = (Py_UCS1)in[i];
+}
+
+/* The union of a's units' bits, and of a's and b's differences. */
+static void unite(const uint16_t* a, const uint16_t* b, size_t n, uint16_t* bits,
+                  uint16_t* differ) {
+    __m128i all = _mm_setzero_si128(), diff = all;
+    if (n >= 8) {
+        for (size_t i = 0;; i += 8) {
+            if (i + 8 > n) i = n - 8;
+            const __m128i x = _mm_loadu_si128((const __m128i*)(a + i));
+            all = _mm_or_si128(all, x);
+            diff = _mm_or_si128(diff, _mm_xor_si128(x, _mm_loadu_si128((const __m128i*)(b + i))));
+            if (i + 8 == n) break;
+        }
+    } else {
+        for (size_t i = 0; i < n; i++) {
+            all = _mm_or_si128(all, _mm_cvtsi32_si128(a[i]));
+            diff = _mm_or_si128(diff, _mm_cvtsi32_si128(a[i] ^ b[i]));
+        }
+    }
+    all = _mm_or_si128(all, _mm_srli_si128(all, 8));
+    all = _mm_or_si128(all, _mm_srli_si128(all, 4));
+    all = _mm_or_si128(all, _mm_srli_si128(all, 2));
+    diff = _mm_or_si128(diff, _mm_srli_si128(diff, 8));
+    diff = _mm_or_si128(diff, _mm_srli_si128(diff, 4));
+    diff = _mm_or_si128(diff, _mm_srli_si128(diff, 2));
+    *bits = (uint16_t)_mm_cvtsi128_si32(all);
+    *differ = (uint16_t)_mm_cvtsi128_si32(diff);
+}
+#else
 static void widen1(const Py_UCS1* in, size_t n, uint16_t* out) {
     for (size_t i = 0; i < n; i++) out[i] = in[i];
 }
+
+static void narrow1(const uint16_t* in, size_t n, Py_UCS1* out) {
+    for (size_t i = 0; i < n; i++) out[i] = (Py_UCS1)in[i];
+}
+
+static void unite(const uint16_t* a, const uint16_t* b, size_t n, uint16_t* bits,
+                  uint16_t* differ) {
+    uint16_t all = 0, diff = 0; /* locals: the loop vectorizes */
+    for (size_t i = 0; i < n; i++) {
+        all |= a[i];
+        diff |= a[i] ^ b[i];
+    }
+    *bits = all;
+    *differ = diff;
+}
+#endif
 
 static size_t units4(const Py_UCS4* in, size_t n) {
     size_t length = n;
@@ -169,8 +267,7 @@ static Py_UCS4 top(Shape s) {
 static void put(void* out, Shape s, const uint16_t* units, Py_ssize_t n) {
     if (s.pairs == 0) {
         if (s.bits < 0x100) {
-            Py_UCS1* to = (Py_UCS1*)out;
-            for (Py_ssize_t i = 0; i < n; i++) to[i] = (Py_UCS1)units[i];
+            narrow1(units, (size_t)n, (Py_UCS1*)out);
         } else {
             memcpy(out, units, (size_t)n * sizeof(uint16_t));
         }
@@ -650,11 +747,8 @@ static void folded(Chunk* c, size_t i) {
     Result* r = &c->results[i];
     const uint16_t* in = c->units.units + r->offset;
     const uint16_t* units = c->out.units + r->offset;
-    uint16_t bits = 0, differ = 0;
-    for (size_t k = 0; k < r->length; k++) {
-        bits |= units[k];
-        differ |= units[k] ^ in[k];
-    }
+    uint16_t bits, differ;
+    unite(units, in, r->length, &bits, &differ);
     r->shape.bits = bits;
     r->shape.pairs = bits >= 0xD800 ? pairs(units, (Py_ssize_t)r->length) : 0;
     r->form = differ == 0 && r->shape.pairs == 0 && c->rows[i].exact ? SAME : NEW;
@@ -780,24 +874,30 @@ static void work(Chunk* c) {
 }
 
 /* Row i's result object: a new reference; None for a failed row when
- * errors="coerce". NULL with an exception when memory runs out. */
-static PyObject* result_object(const Chunk* c, size_t i) {
+ * errors="coerce". NULL with an exception when memory runs out. The chunk's
+ * reference to the row is dropped once the result is made, or handed on when
+ * the result is the row itself: one touch of the row's object less. */
+static PyObject* result_object(Chunk* c, size_t i) {
     const Result* r = &c->results[i];
     PyObject* value;
     if (r->status != 0) {
-        value = Py_None;
-    } else if (r->form != NEW) {
-        value = c->rows[i].item;
-    } else if (c->op == COUNT) {
-        return PyLong_FromLong(r->count);
-    } else {
-        PyObject* text = PyUnicode_New((Py_ssize_t)r->length - r->shape.pairs, top(r->shape));
-        if (text != NULL) {
-            put(PyUnicode_DATA(text), r->shape, c->out.units + r->offset, (Py_ssize_t)r->length);
-        }
-        return text;
+        Py_INCREF(Py_None);
+        return Py_None;
     }
-    Py_INCREF(value);
+    if (r->form != NEW) {
+        value = c->rows[i].item;
+        c->rows[i].item = NULL;
+        return value;
+    }
+    if (c->op == COUNT) {
+        value = PyLong_FromLong(r->count);
+    } else {
+        value = PyUnicode_New((Py_ssize_t)r->length - r->shape.pairs, top(r->shape));
+        if (value != NULL) {
+            put(PyUnicode_DATA(value), r->shape, c->out.units + r->offset, (Py_ssize_t)r->length);
+        }
+    }
+    if (value != NULL) Py_CLEAR(c->rows[i].item);
     return value;
 }
 
@@ -834,7 +934,7 @@ static int take_counts(PyObject* values, PyObject* mask, Py_ssize_t rows, Sink* 
 }
 
 /* Row `at`'s result into the sink: 0, or -1 with an exception. */
-static int put_result(const Chunk* c, size_t i, Py_ssize_t at, Sink* out) {
+static int put_result(Chunk* c, size_t i, Py_ssize_t at, Sink* out) {
     const Result* r = &c->results[i];
     if (out->counts) {
         const int absent = r->status != 0 || r->form == KEPT;

@@ -370,6 +370,44 @@ def test_utf16_round_trip(text, expected):
     assert batch.trata_html([text]) == [palavox.trata_html(text)] == [unchanged]
 
 
+def short_rows():
+    """One-byte texts of 0 to 70 characters with a letter folding changes, or
+    one it keeps that is not ASCII, at the start, the middle or the end: the
+    short texts' conversions step in vectors that overlap at the end."""
+    for n in range(71):
+        for at in sorted({0, n // 2, n - 1} if n else set()):
+            for c, folded in (("\u00e9", "e"), ("\u00a3", "\u00a3")):
+                yield "a" * at + c + "a" * (n - 1 - at), "a" * at + folded + "a" * (n - 1 - at), c
+            if at > 0:  # a text that changes, keeping one character that is not ASCII
+                tail = "\u00a3" + "a" * (n - 1 - at)
+                yield "\u00e9" + "a" * (at - 1) + tail, "e" + "a" * (at - 1) + tail, "\u00a3"
+        yield "b" * n, "b" * n, "b"
+
+
+def test_one_byte_texts_of_every_short_length():
+    rows = list(short_rows())
+    texts = [text for text, _, _ in rows]
+    links = ["http://" + text for text in texts]
+    bad = []
+    folds, marked, plain = (batch.remover_acentuacao(texts), batch.trata_html(links),
+                            batch.trata_html(texts))
+    counts = [batch.find_string([text], c, errors="coerce")[0] for text, _, c in rows]
+    for k, (text, expected, c) in enumerate(rows):
+        got = [folds[k], batch.remover_acentuacao([text])[0], palavox.remover_acentuacao(text)]
+        if got != [expected] * 3 or any(g.isascii() != expected.isascii() for g in got):
+            bad.append(f"{text!r} folds to {got!r}")
+        if expected == text and folds[k] is not text:
+            bad.append(f"{text!r} is unchanged, yet a new str")
+        anchor = f'<a href="{links[k]}" target="_self">{links[k]}</a>'
+        if marked[k] != anchor or marked[k].isascii() != anchor.isascii():
+            bad.append(f"{links[k]!r} marks up as {marked[k]!r}")
+        if plain[k] is not text:
+            bad.append(f"{text!r} has no link, yet a new str")
+        if counts[k] != (text.count(c) if text else None):
+            bad.append(f"{c!r} counted {counts[k]} times in {text!r}")
+    assert bad == []
+
+
 def test_astral_characters_are_two_units_to_the_core():
     assert palavox.find_string("\U00010400", "\udc00", "B") == 1
     assert palavox.trata_html("\U0001F600http://a\U0001F600 b") == (
