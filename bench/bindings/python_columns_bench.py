@@ -7,6 +7,8 @@ beside what users write without them, in one run, on 1,000,000 names and on
   - two threads each working half a column beside one thread working all of it;
   - a Dask LocalCluster of two worker processes beside one, the workers reading
     CSV partitions themselves;
+  - str.split making every row's str in one C loop beside the single folds: the
+    most any call giving a new str a row could gain;
   - the peak memory of a batch call beyond its input and output (tracemalloc,
     which sees the binding's buffers: they are PyMem's).
 
