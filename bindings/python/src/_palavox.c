@@ -9,6 +9,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "palavox/palavox.h"
 
@@ -64,7 +67,6 @@ static uint16_t* room(Units* u, size_t length) {
 /* A str's characters as UTF-16 units: widened from one byte, or encoded as
  * surrogate pairs from four. `out` has room for units4() of them. */
 #if defined(__SSE2__)
-#include <emmintrin.h>
 /* Names and comments are short: vectors that overlap at the end instead of a
  * loop over the last few characters, whose exit mispredicts on every row. */
 static void widen1(const Py_UCS1* in, size_t n, uint16_t* out) {
@@ -120,20 +122,23 @@ static void narrow1(const uint16_t* in, size_t n, Py_UCS1* out) {
 /* The union of a's units' bits, and of a's and b's differences. */
 static void unite(const uint16_t* a, const uint16_t* b, size_t n, uint16_t* bits,
                   uint16_t* differ) {
-    __m128i all = _mm_setzero_si128(), diff = all;
-    if (n >= 8) {
-        for (size_t i = 0;; i += 8) {
-            if (i + 8 > n) i = n - 8;
-            const __m128i x = _mm_loadu_si128((const __m128i*)(a + i));
-            all = _mm_or_si128(all, x);
-            diff = _mm_or_si128(diff, _mm_xor_si128(x, _mm_loadu_si128((const __m128i*)(b + i))));
-            if (i + 8 == n) break;
-        }
-    } else {
+    if (n < 8) {
+        uint16_t one = 0, other = 0;
         for (size_t i = 0; i < n; i++) {
-            all = _mm_or_si128(all, _mm_cvtsi32_si128(a[i]));
-            diff = _mm_or_si128(diff, _mm_cvtsi32_si128(a[i] ^ b[i]));
+            one |= a[i];
+            other |= a[i] ^ b[i];
         }
+        *bits = one;
+        *differ = other;
+        return;
+    }
+    __m128i all = _mm_setzero_si128(), diff = all;
+    for (size_t i = 0;; i += 8) {
+        if (i + 8 > n) i = n - 8;
+        const __m128i x = _mm_loadu_si128((const __m128i*)(a + i));
+        all = _mm_or_si128(all, x);
+        diff = _mm_or_si128(diff, _mm_xor_si128(x, _mm_loadu_si128((const __m128i*)(b + i))));
+        if (i + 8 == n) break;
     }
     all = _mm_or_si128(all, _mm_srli_si128(all, 8));
     all = _mm_or_si128(all, _mm_srli_si128(all, 4));
