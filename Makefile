@@ -6,7 +6,12 @@ all: build
 # From cmake/PalavoxIdentity.cmake, read only where used.
 PALAVOX_VERSION = $(shell cmake -DPALAVOX_GET=PALAVOX_VERSION -P cmake/PalavoxIdentity.cmake)
 
-# Each target installs only the group of Debian packages it needs.
+# Each target installs only the group of Debian packages it needs. One id for
+# the whole run (sub-makes inherit it), so that install-deps tries a failing
+# index update once, not at every target.
+ifndef PALAVOX_DEPS_RUN
+export PALAVOX_DEPS_RUN := $(shell date +%s.%N)
+endif
 deps:
 	@scripts/install-deps
 deps-native:
@@ -67,9 +72,12 @@ dll: deps-windows
 package: dll
 	scripts/package.sh
 
-# Real clients against both DLLs and both packages under Wine; recordings
+# Both type libraries against their reference dumps (no Wine needed), then
+# real clients against both DLLs and both packages under Wine; recordings
 # made there are verified by the native command.
 test-com: build dll package
+	python3 tests/com/typelib_dump.py --check tests/com/typelib-win32.dump build/win32/Palavox.dll
+	python3 tests/com/typelib_dump.py --check tests/com/typelib-win64.dump build/win64/Palavox.dll
 	tests/com/run-clients.sh
 	tests/capi/wine-cases.sh
 

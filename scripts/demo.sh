@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # make demo: registers Palavox.dll in a private Wine prefix under build/ and
 # runs examples/demo.vbs through cscript, as a Windows user would: the 32-bit
-# DLL in a 32-bit prefix, or, on a machine that runs no 32-bit program, the
-# 64-bit DLL through the 64-bit regsvr32 and cscript of a 64-bit prefix.
+# DLL in a 32-bit prefix, or, where no 32-bit Wine program runs, the 64-bit
+# DLL through the 64-bit regsvr32 and cscript of a 64-bit prefix.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/scripts/wine-env.sh"
 
-if palavox_wine32_runs; then
+why32=$(palavox_wine32_why_not)
+if [ -z "$why32" ]; then
   dll=$root/build/win32/Palavox.dll prefix=$root/build/wine-demo arch=win32 w=wine
 else
-  echo "demo: this machine runs no 32-bit program: not run with build/win32/Palavox.dll;"
+  echo "demo: NOT RUN with build/win32/Palavox.dll: $why32;"
   echo "      the 64-bit build/win64/Palavox.dll runs instead, with the 64-bit cscript"
   dll=$root/build/win64/Palavox.dll prefix=$root/build/wine-demo64 arch=win64 w=$PALAVOX_WINE64
 fi

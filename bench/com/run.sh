@@ -34,9 +34,10 @@ bench() {
 }
 
 bench "$PALAVOX_WINE64" "$root/build/win64/Palavox.dll" "$root/build/win64-tree/tests/com/com_bench.exe"
-if palavox_wine32_runs && [ -f "$root/build/win32-tree/tests/com/com_bench.exe" ]; then
+why32=$(palavox_wine32_why_not)
+if [ -z "$why32" ] && [ -f "$root/build/win32-tree/tests/com/com_bench.exe" ]; then
   bench wine "$root/build/win32/Palavox.dll" "$root/build/win32-tree/tests/com/com_bench.exe"
 else
   echo
-  echo "bench-com: this machine runs no 32-bit program: the 32-bit DLL was not measured"
+  echo "bench-com: the 32-bit DLL was NOT measured: ${why32:-its com_bench.exe was not built}"
 fi

@@ -15,7 +15,7 @@ for bits in 64 32; do
   for f in "$dir/palavox_c.dll" "$dir/palavox_c_cases.exe"; do
     [ -f "$f" ] || { echo "wine-cases: missing $f (run make dll first)"; exit 2; }
   done
-  if [ $bits = 32 ] && ! palavox_wine32_runs; then
+  if [ $bits = 32 ] && why32=$(palavox_wine32_why_not) && [ -n "$why32" ]; then
     # What can be checked without running it: the program calls the streams
     # (and every other function) in the DLL beside it.
     imports=$(i686-w64-mingw32-objdump -p "$dir/palavox_c_cases.exe" 2>/dev/null |
@@ -25,7 +25,7 @@ for bits in 64 32; do
       grep -q "[[:space:]]$f\$" <<<"$imports" ||
         { echo "wine-cases: the win32 palavox_c_cases.exe does not import $f from palavox_c.dll"; status=1; }
     done
-    echo "wine-cases: NOT RUN on this machine (no 32-bit programs): win32 palavox_c.dll"
+    echo "wine-cases: NOT RUN ($why32): win32 palavox_c.dll"
     continue
   fi
   palavox_wine_start "$root/build/wine-capi-win$bits" "win$bits"

@@ -12,8 +12,9 @@
 #                                              the suite for that one DLL only
 # Every client ends with "N passed, M failed"; a client without that line failed
 # (cscript on Wine exits 0 even when the script died).
-# On a machine that runs no 32-bit program (palavox_wine32_runs) the 32-bit
-# stages are reported as not run, by name, and the rest still runs; with
+# Where no 32-bit Wine program runs (a kernel without ia32 emulation, or no
+# 32-bit Wine installed: palavox_wine32_why_not) the 32-bit stages are reported
+# as not run, by name and with the reason, and the rest still runs; with
 # PALAVOX_REQUIRE_WIN32=1 that is a failure instead.
 set -uo pipefail
 
@@ -51,9 +52,10 @@ passed=0
 failed=0
 not_run=()
 run32=1
-if ! palavox_wine32_runs; then
+why32=$(palavox_wine32_why_not)
+if [ -n "$why32" ]; then
   run32=
-  echo "run-clients: this machine runs no 32-bit program (kernel without ia32 emulation):"
+  echo "run-clients: $why32:"
   echo "  the 32-bit DLL and the x86 package are built and checked on disk, but no 32-bit client runs"
   if [ "${PALAVOX_REQUIRE_WIN32:-}" = 1 ]; then
     echo "run-clients: PALAVOX_REQUIRE_WIN32=1: failing"
@@ -76,7 +78,7 @@ stage32() {
 summary() {
   echo "$passed passed, $failed failed"
   if [ ${#not_run[@]} -gt 0 ]; then
-    echo "NOT RUN on this machine (no 32-bit programs): ${not_run[*]}"
+    echo "NOT RUN ($why32): ${not_run[*]}"
   fi
 }
 all_logs=$base-logs
@@ -207,7 +209,7 @@ prefix64=${base}64
 
 if [ -n "$only" ]; then
   if ! is_64_bit "$only" && [ -z "$run32" ]; then
-    echo "run-clients: $only is a 32-bit DLL and this machine runs no 32-bit program"
+    echo "run-clients: $only is a 32-bit DLL, and $why32"
     exit 2
   fi
   if is_64_bit "$only"; then
