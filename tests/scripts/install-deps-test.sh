@@ -6,6 +6,8 @@
 # optional, tries the update once a run, and believes dpkg, not apt.
 #   tests/scripts/install-deps-test.sh <scratch folder>
 set -uo pipefail
+# The settings of whoever runs this are not the cases'.
+unset PALAVOX_NO_I386 PALAVOX_DEPS_RUN PALAVOX_DEPS_STATE PALAVOX_DEPS_PAUSE PALAVOX_TEST_RUNS_32BIT
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(realpath -m "${1:?scratch folder}")
 rm -rf "$work" && mkdir -p "$work/bin"
