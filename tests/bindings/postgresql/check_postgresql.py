@@ -569,9 +569,15 @@ def finish():
 
 
 def main():
+    # --no-cancels: the coverage stage's (tests/coverage/modules.sh), which must
+    # reach the same lines every run, and a cancel lands where the clock puts it
+    cancels = sys.argv[1:] != ["--no-cancels"]
+    if sys.argv[1:] not in ([], ["--no-cancels"]):
+        sys.exit("usage: check_postgresql.py [--no-cancels]")
     create_databases()
     check_results()
-    check_cancels()
+    if cancels:
+        check_cancels()
     finish()
 
 
