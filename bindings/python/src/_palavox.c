@@ -1128,20 +1128,20 @@ static struct PyModuleDef module_def = {
 PyMODINIT_FUNC PyInit__palavox(void) {
     PyObject* module = PyModule_Create(&module_def);
     if (module == NULL) return NULL;
-    palavox_error = PyErr_NewExceptionWithDoc(
+    PyObject* error = PyErr_NewExceptionWithDoc(
         "palavox.PalavoxError",
         "A failed call; number is the error number (13, 5, 6) or 7, out of memory; row, the\n"
         "position of the failing row in a batch call (None for a single call).",
         PyExc_ValueError, NULL);
-    if (palavox_error == NULL) {
+    if (error == NULL || PyObject_SetAttrString(error, "row", Py_None) < 0) {
+        Py_XDECREF(error);
         Py_DECREF(module);
         return NULL;
     }
-    if (PyObject_SetAttrString(palavox_error, "row", Py_None) < 0) {
-        Py_DECREF(palavox_error);
-        Py_DECREF(module);
-        return NULL;
-    }
+    /* Only a whole class replaces the one calls raise: CPython initialises the
+     * module again when it is loaded from another path, and the module made
+     * before still raises it if that fails. */
+    palavox_error = error;
     Py_INCREF(palavox_error);
     if (PyModule_AddObject(module, "PalavoxError", palavox_error) < 0) {
         Py_DECREF(palavox_error);

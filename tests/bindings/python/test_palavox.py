@@ -322,6 +322,51 @@ def test_every_allocation_failing_in_turn(call):
     assert int(failed) > 0 and last == "True", run.stdout
 
 
+# The module's init, each allocation in it failing in turn: CPython runs an
+# extension's init again when it is loaded from another path (a link to it
+# here). Each try in a process forked for it, so that every try meets the same
+# allocations: it raises MemoryError or makes the whole module, and the first
+# module's calls still raise their own error (a failed init leaves the class
+# they raise whole). Under CPython's debug allocator.
+def test_the_module_initialised_as_each_allocation_fails():
+    script = f"""if True:
+        import _testcapi, importlib.util, os, sys, tempfile
+        import palavox
+        here = palavox._palavox.__file__
+        link = os.path.join(tempfile.mkdtemp(), "again." + os.path.basename(here).split(".", 1)[1])
+        os.symlink(here, link)
+        spec = importlib.util.spec_from_file_location("palavox._palavox", link)
+        def attempt(k):
+            try:
+                _testcapi.set_nomemory(k, k + 1)
+                try:
+                    module = importlib.util.module_from_spec(spec)
+                finally:
+                    _testcapi.remove_mem_hooks()
+                made = [module.find_string("aXa", "x"), module.OVERFLOW, module.PalavoxError.__name__]
+            except MemoryError:
+                made = "MemoryError"
+            try:
+                palavox.find_string("", "a")
+            except Exception as e:
+                raised = [type(e).__name__, getattr(e, "number", None), str(e)]
+            print(k, made, raised, flush=True)
+        for k in range(150):
+            pid = os.fork()
+            if pid == 0:
+                attempt(k)
+                sys.exit(0)  # not os._exit: the coverage build writes its counts at exit
+            if os.waitpid(pid, 0)[1] != 0:
+                print(k, "crashed", flush=True)
+    """
+    run = child(script, PYTHONMALLOC="debug")
+    assert run.returncode == 0, run.stderr
+    tries = [line.split(" ", 1)[1] for line in run.stdout.splitlines()]
+    whole = "[1, 6, 'PalavoxError'] ['PalavoxError', 13, 'Type mismatch']"
+    failed = "MemoryError ['PalavoxError', 13, 'Type mismatch']"
+    assert len(tries) == 150 and set(tries) == {whole, failed} and tries[-1] == whole, run.stdout[-3000:]
+
+
 # A list another thread shortens or lengthens while the GIL is released: the
 # rows there were when each was read, nothing past the rows there were at the
 # start, no row read twice. Mostly the change falls mid-call, which is what
