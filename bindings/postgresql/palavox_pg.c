@@ -118,37 +118,13 @@ static void out_append(Out* o, const char* p, size_t n) {
     o->len += n;
 }
 
-/* Appends a malloc'd result and frees it, on every path. */
-static void out_take(Out* o, char* result, size_t n) {
-    char* held;
-    if (n <= o->cap - o->len) {
-        memcpy(o->data + VARHDRSZ + o->len, result, n);
-        o->len += n;
-        palavox_free(result);
-        return;
-    }
-    if (n > MAX_TEXT - o->len) {
-        palavox_free(result);
-        raise_too_long(o->len + n);
-    }
-    /* held in this call's memory while the buffer grows, which may be cancelled */
-    held = palloc_extended(n, MCXT_ALLOC_NO_OOM);
-    if (held == NULL) {
-        palavox_free(result);
-        raise_palavox(PALAVOX_OUT_OF_MEMORY);
-    }
-    memcpy(held, result, n);
-    palavox_free(result);
-    out_append(o, held, n);
-    pfree(held);
-}
-
 static text* out_text(Out* o) {
     SET_VARSIZE(o->data, VARHDRSZ + o->len);
     return (text*)o->data;
 }
 
-/* A whole malloc'd result as a text of this call; the short texts' path. */
+/* A whole malloc'd result as a text of this call, freed on every path; the
+ * short texts' path. */
 static text* taken(char* result, size_t n) {
     Out o;
     if (n > MAX_TEXT) {
@@ -160,9 +136,9 @@ static text* taken(char* result, size_t n) {
         palavox_free(result);
         raise_palavox(PALAVOX_OUT_OF_MEMORY);
     }
-    o.len = 0;
-    o.cap = n;
-    out_take(&o, result, n);
+    memcpy(o.data + VARHDRSZ, result, n);
+    palavox_free(result);
+    o.len = o.cap = n;
     return out_text(&o);
 }
 
