@@ -60,9 +60,8 @@ typedef struct {
 static uint16_t* room(Units* u, size_t length) {
     if (length <= STACK_UNITS) return u->stack;
     /* branch-untaken: no str in memory has PY_SSIZE_T_MAX / 2 characters */
-    u->heap = length <= PY_SSIZE_T_MAX / sizeof(uint16_t)
-                  ? (uint16_t*)PyMem_Malloc(length * sizeof(uint16_t))
-                  : NULL;
+    if (length > PY_SSIZE_T_MAX / sizeof(uint16_t)) return NULL;
+    u->heap = (uint16_t*)PyMem_Malloc(length * sizeof(uint16_t));
     return u->heap;
 }
 
