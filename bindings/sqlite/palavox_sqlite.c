@@ -26,6 +26,7 @@ static void fail(sqlite3_context* ctx, int number) {
         return;
     }
     sqlite3_result_error(ctx, palavox_error_description(number), -1);
+    /* branch-untaken: only 13 is left; 6 needs 2^31 matches, more than SQLite's texts hold */
     sqlite3_result_error_code(ctx,
                               number == PALAVOX_TYPE_MISMATCH ? SQLITE_MISMATCH : SQLITE_ERROR);
 }
@@ -141,7 +142,7 @@ __attribute__((visibility("default")))
                                                NULL, kFunctions[i].call, NULL, NULL);
         if (rc != SQLITE_OK) {
             /* Else the loader says only "error during initialization". */
-            if (error != NULL) {
+            if (error != NULL) { /* branch-untaken: every SQLite loader passes it */
                 *error = sqlite3_mprintf("palavox: %s: %s", kFunctions[i].name, sqlite3_errmsg(db));
             }
             return rc;

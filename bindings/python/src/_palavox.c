@@ -34,6 +34,7 @@ static PyObject* fail_row(int number, Py_ssize_t row) {
     Py_DECREF(message);
     if (error == NULL) return NULL;
     PyObject* value = PyLong_FromLong(number);
+    /* branch-untaken: every error number is a small int, which CPython never allocates */
     int set = value == NULL ? -1 : PyObject_SetAttrString(error, "number", value);
     Py_XDECREF(value);
     if (set == 0 && row >= 0) {
@@ -58,9 +59,9 @@ typedef struct {
 
 static uint16_t* room(Units* u, size_t length) {
     if (length <= STACK_UNITS) return u->stack;
-    u->heap = length <= PY_SSIZE_T_MAX / sizeof(uint16_t)
-                  ? (uint16_t*)PyMem_Malloc(length * sizeof(uint16_t))
-                  : NULL;
+    /* branch-untaken: no str in memory has PY_SSIZE_T_MAX / 2 characters */
+    if (length > PY_SSIZE_T_MAX / sizeof(uint16_t)) return NULL;
+    u->heap = (uint16_t*)PyMem_Malloc(length * sizeof(uint16_t));
     return u->heap;
 }
 
@@ -303,6 +304,7 @@ static PyObject* result(int status, uint16_t* units, size_t length, PyObject* so
                         const Units* in) {
     if (status != 0) return fail(status);
     PyObject* text;
+    /* branch-untaken: units in allocated memory are at most SIZE_MAX / 2 */
     if (length > (size_t)PY_SSIZE_T_MAX) {
         text = fail(PALAVOX_OUT_OF_MEMORY);
     } else {
@@ -492,6 +494,7 @@ typedef struct {
 static int reserve(Buffer* b, size_t units) {
     if (units <= b->size) return 0;
     if (units < 2 * b->size) units = 2 * b->size;
+    /* branch-untaken: no result sized reaches 2^62 units: its texts would need more memory */
     if (units > PY_SSIZE_T_MAX / sizeof(uint16_t)) return -1;
     uint16_t* p = (uint16_t*)PyMem_RawRealloc(b->units, units * sizeof(uint16_t));
     if (p == NULL) return -1;
@@ -565,6 +568,7 @@ static int find_pandas_missing(void) {
         PyErr_Clear();
         return 0;
     }
+    /* branch-untaken: only a pandas whose NA runs Python code could set it meanwhile */
     if (na_type == NULL) {
         na_type = Py_TYPE(na);
         nat_type = Py_TYPE(nat);
@@ -635,7 +639,7 @@ static int gather(const Source* from, Py_ssize_t position, const char* name, int
         item = PySequence_Fast_GET_ITEM(from->sequence, position);
         Py_INCREF(item);
     } else {
-        if (position >= from->size) return 0;
+        if (position >= from->size) return 0; /* branch-untaken: column() stops there first */
         item = from->items[position] != NULL ? from->items[position] : Py_None;
         Py_INCREF(item);
     }
@@ -643,7 +647,8 @@ static int gather(const Source* from, Py_ssize_t position, const char* name, int
     if (PyUnicode_Check(item)) {
 #if PY_VERSION_HEX < 0x030C0000
         if (PyUnicode_READY(item) < 0) {
-            Py_CLEAR(row->item);
+            row->item = NULL;
+            Py_DECREF(item);
             return -1;
         }
 #endif
@@ -659,7 +664,8 @@ static int gather(const Source* from, Py_ssize_t position, const char* name, int
             PyErr_Format(PyExc_TypeError, "%s[%zd] must be str or None, not %.100s", name, position,
                          Py_TYPE(item)->tp_name);
         }
-        Py_CLEAR(row->item);
+        row->item = NULL;
+        Py_DECREF(item);
         return -1;
     }
     /* The empty text, or in a Series the missing value given back. */
@@ -707,17 +713,17 @@ static int line_up(Chunk* c, int all) {
         if (row->kind == 0 || (row->kind == PyUnicode_2BYTE_KIND && !all)) continue;
         uint16_t* to = c->units.units + at;
         const uint16_t* u = units_of(row, to, &r->length);
-        if (u != to && r->length != 0) memcpy(to, u, r->length * sizeof(uint16_t));
+        if (u != to) memcpy(to, u, r->length * sizeof(uint16_t)); /* a 2-byte str: never empty */
         at += r->length;
     }
     return 0;
 }
 
+/* A row's units after line_up(c, 0): a 2-byte str's own, the others' in c->units. */
 static const uint16_t* row_units(const Chunk* c, size_t i) {
     const Row* row = &c->rows[i];
-    return row->kind == PyUnicode_2BYTE_KIND && c->op == COUNT
-               ? (const uint16_t*)row->data
-               : c->units.units + c->results[i].offset;
+    return row->kind == PyUnicode_2BYTE_KIND ? (const uint16_t*)row->data
+                                             : c->units.units + c->results[i].offset;
 }
 
 /* Marks rows [0, c->count) failed with `status` (done stops at the first when
@@ -738,10 +744,6 @@ static void fail_rows(Chunk* c, int status) {
  * a single call gives it back), otherwise new units at c->out[offset]. */
 static void same_or_new(Chunk* c, size_t i, int same) {
     Result* r = &c->results[i];
-    if (same && c->rows[i].exact && c->rows[i].kind == PyUnicode_1BYTE_KIND) {
-        r->form = SAME; /* no surrogates to pair */
-        return;
-    }
     const uint16_t* units = c->out.units + r->offset;
     r->shape = shape(units, (Py_ssize_t)r->length);
     r->form = same && r->shape.pairs == 0 && c->rows[i].exact ? SAME : NEW;
@@ -797,7 +799,7 @@ static void count_chunk(Chunk* c) {
     }
     const int failed = palavox_find_string_many(c->texts, c->lengths, n, c->a.units, c->a.length,
                                                 c->b.units, c->b.length, c->counts, c->errors);
-    if (failed != 0) {
+    if (failed != 0) { /* branch-untaken: only allocating the search, a few bytes, fails it */
         fail_rows(c, failed);
         return;
     }
@@ -834,12 +836,14 @@ static int markup_row(Chunk* c, size_t i, size_t used) {
         const size_t room = c->out.size - used;
         const int status = palavox_trata_html_into(in, n, c->a.units, c->a.length,
                                                    c->out.units + used, room, &r->length);
+        /* branch-untaken: writing into given room allocates nothing; no size here overflows */
         if (status != 0) return status;
         if (r->length == n && row->exact && row->kind == PyUnicode_1BYTE_KIND) {
             r->form = SAME;
             return 0;
         }
         if (r->length <= room) break;
+        /* branch-untaken: sized: the room is what the core asked for */
         if (sized || reserve(&c->out, used + r->length) < 0) return PALAVOX_OUT_OF_MEMORY;
     }
     r->offset = used;
@@ -902,7 +906,10 @@ static PyObject* result_object(Chunk* c, size_t i) {
             put(PyUnicode_DATA(value), r->shape, c->out.units + r->offset, (Py_ssize_t)r->length);
         }
     }
-    if (value != NULL) Py_CLEAR(c->rows[i].item);
+    if (value != NULL) {
+        Py_DECREF(c->rows[i].item);
+        c->rows[i].item = NULL;
+    }
     return value;
 }
 
@@ -1128,20 +1135,20 @@ static struct PyModuleDef module_def = {
 PyMODINIT_FUNC PyInit__palavox(void) {
     PyObject* module = PyModule_Create(&module_def);
     if (module == NULL) return NULL;
-    palavox_error = PyErr_NewExceptionWithDoc(
+    PyObject* error = PyErr_NewExceptionWithDoc(
         "palavox.PalavoxError",
         "A failed call; number is the error number (13, 5, 6) or 7, out of memory; row, the\n"
         "position of the failing row in a batch call (None for a single call).",
         PyExc_ValueError, NULL);
-    if (palavox_error == NULL) {
+    if (error == NULL || PyObject_SetAttrString(error, "row", Py_None) < 0) {
+        Py_XDECREF(error);
         Py_DECREF(module);
         return NULL;
     }
-    if (PyObject_SetAttrString(palavox_error, "row", Py_None) < 0) {
-        Py_DECREF(palavox_error);
-        Py_DECREF(module);
-        return NULL;
-    }
+    /* Only a whole class replaces the one calls raise: CPython initialises the
+     * module again when it is loaded from another path, and the module made
+     * before still raises it if that fails. */
+    palavox_error = error;
     Py_INCREF(palavox_error);
     if (PyModule_AddObject(module, "PalavoxError", palavox_error) < 0) {
         Py_DECREF(palavox_error);

@@ -2,8 +2,10 @@
 starts it and sets PSQL and the PG* variables): the shared cases in UTF8,
 LATIN1 and SQL_ASCII databases, long texts (EUC_JP's too) worked a piece at a time
 against one call of the C interface, the catalog flags, an expression index, a
-generated column, a parallel plan, errors, NULLs and cancelling mid-call."""
+generated column, a parallel plan, errors, NULLs, memory running out and
+cancelling mid-call."""
 
+import getpass
 import hashlib
 import os
 import random
@@ -239,8 +241,12 @@ SELECT string_agg(coalesce(dobrado, 'NULL'), '/' ORDER BY nome) FROM pessoas;"""
     check(out == "Acao e Reacao/Sao Paulo  SP /NULL", f"generated column: {out!r}")
 
 
+# The workers alone call the functions, the leader only gathering: no process
+# calling them is signalled meanwhile (a worker's message to the leader is a
+# signal), so that the coverage stage's counts are the same every run.
 PARALLEL = r"""
 SET search_path = pvx, public;
+SET parallel_leader_participation = off;
 SET parallel_setup_cost = 0; SET parallel_tuple_cost = 0; SET min_parallel_table_scan_size = 0;
 SET max_parallel_workers_per_gather = %d;
 CREATE TABLE IF NOT EXISTS nomes AS
@@ -263,6 +269,8 @@ def check_parallel(db):
     check(parallel[-1] == serial[-1], f"{db}: parallel {parallel[-1]} vs serial {serial[-1]}")
 
 
+LONG = "repeat('a', 1500000)"  # longer than a piece
+NOT_UTF8, CUT_SHORT = "convert_from('\\xff'::bytea, 'SQL_ASCII')", "convert_from('\\xc3'::bytea, 'SQL_ASCII')"
 ERRORS = [
     # db, call, SQLSTATE, message, Palavox number (detail) or None
     ("utf8", "find_string('', 'a')", "22023", "Type mismatch", 13),
@@ -279,6 +287,19 @@ ERRORS = [
      "22021", "Invalid procedure call or argument", 5),
     ("sqlascii", "trata_html('http://a', convert_from('\\xc3'::bytea, 'SQL_ASCII'))",
      "22021", "Invalid procedure call or argument", 5),
+    # long texts, worked a piece at a time: such bytes inside one or cutting its end short,
+    # or a search or target refused before any piece is read
+    *[("sqlascii", call % text, "22021", "Invalid procedure call or argument", 5)
+      for call in ("remover_acentuacao(%s)", "find_string(%s, 'a')", "trata_html(%s)")
+      for text in (f"{LONG} || {NOT_UTF8} || {LONG}", f"{LONG} || {CUT_SHORT}")],
+    ("sqlascii", f"find_string({LONG}, {NOT_UTF8})", "22021", "Invalid procedure call or argument", 5),
+    ("sqlascii", f"trata_html({LONG}, {CUT_SHORT})", "22021", "Invalid procedure call or argument", 5),
+    # a cancel already pending when a long call begins ends it at its first look: converting
+    # an argument, working the pieces of one read in place, counting them
+    *[(db, f"pg_cancel_backend(pg_backend_pid()), {call} FROM (SELECT {LONG} AS t OFFSET 0) AS long",
+       "57014", "canceling statement due to user request", None)
+      for db, call in (("latin1", "find_string(t, 'a')"), ("utf8", "remover_acentuacao(t)"),
+                       ("utf8", "find_string(t, 'a')"))],
 ]
 
 
@@ -295,23 +316,38 @@ def check_errors():
 
 
 def check_too_long(one):
-    """Results past what a text holds, in a few seconds and a gigabyte: found
-    while pieces of the text are still to be read (the figure one past what a
-    text holds), or only at its end, where the link it ends in is marked up
-    (the figure the whole result). `whole` links fit, with less room left than
-    the last one needs; 500 000 more are pieces more."""
+    """Results past what a text holds, in a few seconds and a gigabyte or
+    three: found while pieces of the text are still to be read (the figure
+    one past what a text holds; converted, what the pieces converted so far
+    hold), or only at its end, where the link it ends in is marked up (the
+    figure the whole result); a short text's, made in one call. `whole` links
+    fit, with less room left than the last one needs; 500 000 more are pieces
+    more. And a text past half of what a text holds whose UTF-8 form is past
+    4/5 of it (latin1 "éééx"): its form is made in room of at most what a text
+    holds, and so is its markup's; it fits."""
     target = "x" * 100
     link = len(one.trata_html(b"http://a ", target.encode()))
     last = len(one.trata_html(b"http://a", target.encode()))
     whole = MAX_TEXT // link
     assert MAX_TEXT - whole * link < last
-    for entrada, needs in ((f"repeat('http://a ', {whole + 500_000})", MAX_TEXT + 1),
-                           (f"repeat('http://a ', {whole}) || 'http://a'", whole * link + last)):
-        call = f"octet_length(trata_html({entrada}, '{target}'))"
-        _, err, rc = psql(f"SET search_path = pvx, public; SELECT {call};", verbose=True, check_rc=False)
+    wide = len(one.trata_html(b"http://a ", b"x" * 11000))
+    for db, entrada, alvo, needs in (
+            ("utf8", f"repeat('http://a ', {whole + 500_000})", f"'{target}'", [MAX_TEXT + 1]),
+            ("utf8", f"repeat('http://a ', {whole}) || 'http://a'", f"'{target}'", [whole * link + last]),
+            ("utf8", "repeat('http://a ', 100000)", "repeat('x', 11000)", [100000 * wide]),
+            ("latin1", f"repeat('http://a ', {whole + 500_000})", f"'{target}'",
+             range(MAX_TEXT + 1, MAX_TEXT + PIECE + 1)),
+            ("latin1", "repeat('éééx', 135000000)", "''", None)):
+        call = f"octet_length(trata_html({entrada}, {alvo}))"
+        out, err, rc = psql(f"SET search_path = pvx, public; SELECT {call};", db, verbose=True, check_rc=False)
+        if needs is None:
+            check(rc == 0 and out.strip() == "540000000", f"{db}: {call[:50]}: got {out.strip()!r} {err[:300]!r}")
+            continue
+        figure = err.split("DETAIL:  The result needs ")[-1].split(" ")[0]
         check(rc != 0 and "ERROR:  54000: palavox: the result does not fit in a text" in err
-              and f"DETAIL:  The result needs {needs} bytes; a text holds at most {MAX_TEXT}." in err,
-              f"utf8: {call[:50]}: expected 54000 needing {needs} bytes, got {err.strip()[:300]!r}")
+              and figure.isdigit() and int(figure) in needs
+              and f"bytes; a text holds at most {MAX_TEXT}." in err,
+              f"{db}: {call[:50]}: expected 54000 needing {needs[0]} bytes, got {err.strip()[:300]!r}")
     say("results past what a text holds")
 
 
@@ -323,17 +359,77 @@ NULLS = [
     ("trata_html('http://a', NULL)", '<a href="http://a" target="_self">http://a</a>'),
     ("trata_html(entrada => 'http://a', target => '_top')", '<a href="http://a" target="_top">http://a</a>'),
     ("find_string(procura => 'A', entrada => 'aA', tipo => 'B')", "1"),
+    # the C functions declared without their optional argument, as a user's own script may
+    ("pg_temp.find_string2('aAa', 'a')", "3"),
+    ("pg_temp.trata_html1('http://a')", '<a href="http://a" target="_self">http://a</a>'),
 ]
+SHORTER = ("CREATE FUNCTION pg_temp.find_string2(text, text) RETURNS integer"
+           " AS '$libdir/palavox', 'pvx_find_string' LANGUAGE C;\n"
+           "CREATE FUNCTION pg_temp.trata_html1(text) RETURNS text"
+           " AS '$libdir/palavox', 'pvx_trata_html' LANGUAGE C;\n")
 
 
 def check_nulls():
-    out = query("SET search_path = pvx, public; \\pset null <NULL>\n" +
+    out = query("SET search_path = pvx, public; \\pset null <NULL>\n" + SHORTER +
                 "\n".join(f"SELECT {call};" for call, _ in NULLS))
     got = out.split("\n")
     for (call, want), value in zip(NULLS, got):
         check(value == ("<NULL>" if want is None else want), f"{call}: got {value!r}, expected {want!r}")
 
 
+def check_pressure(one):
+    """The backend's address space limited (its soft limit, set from here) to
+    what it maps plus 160 MB: a short text marked up into a result of about
+    100 MB, which the C interface makes but this call's copy of it cannot fit,
+    fails with 53200 and Palavox error 7; the C interface's result is freed (the
+    backend maps about what it did), and with the limit lifted the call works.
+    The limit is set as the server's user, who may set it for its own processes."""
+    call = "SELECT octet_length(trata_html(repeat('http://a ', 100000), repeat('x', 1000)));\n"
+    want = str(100000 * len(one.trata_html(b"http://a ", b"x" * 1000)))
+    session = Session("utf8", "pvx_pressure")
+    try:
+        session.send("SET search_path = pvx, public;\nSELECT pg_backend_pid();\n" + VMSIZE)
+        pid = int(session.row("backend pid")[0])
+        before = int(session.row("VmSize")[0]) << 10
+        limits = address_space(pid)
+        address_space(pid, before + (160 << 20), limits.split()[1])
+        session.send(call)
+        _, error = session.error()
+        session.send(VMSIZE)
+        after = int(session.row("VmSize after")[0]) << 10
+        address_space(pid, *limits.split())
+        session.send(call)
+        again = session.row("the call again")[0]
+        session.close()
+    except BaseException as e:
+        session.proc.kill()
+        session.proc.wait()
+        if not isinstance(e, (Stuck, subprocess.CalledProcessError, ValueError, subprocess.TimeoutExpired)):
+            raise
+        check(False, f"pressure: {e}")
+        return
+    detail = [line for _, line in session.err if "DETAIL:" in line]
+    check("53200: Out of memory" in error and detail[:1] == ["DETAIL:  Palavox error 7."],
+          f"pressure: {error} {detail}")
+    check(after - before < 50 << 20, f"pressure: the backend maps {after - before} bytes more after the call")
+    check(again == want, f"pressure: the call again gives {again}, not {want}")
+    say("a result the backend has no room to copy")
+
+
+AS_SERVER = [] if getpass.getuser() == "postgres" else ["runuser", "-u", "postgres", "--"]
+
+
+def address_space(pid, soft=None, hard=None):
+    """A process's address-space limits, "soft hard"; or sets them."""
+    if soft is None:
+        return subprocess.run(AS_SERVER + ["prlimit", "--pid", str(pid), "--as", "--raw", "--noheadings",
+                                           "-o", "SOFT,HARD"], check=True, capture_output=True, text=True).stdout
+    subprocess.run(AS_SERVER + ["prlimit", "--pid", str(pid), f"--as={soft}:{hard}"], check=True)
+    return None
+
+
+VMSIZE = ("SELECT (regexp_match(pg_read_file('/proc/' || pg_backend_pid() || '/status'),"
+          " 'VmSize:\\s+(\\d+)'))[1];\n")
 RSS = ("SELECT (regexp_match(pg_read_file('/proc/' || pg_backend_pid() || '/status'),"
        " 'VmRSS:\\s+(\\d+)'))[1];\n")
 FAIL_SAFE = 600.0  # s, only against a hang: the longest step (the first FETCH) takes 5 to 30 s here
@@ -545,6 +641,7 @@ def check_results():
     japanese = "x" + "日本語のテキスト、" * (PIECE // 16) + " http://exemplo.jp/ページ?q=語 fim"
     run_long("eucjp", [(japanese, "語", "", ""), (japanese[1:], "ト", "B", "_top")], one)
     check_too_long(one)
+    check_pressure(one)
     check_catalog()
     check_index()
     check_generated_column()
@@ -569,9 +666,15 @@ def finish():
 
 
 def main():
+    # --no-cancels: the coverage stage's (tests/coverage/modules.sh), which must
+    # reach the same lines every run, and a cancel lands where the clock puts it
+    cancels = sys.argv[1:] != ["--no-cancels"]
+    if sys.argv[1:] not in ([], ["--no-cancels"]):
+        sys.exit("usage: check_postgresql.py [--no-cancels]")
     create_databases()
     check_results()
-    check_cancels()
+    if cancels:
+        check_cancels()
     finish()
 
 

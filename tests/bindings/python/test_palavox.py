@@ -9,6 +9,7 @@ import os
 import subprocess
 import sys
 import threading
+import warnings
 
 import numpy
 import pandas
@@ -162,6 +163,36 @@ class Unreadable(list):
         raise RuntimeError("read after its interface failed")
 
 
+class Faced(list):
+    """A list whose __array_interface__ is `face`: read as an array of objects
+    only when that says it is one (else iterated, as the list it is)."""
+
+    def __init__(self, items, face):
+        super().__init__(items)
+        self.face = face
+
+    @property
+    def __array_interface__(self):
+        return self.face
+
+
+# What an array of one object says of itself, but at NULL, where no array with
+# rows lies; each face below falls short of an array of objects in one part.
+ONE_OBJECT = {"typestr": "|O", "shape": (1,), "data": (0, False)}
+NOT_OBJECTS = [None, {}, {"typestr": 5}, {"typestr": "<i8", "shape": (1,)}, {"typestr": "|O"},
+               {"typestr": "|O", "shape": [1]}, {"typestr": "|O", "shape": (1, 1)},
+               {"typestr": "|O", "shape": (1,)}, dict(ONE_OBJECT, data=[0, False]),
+               dict(ONE_OBJECT, data=(0,)), ONE_OBJECT]
+
+
+def holding_nulls(n):
+    """An array of objects whose slots hold NULL, as C code may leave them
+    (NumPy reads them as None)."""
+    array = numpy.empty(n, dtype=object)
+    ctypes.memset(array.ctypes.data, 0, array.nbytes)
+    return array
+
+
 def read_only(array):
     array.flags.writeable = False
     return array
@@ -272,10 +303,11 @@ def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
 
 # Each allocation a call makes failing in turn (CPython's own hook): the call
 # raises MemoryError or PalavoxError 7 (errors="coerce" too), or gives its
-# result; never a crash, another error or a wrong result. In a child process:
-# a crash ends only it; under CPython's debug allocator, which fails it when a
-# write strays past a block. (NumPy and pandas fail unsafely under the hook:
-# pandas is only imported, for its missing value, before it.)
+# result or error; never a crash, another error or a wrong result. In a child
+# process: a crash ends only it; under CPython's debug allocator, which fails
+# it when a write strays past a block. (NumPy and pandas fail unsafely under
+# the hook: pandas is only imported, for its missing value, before it.) What a
+# call gives is named once the hook is gone, so that naming it allocates freely.
 @pytest.mark.parametrize("call", [
     'palavox.remover_acentuacao("a\\u00e7\\u00e3o " * 100)',
     'palavox.trata_html("x http://a " * 80, "_t")',
@@ -284,6 +316,7 @@ def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
     'batch.trata_html(("x http://a", "y", "\\u0101 http://b"), "_t")',
     'batch.find_string(iter(["a", "", "aXa"]), "x", errors="coerce")',
     'batch.remover_acentuacao(["a\\u00e7", "b"], errors="coerce")',
+    'batch.trata_html(["x http://a", "y"], "_t", errors="coerce")',
     # a result outgrowing the room guessed for it; chunks of every size, full ones too
     'batch.trata_html(["http://a " * 80], "_t")',
     'batch.remover_acentuacao(iter(["a"] * 600))',
@@ -291,6 +324,12 @@ def test_a_text_too_large_for_memory_fails_with_7_and_the_next_call_works():
     # pandas' missing value known first under the hook; a Series' kept one ahead of a row
     'batch.remover_acentuacao(["a\\u00e7", pandas.NA, "b"])',
     '_column(2, "entradas", [None, "aXa", "x"], "x", None, False, True, None, None)',
+    # the error of a failing call made while memory runs out, its row past the small ints too;
+    # an item that is not text, pandas never imported. Called directly: CPython 3.11 itself
+    # loses an exception passing through a Python frame as memory runs out (SystemError)
+    'palavox.find_string("", "a")',
+    '_column(2, "entradas", ["a"] * 300 + [""], "a", None, False, False, None, None)',
+    '_column(0, "textos", ["a", 1], None, None, False, False, None, None)',
 ])
 def test_every_allocation_failing_in_turn(call):
     script = f"""if True:
@@ -298,21 +337,35 @@ def test_every_allocation_failing_in_turn(call):
         from palavox import batch
         from palavox._palavox import _column
         {"import pandas" if "pandas" in call else ""}
-        got = []
+        def outcome():
+            try:
+                return {call}
+            except MemoryError as e:
+                return e
+            except palavox.PalavoxError as e:
+                return e
+            except TypeError as e:
+                return e
+        def name(g):
+            if isinstance(g, MemoryError):
+                return "MemoryError"
+            if isinstance(g, palavox.PalavoxError):
+                return f"PalavoxError {{g.number}}"
+            return f"{{type(g).__name__}}: {{g}}" if isinstance(g, Exception) else g
+        got = [None] * 400
         for k in range(400):
             _testcapi.set_nomemory(k, k + 1)
             try:
-                got.append({call})
-            except MemoryError:
-                got.append("MemoryError")
-            except palavox.PalavoxError as e:
-                got.append(f"PalavoxError {{e.number}}")
+                got[k] = outcome()
             finally:
                 _testcapi.remove_mem_hooks()
+        got = [name(g) for g in got]
         # what the call gives afterwards: the first calls met the hook's failures
-        want = {call}
+        want = name(outcome())
+        # a TypeError whose message memory did not hold (PyErr_Format's way) is that error
+        lost = want.split(": ")[0] + ": " if str(want).startswith("TypeError: ") else None
         for k, g in enumerate(got):
-            if g != want and g not in ("MemoryError", "PalavoxError 7"):
+            if g != want and g not in ("MemoryError", "PalavoxError 7", lost):
                 raise SystemExit(f"allocation {{k}} failing: {{g!r}}")
         print(sum(g != want for g in got), got[-1] == want)
     """
@@ -322,30 +375,104 @@ def test_every_allocation_failing_in_turn(call):
     assert int(failed) > 0 and last == "True", run.stdout
 
 
+# The module's init, each allocation in it failing in turn: CPython runs an
+# extension's init again when it is loaded from another path (a link to it
+# here). Each try in a process forked for it, so that every try meets the same
+# allocations: it raises MemoryError or makes the whole module, and the first
+# module's calls still raise their own error (a failed init leaves the class
+# they raise whole). Under CPython's debug allocator.
+def test_the_module_initialised_as_each_allocation_fails():
+    script = f"""if True:
+        import _testcapi, importlib.util, os, sys, tempfile
+        import palavox
+        here = palavox._palavox.__file__
+        link = os.path.join(tempfile.mkdtemp(), "again." + os.path.basename(here).split(".", 1)[1])
+        os.symlink(here, link)
+        found = importlib.util.spec_from_file_location("palavox._palavox", link)
+        def attempt(k):
+            try:
+                _testcapi.set_nomemory(k, k + 1)
+                try:
+                    module = importlib.util.module_from_spec(found)
+                finally:
+                    _testcapi.remove_mem_hooks()
+                made = [module.find_string("aXa", "x"), module.OVERFLOW, module.PalavoxError.__name__]
+            except MemoryError:
+                made = "MemoryError"
+            try:
+                palavox.find_string("", "a")
+            except Exception as e:
+                raised = [type(e).__name__, getattr(e, "number", None), str(e)]
+            print(k, made, raised, flush=True)
+        for k in range(150):
+            pid = os.fork()
+            if pid == 0:
+                attempt(k)
+                sys.exit(0)  # not os._exit: the coverage build writes its counts at exit
+            if os.waitpid(pid, 0)[1] != 0:
+                print(k, "crashed", flush=True)
+    """
+    run = child(script, PYTHONMALLOC="debug")
+    assert run.returncode == 0, run.stderr
+    tries = [line.split(" ", 1)[1] for line in run.stdout.splitlines()]
+    whole = "[1, 6, 'PalavoxError'] ['PalavoxError', 13, 'Type mismatch']"
+    failed = "MemoryError ['PalavoxError', 13, 'Type mismatch']"
+    assert len(tries) == 150 and set(tries) == {whole, failed} and tries[-1] == whole, run.stdout[-3000:]
+
+
 # A list another thread shortens or lengthens while the GIL is released: the
 # rows there were when each was read, nothing past the rows there were at the
-# start, no row read twice. Mostly the change falls mid-call, which is what
-# tests the call; the checks hold wherever it falls. Under CPython's debug
-# allocator, so that a row read after it was freed is garbage, not its old text.
-@pytest.mark.parametrize("change", ["del column[250_001:]", "column.extend(['x'] * 1000)"])
-def test_a_list_changed_while_it_is_read(change):
+# start, no row read twice. The change must fall mid-call (with rows left to
+# read, for a cut): bytecode never hands the GIL over here (a switch interval
+# of minutes), so the other thread runs only while a chunk is worked or once
+# the call is over, which it tells by the references the call holds to the
+# list; the call is made again until the change fell mid-call. Last, memory
+# runs out as the results are cut to the rows read: the other thread waits for
+# the second chunk (whose rows the call then holds), fails the next allocation
+# and waits; the call's rows, folding to themselves, take none until the cut,
+# which raises MemoryError. Under CPython's debug allocator, so that a row read
+# after it was freed is garbage, not its old text.
+@pytest.mark.parametrize("change, mid_call, row, folded", [
+    (["del column[250_001:]"], "len(got) < 300_000", "\\u00e7{i}", "c{i}"),
+    (["column.extend(['x'] * 1000)"], "True", "\\u00e7{i}", "c{i}"),
+    (["while sys.getrefcount(column[20_000]) <= second: time.sleep(0)",  # 16,384 rows a chunk
+      "del column[250_001:]", "_testcapi.set_nomemory(0, 1)", "held.acquire()"], "got is None", "a{i:06}", "a{i:06}"),
+])
+def test_a_list_changed_while_it_is_read(change, mid_call, row, folded):
+    change = "\n                ".join(change)
     script = f"""if True:
-        import threading
+        import sys, threading, time, _testcapi
         from palavox import batch
-        column = [f"\\u00e7{{i}}" for i in range(300_000)]
-        go = threading.Event()
-        def change():
-            go.wait()
-            {change}
-        thread = threading.Thread(target=change, daemon=True)
-        thread.start()
-        go.set()
-        got = batch.remover_acentuacao(column)
-        thread.join({FAIL_SAFE})
-        assert not thread.is_alive(), "the thread never changed the list"
-        assert len(column) <= len(got) <= 300_000 if len(column) < 300_000 else len(got) == 300_000, len(got)
-        assert got == [f"c{{i}}" for i in range(len(got))], "a row not as it was read"
-        print("ok")
+        sys.setswitchinterval(600)
+        for attempt in range(50):
+            column = [f"{row}" for i in range(300_000)]
+            idle, second = sys.getrefcount(column), sys.getrefcount(column[20_000])
+            go, held, fell = threading.Event(), threading.Lock(), []
+            def change():
+                go.wait()
+                fell.append(sys.getrefcount(column) > idle)  # the call holds it
+                {change}
+            held.acquire()
+            thread = threading.Thread(target=change, daemon=True)
+            thread.start()
+            go.set()
+            try:
+                got = batch.remover_acentuacao(column)
+            except MemoryError:
+                got = None
+            finally:
+                _testcapi.remove_mem_hooks()
+                held.release()
+            thread.join({FAIL_SAFE})
+            assert not thread.is_alive(), "the thread never changed the list"
+            if got is not None:
+                assert len(column) <= len(got) <= 300_000 if len(column) < 300_000 else len(got) == 300_000, len(got)
+                assert got == [f"{folded}" for i in range(len(got))], "a row not as it was read"
+            if fell[0] and {mid_call}:
+                print("ok")
+                break
+        else:
+            print("the change never fell mid-call")
     """
     run = child(script, PYTHONMALLOC="debug")
     assert run.stdout == "ok\n", run.stdout + run.stderr
@@ -408,6 +535,34 @@ def test_one_byte_texts_of_every_short_length():
     assert bad == []
 
 
+def legacy(chars):
+    """A str as C code could still make it before 3.12: PyUnicode_FromUnicode(NULL,
+    n) and its wchar_t filled in; not ready until something reads it."""
+    make, fill = ctypes.pythonapi.PyUnicode_FromUnicode, ctypes.pythonapi.PyUnicode_AsUnicode
+    make.restype, make.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_ssize_t]
+    fill.restype, fill.argtypes = ctypes.POINTER(ctypes.c_uint32), [ctypes.py_object]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        text = make(None, len(chars))
+        units = fill(text)
+    for i, c in enumerate(chars):
+        units[i] = c
+    return text
+
+
+# Made ready as it is read, or the error of making it ready, single or in a batch.
+@pytest.mark.skipif(sys.version_info >= (3, 12) or ctypes.sizeof(ctypes.c_wchar) != 4,
+                    reason="strs not yet ready exist before 3.12, holding wchar_t of 4 bytes here")
+@pytest.mark.parametrize("call", [palavox.remover_acentuacao, lambda t: batch.remover_acentuacao(["a", t])[1]])
+@pytest.mark.parametrize("chars, expected", [([0xE7, 0x1F600], "c\U0001F600"), ([0x61, 0x110000], None)])
+def test_a_str_not_yet_ready(call, chars, expected):
+    if expected is None:
+        with pytest.raises(ValueError, match="not in range"):
+            call(legacy(chars))
+    else:
+        assert call(legacy(chars)) == expected
+
+
 def test_astral_characters_are_two_units_to_the_core():
     assert palavox.find_string("\U00010400", "\udc00", "B") == 1
     assert palavox.trata_html("\U0001F600http://a\U0001F600 b") == (
@@ -440,11 +595,20 @@ def test_keywords_and_signatures():
     (lambda: batch.find_string(midway(["a", ""], KeyError("first")), "a", errors="coerce"),
      KeyError, "first"),
     (lambda: batch.remover_acentuacao(Unreadable(["a"])), ValueError, "no interface"),
+    (lambda: batch.remover_acentuacao(Faced(["a"], dict(ONE_OBJECT, shape=("1",)))), TypeError, "integer"),
+    (lambda: batch.remover_acentuacao(Faced(["a"], dict(ONE_OBJECT, data=("0", False)))), TypeError, "int"),
     # what only the accessor passes _column, each part wrong
+    (lambda: _column(0, "t", [], None, None, False, False, None), TypeError, "takes 9 arguments"),
     (lambda: _column("0", "t", [], None, None, False, False, None, None), TypeError, "integer"),
+    (lambda: _column(0, b"t", [], None, None, False, False, None, None), TypeError, "bad argument"),
     (lambda: _column(-1, "t", [], None, None, False, False, None, None), ValueError, "no such operation"),
     (lambda: _column(0, "t", [], None, None, numpy.array([1, 2]), False, None, None),
      ValueError, "ambiguous"),
+    (lambda: _column(0, "t", [], None, None, False, numpy.array([1, 2]), None, None),
+     ValueError, "ambiguous"),
+    (lambda: _column(0, "t", iter([]), None, None, False, True, numpy.empty(0, object), None),
+     TypeError, "known length"),
+    (lambda: _column(0, "t", ["a"], None, None, False, True, Unreadable(), None), ValueError, "no interface"),
     (lambda: _column(0, "t", ["a"], None, None, False, True, [None], None), TypeError, "writable array"),
     (lambda: _column(0, "t", [], None, None, False, True, [], None), TypeError, "writable array"),
     (lambda: _column(0, "t", ["a"], None, None, False, True, read_only(numpy.empty(1, object)), None),
@@ -458,6 +622,10 @@ def test_keywords_and_signatures():
     (lambda: _column(2, "t", ["a"], "a", None, False, True, numpy.empty(2, numpy.int32), flags(1)),
      ValueError, "int64 and bool"),
     (lambda: _column(2, "t", ["a"], "a", None, False, True, numpy.empty(2, numpy.int64), flags(1)),
+     ValueError, "int64 and bool"),
+    (lambda: _column(2, "t", ["a"], "a", None, False, True, numpy.empty(1, numpy.int64),
+                     numpy.empty(1, numpy.int16)), ValueError, "int64 and bool"),
+    (lambda: _column(2, "t", ["a"], "a", None, False, True, numpy.empty(1, numpy.int64), flags(2)),
      ValueError, "int64 and bool"),
 ])
 def test_a_wrong_call_raises(call, error, message):
@@ -473,14 +641,16 @@ def pieces():
             yield number, text, expected
 
 
-# Past the stack buffer, and past the length from which the GIL is released.
+# Past the stack buffer, and past the length from which the GIL is released;
+# each text is found in its repetition as many times as it is repeated.
 @pytest.mark.parametrize("units", [300, 5000])
-def test_long_texts_of_every_kind_fold_as_their_pieces(units):
+def test_long_texts_of_every_kind_fold_and_count_as_their_pieces(units):
     folded = list(pieces())
     assert {kind(text) for _, text, _ in folded} >= set(KINDS)
     for number, text, expected in folded:
         times = units // len(text) + 1
         assert palavox.remover_acentuacao(text * times) == expected * times, f"line {number}"
+        assert palavox.find_string(text * times, text) == times, f"line {number}"
 
 
 def huge(text, size=100_000_000):
@@ -518,6 +688,9 @@ def terminated(text):
     (lambda: batch.remover_acentuacao([]), []),
     (lambda: batch.find_string(iter([]), "a"), []),
     (lambda: batch.remover_acentuacao(numpy.array(["Ação", "é"])), ["Acao", "e"]),
+    # a column whose array interface is not an array of objects' is read as it iterates
+    *[(lambda face=face: batch.remover_acentuacao(Faced(["Ação"], face)), ["Acao"]) for face in NOT_OBJECTS],
+    (lambda: batch.remover_acentuacao(holding_nulls(2)), ["", ""]),
     (lambda: batch.remover_acentuacao([None, float("nan"), pandas.NA, pandas.NaT, "ã"]),
      ["", "", "", "", "a"]),
     (lambda: batch.find_string(["aa", "", None, "a"], "a", errors="coerce"), [2, None, None, 1]),
@@ -555,6 +728,40 @@ def test_a_column_comes_back_in_its_own_shape(call, expected):
         pytest.fail(f"got {str(got)[:200]}, expected {str(expected)[:200]}")  # texts up to 100 MB
     else:
         assert all(terminated(v) for v in got if isinstance(v, str))
+
+
+# pandas' missing values are known by pandas' own types, looked up once pandas is
+# in sys.modules: a pandas half imported (no NA yet) is not taken for it, an
+# error looking it up is raised as it is, and once pandas is whole its values are
+# known. In a child process: this one imported pandas long ago.
+def test_pandas_looked_up_before_it_is_whole():
+    script = """if True:
+        import sys, types
+        from palavox._palavox import _column
+        class Colliding:  # a key of sys.modules hashed as "pandas" is, which cannot be compared
+            def __hash__(self):
+                return hash("pandas")
+            def __eq__(self, other):
+                raise LookupError("not comparable")
+        def fold(column):
+            try:
+                return _column(0, "textos", column, None, None, False, False, None, None)
+            except Exception as e:
+                return f"{type(e).__name__}: {e}"
+        print(fold(["a", 1]))
+        key = Colliding()
+        sys.modules[key] = None
+        print(fold(["a", 1]))
+        del sys.modules[key]
+        sys.modules["pandas"] = types.ModuleType("pandas")
+        print(fold(["a", 1]))
+        del sys.modules["pandas"]
+        import pandas
+        print(fold([pandas.NA, "\u00e3"]))
+    """
+    run = child(script)
+    not_text = "TypeError: textos[1] must be str or None, not int"
+    assert run.stdout.splitlines() == [not_text, "LookupError: not comparable", not_text, "['', 'a']"], run.stderr
 
 
 def test_import_palavox_imports_neither_pandas_nor_numpy():

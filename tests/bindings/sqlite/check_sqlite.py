@@ -2,8 +2,10 @@
 cases through the sqlite3 command (a UTF-8 database) and through Python's
 sqlite3 module (a UTF-16 one, NUL included), and what the extension itself
 decides: the functions' flags, NULLs, numbers, BLOBs, errors, an expression
-index, a generated column and a view under trusted_schema=OFF."""
+index, a generated column, a view under trusted_schema=OFF, and memory running
+out."""
 
+import ctypes
 import os
 import sqlite3
 import subprocess
@@ -54,7 +56,8 @@ def run_command(cases):
 
 
 def connect(path=":memory:", encoding=None):
-    db = sqlite3.connect(path)
+    # autocommit: a call failing for memory rolls back the transaction it is in
+    db = sqlite3.connect(path, isolation_level=None)
     if encoding:
         db.execute(f"PRAGMA encoding = '{encoding}'")
     db.enable_load_extension(True)
@@ -68,6 +71,8 @@ def outcome(db, sql, args=()):
         return db.execute(sql, args).fetchone()[0]
     except sqlite3.Error as e:
         return f"error {e.sqlite_errorname} {e}"
+    except MemoryError:  # SQLITE_NOMEM
+        return "error out of memory"
 
 
 def run_module(cases):
@@ -111,10 +116,50 @@ EDGES = [
     # SQLite reads a leading U+FEFF of UTF-16 as a byte-order mark: the text's own stays
     ("remover_acentuacao(char(65279) || 'éá')", "\ufeffea"),
     ("trata_html(char(65279), '')", "\ufeff"),
+    # a result the C interface cannot allocate (100 000 links, each with a 10 MB target)
+    ("trata_html(replace(hex(zeroblob(100000)), '00', 'http:// '), hex(zeroblob(5000000)))",
+     "error out of memory"),
+]
+
+# SQLite's heap nearly spent: its hard limit (the process's) set `room` bytes
+# past what it holds, enough to read the text t, not for what the call makes
+# of it. The call fails as SQLite's own "out of memory"; with the limit lifted
+# the same call works.
+TEN_MILLION = "replace(hex(zeroblob(5000000)), '00', 'ab')"  # characters
+HEAP = [
+    # encoding, t, call, room
+    ("UTF-8", TEN_MILLION, "remover_acentuacao(t)", 15_000_000),  # t in UTF-16: 20 MB more
+    ("UTF-8", TEN_MILLION, "find_string(t, 'b')", 15_000_000),
+    # t is 20 MB, its copy with a second U+FEFF in front 20 MB more
+    ("UTF-16le", "char(65279) || " + TEN_MILLION, "remover_acentuacao(t)", 30_000_000),
+    ("UTF-16le", "char(65279) || " + TEN_MILLION, "trata_html(t, 'x')", 30_000_000),
 ]
 
 NAMES = ["José da Silva", "Jose da Silva", "JOSÉ DA SILVA", "Conceição Simões", "Conceicao Simoes",
          "Maria (SP)", "Mária"]
+
+
+def run_heap():
+    lib = ctypes.CDLL("libsqlite3.so.0")  # the library this process's sqlite3 module uses
+    lib.sqlite3_libversion.restype = ctypes.c_char_p
+    lib.sqlite3_memory_used.restype = lib.sqlite3_hard_heap_limit64.restype = ctypes.c_int64
+    lib.sqlite3_hard_heap_limit64.argtypes = [ctypes.c_int64]
+    check(lib.sqlite3_libversion().decode() == sqlite3.sqlite_version, "ctypes finds another SQLite")
+    for encoding, text, call, room in HEAP:
+        db = connect(encoding=encoding)
+        db.execute("CREATE TABLE big(t TEXT)")
+        db.execute(f"INSERT INTO big SELECT {text}")
+        want = outcome(db, f"SELECT {call} FROM big")
+        lib.sqlite3_hard_heap_limit64(lib.sqlite3_memory_used() + room)
+        try:
+            got = outcome(db, f"SELECT {call} FROM big")
+        finally:
+            lib.sqlite3_hard_heap_limit64(0)
+        after = outcome(db, f"SELECT {call} FROM big")
+        check(got == "error out of memory" and after == want and not str(want).startswith("error"),
+              f"{encoding}: {call} with {room} bytes of heap left: got {str(got)[:60]!r}, then {str(after)[:20]!r}")
+        db.close()
+    print(f"sqlite: {len(HEAP)} calls with SQLite's heap nearly spent", flush=True)
 
 
 def run_schema():
@@ -187,6 +232,7 @@ def main():
     run_command(command)
     run_module(module)
     run_schema()
+    run_heap()
     if failures:
         print(f"sqlite: {len(failures)} checks failed", flush=True)
         sys.exit(1)
