@@ -13,7 +13,9 @@ product source has no counts at all, or this reader and gcov disagree.
 A branch is one arc out of a block that has more than one (gcov's own count,
 read from the same files: gcov --json-format is run beside it and must give
 the same counts line for line). Left out, and counted in the report:
-  - throw branches (a call's arc to its exception handling: gcov's throw flag);
+  - throw branches (a call's arc to its exception handling: gcov's throw flag),
+    and the return of a call whose block has no other way out but such an
+    arc: one way on is no decision (the decision that led there is counted);
   - the branches of code that runs only while an exception unwinds, that is
     of blocks reached only through a throw branch (the compiler's cleanups of
     temporaries and locals), except a catch handler's own code (the catch
@@ -228,6 +230,7 @@ class Branch:
     count: int
     throw: bool
     unwinds: int  # throw branches crossed to reach its block, at the fewest
+    lone: bool = False  # its block's one way out but throws: a call's return, no decision
 
 
 def function_branches(fn, counts):
@@ -274,6 +277,9 @@ def function_branches(fn, counts):
         conditional = sum(1 for i in out if not arcs[i][2] & ARC_FAKE) > 1
         kept = [Branch(count[i], throw[i], depth[b] if depth[b] is not None else 99)
                 for i in out if conditional and not arcs[i][2] & ARC_FAKE]
+        if sum(1 for k in kept if not k.throw) == 1:
+            for k in kept:
+                k.lone = not k.throw
         if kept:
             branches[(locations[-1][0], max(locations[-1][1]))] += kept
     return branches, lines
@@ -358,7 +364,8 @@ def collect(build, problems):
                 key = (fn.name, len(kept))
                 have = counts[rel].branches[number].get(key)
                 counts[rel].branches[number][key] = kept if have is None else [
-                    Branch(a.count + b.count, a.throw, a.unwinds) for a, b in zip(have, kept)]
+                    Branch(a.count + b.count, a.throw, a.unwinds, a.lone)
+                    for a, b in zip(have, kept)]
     names = {os.path.basename(p) for p in counts} | {os.path.basename(p) for p in MODULE_SOURCES}
     unmapped = sorted(s for s in stray if os.path.basename(s) in names)
     return notes, counts, unmapped
@@ -523,12 +530,15 @@ def find_marks(path, source, problems):
                 problems.append(f"{path}:{number}: a mark reads 'branch-untaken: <reason>' or "
                                 f"'branch-untaken(cpu): <reason>'")
                 continue
-            target = number
+            target, reason = number, m.group(2)
             if not source.code[number]:
                 target += 1
                 while target <= last and not source.code[target]:
+                    # A reason that goes on over the comment lines after it.
+                    for more in source.comments.get(target, []):
+                        reason += " " + more.strip().lstrip("*").strip()
                     target += 1
-            marks.append(Mark(path, number, target, bool(m.group(1)), m.group(2)))
+            marks.append(Mark(path, number, target, bool(m.group(1)), reason.strip()))
     return marks
 
 
@@ -540,7 +550,7 @@ class FileResult:
     total: int = 0
     taken: int = 0
     marked: int = 0
-    left_out: list = field(default_factory=lambda: [0, 0, 0])  # throw, unwinding, no code
+    left_out: list = field(default_factory=lambda: [0, 0, 0, 0])  # throw, return, unwind, no code
     untaken: dict = field(default_factory=dict)  # line -> (untaken, total), not marked
     lines: dict = field(default_factory=dict)  # line -> [branch counts] kept
     lines_code: int = 0
@@ -570,8 +580,10 @@ def line_branches(by_function, number, source, left_out):
         for b in kept:
             if b.throw:
                 left_out[0] += 1
-            elif unwinding(b, number, source):
+            elif b.lone:
                 left_out[1] += 1
+            elif unwinding(b, number, source):
+                left_out[2] += 1
             else:
                 mine.append(b.count)
         if mine:
@@ -601,7 +613,7 @@ def check(counts, problems):
         r = FileResult(rel)
         for number, by_function in sorted(fc.branches.items()):
             if number >= len(source.real) or not source.real[number]:
-                r.left_out[2] += sum(len(kept) for kept in by_function.values())
+                r.left_out[3] += sum(len(kept) for kept in by_function.values())
                 continue
             branch_counts = line_branches(by_function, number, source, r.left_out)
             if branch_counts:
@@ -645,7 +657,7 @@ def summary_lines(results, not_measured):
     out = [f"{'file':<{width}}  {'taken/total':>13}  {'marked':>6}  {'taken or marked':>15}  "
            f"{'lines run':>9}"]
     t = [0] * 5
-    left = [0, 0, 0]
+    left = [0, 0, 0, 0]
     for r in shown:
         out.append(f"{r.path:<{width}}  {r.taken:>6}/{r.total:<6}  {r.marked:>6}  "
                    f"{pct(r.taken, r.marked, r.total):>14.1f}%  "
@@ -656,8 +668,9 @@ def summary_lines(results, not_measured):
         left = [a + b for a, b in zip(left, r.left_out)]
     out.append(f"{'all product files':<{width}}  {t[0]:>6}/{t[1]:<6}  {t[2]:>6}  "
                f"{pct(t[0], t[2], t[1]):>14.1f}%  {100.0 * t[3] / max(t[4], 1):>8.1f}%")
-    out.append(f"left out: {left[0]} throw branches, {left[1]} on paths only an exception "
-               f"unwinds, {left[2]} on lines holding no code")
+    out.append(f"left out: {left[0]} throw branches, {left[1]} calls' returns beside a throw "
+               f"branch alone, {left[2]} on paths only an exception unwinds, {left[3]} on lines "
+               f"holding no code")
     for path, reason in not_measured:
         out.append(f"{path:<{width}}  not measured: {reason}")
     return out
@@ -746,8 +759,8 @@ def write_file_page(report, r, fc):
                     f"<td class='b' title='{html.escape(title)}'>{cell}</td>"
                     f"<td class='s'>{html.escape(text)}</td></tr>")
     body = (f"<p><a href='../index.html'>All files</a>. {r.taken}/{r.total} branches taken, "
-            f"{r.marked} marked; left out: {r.left_out[0]} throw, {r.left_out[1]} unwinding, "
-            f"{r.left_out[2]} on lines holding no code. Columns: line, times run, branches "
+            f"{r.marked} marked; left out: {r.left_out[0]} throw, {r.left_out[1]} calls' returns, "
+            f"{r.left_out[2]} unwinding, {r.left_out[3]} on lines holding no code. Columns: line, times run, branches "
             "taken/total (hover for each branch's count).</p><table>" + "".join(rows) +
             "</table>")
     with open(os.path.join(report, file_page(r.path)), "w", encoding="utf-8") as f:
