@@ -26,6 +26,7 @@ build: deps-native
 test: deps build
 	scripts/format.sh --check
 	ctest --preset native
+	$(MAKE) --no-print-directory coverage
 	$(MAKE) --no-print-directory simd-tiers
 	$(MAKE) --no-print-directory -C bindings -j2 test
 	$(MAKE) --no-print-directory test-database
