@@ -116,10 +116,11 @@ bench: deps-native
 	build/bench/bench/palavox_bench $(BENCH_ARGS)
 
 # Branch coverage of the product code (tests/coverage/run.sh): the native
-# suite built with gcc --coverage in build/coverage/native, the modules'
-# instrumented stages, one line per file and build/coverage/report/index.html;
-# fails on a branch neither taken nor marked (// branch-untaken: <reason>).
-coverage: deps-native
+# suite built with gcc --coverage in build/coverage/native, Palavox.dll built
+# so with MinGW under its clients in Wine, the modules' instrumented stages;
+# one line per file and build/coverage/report/index.html; fails on a branch
+# neither taken nor marked (// branch-untaken: <reason>).
+coverage: deps-native deps-windows
 	tests/coverage/run.sh
 
 # The library built with PALAVOX_SIMD=sse2 and =none, and its kernel tests.

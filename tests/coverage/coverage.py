@@ -29,8 +29,10 @@ A mark excuses the untaken branches of one line. It is a comment on that
 line, or alone on a line before it (then it is for the next line with code):
     // branch-untaken: <reason>       no test could take it
     // branch-untaken(cpu): <reason>  only another processor takes it
+    // branch-untaken(race): <reason> only threads that happen to race take it
 (/* ... */ in C). A branch-untaken mark on a line with no untaken branch is
-stale and fails the check; a (cpu) one is not (another machine takes it).
+stale and fails the check; a (cpu) or (race) one is not (another machine, or
+another run's timing, takes it).
 """
 import argparse
 import html
@@ -45,18 +47,14 @@ from dataclasses import dataclass, field
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-# Product code: what ships. shell/com/ (Palavox.dll) counts once an
-# instrumented build of it wrote counts; the modules once their stage exists.
+# Product code: what ships. The modules count once their stage exists.
 PRODUCT_DIRS = ("text/", "shell/", "capi/", "cli/")
 MODULE_SOURCES = ("bindings/python/src/_palavox.c", "bindings/sqlite/palavox_sqlite.c",
                   "bindings/postgresql/palavox_pg.c")
 MODULES_SCRIPT = "tests/coverage/modules.sh"
-COM_DIR = "shell/com/"
-COM_NOT_MEASURED = ("Palavox.dll is cross-built with MinGW and runs under Wine; no "
-                    "instrumented build of it writes counts here")
 CODE_SUFFIXES = (".c", ".cpp", ".h", ".hpp")
 
-MARK = re.compile(r"branch-untaken(\(cpu\))?:\s*(.*?)\s*$")
+MARK = re.compile(r"branch-untaken(?:\((cpu|race)\))?:\s*(.*?)\s*$")
 
 
 def is_product(rel):
@@ -218,6 +216,9 @@ def solve(fn, counts):
     for b in range(nb):
         if block[b] is None and not pred[b] and not succ[b]:
             block[b] = 0
+    if any(c < 0 for c in count):
+        raise ValueError(f"{fn.name}: counts that contradict each other (threads counting at "
+                         f"once without -fprofile-update=atomic?)")
     if not all(known) or None in block:
         if all(flags & ARC_ON_TREE for _, _, flags in arcs):
             return succ, [0] * len(arcs), [0] * nb  # nothing instrumented (a thunk)
@@ -334,6 +335,7 @@ def collect(build, problems):
     stray = set()
     mapped = {}
     empty = set()  # objects of sources that define no function (guids.cpp: data alone)
+    changed = set()
 
     def rel_of(cwd, name):
         if (cwd, name) not in mapped:
@@ -352,12 +354,21 @@ def collect(build, problems):
                 problems.append(f"{os.path.relpath(data_file, ROOT)}: counts of an older build "
                                 f"(tests/coverage/run.sh deletes them before the stages)")
                 continue
+        built = os.path.getmtime(note)
         for fn in functions:
-            branches, lines = function_branches(fn, data.get(fn.key))
+            try:
+                branches, lines = function_branches(fn, data.get(fn.key))
+            except ValueError as e:
+                problems.append(f"{os.path.relpath(note, ROOT)}: {e}")
+                continue
             for (name, number), n in lines.items():
                 rel = rel_of(cwd, name)
                 if rel and is_product(rel):
                     counts[rel].lines[number] += n
+                    if os.path.getmtime(os.path.join(ROOT, rel)) > built and rel not in changed:
+                        changed.add(rel)
+                        problems.append(f"{rel}: changed after {os.path.relpath(note, ROOT)} was "
+                                        f"built, so its counts are for other lines (rebuild)")
             for (name, number), kept in branches.items():
                 rel = rel_of(cwd, name)
                 if rel is None:
@@ -520,7 +531,7 @@ class Mark:
     path: str
     line: int  # where it is written
     target: int  # the line whose branches it excuses
-    cpu: bool
+    kind: str  # "untaken", "cpu" or "race"
     reason: str
     excused: int = 0
 
@@ -536,7 +547,7 @@ def find_marks(path, source, problems):
             m = MARK.match(text)
             if not m or not m.group(2):
                 problems.append(f"{path}:{number}: a mark reads 'branch-untaken: <reason>' or "
-                                f"'branch-untaken(cpu): <reason>'")
+                                f"'branch-untaken(cpu|race): <reason>'")
                 continue
             target, reason = number, m.group(2)
             if not source.code[number]:
@@ -546,7 +557,7 @@ def find_marks(path, source, problems):
                     for more in source.comments.get(target, []):
                         reason += " " + more.strip().lstrip("*").strip()
                     target += 1
-            marks.append(Mark(path, number, target, bool(m.group(1)), reason.strip()))
+            marks.append(Mark(path, number, target, m.group(1) or "untaken", reason.strip()))
     return marks
 
 
@@ -566,13 +577,12 @@ class FileResult:
     marks: list = field(default_factory=list)
 
 
-def product_units(with_com):
+def product_units():
     units = []
     for top in PRODUCT_DIRS:
         for dirpath, _, files in os.walk(os.path.join(ROOT, top)):
             rel_dir = os.path.relpath(dirpath, ROOT) + "/"
-            if with_com or not rel_dir.startswith(COM_DIR):
-                units += [rel_dir + f for f in files if f.endswith((".c", ".cpp"))]
+            units += [rel_dir + f for f in files if f.endswith((".c", ".cpp"))]
     return sorted(units + [p for p in MODULE_SOURCES if os.path.exists(os.path.join(ROOT, p))])
 
 
@@ -602,11 +612,8 @@ def line_branches(by_function, number, source, left_out):
 
 def check(counts, empty, problems):
     results, not_measured = [], []
-    with_com = any(p.startswith(COM_DIR) for p in counts)
-    if not with_com:
-        not_measured.append((COM_DIR, COM_NOT_MEASURED))
     modules = os.access(os.path.join(ROOT, MODULES_SCRIPT), os.X_OK)
-    for unit in product_units(with_com):
+    for unit in product_units():
         if unit in counts or os.path.basename(unit) in empty:
             continue
         if unit in MODULE_SOURCES and not modules:
@@ -645,7 +652,7 @@ def check(counts, empty, problems):
             else:
                 r.untaken[number] = (untaken, len(branch_counts))
         for m in r.marks:
-            if not m.excused and not m.cpu:
+            if not m.excused and m.kind == "untaken":
                 problems.append(f"{rel}:{m.line}: stale mark: nothing untaken on line {m.target} "
                                 f"({m.reason})")
         for number, (untaken, total) in sorted(r.untaken.items()):
@@ -688,11 +695,11 @@ def mark_lines(results):
     out = []
     for r in results:
         for m in r.marks:
-            if m.cpu and not m.excused:
-                state = "taken on this machine"
+            if m.kind != "untaken" and not m.excused:
+                state = "taken in this run"
             else:
                 state = f"{m.excused} branch{'es' if m.excused != 1 else ''} excused"
-            out.append(f"{m.path}:{m.line}  {'cpu' if m.cpu else 'untaken'}  {state}  {m.reason}")
+            out.append(f"{m.path}:{m.line}  {m.kind}  {state}  {m.reason}")
     return out
 
 

@@ -13,21 +13,21 @@ import coverage  # noqa: E402
 class SourceReading(unittest.TestCase):
     def test_rows(self):
         # source, lines holding code, lines holding more than punctuation,
-        # marks as (line written, line excused, cpu, reason), catch handler lines
+        # marks as (line written, line excused, kind, reason), catch handler lines
         rows = [
             ('f("http://a"); // branch-untaken: after a string with //', {1}, {1},
-             [(1, 1, False, "after a string with //")], set()),
+             [(1, 1, "untaken", "after a string with //")], set()),
             ("c = '\"' ? a : b;  // branch-untaken: a quote in quotes", {1}, {1},
-             [(1, 1, False, "a quote in quotes")], set()),
+             [(1, 1, "untaken", "a quote in quotes")], set()),
             ("x = 1'000'000 + u'\\''; // branch-untaken(cpu): digits apart", {1}, {1},
-             [(1, 1, True, "digits apart")], set()),
+             [(1, 1, "cpu", "digits apart")], set()),
             ('s = R"x(/* // )x";\ny();  // branch-untaken: past a raw string', {1, 2}, {1, 2},
-             [(2, 2, False, "past a raw string")], set()),
+             [(2, 2, "untaken", "past a raw string")], set()),
             ('/* a\n b */ if (x) {\n', {2}, {2}, [], set()),
             ("// branch-untaken: one reason\n\n// that goes on\n  if (a) {\n  }\n});", {4, 5, 6},
-             {4}, [(1, 4, False, "one reason that goes on")], set()),
-            ("if (p == NULL) /* branch-untaken: C's form */ return;", {1}, {1},
-             [(1, 1, False, "C's form")], set()),
+             {4}, [(1, 4, "untaken", "one reason that goes on")], set()),
+            ("if (p == NULL) /* branch-untaken(race): C's form */ return;", {1}, {1},
+             [(1, 1, "race", "C's form")], set()),
             ("try {\n  f();\n} catch (const E& e) {\n  if (e.n) g();\n}\nh();", {1, 2, 3, 4, 5, 6},
              {1, 2, 3, 4, 6}, [], {3, 4, 5}),
             ('q = "catch (x) {";\n', {1}, {1}, [], set()),
@@ -40,7 +40,7 @@ class SourceReading(unittest.TestCase):
                 self.assertEqual({i for i in range(1, n + 1) if source.real[i]}, real)
                 problems = []
                 found = coverage.find_marks("f.cpp", source, problems)
-                self.assertEqual([(m.line, m.target, m.cpu, m.reason) for m in found], marks)
+                self.assertEqual([(m.line, m.target, m.kind, m.reason) for m in found], marks)
                 self.assertEqual(problems, [])
                 self.assertEqual(source.handlers, handlers)
 
