@@ -1,5 +1,5 @@
 # What a person types. CMake does the real work; see CMakePresets.json.
-.PHONY: all deps build test bench bench-com bench-cli clean dll package demo test-com test-sign asan fuzz
+.PHONY: all deps build test bench bench-com bench-cli clean dll package demo test-com test-sign asan fuzz coverage
 
 all: build
 
@@ -31,6 +31,7 @@ build: deps-native
 test: deps build
 	scripts/format.sh --check
 	ctest --preset native
+	$(MAKE) --no-print-directory coverage
 	$(MAKE) --no-print-directory simd-tiers
 	$(MAKE) --no-print-directory -C bindings -j2 test
 	$(MAKE) --no-print-directory test-database
@@ -121,6 +122,14 @@ bench: deps-native
 	cmake --preset bench
 	cmake --build --preset bench --target palavox_bench
 	build/bench/bench/palavox_bench $(BENCH_ARGS)
+
+# Branch coverage of the product code (tests/coverage/run.sh): the native
+# suite built with gcc --coverage in build/coverage/native, Palavox.dll built
+# so with MinGW under its clients in Wine, the modules' instrumented stages;
+# one line per file and build/coverage/report/index.html; fails on a branch
+# neither taken nor marked (// branch-untaken: <reason>).
+coverage: deps-native deps-windows
+	tests/coverage/run.sh
 
 # The library built with PALAVOX_SIMD=sse2 and =none, and its kernel tests.
 .PHONY: simd-tiers

@@ -104,6 +104,8 @@ Options Parse(const std::vector<std::string>& args) {
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         const auto value = [&](const std::string& name) -> std::string {
+            // branch-untaken: only NAME or NAME=... reaches value(), so a longer one starts with
+            // NAME=
             if (a.size() > name.size() && a.compare(0, name.size() + 1, name + "=") == 0) {
                 return a.substr(name.size() + 1);
             }
@@ -151,6 +153,8 @@ void WriteAll(int fd, std::string_view bytes, const std::string& name) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
+            // branch-untaken: no handler returns (those set end the process), so no call is
+            // interrupted
             if (errno == EINTR) continue;
             throw IoError(name, errno);
         }
@@ -163,6 +167,7 @@ void WriteAll(int fd, std::string_view bytes, const std::string& name) {
 char g_temporary[4096];
 
 void RemoveTemporaryAndDie(int sig) {
+    // branch-untaken: runs in a process the signal then ends, whose counts are never written
     if (g_temporary[0] != '\0') ::unlink(g_temporary);
     std::signal(sig, SIG_DFL);
     std::raise(sig);
@@ -204,9 +209,11 @@ public:
             ::umask(mask);
             mode = 0666 & ~mask;
         }
+        // branch-untaken: fchmod and fsync of the file just written fail only on a failing disk
         if (::fchmod(fd_, mode) != 0 || ::fsync(fd_) != 0) throw IoError(path_, errno);
         const int fd = fd_;
         fd_ = -1;
+        // branch-untaken: closing it after fsync fails only on a failing disk
         if (::close(fd) != 0) throw IoError(path_, errno);
         if (::rename(temporary_.c_str(), path_.c_str()) != 0) throw IoError(path_, errno);
         temporary_.clear();
@@ -229,6 +236,7 @@ void WidenPipe(int fd, std::size_t size) {
     if (::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) return;
     size = std::min(size, kDefaultReadSize);  // a pipe is kernel memory: no more than that
     const int now = ::fcntl(fd, F_GETPIPE_SZ);
+    // branch-untaken: F_GETPIPE_SZ does not fail on a pipe
     if (now > 0 && static_cast<std::size_t>(now) < size) {
         (void)::fcntl(fd, F_SETPIPE_SZ, static_cast<int>(size));
     }
@@ -248,6 +256,8 @@ void Pump(int in, const std::string& inName, std::size_t readSize, pieces::Strea
     for (;;) {
         const ssize_t n = ::read(in, input.get(), readSize);
         if (n < 0) {
+            // branch-untaken: no handler returns (those set end the process), so no call is
+            // interrupted
             if (errno == EINTR) continue;
             throw IoError(inName, errno);
         }
@@ -275,6 +285,7 @@ struct Job {
 Job MakeJob(const Options& o) {
     constexpr pieces::Input kInput = pieces::Input::ByteOrderMark;
     Job job;
+    // branch-untaken: every Command is a case; no other value reaches the switch
     switch (o.command) {
         case Options::Command::Count: {
             std::u16string procura = FromUtf8(o.procura, "PROCURA");

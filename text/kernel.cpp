@@ -22,12 +22,14 @@ Kernel ActiveKernel() noexcept {
 }
 
 bool UseKernel(Kernel kernel) noexcept {
+    // branch-untaken(cpu): only a build or CPU without AVX2 lacks a kernel
     if (kernel > BestKernel()) return false;
     g_chosen.store(static_cast<unsigned char>(kernel), std::memory_order_relaxed);
     return true;
 }
 
 const char* KernelName(Kernel kernel) noexcept {
+    // branch-untaken: every Kernel is a case; no other value reaches the switch
     switch (kernel) {
         case Kernel::Scalar:
             return "scalar";

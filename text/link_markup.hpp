@@ -108,6 +108,7 @@ std::size_t MarkedUpSize(std::basic_string_view<Unit> text, std::size_t target) 
     constexpr std::size_t kMaxUnits = std::numeric_limits<std::size_t>::max() / 2;
     const std::size_t base = text.size() + linkUnits;
     const std::size_t perLink = Pieces<Unit>::kAnchorFixed + target;
+    // branch-untaken: base passes half the address space only for texts of a quarter of it
     if (base > kMaxUnits || (links != 0 && perLink > (kMaxUnits - base) / links)) {
         throw std::bad_alloc();
     }

@@ -211,6 +211,7 @@ std::size_t Matcher::Search(std::u16string_view text, std::size_t from) const no
             return CandidateSearch<kKind, kCount, kKernel>(text, search_, fold_, probes, from)
                 .Run();
         };
+        // branch-untaken: every ProbeKind is a case; no other value reaches the switch
         switch (probes.kind) {
             case ProbeKind::Exact:
                 return candidates.template operator()<ProbeKind::Exact>();

@@ -72,6 +72,7 @@ inline LaneSplat LaneSplatOf(const LaneTest& test) noexcept {
 }
 
 inline Vec LaneMatch(Vec v, const LaneSplat& test) noexcept {
+    // branch-untaken: every LaneForm is a case; no other value reaches the switch
     switch (test.form) {
         case LaneForm::One:
             return Eq16(v, test.a);
@@ -161,8 +162,9 @@ template <bool kBytes, std::size_t... kPlace>
             }
         }
     } else {
-        ((masks.at[kPlace] =
-              kPlace < s.size ? LaneMask(p, splats.lane[kPlace]) : ~std::uint64_t{0}),
+        // Place 0 always exists (a short search has a unit): no test for it.
+        ((masks.at[kPlace] = kPlace == 0 || kPlace < s.size ? LaneMask(p, splats.lane[kPlace])
+                                                            : ~std::uint64_t{0}),
          ...);
     }
     return masks;
@@ -176,10 +178,12 @@ template <bool kBytes, std::size_t... kPlace>
     ShortTextUnits copy;
     const BlockSource source = SourceOf(text.data(), j, text.size(), copy);
     PlaceMasks masks = BlockMasks<kBytes>(s, splats, source.units, places);
+    // branch-untaken: after the whole blocks, the block after always ends short of 64 units
     if (source.back != 0) {
         // Places past the end of the search text still pass everywhere.
-        ((masks.at[kPlace] =
-              kBytes || kPlace < s.size ? masks.at[kPlace] >> source.back : masks.at[kPlace]),
+        ((masks.at[kPlace] = kBytes || kPlace == 0 || kPlace < s.size
+                                 ? masks.at[kPlace] >> source.back
+                                 : masks.at[kPlace]),
          ...);
     }
     return masks;

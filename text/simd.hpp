@@ -65,6 +65,7 @@ struct IsaOf<Kernel::Avx2> : std::type_identity<avx2::Isa> {};
 // The best kernel of this build on this CPU.
 inline Kernel BestOfBuild() noexcept {
 #if PALAVOX_AVX2
+    // branch-untaken(cpu): a CPU without AVX2 goes on to the SSE2 kernel
     if (avx2::CpuRunsIt()) return Kernel::Avx2;
 #endif
 #if PALAVOX_SSE2

@@ -15,6 +15,7 @@ namespace palavox::detail::avx2 {
 inline bool CpuRunsIt() noexcept {
     static const bool runs = [] {
         __builtin_cpu_init();
+        // branch-untaken(cpu): a CPU without AVX2 or POPCNT says no
         return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("popcnt") != 0;
     }();
     return runs;

@@ -105,6 +105,7 @@ inline void FoldUtf8One(const unsigned char* p, std::size_t n, std::size_t& i,
     if (b < 0x80) {
         *out++ = static_cast<char>(kFoldedByte[b] != 0 ? kFoldedByte[b] : b);
         ++i;
+        // branch-untaken: valid UTF-8 (what it is given) never ends in a lead byte
     } else if ((b & 0xFE) == 0xC2 && i + 1 < n) {
         const unsigned trail = p[i + 1];
         const unsigned folded = kFoldedByte[(b & 1) << 6 | (trail & 0x3F) | 0x80];

@@ -96,6 +96,8 @@ public:
         }
         char16_t* units = short_;
         if (n > kShort) {
+            // branch-untaken: new[] refuses sizes past the address space; n bytes in memory never
+            // are
             long_.reset(new char16_t[n]);  // never fewer bytes than units
             units = long_.get();
         }
@@ -125,6 +127,7 @@ public:
     ~MallocBuffer() { std::free(data_); }
 
     Unit* Allocate(std::size_t units) {
+        // branch-untaken: no result comes near the address space (MarkedUpSize refuses half of it)
         if (units >= static_cast<std::size_t>(-1) / sizeof(Unit)) throw std::bad_alloc();
         auto* p = static_cast<Unit*>(std::malloc((units + 1) * sizeof(Unit)));
         if (p == nullptr) throw std::bad_alloc();
@@ -166,6 +169,7 @@ class CallerSink final : public palavox::TextSink {
 public:
     CallerSink(char16_t* units, std::size_t capacity) : units_(units), capacity_(capacity) {}
     char16_t* Allocate(std::size_t units) override {
+        // branch-untaken: folding keeps the length, so the routine asks for exactly capacity_
         if (units != capacity_) throw palavox::Error(palavox::kInternalError);
         return units_;
     }

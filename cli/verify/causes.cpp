@@ -48,6 +48,7 @@ Outcome Literal(const Call& call, literal::Mends mends) {
 
 // The words the report uses for each comparison.
 const char* ComparisonName(literal::Comparison comparison) noexcept {
+    // branch-untaken: every Comparison is a case; no other value reaches the switch
     switch (comparison) {
         case literal::Comparison::AsciiOnly:
             return "ASCII-only case folding";
@@ -70,6 +71,7 @@ Explanation ExplainCount(const Call& call, const Outcome& palavox) {
     Explanation e;
     const std::u16string& texto = Arg(call, 0);
     const std::u16string& procura = Arg(call, 1);
+    // branch-untaken: an empty texto is error 13 for Palavox, so the test before it returns first
     if (call.recorded.kind != Outcome::Kind::Count || palavox.kind != Outcome::Kind::Count ||
         texto.empty() || procura.empty() || !TextCompare(call)) {
         return e;
@@ -79,7 +81,8 @@ Explanation ExplainCount(const Call& call, const Outcome& palavox) {
         if (static_cast<std::int64_t>(count) != call.recorded.number) continue;
         const std::vector<char32_t> letters =
             literal::LettersThatDiffer(comparison, texto, procura);
-        if (letters.empty()) continue;  // cannot be: the counts would agree
+        // branch-untaken: cannot be, the counts would agree
+        if (letters.empty()) continue;
         e.comparisons.push_back(ComparisonName(comparison));
         for (char32_t c : letters) {
             if (std::find(e.letters.begin(), e.letters.end(), c) == e.letters.end()) {
@@ -106,6 +109,8 @@ Explanation ExplainMarkup(const Call& call) {
     const Outcome withMark = Literal(call, {.ownTokenMark = true, .stopWhenLinksRunOut = false});
     if (!(withStop == call.recorded)) {
         e.cause = Cause::LinkHoldingHttpTwice;
+        // branch-untaken: where both mends change the outcome, either alone does (no token has
+        // "http")
     } else if (!(withMark == call.recorded)) {
         e.cause = Cause::PlaceholderLikeText;
     }
@@ -115,6 +120,7 @@ Explanation ExplainMarkup(const Call& call) {
 }  // namespace
 
 const char* CauseName(Cause cause) noexcept {
+    // branch-untaken: every Cause is a case; no other value reaches the switch
     switch (cause) {
         case Cause::LinkHoldingHttpTwice:
             return "link holding \"http\" twice";
@@ -131,6 +137,7 @@ const char* CauseName(Cause cause) noexcept {
 Outcome Replay(const Call& call) {
     const PalavoxClass palavox;
     return Guard([&] {
+        // branch-untaken: every Method is a case; no other value reaches the switch
         switch (call.method) {
             case Method::TrataHTML:
                 return TextOutcome(palavox.TrataHTML(Arg(call, 0), Arg(call, 1)));
@@ -148,6 +155,7 @@ Outcome Replay(const Call& call) {
 }
 
 Explanation Explain(const Call& call, const Outcome& palavox) {
+    // branch-untaken: every Method is a case; no other value reaches the switch
     switch (call.method) {
         case Method::TrataHTML:
             return ExplainMarkup(call);

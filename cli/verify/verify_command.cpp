@@ -46,6 +46,7 @@ public:
         const int fd = ::mkstemp(name_.data());
         if (fd < 0) throw Failed(SystemError(path));
         file_ = ::fdopen(fd, "w+b");
+        // branch-untaken: fdopen of a descriptor just made fails only without memory for a FILE
         if (file_ == nullptr) {
             ::close(fd);
             ::unlink(name_.c_str());
@@ -65,12 +66,16 @@ public:
     void Commit() {
         const mode_t mask = ::umask(0);
         ::umask(mask);
+        // branch-untaken: flushing, fchmod and fsync (below) of our new file fail only on a failing
+        // disk
         if (std::fflush(file_) != 0 || ::fchmod(::fileno(file_), 0666 & ~mask) != 0 ||
+            // branch-untaken: as above
             ::fsync(::fileno(file_)) != 0) {
             throw Failed(SystemError(path_));
         }
         const int closed = std::fclose(file_);
         file_ = nullptr;
+        // branch-untaken: fclose after fsync fails only on a failing disk (rename is tested)
         if (closed != 0 || ::rename(name_.c_str(), path_.c_str()) != 0) {
             throw Failed(SystemError(path_));
         }
@@ -101,6 +106,7 @@ public:
         while ((n = std::fread(buffer.get(), 1, kReadSize, body_.file())) > 0) {
             Put(report_.file(), std::string(buffer.get(), n), report_.path());
         }
+        // branch-untaken: reading back our own scratch file fails only on a failing disk
         if (std::ferror(body_.file())) throw Failed(SystemError(body_.path()));
         report_.Commit();
     }
@@ -165,6 +171,7 @@ public:
             for (;;) {
                 const ssize_t n = ::read(fd, buffer.get(), kReadSize);
                 if (n < 0) {
+                    // branch-untaken: the command sets no signal handler, so no read is interrupted
                     if (errno == EINTR) continue;
                     throw Failed(SystemError(name));
                 }
@@ -224,6 +231,8 @@ int Main(const std::vector<std::string>& args) {
     Options options;
     try {
         options = Parse(args);
+        // branch-untaken: Parse throws UsageError alone (and bad_alloc, which a few arguments never
+        // meet)
     } catch (const UsageError& e) {
         std::fprintf(stderr, "palavox: %s\nusage:%s", e.what(), kUsage + 6);
         return 2;
@@ -232,6 +241,7 @@ int Main(const std::vector<std::string>& args) {
         Run run(options);
         for (const std::string& path : options.recordings) run.Recording(path);
         return run.Finish();
+        // branch-untaken: what the run throws is Failed or bad_alloc: no third kind passes
     } catch (const Failed& e) {
         std::fflush(stdout);
         std::fprintf(stderr, "palavox: verify: %s\n", e.what());

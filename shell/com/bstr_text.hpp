@@ -49,9 +49,11 @@ public:
     // Throws std::bad_alloc, which the caller's single handler turns into E_OUTOFMEMORY.
     char16_t* Allocate(std::size_t units) override {
         // A BSTR's length prefix counts bytes in 32 bits.
+        // branch-untaken: a result past 2^30 units needs a text of hundreds of MB no client passes
         if (units > 0x7FFFFFFFu / sizeof(OLECHAR)) throw std::bad_alloc();
         SysFreeString(result_);  // asked twice: only the last answer is kept
         result_ = SysAllocStringLen(nullptr, static_cast<UINT>(units));
+        // branch-untaken: only the 32-bit DLL runs out of memory (lifetime_client pressure)
         if (result_ == nullptr) throw std::bad_alloc();
         return reinterpret_cast<char16_t*>(result_);
     }

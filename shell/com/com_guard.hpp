@@ -21,6 +21,7 @@ inline HRESULT ReportFailure(const Failure& failure) noexcept {
     const HRESULT hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL,
                                     static_cast<unsigned>(failure.number) & 0xFFFFu);
     ICreateErrorInfo* create = nullptr;
+    // branch-untaken: CreateErrorInfo fails only without memory
     if (FAILED(CreateErrorInfo(&create))) return hr;
     wchar_t text[256] = {};
     MultiByteToWideChar(CP_UTF8, 0, failure.description, -1, text, 255);
@@ -28,6 +29,7 @@ inline HRESULT ReportFailure(const Failure& failure) noexcept {
     create->SetSource(const_cast<LPOLESTR>(L"" PALAVOX_PROGID));
     create->SetDescription(text);
     IErrorInfo* info = nullptr;
+    // branch-untaken: an error info object always is one
     if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
         SetErrorInfo(0, info);
         info->Release();

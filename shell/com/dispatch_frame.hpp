@@ -47,25 +47,30 @@ struct MethodShape {
 inline HRESULT ReadShape(ITypeInfo* info, UINT index, UINT firstSlot, MethodShape& shape) {
     FUNCDESC* f = nullptr;
     HRESULT hr = info->GetFuncDesc(index, &f);
+    // branch-untaken: the type library embedded in this DLL has exactly these shapes
     if (FAILED(hr)) return hr;
     hr = S_OK;
     const auto offset = static_cast<UINT>(static_cast<USHORT>(f->oVft));
     const UINT slot = offset / sizeof(void*);
+    // branch-untaken: as above
     if (f->invkind != INVOKE_FUNC || offset % sizeof(void*) != 0 || slot < firstSlot) {
         hr = E_UNEXPECTED;
     }
     shape.id = f->memid;
     shape.slot = slot - firstSlot;
+    // branch-untaken: as above
     for (SHORT i = 0; i < f->cParams && SUCCEEDED(hr); ++i) {
         const ELEMDESC& e = f->lprgelemdescParam[i];
         const USHORT flags = e.paramdesc.wParamFlags;
         if ((flags & PARAMFLAG_FRETVAL) != 0) {
             // The last parameter, a pointer to the result.
+            // branch-untaken: as above
             if (i != f->cParams - 1 || e.tdesc.vt != VT_PTR) {
                 hr = E_UNEXPECTED;
             } else {
                 shape.result = e.tdesc.lptdesc->vt;
             }
+            // branch-untaken: as above
         } else if (shape.params == kMaxParams || e.tdesc.vt != VT_BSTR) {
             hr = E_UNEXPECTED;
         } else {
@@ -75,10 +80,12 @@ inline HRESULT ReadShape(ITypeInfo* info, UINT index, UINT firstSlot, MethodShap
         }
     }
     info->ReleaseFuncDesc(f);
+    // branch-untaken: as above
     if (FAILED(hr)) return hr;
     UINT got = 0;
     hr = info->GetNames(shape.id, shape.names, 1 + kMaxParams, &got);
     shape.nameCount = got < 1 + shape.params ? got : 1 + shape.params;
+    // branch-untaken: as above
     return FAILED(hr) ? hr : got < 1 + shape.params ? E_UNEXPECTED : S_OK;
 }
 
@@ -89,6 +96,7 @@ namespace detail {
 inline bool SameAsciiName(const OLECHAR* name, const OLECHAR* known) noexcept {
     for (;; ++name, ++known) {
         const OLECHAR a = *name, b = *known;
+        // branch-untaken: the methods and parameters are named in ASCII
         if (a >= 0x80 || b >= 0x80) return false;
         const auto fold = [](OLECHAR c) {
             return c >= L'A' && c <= L'Z' ? static_cast<OLECHAR>(c + (L'a' - L'A')) : c;
@@ -237,6 +245,8 @@ inline HRESULT ReportException(HRESULT failure, EXCEPINFO* exception) {
     *exception = EXCEPINFO{};
     exception->scode = failure;
     IErrorInfo* info = nullptr;
+    // branch-untaken: a failure without error info is out of memory, which only the 32-bit DLL
+    // meets
     if (GetErrorInfo(0, &info) == S_OK && info != nullptr) {
         info->GetSource(&exception->bstrSource);
         info->GetDescription(&exception->bstrDescription);

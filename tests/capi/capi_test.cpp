@@ -386,6 +386,14 @@ std::vector<ContractRow> ContractRows() {
          {},
          {},
          {}},
+        {"remover_acentuacao no result slot",
+         [](Result16& r, Result8&, std::int32_t&) {
+             return palavox_remover_acentuacao(U16(kAb), 2, nullptr, &r.len);
+         },
+         5,
+         {},
+         {},
+         {}},
         {"remover_acentuacao NULL text with a length",
          [](Result16& r, Result8&, std::int32_t&) {
              return palavox_remover_acentuacao(nullptr, 1, &r.data, &r.len);
@@ -459,6 +467,22 @@ std::vector<ContractRow> ContractRows() {
          {},
          {},
          0},
+        {"find_string_utf8 NULL text with a length",
+         [](Result16&, Result8&, std::int32_t& n) {
+             return palavox_find_string_utf8(nullptr, 2, "a", 1, nullptr, 0, &n);
+         },
+         5,
+         {},
+         {},
+         0},
+        {"find_string_utf8 no result slot",
+         [](Result16&, Result8&, std::int32_t&) {
+             return palavox_find_string_utf8("a", 1, "a", 1, nullptr, 0, nullptr);
+         },
+         5,
+         {},
+         {},
+         {}},
         {"find_string_utf8 B selects exact case",
          [](Result16&, Result8&, std::int32_t& n) {
              return palavox_find_string_utf8("\xC3\x81 \xC3\xA1", 5, "\xC3\xA1", 2, "B", 1, &n);
@@ -478,6 +502,14 @@ std::vector<ContractRow> ContractRows() {
         {"trata_html_utf8 NULL text with a length",
          [](Result16&, Result8& r, std::int32_t&) {
              return palavox_trata_html_utf8(nullptr, 1, nullptr, 0, &r.data, &r.len);
+         },
+         5,
+         {},
+         {},
+         {}},
+        {"trata_html_utf8 no result slot",
+         [](Result16&, Result8& r, std::int32_t&) {
+             return palavox_trata_html_utf8("a", 1, nullptr, 0, nullptr, &r.len);
          },
          5,
          {},
@@ -503,6 +535,14 @@ std::vector<ContractRow> ContractRows() {
          0,
          "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80"
          "c\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
+         {},
+         {}},
+        {"remover_acentuacao_utf8 no result slot",
+         [](Result16&, Result8& r, std::int32_t&) {
+             return palavox_remover_acentuacao_utf8("a", 1, nullptr, &r.len);
+         },
+         5,
+         {},
          {},
          {}},
         {"remover_acentuacao_utf8 no length slot",
@@ -746,6 +786,31 @@ TEST(CapiStreams, EveryRule) {
          [](auto) { return palavox_remover_acentuacao_stream(nullptr); }, 5},
         {"invalid UTF-8 target: no stream", None, "",
          [&](auto) { return palavox_trata_html_stream("\xC3", 1, &none) + (none ? 100 : 0); }, 5},
+        {"NULL search text with a length: no stream", None, "",
+         [&](auto) {
+             return palavox_find_string_stream(nullptr, 2, nullptr, 0, &none) + (none ? 100 : 0);
+         },
+         5},
+        {"a step without a stream", None, "a",
+         [&](auto) { return palavox_stream_step(nullptr, &i, &o); }, 5},
+        {"a step without a stream or output", None, "a",
+         [&](auto) { return palavox_stream_step(nullptr, &i, nullptr); }, 5},
+        {"a step without input", Fold, "a",
+         [&](auto s) { return palavox_stream_step(s, nullptr, &o); }, 5},
+        {"input without storage for its size", Fold, "a",
+         [&](auto s) { return i.src = nullptr, palavox_stream_step(s, &i, &o); }, 5},
+        {"output written past its size", Fold, "a",
+         [&](auto s) { return o.pos = o.size + 1, palavox_stream_step(s, &i, &o); }, 5},
+        {"output without storage for its room", Fold, "a",
+         [&](auto s) { return o.dst = nullptr, palavox_stream_step(s, &i, &o); }, 5},
+        {"an end without a stream", None, "",
+         [&](auto) { return palavox_stream_end(nullptr, &o, &left); }, 5},
+        {"an end without output", Fold, "",
+         [&](auto s) { return palavox_stream_end(s, nullptr, &left); }, 5},
+        {"end_count without a stream", None, "",
+         [&](auto) { return palavox_stream_end_count(nullptr, &n); }, 5},
+        {"end_count without a result slot", Count, "a",
+         [&](auto s) { return palavox_stream_end_count(s, nullptr); }, 5},
         {"an empty input without storage", Fold, "",
          [&](auto s) { return i.src = nullptr, palavox_stream_step(s, &i, &o); }, 0},
         {"input read past its size", Fold, "a",
@@ -772,10 +837,11 @@ TEST(CapiStreams, EveryRule) {
              return palavox_stream_end(s, &o, &left) == rc ? rc : -1;
          },
          5},
-        {"a text ending inside a character", Fold, "ok \xF0\x9F\x98",
+        {"a text ending inside a character, then on every call", Fold, "ok \xF0\x9F\x98",
          [&](auto s) {
              if (palavox_stream_step(s, &i, &o) != 0 || o.pos != 3) return -1;
              const int rc = palavox_stream_end(s, &o, &left);
+             if (palavox_stream_step(s, &i, &o) != rc) return -1;
              return palavox_stream_offset(s) == 3 ? rc : -1;
          },
          5},
@@ -845,6 +911,26 @@ TEST(CapiContract, OutOfMemoryIsErrorSeven) {
                 }),
                 ::testing::ExitedWithCode(0), "")
         << "UTF-8";
+    // A stream holds a link until its end: one longer than memory fails with 7,
+    // and so does every later call.
+    const std::string link = "http://" + text8;
+    EXPECT_EXIT(limited([&] {
+                    palavox_stream* s = nullptr;
+                    if (palavox_trata_html_stream(nullptr, 0, &s) != 0) return false;
+                    std::string room(1 << 16, '\0');
+                    palavox_in_buffer in{link.data(), link.size(), 0};
+                    int rc = 0;
+                    while (rc == 0 && in.pos < in.size) {
+                        palavox_out_buffer out{room.data(), room.size(), 0};
+                        rc = palavox_stream_step(s, &in, &out);
+                    }
+                    palavox_out_buffer out{room.data(), room.size(), 0};
+                    std::size_t left = 0;
+                    return rc == 7 && palavox_stream_step(s, &in, &out) == 7 &&
+                           palavox_stream_end(s, &out, &left) == 7;
+                }),
+                ::testing::ExitedWithCode(0), "")
+        << "a stream";
 #endif
 }
 

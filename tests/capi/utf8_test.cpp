@@ -20,6 +20,7 @@
 #include "text/kernels.hpp"
 #include "unicode_forms.hpp"
 #include "utf8_routines.hpp"
+#include "utf8_steps.hpp"
 
 namespace {
 
@@ -39,6 +40,8 @@ const std::u16string kPieces[] = {u"\u0080",
                                   u"\uFFFF",
                                   u"\U00010000",
                                   u"\U0001F600",
+                                  u"\U00040000",
+                                  u"\U000FFFFD",
                                   u"\U0010FFFF",
                                   u"a\u00E7\u00E3o",
                                   u"\u00E9\u00C9\u00E9\u00E9\u00E9\u07FF\u00E9\u00E9\u00E9",
@@ -61,6 +64,29 @@ std::u16string RandomText(std::mt19937_64& random, unsigned pieces = 8) {
     }
     text.append(random() % 20, u'z');
     return text;
+}
+
+// What each byte may begin, and what may follow it second, as the Unicode
+// Standard's table of well-formed byte sequences gives them (Table 3-7).
+TEST(Utf8Lead, EveryByteAsTheStandardHasIt) {
+    const struct {
+        unsigned first, last, length, low, high;
+    } rows[] = {
+        {0x00, 0x7F, 1, 0, 0},       {0x80, 0xC1, 0, 0, 0},       {0xC2, 0xDF, 2, 0x80, 0xBF},
+        {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF}, {0xED, 0xED, 3, 0x80, 0x9F},
+        {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF}, {0xF1, 0xF3, 4, 0x80, 0xBF},
+        {0xF4, 0xF4, 4, 0x80, 0x8F}, {0xF5, 0xFF, 0, 0, 0},
+    };
+    for (const auto& r : rows) {
+        for (unsigned b = r.first; b <= r.last; ++b) {
+            const auto byte = static_cast<unsigned char>(b);
+            const utf8::Lead lead = utf8::LeadOf(byte);
+            EXPECT_EQ(r.length, utf8::SequenceLength(byte)) << std::hex << b;
+            EXPECT_EQ(r.length, lead.length) << std::hex << b;
+            EXPECT_EQ(r.low, lead.low) << std::hex << b;
+            EXPECT_EQ(r.high, lead.high) << std::hex << b;
+        }
+    }
 }
 
 class Utf8Codec : public palavox::test::PerKernel<palavox::detail::Kernel> {};

@@ -3,8 +3,9 @@
 # before or after the file, invalid input, output that appears whole or not at
 # all, a terminal on stdin, and memory that stays flat on a large input read in
 # small pieces.
-#   tests/cli/command-test.sh <palavox> <scratch dir> <version> [no-rss]
-# (no-rss under sanitizers, whose own memory is all that peak RSS would show)
+#   tests/cli/command-test.sh <palavox> <scratch dir> <version> [no-rss|no-large]
+# (no-rss under sanitizers, whose own memory is all that peak RSS would show;
+# no-large in the coverage tree, which leaves out the 24 MB inputs)
 set -uo pipefail
 palavox=$(realpath "$1") work=$2 version=$3 rss_check=${4:-rss}
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 2
@@ -37,6 +38,7 @@ printf 'Ver http://a/b (SP) a\xc3\xa7\xc3\xa3o\n' >in.txt
 link='Ver <a href="http://a/b" target="T">http://a/b</a> (SP) a\xc3\xa7\xc3\xa3o\n'
 
 row "--help"                           0 '*' ''  '' --help
+row "-h"                               0 '*' ''  '' -h
 row "--version"                        0 "palavox $version" '' '' --version
 row "no arguments"                     2 '' 'usage:' ''
 row "unknown command"                  2 '' 'unknown command' '' fold
@@ -47,6 +49,10 @@ row "-o without its file"              2 '' 'needs a value' 'x' remover-acentuac
 row "find-string without PROCURA"      2 '' 'needs PROCURA' 'x' find-string
 row "two input files"                  2 '' 'more than one' '' remover-acentuacao in.txt in.txt
 row "PROCURA not UTF-8"                2 '' 'not valid UTF-8' 'x' find-string $'\xff'
+for size in '' 12x 0 1073741825; do
+  row "--read-size=$size"              2 '' 'needs a number of bytes' 'x' remover-acentuacao --read-size="$size"
+done
+row "input is a folder"                1 '' '.: Is a directory' '' remover-acentuacao .
 row "missing input file"               1 '' 'no-such.txt' '' remover-acentuacao no-such.txt
 row "fold from stdin"                  0 'Acao e  x ' '' 'A\xc3\xa7\xc3\xa3o & (x)' remover-acentuacao
 row "fold, - is stdin"                 0 'Acao' '' 'A\xc3\xa7\xc3\xa3o' remover-acentuacao -
@@ -54,6 +60,12 @@ row "options before the file"          0 "$link" '' '' trata-html --target T in.
 row "options after the file"           0 "$link" '' '' trata-html in.txt --target=T
 row "count ignoring case"              0 '3' '' 'Casa casa CASA' find-string casa
 row "count, -B after PROCURA"          0 '1' '' 'Casa casa CASA' find-string casa -B
+row "count, --binary"                  0 '1' '' 'Casa casa CASA' find-string --binary casa
+# Links far longer than the text they replace: the output of a read fills
+# its buffer many times over.
+dense='http http http http http'
+row "links dense in small reads"       0 "$(for w in $dense; do printf '<a href="%s" target="_self">%s</a> ' $w $w; done | sed 's/ $//')" \
+  '' "$dense" trata-html --read-size=3
 row "count, -- before a PROCURA with -" 0 '2' '' 'a-b-c' find-string -- -
 row "count, empty PROCURA"             0 '-1' '' 'abc' find-string ''
 row "count on empty input: error 13"   1 '' 'Type mismatch' '' find-string a
@@ -68,6 +80,11 @@ row "lone UTF-16LE surrogate at the end" 1 '*' 'invalid UTF-16 at byte offset 4'
 echo previous >out.txt
 "$palavox" trata-html --target T -o out.txt in.txt
 [ "$(cat out.txt)" = "$(printf '%b' "${link%\\n}")" ] && pass || fail "-o writes the result"
+"$palavox" trata-html --target T --output new-long.txt in.txt
+"$palavox" trata-html in.txt --target=T --output=new-equals.txt
+[ "$(cat new-long.txt)" = "$(cat out.txt)" ] && [ "$(cat new-equals.txt)" = "$(cat out.txt)" ] &&
+  [ "$(stat -c %a new-long.txt)" = "$(printf '%o' $((0666 & ~$(umask))))" ] &&
+  pass || fail "--output, as a new file with the usual permissions"
 printf 'good \xc3\xa1 then bad \xc3(' >bad.txt
 cp bad.txt bad.orig
 echo previous >out.txt
@@ -83,6 +100,23 @@ cp in.txt inplace.txt && chmod 640 inplace.txt
   pass || fail "in place: the result, with the file's own permissions"
 "$palavox" remover-acentuacao in.txt -o no-such-dir/out.txt 2>stderr.txt
 [ $? = 1 ] && grep -q no-such-dir stderr.txt && pass || fail "-o into a missing folder"
+mkdir -p a-folder
+"$palavox" remover-acentuacao in.txt -o a-folder 2>stderr.txt
+[ $? = 1 ] && grep -q 'a-folder: Is a directory' stderr.txt && [ -z "$(ls -A a-folder)" ] &&
+  ! ls -A | grep -q '^\.palavox-' && pass || fail "-o onto a folder: $(cat stderr.txt)"
+long=$(printf 'd/%.0s' {1..2050})
+"$palavox" remover-acentuacao in.txt -o "${long}out.txt" 2>stderr.txt
+[ $? = 1 ] && grep -q 'File name too long' stderr.txt && pass || fail "-o, a path too long"
+# Standard output that takes nothing, or is not there; standard input closed.
+"$palavox" remover-acentuacao in.txt >/dev/full 2>stderr.txt
+[ $? = 1 ] && grep -q 'standard output: No space left on device' stderr.txt && pass ||
+  fail "output to a full device: $(cat stderr.txt)"
+"$palavox" remover-acentuacao in.txt >&- 2>stderr.txt
+[ $? = 1 ] && grep -q 'standard output: Bad file descriptor' stderr.txt && pass ||
+  fail "standard output closed: $(cat stderr.txt)"
+"$palavox" remover-acentuacao <&- 2>stderr.txt
+[ $? = 1 ] && grep -q 'standard input: Bad file descriptor' stderr.txt && pass ||
+  fail "standard input closed: $(cat stderr.txt)"
 # A run killed half way leaves nothing behind either.
 mkfifo slow.fifo
 "$palavox" remover-acentuacao slow.fifo -o killed.txt &

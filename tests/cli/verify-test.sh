@@ -3,8 +3,10 @@
 # as its own cause with the right exit status, exact texts, damaged
 # recordings refused with file and line, the report written whole or not at
 # all, and a recording of over 100 MB verified in bounded memory.
-#   tests/cli/verify-test.sh <palavox> <scratch dir> [no-rss]
-# (no-rss under sanitizers, whose own memory is all that peak RSS would show)
+#   tests/cli/verify-test.sh <palavox> <scratch dir> [no-rss|no-large]
+# (no-rss under sanitizers, whose own memory is all that peak RSS would show
+# and which a limit on the address space breaks; no-large in the coverage
+# tree, which leaves out the 100 MB recording)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 palavox=$(realpath "$1") work=$2 rss_check=${3:-rss}
@@ -84,6 +86,14 @@ row "Kelvin sign: upper-case or ASCII"  0 'U+212A; the recorded count is what AS
   "FindString\tStraße \\\\u212A\tk\t\\\\-\tok\t0"
 row "Turkic dotted capital I"           0 'Turkic case folding' \
   "FindString\tİstanbul istanbul\ti\t\\\\-\tok\t2"
+row "Turkic capital I, both cases searched" 0 'letters I U+0049, i U+0069; the recorded count is what Turkic' \
+  "FindString\tIi iI\tiI\t\\\\-\tok\t1"
+row "Kelvin sign, a search letter twice" 0 'U+212A; the recorded count is what ASCII-only case folding or upper-case mapping gives' \
+  "FindString\t\\u212A\\u212A kk\tkk\t\\\\-\tok\t1"
+row "a letter past U+FFFF in the text"  0 'letters Ã U+00C3, ã U+00E3' \
+  "FindString\t𐐀 São SÃO são\tsão\t\\\\-\tok\t2"
+row "lone surrogates in the text"       0 'letters Ã U+00C3, ã U+00E3' \
+  "FindString\t\\\\uD800a São SÃO são \\\\uD800\tsão\t\\\\-\tok\t2"
 row "accented capitals, ASCII only"     0 'letters Ã U+00C3, ã U+00E3' \
   "FindString\tSão SÃO são\tsão\t\\\\-\tok\t2"
 row "final sigma, lower-case mapping"   0 'the recorded count is what lower-case mapping gives' \
@@ -94,6 +104,20 @@ row "a count no comparison gives"       1 'unexplained: 1' \
   "FindString\tCasa casa CASA\tcasa\t\\\\-\tok\t7"
 row "binary mode is never a case matter" 1 'unexplained: 1' \
   "FindString\tStraße \\\\u212A\tk\tB\tok\t5"
+row "binary mode b is never a case matter" 1 'unexplained: 1' \
+  "FindString\tStraße \\\\u212A\tk\tb\tok\t5"
+row "a recorded error where Palavox counts" 1 'unexplained: 1' \
+  "FindString\tabc\ta\t\\\\-\terror\t13\tType mismatch"
+row "an empty search text counted otherwise" 1 'unexplained: 1' \
+  "FindString\tabc\t\t\\\\-\tok\t0"
+row "an empty text marked up otherwise"  1 'unexplained: 1' \
+  "TrataHTML\t\t\\\\-\tok\tx"
+row "two unexplained"                   1 'verdict: 2 differences unexplained' \
+  "RemoverAcentuacao\ta\tok\tb\nRemoverAcentuacao\tc\tok\td"
+row "a comment line"                    0 'every call identical' \
+  "# written by hand\nRemoverAcentuacao\ta\tok\ta"
+row "a text of a whole file"            1 '(input 1 whole)' \
+  "text\t1\twhole\tCasa\nFindString\t\\\\@\tcasa\t\\\\-\tok\t9"
 row "a count where Palavox fails"        1 'unexplained: 1' \
   "FindString\t\ta\t\\\\-\tok\t0"
 row "folding that differs"              1 'unexplained: 1' \
@@ -101,6 +125,15 @@ row "folding that differs"              1 'unexplained: 1' \
 row "shown exactly: escapes, controls, a pair, lone surrogates" 1 \
   'recorded: "x\0\t\"\\\u0001\u0085\u007F😀\uDC00y\uD800"' \
   "RemoverAcentuacao\ta\tok\tx\\\\0\\\\t\"\\\\\\\\\\\\u0001\\\\u0085\\\\u007F😀\\\\uDC00y\\\\uD800"
+row "shown exactly: LF and CR"           1 'recorded: "a\nb\rc"' \
+  "RemoverAcentuacao\ta\tok\ta\\\\nb\\\\rc"
+a=$(printf 'a%.0s' {1..100}) b=$(printf 'b%.0s' {1..100})
+row "a long text's window, cut on both sides" 1 "recorded: ...\"${a:40}c${b:0:59}\"... (200 units)" \
+  "RemoverAcentuacao\t$a$b\tok\t${a}c${b:1}"
+row "a long text's window to its end"    1 "recorded: ...\"${b:0:60}c\" (200 units)" \
+  "RemoverAcentuacao\t$a$b\tok\t$a${b:1}c"
+row "a long text's window ends on a pair" 1 "recorded: ...\"${a:40}c${a:0:58}😀\"... (300 units)" \
+  "RemoverAcentuacao\t$a$a${a:0:9}😀${a:0:89}\tok\t${a}${a:0:50}c${a:0:49}${a:0:9}😀${a:0:89}"
 b59=$(printf 'b%.0s' {1..59})
 row "a long text's window keeps a pair whole" 1 "recorded: ...\"😀${b59}c" \
   "RemoverAcentuacao\t$(printf 'a%.0s' {1..59})😀$(printf 'b%.0s' {1..200})\tok\t$(printf 'a%.0s' {1..59})😀${b59}c$(printf 'b%.0s' {1..140})"
@@ -141,6 +174,27 @@ damaged "\\\\@ before any text"         'damaged.rec:2: \@ with no text line bef
 damaged "an escape of a letter"         "damaged.rec:2: unknown escape '\\é'" "palavox-recording\t1\nRemoverAcentuacao\ta\\\\éb\tok\ta\nend\t0\t1\n"
 damaged "a long name cut before a letter" "damaged.rec:2: unknown record 'a$(printf 'é%.0s' {1..19})...'" "palavox-recording\t1\na$(printf 'é%.0s' {1..30})\ta\nend\t0\t0\n"
 damaged "unknown record"                "damaged.rec:2: unknown record 'Other'" "palavox-recording\t1\nOther\ta\nend\t0\t0\n"
+damaged "a control character in a name" "damaged.rec:2: unknown record 'Oth?er'" "palavox-recording\t1\nOth\001er\ta\nend\t0\t0\n"
+damaged "an empty line"                 'damaged.rec:2: a line without a record name' "palavox-recording\t1\n\nend\t0\t0\n"
+for digits in ' 123' 12g4 12G4 '12:4' 1; do
+  damaged "\\u$digits"                 'damaged.rec:2: \u needs four hex digits' "palavox-recording\t1\nRemoverAcentuacao\ta\\\\u$digits\tok\ta\nend\t0\t1\n"
+done
+damaged "a field ending in a backslash" "damaged.rec:2: unknown escape '\\'" "palavox-recording\t1\nRemoverAcentuacao\ta\\\\\tok\ta\nend\t0\t1\n"
+damaged "an empty count"                "damaged.rec:2: FindString's result is not a whole number: ''" "palavox-recording\t1\nFindString\ta\ta\t\\\\-\tok\t\nend\t0\t1\n"
+damaged "a count past 64 bits"          "damaged.rec:2: FindString's result is not a whole number" "palavox-recording\t1\nFindString\ta\ta\t\\\\-\tok\t99999999999999999999\nend\t0\t1\n"
+damaged "a text line short of a field"  'damaged.rec:2: text needs 4 fields, not 3' "palavox-recording\t1\ntext\t1\t1\nend\t1\t0\n"
+damaged "an end line short of a field"  'damaged.rec:3: end needs 3 fields, not 2' "${good}end\t0\n"
+damaged "end counts that are no numbers" 'damaged.rec:3: the end line needs two counts' "${good}end\tx\t1\n"
+damaged "an end line's calls no number" 'damaged.rec:3: the end line needs two counts' "${good}end\t0\tx\n"
+damaged "an end line counting texts not there" 'damaged.rec:3: the end line counts 5 texts and 1 calls' "${good}end\t5\t1\n"
+damaged "a header line without its value" 'damaged.rec:2: progid needs 2 fields, not 1' "palavox-recording\t1\nprogid\n${good#*\\n}end\t0\t1\n"
+damaged "a lone surrogate in the header" 'damaged.rec:2: a lone surrogate in the header' "palavox-recording\t1\nhost\t\\\\uD800\nend\t0\t0\n"
+damaged "ok and a field too many"       'damaged.rec:2: RemoverAcentuacao needs 4 fields, not 5' "palavox-recording\t1\nRemoverAcentuacao\ta\tok\ta\tb\nend\t0\t1\n"
+damaged "an error without its description" 'damaged.rec:2: RemoverAcentuacao needs 5 fields, not 4' "palavox-recording\t1\nRemoverAcentuacao\ta\terror\t5\nend\t0\t1\n"
+damaged "an error number that is no number" "damaged.rec:2: the error number is not a whole number: 'x'" "palavox-recording\t1\nRemoverAcentuacao\ta\terror\tx\td\nend\t0\t1\n"
+"$palavox" verify - <damaged.rec >/dev/null 2>err.txt
+[ $? = 1 ] && grep -q '^palavox: verify: standard input:2: the error number' err.txt && pass ||
+  fail "a damaged recording on standard input: $(cat err.txt)"
 
 # Usage and files.
 "$palavox" verify >/dev/null 2>err.txt
@@ -149,6 +203,50 @@ damaged "unknown record"                "damaged.rec:2: unknown record 'Other'" 
 [ $? = 2 ] && grep -q "unknown option '--frobnicate'" err.txt && pass || fail "verify, unknown option"
 "$palavox" verify no-such.rec >/dev/null 2>err.txt
 [ $? = 1 ] && grep -q 'no-such.rec' err.txt && pass || fail "verify, missing recording"
+"$palavox" verify row.rec --report >/dev/null 2>err.txt
+[ $? = 2 ] && grep -q -- '--report needs a value' err.txt && pass || fail "verify, --report last"
+"$palavox" verify --report= row.rec >/dev/null 2>err.txt
+[ $? = 2 ] && grep -q -- '--report needs a file name' err.txt && pass || fail "verify, --report="
+"$palavox" verify '' >/dev/null 2>err.txt
+[ $? = 1 ] && grep -q '^palavox: verify: : No such file' err.txt && pass || fail "verify, an empty name"
+"$palavox" verify . >/dev/null 2>err.txt
+[ $? = 1 ] && grep -q '^palavox: verify: \.: Is a directory' err.txt && pass ||
+  fail "verify, a folder: $(cat err.txt)"
+recording "RemoverAcentuacao\ta\tok\ta" >./-dash.rec
+"$palavox" verify -- -dash.rec >/dev/null 2>err.txt
+[ $? = 0 ] && pass || fail "verify -- before a recording named with a dash: $(cat err.txt)"
+# Standard output that takes nothing: a short run fails when it is flushed, a
+# long one as it is written.
+recording "RemoverAcentuacao\ta\tok\ta" >one.rec
+"$palavox" verify one.rec >/dev/full 2>err.txt
+[ $? = 1 ] && grep -q 'standard output: No space left on device' err.txt && pass ||
+  fail "verify to a full device: $(cat err.txt)"
+recording "$(for i in $(seq 200); do printf 'RemoverAcentuacao\\ta\\tok\\tb\\n'; done)" >many.rec
+"$palavox" verify many.rec >/dev/full 2>err.txt
+[ $? = 1 ] && grep -q 'standard output: No space left on device' err.txt && pass ||
+  fail "verify, 200 differences to a full device: $(cat err.txt)"
+# A line longer than what one read takes (1 MB).
+long=$(head -c 1500000 /dev/zero | tr '\0' a)
+printf 'palavox-recording\t1\nRemoverAcentuacao\t%s\tok\t%s\nend\t0\t1\n' "$long" "$long" >long.rec
+"$palavox" verify long.rec >out.txt && grep -q '1 calls: 1 identical' out.txt && pass ||
+  fail "a line longer than a read: $(cat out.txt)"
+# CR LF line ends; a recording with no header; every header field.
+recording "RemoverAcentuacao\ta\tok\ta" | sed 's/$/\r/' >crlf.rec
+"$palavox" verify crlf.rec >out.txt && grep -q '1 calls: 1 identical' out.txt && pass ||
+  fail "CR LF line ends: $(cat out.txt)"
+printf 'palavox-recording\t1\nRemoverAcentuacao\ta\tok\ta\nend\t0\t1\n' >bare.rec
+printf 'palavox-recording\t1\nprogid\tOld.Component\ndll\tC:\\\\old.dll\nversion\t2.0\nbitness\t32\ndate\t2024-05-01\nhost\tA\\tB\tC\ninput\tx.txt\nend\t0\t0\n' >header.rec
+"$palavox" verify bare.rec header.rec >out.txt &&
+  grep -qx 'bare.rec: (no header)' out.txt &&
+  grep -qxF "header.rec: progid Old.Component; dll C:\\old.dll; version 2.0; bitness 32; date 2024-05-01; host A$T""B C; input x.txt" out.txt &&
+  pass || fail "header fields: $(cat out.txt)"
+"$palavox" verify --json bare.rec header.rec | python3 -c '
+import json, sys
+j = json.load(sys.stdin)
+assert [r["file"] for r in j["recordings"]] == ["bare.rec", "header.rec"], j
+assert j["recordings"][0]["header"] == [], j
+assert ["host", "A\tB C"] in j["recordings"][1]["header"], j
+' && pass || fail "header fields in --json"
 recording "RemoverAcentuacao\ta\tok\ta" >one.rec
 recording "FindString\t\\\\u212A\tk\t\\\\-\tok\t0" >two.rec
 "$palavox" verify one.rec - <two.rec >out.txt && grep -q '2 calls: 1 identical, 1 different' out.txt &&
@@ -168,6 +266,17 @@ echo previous >old.md
   fail "a failed run leaves no report and no scratch file"
 "$palavox" verify --report no-such-dir/r.md one.rec >/dev/null 2>err.txt
 [ $? = 1 ] && grep -q no-such-dir err.txt && pass || fail "--report into a missing folder"
+mkdir -p report-folder
+"$palavox" verify --report report-folder one.rec >/dev/null 2>err.txt
+[ $? = 1 ] && grep -q 'report-folder: Is a directory' err.txt && [ -z "$(ls -A report-folder)" ] &&
+  [ -z "$(ls -A | grep '^\.palavox-report')" ] && pass || fail "--report onto a folder: $(cat err.txt)"
+"$palavox" verify --report none.md one.rec >/dev/null && grep -qx 'None.' none.md && pass ||
+  fail "--report, nothing different: $(cat none.md)"
+recording "text\t2\t7\tCasa\nFindString\t\\\\@\tcasa\t\\\\-\tok\t9\nTrataHTML\ta\\x60b\t\\\\-\tok\tab" >from.rec
+"$palavox" verify --report from.md from.rec >/dev/null
+[ $? = 1 ] && grep -q '^1\. \*\*unexplained\*\*, ` from.rec ` line 5 (input 2 line 7)$' from.md &&
+  grep -qF '   - Palavox: `` "a`b" ``' from.md && ! grep -q 'why:' from.md && pass ||
+  fail "--report, a text line's call and a backtick: $(cat from.md)"
 
 # The example of docs/migrating.md is a recording, every call of it identical.
 awk '/^palavox-recording\t1$/,/^end\t/' "$root/docs/migrating.md" >example.rec
@@ -211,6 +320,13 @@ EOF
     fail "100 MB: exit $status, $(tail -n 7 big.out)"
   [ "$rss" -lt 64000 ] && pass || fail "100 MB: peak RSS $rss kB, over 64 MB"
   rm -f big.rec
+fi
+# A line longer than the memory it may take (100 MB of address space): out of memory, exit 1.
+if [ "$rss_check" != no-rss ]; then
+  { printf 'palavox-recording\t1\ntext\t1\twhole\t'; head -c 300000000 /dev/zero | tr '\0' a; } |
+    (ulimit -v 100000 && "$palavox" verify -) >/dev/null 2>err.txt
+  [ "${PIPESTATUS[1]}" = 1 ] && grep -qx 'palavox: verify: out of memory' err.txt && pass ||
+    fail "a line past the memory allowed: $(cat err.txt)"
 fi
 
 echo "$passed passed, $failed failed"

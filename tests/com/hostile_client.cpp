@@ -673,6 +673,55 @@ void CheckMissingPointers(client::Tally& t, IDispatch* d) {
     CheckUsable(t, d, "missing pointers and malformed frames");
 }
 
+// Null out-pointers for the object's and its module's other entry points, and
+// interfaces error info is not for.
+void CheckNullSlots(client::Tally& t, IDispatch* d) {
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
+    const HMODULE module = GetModuleHandleW(L"Palavox.dll");
+    const auto getClassObject = module == nullptr
+                                    ? nullptr
+                                    : reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(
+                                          GetProcAddress(module, "DllGetClassObject")));
+    IClassFactory* factory = nullptr;
+    CoGetClassObject(CLSID_PalavoxClass, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                     reinterpret_cast<void**>(&factory));
+    ISupportErrorInfo* errors = nullptr;
+    d->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&errors));
+    if (!t.Check(getClassObject != nullptr && factory != nullptr && errors != nullptr,
+                 "the module's DllGetClassObject, the class factory, ISupportErrorInfo")) {
+        return;
+    }
+    const struct {
+        const char* what;
+        std::function<HRESULT()> call;
+        HRESULT hr;
+    } rows[] = {
+        {"GetTypeInfoCount without a slot", [&] { return d->GetTypeInfoCount(nullptr); },
+         E_POINTER},
+        {"GetTypeInfo without a slot",
+         [&] { return d->GetTypeInfo(0, LOCALE_USER_DEFAULT, nullptr); }, E_POINTER},
+        {"DllGetClassObject without a slot",
+         [&] { return getClassObject(CLSID_PalavoxClass, IID_IClassFactory, nullptr); }, E_POINTER},
+        {"the factory's QueryInterface without a slot",
+         [&] { return factory->QueryInterface(IID_IUnknown, nullptr); }, E_POINTER},
+        {"error info for IUnknown",
+         [&] { return errors->InterfaceSupportsErrorInfo(IID_IUnknown); }, S_FALSE},
+        {"error info for IDispatch",
+         [&] { return errors->InterfaceSupportsErrorInfo(IID_IDispatch); }, S_FALSE},
+        {"error info for the interface",
+         [&] { return errors->InterfaceSupportsErrorInfo(IID__PalavoxClass); }, S_OK},
+        {"error info for the interface's alias",
+         [&] { return errors->InterfaceSupportsErrorInfo(IID_PalavoxClass___v0); }, S_OK},
+    };
+    for (const auto& row : rows) {
+        const HRESULT hr = row.call();
+        t.Check(hr == row.hr, std::string(row.what) + " gave " + Hex(hr));
+    }
+    errors->Release();
+    factory->Release();
+    CheckUsable(t, d, "null slots");
+}
+
 // ------------------------------------------------------------ invocation kinds
 
 void CheckInvokeKinds(client::Tally& t, IDispatch* d) {
@@ -869,6 +918,7 @@ int main() {
         CheckMissingMarkers(t, d);
         CheckByReference(t, d);
         CheckMissingPointers(t, d);
+        CheckNullSlots(t, d);
         CheckInvokeKinds(t, d);
         CheckNameLookups(t, d);
         CheckFailureReport(t, d);

@@ -457,6 +457,32 @@ void CheckRegistrationFree(client::Tally& t, const std::wstring& dll) {
             "the manifest leads to the type library: " + Hex(found));
 }
 
+// Loaded, its type information handed out, and freed: the module gives back
+// what it held and is gone.
+void CheckFreedAfterUse(client::Tally& t, const std::wstring& dll) {
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
+    const HMODULE module = LoadLibraryW(dll.c_str());
+    const auto get = module == nullptr ? nullptr
+                                       : reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(
+                                             GetProcAddress(module, "DllGetClassObject")));
+    IClassFactory* factory = nullptr;
+    IDispatch* object = nullptr;
+    ITypeInfo* info = nullptr;
+    const bool used =
+        get != nullptr &&
+        SUCCEEDED(get(CLSID_PalavoxClass, IID_IClassFactory, reinterpret_cast<void**>(&factory))) &&
+        SUCCEEDED(
+            factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&object))) &&
+        object->GetTypeInfo(0, LOCALE_USER_DEFAULT, &info) == S_OK;
+    if (info != nullptr) info->Release();
+    if (object != nullptr) object->Release();
+    if (factory != nullptr) factory->Release();
+    t.Check(used, "loaded from its path, its type information handed out");
+    t.Check(
+        module != nullptr && FreeLibrary(module) != 0 && GetModuleHandleW(dll.c_str()) == nullptr,
+        "then freed, and gone");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -470,6 +496,10 @@ int main(int argc, char** argv) {
         CheckTypeLibrary(t);
         CheckVersion(t, dll);
     } else if (mode == "unregistered") {
+        // Loaded and freed before any call: the module has nothing to give back.
+        const HMODULE module = LoadLibraryW(dll.c_str());
+        t.Check(module != nullptr && FreeLibrary(module) != 0, "loaded and freed before a call");
+        CheckFreedAfterUse(t, dll);
         CheckUnregistered(t, dll);
     } else if (mode == "regfree") {
         CheckRegistrationFree(t, dll);

@@ -146,6 +146,8 @@ is_64_bit() {
   x86_64-w64-mingw32-objdump -f "$1" | grep -q 'file format pei-x86-64'
 }
 
+absent() { ! "$@"; }
+
 # The whole client suite against one DLL, registered by the regsvr32 of its
 # bitness, with its logs in a folder of their own.
 #   suite <label> <loader> <Palavox.dll> <folder of its compiled clients>
@@ -189,6 +191,37 @@ suite() {
   run unregistered-vbscript cscript //nologo "$scripts\\unregistered.vbs"
   run unregistered "$clients/packaging_client.exe" unregistered "$windll"
   check "regsvr32 /u twice is harmless" "$w" regsvr32 /s /u "$windll"
+
+  # Entries that are no longer this build's stay: a ProgID made another class's,
+  # one whose class is no string, and (64-bit) while the other build's class
+  # stands in the 32-bit view, what both builds share. Then all of it goes.
+  local progid="HKCR\\$PALAVOX_PROGID" versioned="HKCR\\$PALAVOX_VERSIONED_PROGID"
+  local class="HKCR\\CLSID\\{$PALAVOX_CLSID}" own="HKCR\\TypeLib\\{$PALAVOX_LIBID}"
+  check "registered again" "$w" regsvr32 /s "$windll"
+  check "a ProgID made another class's" \
+    "$w" reg add "$progid\\CLSID" /ve /d "{00000000-0000-0000-0000-00000000C0DE}" /f
+  check "a ProgID whose class is made a number" \
+    "$w" reg add "$versioned\\CLSID" /ve /t REG_DWORD /d 1 /f
+  check "regsvr32 /u, with ProgIDs not its own" "$w" regsvr32 /s /u "$windll"
+  check "leaves the ProgID of another class" "$w" reg query "$progid\\CLSID"
+  check "leaves the ProgID whose class is a number" "$w" reg query "$versioned\\CLSID"
+  check "removes its class" absent "$w" reg query "$class"
+  check "the other ProgIDs go" "$w" reg delete "$progid" /f
+  check "and the number" "$w" reg delete "$versioned" /f
+  if is_64_bit "$dll"; then
+    check "registered again, beside the other build's class" \
+      sh -c '"$0" regsvr32 /s "$1" && "$0" reg add "$2" /reg:32 /f' "$w" "$windll" "$class"
+    check "regsvr32 /u, the other build registered" "$w" regsvr32 /s /u "$windll"
+    check "removes its class, not the other's" \
+      sh -c '! "$0" reg query "$1" /reg:64 && "$0" reg query "$1" /reg:32' "$w" "$class"
+    check "leaves the ProgID both builds share" "$w" reg query "$progid\\CLSID"
+    check "and the type library" "$w" reg query "$own"
+    check "removes its own path to it" absent "$w" reg query "$own\\$PALAVOX_TYPELIB_VERSION\\0\\win64"
+    check "the other build's class goes" "$w" reg delete "$class" /reg:32 /f
+  fi
+  check "registered and unregistered once more" \
+    sh -c '"$0" regsvr32 /s "$1" && "$0" regsvr32 /s /u "$1"' "$w" "$windll"
+  check "nothing registration wrote is left, after all that" registry_undone "$logs/hkcr-changes.txt"
   logs=$all_logs
 }
 

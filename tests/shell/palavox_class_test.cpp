@@ -58,6 +58,37 @@ TEST(PalavoxClass, FindStringEmptySearchIsMinusOne) {
     EXPECT_EQ(pv.FindString(u"abc", {}, u"B"), -1);
 }
 
+// The frame alone, with counts no text in memory could give: past
+// 2,147,483,647 a count is error 6, not a wrapped number.
+TEST(PalavoxClass, FindStringFrameTurnsACountIntoTheResult) {
+    constexpr std::uint64_t kMax = 2147483647;
+    const struct {
+        std::u16string_view procura;
+        std::uint64_t units, count;
+        std::int32_t result;  // or, when 0 and error set, the error
+        int error;
+    } rows[] = {
+        {u"a", 1, 0, 0, 0},
+        {u"a", 5, 3, 3, 0},
+        {u"a", kMax, kMax, 2147483647, 0},
+        {u"a", kMax + 1, kMax + 1, 0, 6},
+        {u"a", ~std::uint64_t{0}, ~std::uint64_t{0}, 0, 6},
+        {u"", kMax + 1, kMax + 1, -1, 0},  // an empty search text is -1 whatever was counted
+        {u"a", 0, 0, 0, 13},
+        {u"", 0, 0, 0, 13},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.units) + " units, count " + std::to_string(r.count));
+        const palavox::PalavoxClass::FindStringFrame frame(r.procura, u"");
+        try {
+            EXPECT_EQ(frame.Result(r.units, r.count), r.result);
+            EXPECT_EQ(r.error, 0) << "no error";
+        } catch (const palavox::Error& e) {
+            EXPECT_EQ(e.number(), r.error);
+        }
+    }
+}
+
 TEST(PalavoxClass, OmittedOptionalEqualsEmpty) {
     const palavox::PalavoxClass pv;
     for (std::u16string_view t : {u"sem link"sv, u"a http://x/1 b HTTP://y c"sv, u"http"sv}) {

@@ -349,11 +349,12 @@ TEST(TwoWayTest, AgreesWithModelOnEveryShortText) {
     const std::vector<Text> texts = all(11, u'a', u'b');
     const std::vector<Text> searches = all(5, u'a', u'b');
     const std::vector<Text> folded = all(5, u'A', u'B');
-    for (std::size_t s = 1; s < searches.size(); ++s) {
+    // The empty search text too, and starts one past the end (nothing there).
+    for (std::size_t s = 0; s < searches.size(); ++s) {
         const detail::Matcher binary(searches[s], CompareMode::BinaryCompare);
         const detail::Matcher text(folded[s], CompareMode::TextCompare);
         for (const Text& subject : texts) {
-            for (std::size_t from = 0; from <= subject.size(); from += 3) {
+            for (std::size_t from = 0; from <= subject.size() + 1; from += 3) {
                 const std::size_t found =
                     ref::Find(subject, searches[s], from + 1, CompareMode::BinaryCompare);
                 const std::size_t expected = found == 0 ? detail::Matcher::npos : found - 1;
@@ -361,6 +362,14 @@ TEST(TwoWayTest, AgreesWithModelOnEveryShortText) {
                     << Escaped(subject) << " / " << Escaped(searches[s]) << " from " << from;
                 ASSERT_EQ(text.FindFromTwoWay(subject, from), expected)
                     << Escaped(subject) << " / " << Escaped(folded[s]) << " from " << from;
+                ASSERT_EQ(text.FindFrom(subject, from), expected)
+                    << Escaped(subject) << " / " << Escaped(folded[s]) << " from " << from;
+                const std::int32_t rest =
+                    from >= subject.size()
+                        ? -1
+                        : ref::ContaOcorrencias(Text(subject).substr(from), searches[s], u"B");
+                ASSERT_EQ(binary.CountTwoWay(subject, from), rest < 0 ? 0u : std::size_t(rest))
+                    << Escaped(subject) << " / " << Escaped(searches[s]) << " from " << from;
             }
         }
     }

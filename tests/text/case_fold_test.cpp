@@ -116,6 +116,18 @@ TEST(FoldCodePoint, WholeRangeInvariants) {
             ASSERT_EQ(FoldedUnitAt(text, 1), 0xDC00 + (f & 0x3FF)) << std::hex << cp;
         }
     }
+    // Each unit's class (what the searches test for it) is exactly the units
+    // folding to it: none for a unit that folds to another.
+    std::vector<std::set<char16_t>> folding(0x10000);
+    for (std::uint32_t u = 0; u < 0x10000; ++u) {
+        if (u < 0xD800 || u > 0xDFFF) folding[Fold(u)].insert(static_cast<char16_t>(u));
+    }
+    for (std::uint32_t u = 0; u < 0x10000; ++u) {
+        if (u >= 0xD800 && u <= 0xDFFF) continue;
+        const FoldClass c = UnitsFoldingTo(static_cast<char16_t>(u));
+        ASSERT_LE(c.count, 4u) << std::hex << u;
+        ASSERT_EQ(std::set<char16_t>(c.units, c.units + c.count), folding[u]) << std::hex << u;
+    }
 }
 
 // Link detection searches "http" case-insensitively: no other character may

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "matcher.hpp"
 #include "reference/conta_as_model.hpp"
 #include "test_util.hpp"
 
@@ -36,6 +37,12 @@ TEST_P(ContaOcorrenciasTest, CountsNonOverlappingMatches) {
     EXPECT_EQ(FastContaOcorrencias(r.texto, r.procura, r.tipo), r.expected)
         << palavox::test::Escaped(r.procura) << " in " << palavox::test::Escaped(r.texto)
         << " with selector " << palavox::test::Escaped(r.tipo);
+    // Both ways of counting, whatever the text's length (the routine picks one
+    // by it): 0 where the method's frame gives -1.
+    const palavox::PalavoxClass::FindStringFrame frame(r.procura, r.tipo);
+    const std::size_t count = r.expected < 0 ? 0 : static_cast<std::size_t>(r.expected);
+    EXPECT_EQ(palavox::detail::CountByComparing(r.texto, r.procura, frame.mode()), count);
+    EXPECT_EQ(palavox::detail::Matcher(r.procura, frame.mode()).Count(r.texto), count);
 }
 
 // Only exactly "B" or "b" asks for exact matching; anything else ignores case.

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <new>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "link_markup.hpp"
 #include "test_util.hpp"
 
 namespace {
@@ -184,6 +187,25 @@ TEST(ConverteLinks, ManyLinksWithLiteralPlaceholders) {
     texto += u"|[_link1_]| |[_link12_]|";
     expected += u"|[_link1_]| |[_link12_]|";
     EXPECT_TEXT_EQ(expected, ConverteLinks(texto, u"_blank"));
+}
+
+// A result longer than half the address space cannot exist: its size is
+// refused (bad_alloc), not wrapped, at exactly one unit past it. Where size_t
+// has 32 bits, a long target over many links gets there; here, a made-up one.
+TEST(ConverteLinks, ASizePastHalfTheAddressSpaceIsRefused) {
+    using palavox::detail::Kernel;
+    namespace links = palavox::detail::links;
+    constexpr std::size_t kMax = std::numeric_limits<std::size_t>::max() / 2;
+    const std::u16string_view one = u"http://a";       // 8 units, one link
+    const std::string_view two = "http://a http://b";  // 17 bytes, two links of 8
+    const std::size_t fixed16 = links::Pieces<char16_t>::kAnchorFixed;
+    const std::size_t fixed8 = links::Pieces<char>::kAnchorFixed;
+    const std::size_t fits16 = kMax - 16 - fixed16;
+    const std::size_t fits8 = (kMax - 33) / 2 - fixed8;
+    EXPECT_EQ(links::MarkedUpSize<Kernel::Scalar>(one, fits16), kMax);
+    EXPECT_THROW(links::MarkedUpSize<Kernel::Scalar>(one, fits16 + 1), std::bad_alloc);
+    EXPECT_EQ(links::MarkedUpSize<Kernel::Scalar>(two, fits8), 33 + 2 * (fixed8 + fits8));
+    EXPECT_THROW(links::MarkedUpSize<Kernel::Scalar>(two, fits8 + 1), std::bad_alloc);
 }
 
 }  // namespace

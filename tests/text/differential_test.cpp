@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "escaped.hpp"
+#include "palavox/error.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "palavox/palavox_class.hpp"
 #include "palavox/text.hpp"
@@ -353,8 +355,16 @@ TEST(DifferentialFixedTest, PrimitivesGiveKnownAnswers) {
         {u"aaaa", u"aa", u"", ref::Limit::All, CompareMode::BinaryCompare, u""},
         {u"abab", u"a", u"aa", ref::Limit::All, CompareMode::BinaryCompare, u"aabaab"},
         {u"Http hTTp", u"HTTP", u"x", ref::Limit::FirstOnly, CompareMode::TextCompare, u"x hTTp"},
+        {u"abc", u"", u"x", ref::Limit::All, CompareMode::BinaryCompare, u"abc"},
     };
     for (const Implementation& impl : kImplementations) {
+        // A start of 0 is error 5, as in the original design.
+        try {
+            impl.find(u"abc", u"a", 0, CompareMode::BinaryCompare);
+            ADD_FAILURE() << impl.name << " Find from 0: no error";
+        } catch (const Error& e) {
+            EXPECT_EQ(e.number(), 5) << impl.name << " Find from 0";
+        }
         for (const FindCase& c : finds) {
             EXPECT_EQ(impl.find(c.text, c.search, c.start, c.mode), c.expected)
                 << impl.name << " Find(" << Show(c.text) << ", " << Show(c.search) << ", "
@@ -453,6 +463,18 @@ TEST(DifferentialFixedTest, ConverteLinksGivesKnownMarkup) {
                 << impl.name << " ConverteLinks(" << Show(c.texto) << ", " << Show(c.alvo) << ")";
         }
     }
+    // The model's tokens take a private-use unit the input lacks: the last
+    // one, when the input holds all others; none left, it refuses rather than
+    // take one the text holds.
+    Text privateUse;
+    for (char16_t u = 0xE000; u < 0xF8FF; ++u) privateUse += u;
+    const Text link = u" http://a";
+    const Text anchor = u" <a href=\"http://a\" target=\"_self\">http://a</a>";
+    EXPECT_EQ(ref::ConverteLinks(privateUse + link, u""), privateUse + anchor);
+    EXPECT_EQ(ModPalavox::ConverteLinks(privateUse + link, u""), privateUse + anchor);
+    EXPECT_THROW(ref::ConverteLinks(privateUse + link, u"\uF8FF"), std::length_error);
+    EXPECT_EQ(ModPalavox::ConverteLinks(privateUse + u"\uF8FF" + link, u""),
+              privateUse + u"\uF8FF" + anchor);
 }
 
 TEST(DifferentialFixedTest, TrocaAcentosGivesKnownFolding) {

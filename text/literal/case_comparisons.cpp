@@ -53,6 +53,7 @@ std::u16string Keyed(Comparison comparison, std::u16string_view s) {
 }  // namespace
 
 char32_t ComparisonKey(Comparison comparison, char32_t cp) noexcept {
+    // branch-untaken: every Comparison is a case; no other value reaches the switch
     switch (comparison) {
         case Comparison::AsciiOnly:
             return cp >= U'A' && cp <= U'Z' ? cp + 0x20 : cp;

@@ -132,6 +132,7 @@ void Decoder::FeedUtf16(std::string_view bytes, Out out) {
     };
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t n = bytes.size();
+    // branch-untaken: no stream feeds an empty piece (Step returns before reading one)
     if (!pending_.empty() && n > 0) {
         put(static_cast<unsigned char>(pending_[0]), p[0]);
         pending_.clear();
@@ -214,6 +215,7 @@ std::size_t Stream::End(OutBuffer& out) {
 }
 
 char* Stream::Reserve(std::size_t most) {
+    // branch-untaken: output with room has storage (the C interface refuses any without)
     if (pending_.empty() && out_->size - out_->pos >= most && out_->dst != nullptr) {
         direct_ = out_->dst + out_->pos;
         return direct_;
@@ -384,7 +386,8 @@ std::size_t CountStream::Scan(bool last) {
     for (std::size_t p = starts[0];;) {
         if (CountBetween(from_, p + m) == before + 1) return p + m;
         const std::size_t at = Find(units, procura_, p + 2, mode_);
-        if (at == 0) return open;  // not reached: one of the candidates ends it
+        // branch-untaken: not reached, one of the candidates ends it
+        if (at == 0) return open;
         p = at - 1;
     }
 }

@@ -80,6 +80,7 @@ public:
     T* Reserve(std::size_t n) {
         if (capacity_ - size_ < n) {
             const std::size_t capacity = std::max(size_ + n, 2 * capacity_);
+            // branch-untaken: new T[] refuses sizes past the address space; no buffer nears them
             std::unique_ptr<T[]> grown(new T[capacity]);
             std::copy(data_.get(), data_.get() + size_, grown.get());
             data_ = std::move(grown);
