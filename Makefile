@@ -128,7 +128,7 @@ bench: deps-native
 # so with MinGW under its clients in Wine, the modules' instrumented stages;
 # one line per file and build/coverage/report/index.html; fails on a branch
 # neither taken nor marked (// branch-untaken: <reason>).
-coverage: deps-native deps-windows
+coverage: deps-native deps-windows deps-bindings deps-database build
 	tests/coverage/run.sh
 
 # The library built with PALAVOX_SIMD=sse2 and =none, and its kernel tests.

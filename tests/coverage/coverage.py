@@ -216,7 +216,10 @@ def solve(fn, counts):
     for b in range(nb):
         if block[b] is None and not pred[b] and not succ[b]:
             block[b] = 0
-    if any(c < 0 for c in count):
+    # A call's arc to the exit (fake) takes what the flow leaves: below zero
+    # after a call that returns twice (setjmp, PostgreSQL's PG_TRY), whose
+    # second returns no arc counts. No other arc may be.
+    if any(c < 0 for c, (_, _, flags) in zip(count, fn.arcs) if not flags & ARC_FAKE):
         raise ValueError(f"{fn.name}: counts that contradict each other (threads counting at "
                          f"once without -fprofile-update=atomic?)")
     if not all(known) or None in block:
