@@ -59,14 +59,14 @@ test-soak:
 dll: deps-windows
 	cmake --preset win32
 	cmake --build --preset win32
-	cmake -E copy_if_different build/win32-tree/shell/com/Palavox.dll build/win32/Palavox.dll
-	cmake -E copy_if_different build/win32-tree/shell/com/Palavox.sxs.manifest build/win32/Palavox.sxs.manifest
-	cmake -E copy_if_different shell/com/palavox-record.js build/win32/palavox-record.js
+	cmake -E copy_if_different build/win32-tree/com/Palavox.dll build/win32/Palavox.dll
+	cmake -E copy_if_different build/win32-tree/com/Palavox.sxs.manifest build/win32/Palavox.sxs.manifest
+	cmake -E copy_if_different migration/recorder/palavox-record.js build/win32/palavox-record.js
 	cmake --preset win64
 	cmake --build --preset win64
-	cmake -E copy_if_different build/win64-tree/shell/com/Palavox.dll build/win64/Palavox.dll
-	cmake -E copy_if_different build/win64-tree/shell/com/Palavox.sxs.manifest build/win64/Palavox.sxs.manifest
-	cmake -E copy_if_different shell/com/palavox-record.js build/win64/palavox-record.js
+	cmake -E copy_if_different build/win64-tree/com/Palavox.dll build/win64/Palavox.dll
+	cmake -E copy_if_different build/win64-tree/com/Palavox.sxs.manifest build/win64/Palavox.sxs.manifest
+	cmake -E copy_if_different migration/recorder/palavox-record.js build/win64/palavox-record.js
 	scripts/sign.sh build/win32/Palavox.dll build/win64/Palavox.dll
 
 # build/package/Palavox-<version>-x86.msi and -x64.msi (wixl), signed like the DLLs.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # make package: the Windows Installer packages, built by wixl from
-# shell/com/Palavox.wxs into build/package/:
+# com/Palavox.wxs into build/package/:
 #   Palavox-<version>-x86.msi  for 32-bit Windows
 #   Palavox-<version>-x64.msi  for 64-bit Windows, with both builds of the DLL
 # each with palavox-record.js beside it
@@ -21,7 +21,7 @@ rm -rf "$stage" && mkdir -p "$stage/x86" "$stage/x64"
 cp "$root/build/win32/Palavox.dll" "$stage/x86/"
 cp "$root/build/win64/Palavox.dll" "$stage/x64/"
 cp "$root/build/win64/palavox-record.js" "$stage/"
-wxs=$root/shell/com/Palavox.wxs
+wxs=$root/com/Palavox.wxs
 # The identity both packages carry, by the names Palavox.wxs and .wxi use.
 identity=(-D Version="$version" -D ProgId="$PALAVOX_PROGID"
   -D VersionedProgId="$PALAVOX_VERSIONED_PROGID" -D ClassName="$PALAVOX_CLASS_NAME"

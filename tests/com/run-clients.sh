@@ -6,7 +6,7 @@
 # prefix, then in a 64-bit prefix for the 64-bit DLL and, through syswow64, the
 # 32-bit one; there also use without registration, both builds registered side
 # by side, and the MSI packages, whose recorder records the DLL for `palavox
-# verify` (recording.sh).
+# verify` (tests/migration/recording.sh).
 #   tests/com/run-clients.sh                   everything (make dll package first)
 #   tests/com/run-clients.sh <Palavox.dll> [folder of its compiled clients]
 #                                              the suite for that one DLL only
@@ -32,12 +32,12 @@ msi64=$root/build/package/Palavox-$version-x64.msi
 . "$root/scripts/wine-env.sh"
 . "$root/tests/com/registry.sh"
 . "$root/tests/com/deployment.sh"
-. "$root/tests/com/recording.sh"
+. "$root/tests/migration/recording.sh"
 
 only=
 if [ $# -gt 0 ]; then
   only=$(realpath -m "$1")
-  only_clients=$(realpath -m "${2:-$(dirname "$only")/../../tests/com}")
+  only_clients=$(realpath -m "${2:-$(dirname "$only")/../tests/com}")
   needed=("$only" "$only_clients/early_bound_client.exe" "$cases")
 else
   needed=("$dll32" "$clients32/early_bound_client.exe" "$root/build/win32/Palavox.sxs.manifest"

@@ -48,7 +48,7 @@ from dataclasses import dataclass, field
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 # Product code: what ships. The modules count once their stage exists.
-PRODUCT_DIRS = ("text/", "shell/", "capi/", "cli/")
+PRODUCT_DIRS = ("text/", "frame/", "com/", "capi/", "cli/", "migration/")
 MODULE_SOURCES = ("bindings/python/src/_palavox.c", "bindings/sqlite/palavox_sqlite.c",
                   "bindings/postgresql/palavox_pg.c")
 MODULES_SCRIPT = "tests/coverage/modules.sh"

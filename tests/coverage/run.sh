@@ -26,7 +26,7 @@ echo "coverage: native stage done in $((SECONDS - started)) s"
 # Palavox.dll run by its clients under 64-bit Wine, in prefixes of its own. Its
 # counts go to the paths the objects were built at, through Z:, Wine's drive for /.
 GCOV_PREFIX=Z: PALAVOX_WINE_TEST_PREFIX="$ROOT/build/coverage/wine-test" \
-  tests/com/run-clients.sh build/coverage/win64/shell/com/Palavox.dll
+  tests/com/run-clients.sh build/coverage/win64/com/Palavox.dll
 echo "coverage: Palavox.dll stage done in $((SECONDS - started)) s"
 if [ -x tests/coverage/modules.sh ]; then
   tests/coverage/modules.sh

@@ -57,7 +57,7 @@ recording_stage() {
   dll="${dll//\//\\}\\Palavox.dll"
   rm -rf "$dir" && mkdir -p "$dir"
   recording_logs=$dir
-  cp "$root/tests/com/ata-reuniao.txt" "$dir/ata.txt"
+  cp "$root/tests/migration/ata-reuniao.txt" "$dir/ata.txt"
   { printf '\xef\xbb\xbf'; cat "$dir/ata.txt"; } >"$dir/ata-bom.txt"
   # UTF-16LE with NUL, CR alone, CR LF, tab, and lone surrogates of both halves.
   printf '\xff\xfea\x00\x00\xd8\r\x00\n\x00\x00\xdc\x00\x00\t\x00\r\x00h\x00t\x00t\x00p\x00' >"$dir/units.txt"

@@ -3,7 +3,7 @@
 # as its own cause with the right exit status, exact texts, damaged
 # recordings refused with file and line, the report written whole or not at
 # all, and a recording of over 100 MB verified in bounded memory.
-#   tests/cli/verify-test.sh <palavox> <scratch dir> [no-rss|no-large]
+#   tests/migration/verify-test.sh <palavox> <scratch dir> [no-rss|no-large]
 # (no-rss under sanitizers, whose own memory is all that peak RSS would show
 # and which a limit on the address space breaks; no-large in the coverage
 # tree, which leaves out the 100 MB recording)
