@@ -134,7 +134,7 @@ coverage: deps-native deps-windows deps-bindings deps-database build
 # The library built with PALAVOX_SIMD=sse2 and =none, and its kernel tests.
 .PHONY: simd-tiers
 simd-tiers: deps-native
-	tests/text/simd-tiers.sh
+	tests/text/simd/simd-tiers.sh
 
 # The Python and .NET packages per call (100,000 short names) and on 1 MiB,
 # and Python's batch calls on columns (1,000,000 names, 100,000 comments),
@@ -161,7 +161,7 @@ asan: deps-native
 	ctest --preset asan
 
 # Small faults planted one at a time in the C interface, the SQLite extension,
-# text/utf8/ and text/pieces/ (tests/mutation/mutate.py; MUTATE_ARGS, e.g.
+# the UTF-8 codec and forms, and text/pieces/ (tests/mutation/mutate.py; MUTATE_ARGS, e.g.
 # --area python or --every 3), in a tree of its own built without -Werror;
 # hours, so not part of make test.
 .PHONY: mutation

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "inputs.hpp"
-#include "utf8.hpp"
+#include "utf8/utf8.hpp"
 
 namespace {
 

@@ -28,11 +28,12 @@
 
 #include "baselines.hpp"
 #include "inputs.hpp"
-#include "kernel.hpp"
+#include "simd/kernel.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "literal/literal_model.hpp"
-#include "utf8.hpp"
-#include "utf8_routines.hpp"
+#include "utf8/utf8.hpp"
+#include "fold/utf8_fold.hpp"
+#include "links/utf8_links.hpp"
 
 namespace palavox::bench {
 namespace {

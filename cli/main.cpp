@@ -19,8 +19,8 @@
 
 #include "palavox/error.hpp"
 #include "palavox/palavox_class.hpp"
-#include "pieces.hpp"
-#include "utf8.hpp"
+#include "pieces/pieces.hpp"
+#include "utf8/utf8.hpp"
 #include "verify/verify_command.hpp"
 
 namespace {

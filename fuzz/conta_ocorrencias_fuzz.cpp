@@ -5,7 +5,7 @@
 
 #include "fuzz_input.hpp"
 #include "palavox/mod_palavox.hpp"
-#include "primitives.hpp"
+#include "primitives/primitives.hpp"
 #include "reference/conta_as_model.hpp"
 #include "reference/reference_model.hpp"
 

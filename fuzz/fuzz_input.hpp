@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "escaped.hpp"
-#include "kernel.hpp"
+#include "simd/kernel.hpp"
 #include "palavox/text.hpp"
 
 namespace palavox::fuzz {

@@ -29,9 +29,9 @@
 #include "palavox/error.hpp"
 #include "palavox/palavox.h"
 #include "palavox/palavox_class.hpp"
-#include "pieces.hpp"
+#include "pieces/pieces.hpp"
 #include "unicode_forms.hpp"
-#include "utf8.hpp"
+#include "utf8/utf8.hpp"
 
 using namespace palavox;
 using namespace palavox::fuzz;

@@ -7,11 +7,11 @@
 #include <cstring>
 #include <limits>
 
-#include "case_fold.hpp"
+#include "case/case_fold.hpp"
 #include "fuzz_input.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
-#include "primitives.hpp"
+#include "primitives/primitives.hpp"
 #include "reference/reference_model.hpp"
 
 using namespace palavox;

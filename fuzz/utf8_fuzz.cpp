@@ -18,8 +18,9 @@
 #include "fuzz_input.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "unicode_forms.hpp"
-#include "utf8.hpp"
-#include "utf8_routines.hpp"
+#include "utf8/utf8.hpp"
+#include "fold/utf8_fold.hpp"
+#include "links/utf8_links.hpp"
 
 using namespace palavox;
 using namespace palavox::fuzz;

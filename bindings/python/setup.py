@@ -152,10 +152,42 @@ class BuildExt(build_ext):
         super().build_extensions()
 
 
+# `#include "..."` lines, and the block loops a source names for simd_each.hpp to include.
+QUOTED_INCLUDE = re.compile(r'^\s*#\s*(?:include|define\s+PALAVOX_KERNEL)\s+"([^"]+)"', re.M)
+
+
+def find(header, folders):
+    """Where the compiler finds `header` among `folders` of the tree, or None."""
+    for folder in folders:
+        candidate = os.path.normpath(os.path.join(folder, header))
+        if os.path.isfile(os.path.join(ROOT, candidate)):
+            return candidate
+    return None
+
+
+def included(sources, folders):
+    """`sources` and the files of the tree they include, directly or not, found
+    as the compiler finds them: beside the including file, then in `folders`.
+    Generated headers (in the build folder) are not in the tree and not found."""
+    found, pending = set(), list(sources)
+    while pending:
+        name = pending.pop()
+        if name in found:
+            continue
+        found.add(name)
+        with open(os.path.join(ROOT, name), encoding="utf-8") as f:
+            text = f.read()
+        for header in QUOTED_INCLUDE.findall(text):
+            path = find(header, [os.path.dirname(name), *folders])
+            if path:
+                pending.append(path)
+    return found
+
+
 class Sdist(sdist):
     """Carries under native/ the list, the version's file and every file the
-    list names: sources, templates, the headers in its public include folders
-    and those beside the sources of its private ones."""
+    list names (sources and templates), with every header those sources and
+    the module's include, as the compiler finds them in the listed folders."""
 
     def add_defaults(self):
         super().add_defaults()
@@ -167,17 +199,14 @@ class Sdist(sdist):
         super().make_release_tree(base_dir, files)
         wanted = ["cmake/PalavoxSources.json", "cmake/PalavoxIdentity.cmake"]
         for info in LIBRARIES.values():
-            wanted += info["sources"] + list(info.get("generated", {}).values())
-            folders = [(d, True) for d in info.get("public_include", [])] + \
-                      [(d, False) for d in info.get("private_include", [])]
-            for folder, whole in folders:
-                if folder.startswith(BUILD_MARK):
-                    continue
-                for dirpath, _, names in os.walk(os.path.join(ROOT, folder)):
-                    wanted += [os.path.relpath(os.path.join(dirpath, n), ROOT)
-                               for n in names if n.endswith((".h", ".hpp"))]
-                    if not whole:
-                        break
+            folders = [d for d in PUBLIC_DIRS + info.get("private_include", [])
+                       if not d.startswith(BUILD_MARK)]
+            wanted += included(info["sources"], folders)
+            wanted += list(info.get("generated", {}).values())
+        # And what the module (in this folder, not under native/) includes of the tree.
+        with open(os.path.join(HERE, "src", "_palavox.c"), encoding="utf-8") as f:
+            headers = [find(h, PUBLIC_DIRS) for h in QUOTED_INCLUDE.findall(f.read())]
+        wanted += included([h for h in headers if h], PUBLIC_DIRS)
         for name in sorted(set(wanted)):
             target = os.path.join(base_dir, NATIVE, name)
             if os.path.exists(target):  # a listed source, already there

@@ -13,9 +13,10 @@
 #include "palavox/mod_palavox.hpp"
 #include "palavox/palavox.h"
 #include "palavox/palavox_class.hpp"
-#include "pieces.hpp"
-#include "utf8.hpp"
-#include "utf8_routines.hpp"
+#include "pieces/pieces.hpp"
+#include "utf8/utf8.hpp"
+#include "fold/utf8_fold.hpp"
+#include "links/utf8_links.hpp"
 
 // A stream of text in pieces, and FindString's frame for a count.
 struct palavox_stream {
@@ -313,8 +314,9 @@ int PALAVOX_C_CALL palavox_find_string_many(const uint16_t* const* entradas,
 }
 
 // The _utf8 functions work on the bytes themselves where the routine has a
-// UTF-8 form (utf8_routines.hpp): one allocation, the result. Their frame is
-// the methods' (an empty text gives an empty result), which those forms keep.
+// UTF-8 form (fold/utf8_fold.hpp, links/utf8_links.hpp): one allocation, the
+// result. Their frame is the methods' (an empty text gives an empty result),
+// which those forms keep.
 int PALAVOX_C_CALL palavox_trata_html_utf8(const char* entrada, size_t entrada_len,
                                            const char* target, size_t target_len, char** resultado,
                                            size_t* resultado_len) {

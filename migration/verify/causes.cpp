@@ -7,7 +7,7 @@
 #include "literal/literal_model.hpp"
 #include "palavox/error.hpp"
 #include "palavox/palavox_class.hpp"
-#include "utf8.hpp"
+#include "utf8/utf8.hpp"
 
 namespace palavox::verify {
 namespace {

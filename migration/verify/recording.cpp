@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "utf8.hpp"
+#include "utf8/utf8.hpp"
 
 namespace palavox::verify {
 namespace {

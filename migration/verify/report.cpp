@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "utf8.hpp"
+#include "utf8/utf8.hpp"
 
 namespace palavox::verify {
 namespace {

@@ -708,7 +708,7 @@ TEST(CapiContract, VersionMacrosAreTheLibrarysVersion) {
     for (const auto& row : rows) EXPECT_TRUE(row.holds) << row.name << ": " << palavox_version();
 }
 
-// ---- Streams (the mechanism itself is tested in tests/text/pieces_test.cpp)
+// ---- Streams (the mechanism itself is tested in tests/text/pieces/pieces_test.cpp)
 
 // `text` a byte a step into four bytes of room, as a C caller would; the
 // return code, the output or count, and the offset. Frees the stream.

@@ -2,7 +2,7 @@
 """Writes tests/cases/palavox_cases.txt, the cases every client of Palavox checks:
 the native library tests and the VBScript, JScript and C++ clients of Palavox.dll.
 
-    python3 tests/cases/gen_cases.py [CaseFolding.txt]   (default text/unicode/CaseFolding-15.0.0.txt)
+    python3 tests/cases/gen_cases.py [CaseFolding.txt]   (default text/case/unicode/CaseFolding-15.0.0.txt)
 
 The output is committed; the build never runs this. It is deterministic: the
 random part uses its own generator with a fixed start value.
@@ -369,7 +369,7 @@ def escape(s):
 
 def main():
     path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), "..", "..", "text", "unicode", "CaseFolding-15.0.0.txt")
+        os.path.dirname(os.path.abspath(__file__)), "..", "..", "text", "case", "unicode", "CaseFolding-15.0.0.txt")
     fold = load_folding(path)
     # Everything below indexes code units, so astral characters become pairs first.
     hand_find = [(units(e), units(p), units(t), x) for e, p, t, x in HAND_FIND]

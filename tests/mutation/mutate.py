@@ -77,9 +77,9 @@ AREAS = {
                 "/usr/bin/python3 tests/bindings/sqlite/check_sqlite.py",
     },
     "utf8": {
-        "files": ["text/utf8/*.cpp", "text/utf8/*.hpp"],
+        "files": ["text/utf8/*.cpp", "text/utf8/*.hpp", "text/fold/utf8_fold.*", "text/links/utf8_links.*"],
         "build": build("palavox_utf8_tests", "palavox_pieces_tests", "palavox_capi_tests", "fuzz_utf8"),
-        "test": " && ".join([gtest("capi/palavox_utf8_tests"), gtest("palavox_pieces_tests"),
+        "test": " && ".join([gtest("palavox_utf8_tests"), gtest("palavox_pieces_tests"),
                              ctest("^fuzz_replay_utf8$"), gtest("capi/palavox_capi_tests")]),
         "wide": NATIVE_STAGE,
     },

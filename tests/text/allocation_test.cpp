@@ -11,7 +11,7 @@
 
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
-#include "primitives.hpp"
+#include "primitives/primitives.hpp"
 
 namespace {
 

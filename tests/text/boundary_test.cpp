@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "kernels.hpp"
-#include "matcher.hpp"
+#include "simd/kernels.hpp"
+#include "count/matcher.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
-#include "primitives.hpp"
+#include "primitives/primitives.hpp"
 #include "reference/conta_as_model.hpp"
 #include "reference/reference_model.hpp"
 #include "test_util.hpp"

@@ -15,7 +15,7 @@
 #include "palavox/mod_palavox.hpp"
 #include "palavox/palavox_class.hpp"
 #include "palavox/text.hpp"
-#include "primitives.hpp"
+#include "primitives/primitives.hpp"
 #include "reference/conta_as_model.hpp"
 #include "reference/reference_model.hpp"
 

@@ -1,4 +1,4 @@
-#include "case_fold.hpp"
+#include "case/case_fold.hpp"
 #include "matcher.hpp"
 #include "verify.hpp"
 

@@ -3,11 +3,11 @@
 #include <bit>
 #include <cstdint>
 
-#include "simd.hpp"
+#include "simd/simd.hpp"
 #include "two_way.hpp"
 #include "verify.hpp"
-#define PALAVOX_KERNEL "matcher_blocks.hpp"
-#include "simd_each.hpp"
+#define PALAVOX_KERNEL "count/matcher_blocks.hpp"
+#include "simd/simd_each.hpp"
 
 namespace palavox::detail {
 namespace {

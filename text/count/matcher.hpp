@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "kernel.hpp"
+#include "simd/kernel.hpp"
 #include "palavox/text.hpp"
 #include "probes.hpp"
 #include "short_search.hpp"

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "case_fold.hpp"
+#include "case/case_fold.hpp"
 
 namespace palavox::detail {
 

@@ -1,6 +1,6 @@
 #include "short_search.hpp"
 
-#include "case_fold.hpp"
+#include "case/case_fold.hpp"
 #include "probes.hpp"
 
 namespace palavox::detail {

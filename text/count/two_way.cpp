@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "case_fold.hpp"
+#include "case/case_fold.hpp"
 
 namespace palavox::detail {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "case_fold.hpp"
-#include "simd.hpp"
+#include "case/case_fold.hpp"
+#include "simd/simd.hpp"
 
 namespace palavox::detail {
 

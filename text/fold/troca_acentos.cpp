@@ -1,11 +1,11 @@
 #include <cstddef>
 
 #include "palavox/mod_palavox.hpp"
-#include "simd.hpp"
-#include "text_writer.hpp"
+#include "simd/simd.hpp"
+#include "primitives/text_writer.hpp"
 #include "troca_acentos_table.hpp"
-#define PALAVOX_KERNEL "fold_blocks.hpp"
-#include "simd_each.hpp"
+#define PALAVOX_KERNEL "fold/fold_blocks.hpp"
+#include "simd/simd_each.hpp"
 
 namespace palavox::ModPalavox {
 namespace {

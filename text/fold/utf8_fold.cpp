@@ -4,11 +4,11 @@
 // changes (FoldUtf8One, troca_acentos_table.hpp).
 #include <cstddef>
 
-#include "simd.hpp"
+#include "simd/simd.hpp"
 #include "troca_acentos_table.hpp"
-#include "utf8_routines.hpp"
-#define PALAVOX_KERNEL "fold_blocks.hpp"
-#include "simd_each.hpp"
+#include "utf8_fold.hpp"
+#define PALAVOX_KERNEL "fold/fold_blocks.hpp"
+#include "simd/simd_each.hpp"
 
 namespace palavox::utf8 {
 namespace {

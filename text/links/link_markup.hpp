@@ -11,10 +11,10 @@
 #include <utility>
 
 #include "link_rules.hpp"
-#include "simd.hpp"
-#include "text_writer.hpp"
-#define PALAVOX_KERNEL "link_blocks.hpp"
-#include "simd_each.hpp"
+#include "simd/simd.hpp"
+#include "primitives/text_writer.hpp"
+#define PALAVOX_KERNEL "links/link_blocks.hpp"
+#include "simd/simd_each.hpp"
 
 namespace palavox::detail::links {
 

@@ -1,4 +1,4 @@
-// Link markup on UTF-8. A link is the routine's (text/converte_links.cpp):
+// Link markup on UTF-8. A link is the routine's (text/links/converte_links.cpp):
 // "http" in any case, up to the next CR, space or "|", wrapped in the same
 // anchor; all of these are ASCII, so the bytes decide exactly as the units
 // do, and the same code finds, sizes and writes them (link_markup.hpp), a
@@ -6,7 +6,7 @@
 // where "http" starts, and the carries of an addition give the bytes inside
 // links (InLinks).
 #include "link_markup.hpp"
-#include "utf8_routines.hpp"
+#include "utf8_links.hpp"
 
 namespace palavox::utf8 {
 

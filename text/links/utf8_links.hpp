@@ -1,10 +1,9 @@
-// The UTF-8 forms of accent folding and link markup, for callers that hold
-// UTF-8 (the C interface's _utf8 functions, the command): the UTF-8 form of
-// what the UTF-16 routines give on the same text, computed on the bytes.
-// That is possible because folding changes only ASCII and two-byte Latin-1
-// letters (to ASCII), links start and end at ASCII, and UTF-8 puts no ASCII
-// byte inside a longer sequence. The input must be valid UTF-8 (Validate);
-// each call runs the active kernel, like the routines.
+// The UTF-8 form of link markup, for callers that hold UTF-8 (the C
+// interface's _utf8 functions, the command's pieces): the UTF-8 form of what
+// the UTF-16 routine gives on the same text, computed on the bytes. That is
+// possible because links start and end at ASCII, and UTF-8 puts no ASCII byte
+// inside a longer sequence. The input must be valid UTF-8 (utf8::Validate);
+// each call runs the active kernel, like the routine.
 // Internal: for capi/, cli/ and their tests; neither installed nor exported.
 #pragma once
 
@@ -12,10 +11,6 @@
 #include <string_view>
 
 namespace palavox::utf8 {
-
-// RemoverAcentuacao's routine: writes the folded text to `out`, which has
-// room for texto.size() bytes and does not overlap it; returns the end.
-char* TrocaAcentos(std::string_view texto, char* out) noexcept;
 
 // TrataHTML's routine: the result's size in bytes (std::bad_alloc when it
 // cannot be one), then the result, exactly that long; `alvo` is UTF-8 too.

@@ -4,7 +4,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "case_fold.hpp"
+#include "case/case_fold.hpp"
 #include "literal/case_mapping_table.hpp"
 #include "palavox/mod_palavox.hpp"
 

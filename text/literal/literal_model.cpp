@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "case_fold.hpp"
+#include "case/case_fold.hpp"
 #include "palavox/error.hpp"
 
 namespace palavox::literal {

@@ -4,9 +4,10 @@
 #include <cstring>
 
 #include "palavox/mod_palavox.hpp"
-#include "primitives.hpp"
-#include "utf8.hpp"
-#include "utf8_routines.hpp"
+#include "primitives/primitives.hpp"
+#include "utf8/utf8.hpp"
+#include "fold/utf8_fold.hpp"
+#include "links/utf8_links.hpp"
 
 namespace palavox::pieces {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "matcher.hpp"
+#include "count/matcher.hpp"
 #include "palavox/error.hpp"
 
 namespace palavox {

@@ -4,11 +4,11 @@
 // can prove valid, so they never decide where decoding stops.
 #include <cstddef>
 
-#include "simd.hpp"
+#include "simd/simd.hpp"
 #include "utf8.hpp"
 #include "utf8_steps.hpp"
 #define PALAVOX_KERNEL "utf8/utf8_decode_blocks.hpp"
-#include "simd_each.hpp"
+#include "simd/simd_each.hpp"
 
 namespace palavox::utf8 {
 namespace {

@@ -2,11 +2,11 @@
 // check for unpaired surrogates.
 #include <cstddef>
 
-#include "simd.hpp"
+#include "simd/simd.hpp"
 #include "utf8.hpp"
 #include "utf8_steps.hpp"
 #define PALAVOX_KERNEL "utf8/utf8_encode_blocks.hpp"
-#include "simd_each.hpp"
+#include "simd/simd_each.hpp"
 
 namespace palavox::utf8 {
 namespace {

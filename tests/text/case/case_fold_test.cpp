@@ -1,4 +1,4 @@
-#include "case_fold.hpp"
+#include "case/case_fold.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "case_fold_table.hpp"
+#include "case/case_fold_table.hpp"
 #include "literal/case_comparisons.hpp"
 #include "literal/case_mapping_table.hpp"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "matcher.hpp"
+#include "count/matcher.hpp"
 #include "reference/conta_as_model.hpp"
 #include "test_util.hpp"
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link_markup.hpp"
+#include "links/link_markup.hpp"
 #include "test_util.hpp"
 
 namespace {

@@ -3,7 +3,7 @@
 // random, with output buffers roomy and tight; read as UTF-8 and, behind each
 // byte-order mark, as the command reads files. Every piece of output must be
 // whole code points.
-#include "pieces.hpp"
+#include "pieces/pieces.hpp"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@
 #include "palavox/error.hpp"
 #include "palavox/palavox_class.hpp"
 #include "unicode_forms.hpp"
-#include "utf8.hpp"
+#include "utf8/utf8.hpp"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "palavox/error.hpp"
 #include "palavox/text.hpp"
-#include "primitives.hpp"
+#include "primitives/primitives.hpp"
 #include "test_util.hpp"
 
 namespace {

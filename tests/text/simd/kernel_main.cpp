@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "kernel.hpp"
+#include "simd/kernel.hpp"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

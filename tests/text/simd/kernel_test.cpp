@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "kernel.hpp"
+#include "simd/kernel.hpp"
 #include "kernels.hpp"
 
 namespace palavox {

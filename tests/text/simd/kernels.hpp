@@ -7,7 +7,7 @@
 #include <string>
 #include <tuple>
 
-#include "kernel.hpp"
+#include "simd/kernel.hpp"
 
 namespace palavox::detail {
 

@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # The other SIMD tiers, each configured on its own: the library builds with
 # PALAVOX_SIMD=sse2 and =none, holds exactly the kernels the tier names, passes
-# the kernel tests and the codec's (text/utf8/), and passes the tier to no
+# the kernel tests and the codec's (text/utf8/ with the UTF-8 forms), and passes the tier to no
 # consumer. (The native build, PALAVOX_SIMD=auto, runs its whole suite under
 # every kernel it holds.) For none, what it installs (libpalavox.so,
 # libpalavox.a, the palavox command) holds no vector code: no instruction
 # past SSE2, no VEX or EVEX, and on vector registers nothing but what the
 # compiler uses to move, zero and do scalar floating point.
-#   tests/text/simd-tiers.sh [TIER...]    default: sse2 none
+#   tests/text/simd/simd-tiers.sh [TIER...]    default: sse2 none
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/../../.."
 tiers=("$@")
 [ ${#tiers[@]} -gt 0 ] || tiers=(sse2 none)
 
@@ -33,7 +33,7 @@ for tier in "${tiers[@]}"; do
   [ "$tier" != none ] || targets+=(palavox_text palavox palavox_c palavox_c_static palavox_cli)
   cmake --build --preset "simd-$tier" --target "${targets[@]}"
   # The kernels a tier leaves out show up as skipped tests: only a failure is worth the whole log.
-  for suite in palavox_kernel_tests capi/palavox_utf8_tests; do
+  for suite in palavox_kernel_tests palavox_utf8_tests; do
     log=build/simd-$tier/$(basename "$suite").log
     if ! "build/simd-$tier/tests/$suite" >"$log" 2>&1; then
       cat "$log"

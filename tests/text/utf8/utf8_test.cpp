@@ -4,7 +4,7 @@
 // vector blocks, every length of sequence, one bad byte placed anywhere), and
 // the UTF-8 forms against the UTF-16 routines, on the shared cases and on
 // random texts long enough for every block path.
-#include "utf8.hpp"
+#include "utf8/utf8.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,10 +17,11 @@
 #include "cases/shared_cases.hpp"
 #include "escaped.hpp"
 #include "palavox/mod_palavox.hpp"
-#include "text/kernels.hpp"
+#include "text/simd/kernels.hpp"
 #include "unicode_forms.hpp"
-#include "utf8_routines.hpp"
-#include "utf8_steps.hpp"
+#include "fold/utf8_fold.hpp"
+#include "links/utf8_links.hpp"
+#include "utf8/utf8_steps.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // how two runs of it compare, and where a result is written. Public:
 // installed for C++ consumers, who may rely on everything declared here.
 // (The primitive operations that fix the rules of every result are text/'s
-// own, in text/primitives.hpp.)
+// own, in text/primitives/primitives.hpp.)
 #pragma once
 
 #include <cstddef>
