@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "palavox.h"  // IID__PalavoxClass
+#include "palavox_idl.h"  // IID__PalavoxClass
 #include "palavox/error.hpp"
 #include "palavox_identity.h"  // PALAVOX_PROGID
 

@@ -1,4 +1,4 @@
 // Defines the identifiers declared by the generated header, exactly once.
 #include <initguid.h>
 
-#include "palavox.h"
+#include "palavox_idl.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "palavox.h"           // generated from palavox.idl
+#include "palavox_idl.h"       // generated from palavox.idl
 #include "palavox_identity.h"  // ProgIDs and versions, generated too
 
 namespace palavox::com {

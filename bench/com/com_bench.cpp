@@ -6,7 +6,7 @@
 //   - early-bound text methods beside allocating and copying their result.
 // Only the ratios count: absolute times under Wine on a shared machine are noise.
 //   com_bench.exe [calls per measurement, default 200000] [rounds, default 5]
-#include <initguid.h>  // defines the identifiers of palavox.h here
+#include <initguid.h>  // defines the identifiers of palavox_idl.h here
 
 #include <windows.h>
 #include <objbase.h>
@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "palavox.h"
+#include "palavox_idl.h"
 #include "palavox/palavox_class.hpp"
 
 namespace {

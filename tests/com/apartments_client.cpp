@@ -3,7 +3,7 @@
 // own and check every answer; then calls that cross apartments through the
 // registered type library's marshaler.
 //   apartments_client.exe <case file>
-#include <initguid.h>  // defines the identifiers of palavox.h here
+#include <initguid.h>  // defines the identifiers of palavox_idl.h here
 
 #include <windows.h>
 #include <objbase.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "dispatch_support.hpp"
-#include "palavox.h"
+#include "palavox_idl.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Early-bound client: creates the registered class and calls the function
 // table through the widl-generated header, as a compiled program would.
 //   early_bound_client.exe <case file>
-#include <initguid.h>  // defines the identifiers of palavox.h here
+#include <initguid.h>  // defines the identifiers of palavox_idl.h here
 
 #include <windows.h>
 #include <objbase.h>
@@ -12,7 +12,7 @@
 
 #include "allocation_hooks.hpp"
 #include "client_support.hpp"
-#include "palavox.h"
+#include "palavox_idl.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // arguments, missing out-pointers and malformed DISPPARAMS. Every call must
 // end in a documented status, never a crash, and the object must keep working.
 //   hostile_client.exe
-#include <initguid.h>  // defines the identifiers of palavox.h here
+#include <initguid.h>  // defines the identifiers of palavox_idl.h here
 
 #include <windows.h>
 #include <objbase.h>
@@ -20,7 +20,7 @@
 
 #include "com_guard.hpp"  // the DLL's own edge, run here on failures no call can provoke
 #include "dispatch_support.hpp"
-#include "palavox.h"
+#include "palavox_idl.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // (32-bit only) a text too large for the address space.
 //   lifetime_client.exe            everything but the memory pressure
 //   lifetime_client.exe pressure   a text that cannot fit, then normal calls
-#include <initguid.h>  // defines the identifiers of palavox.h here
+#include <initguid.h>  // defines the identifiers of palavox_idl.h here
 
 #include <windows.h>
 #include <objbase.h>
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "client_support.hpp"
-#include "palavox.h"
+#include "palavox_idl.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "client_support.hpp"
-#include "palavox.h"
+#include "palavox_idl.h"
 
 namespace {
 
@@ -72,8 +72,8 @@ std::vector<std::wstring> RegistrationKeys() {
 
 // ------------------------------------------------------------- identifiers
 
-// What palavox.h was generated with, spelled out here on its own: every check
-// below compares with palavox.h, so a changed identifier must fail here.
+// What palavox_idl.h was generated with, spelled out here on its own: every check
+// below compares with palavox_idl.h, so a changed identifier must fail here.
 void CheckIdentifiers(client::Tally& t) {
     const struct {
         const char* name;
