@@ -285,4 +285,16 @@ inline Counts Since(const Counts& before) {
     return {now.allocated - before.allocated, now.freed - before.freed};
 }
 
+// A call's allocations as a case expects them: its text result is the one
+// allocation, a count makes none, and a failure gives back whatever it took.
+inline bool AsACallShould(bool textResult, HRESULT hr, const Counts& used) {
+    if (FAILED(hr)) return used.allocated == used.freed;
+    return used.allocated == (textResult ? 1 : 0) && used.freed == 0;
+}
+
+inline std::string Shown(const Counts& used) {
+    return "Palavox.dll allocated " + std::to_string(used.allocated) + " blocks and freed " +
+           std::to_string(used.freed);
+}
+
 }  // namespace client::allocations

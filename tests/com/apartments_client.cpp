@@ -12,15 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "dispatch_support.hpp"
-#include "palavox_idl.h"
+#include "client_support.hpp"
 
 namespace {
 
-using client::Bstr;
-using client::Hex;
-using palavox::cases::Case;
-using palavox::cases::Method;
+using namespace client;
 
 constexpr int kThreads = 4;
 constexpr int kRounds = 3;       // passes over the case file, early- and late-bound in turn
@@ -65,62 +61,6 @@ struct Worker {
     }
 };
 
-// One call through the function table or through IDispatch::Invoke.
-struct Answer {
-    HRESULT hr = E_FAIL;  // the method's status (the EXCEPINFO code through dispatch)
-    std::u16string text;
-    LONG count = 0;
-    std::u16string description;  // of a failure through dispatch
-};
-
-Answer CallVtable(_PalavoxClass* p, Method m, const std::vector<std::u16string>& args) {
-    std::vector<Bstr> b;
-    b.reserve(args.size());
-    for (const auto& a : args) b.emplace_back(a);
-    Answer r;
-    Bstr out;
-    switch (m) {
-        case Method::TrataHTML:
-            r.hr = p->TrataHTML(b[0].get(), b[1].get(), out.out());
-            break;
-        case Method::FindString:
-            r.hr = p->FindString(b[0].get(), b[1].get(), b[2].get(), &r.count);
-            break;
-        case Method::RemoverAcentuacao:
-            r.hr = p->RemoverAcentuacao(b[0].get(), out.out());
-            break;
-    }
-    r.text = out.text();
-    return r;
-}
-
-Answer CallDispatch(IDispatch* d, Method m, const std::vector<std::u16string>& args) {
-    std::vector<VARIANT> wire;
-    for (const auto& a : args) wire.push_back(client::Str(a));
-    client::Outcome o;
-    client::Call(d, client::DispIdOf(m), wire, o);
-    Answer r;
-    r.hr = o.hr;
-    if (o.hr == DISP_E_EXCEPTION) {
-        r.hr = o.exception.scode;
-        r.description = client::TextOf(o.exception.bstrDescription);
-    }
-    if (V_VT(&o.result) == VT_BSTR) {
-        r.text = client::TextOf(V_BSTR(&o.result));
-    } else if (V_VT(&o.result) == VT_I4) {
-        r.count = V_I4(&o.result);
-    }
-    return r;
-}
-
-bool Matches(const Case& c, const Answer& a) {
-    if (c.method != Method::FindString) return a.hr == S_OK && a.text == c.expectedText;
-    if (c.expectedError != 0) {
-        return a.hr == MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, c.expectedError);
-    }
-    return a.hr == S_OK && a.count == c.expectedCount;
-}
-
 std::u16string Repeat(const std::u16string& s, int times) {
     std::u16string out;
     for (int i = 0; i < times; ++i) out += s;
@@ -137,7 +77,7 @@ void RunGenerated(Worker& w, _PalavoxClass* p, IDispatch* d, int i) {
     const std::u16string k = Number(w.index), n = Number(i);
     const auto call = [&](Method m, const std::vector<std::u16string>& args) {
         ++w.calls;
-        return i % 2 == 0 ? CallVtable(p, m, args) : CallDispatch(d, m, args);
+        return i % 2 == 0 ? CallTable(p, m, args) : CallDispatch(d, m, args);
     };
     const std::u16string link = u"http://h/" + k + u"/" + n;
     const Answer html = call(Method::TrataHTML, {u"t" + k + u" " + link + u"|x", u"_f" + k});
@@ -173,8 +113,7 @@ DWORD WINAPI RunWorker(void* argument) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     _PalavoxClass* p = nullptr;
     IDispatch* d = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID__PalavoxClass, reinterpret_cast<void**>(&p));
+    HRESULT hr = Create(IID__PalavoxClass, &p);
     if (SUCCEEDED(hr)) hr = p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d));
     w.object = p;
     // Every thread holds its object before any of them calls.
@@ -191,12 +130,11 @@ DWORD WINAPI RunWorker(void* argument) {
                 const Case& c = cases[(offset + j) % cases.size()];
                 const bool late = (round + static_cast<int>(j)) % 2 == 1;
                 const Answer a =
-                    late ? CallDispatch(d, c.method, c.args) : CallVtable(p, c.method, c.args);
+                    late ? CallDispatch(d, c.method, c.args) : CallTable(p, c.method, c.args);
                 ++w.calls;
-                if (!Matches(c, a)) {
+                if (!Gives(c, a)) {
                     w.Wrong(palavox::cases::Describe(c) + (late ? " late-bound" : " early-bound") +
-                            " gave " + Hex(a.hr) + " " + client::Escaped(a.text) + " " +
-                            std::to_string(a.count));
+                            " gave " + Show(a));
                 }
             }
             // After the first pass every thread waits for the others: each is then
@@ -277,8 +215,7 @@ DWORD WINAPI RunCrossing(void* argument) {
     if (c.createHere) {
         // An apartment-model class asked for from the multithreaded apartment
         // lives in a host apartment of its own; this thread gets a proxy.
-        c.hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
-                                IID__PalavoxClass, reinterpret_cast<void**>(&p));
+        c.hr = Create(IID__PalavoxClass, &p);
     } else {
         c.hr = CoGetInterfaceAndReleaseStream(c.stream, IID__PalavoxClass,
                                               reinterpret_cast<void**>(&p));
@@ -288,9 +225,9 @@ DWORD WINAPI RunCrossing(void* argument) {
         c.proxy =
             SUCCEEDED(p->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&security)));
         if (security) security->Release();
-        c.folded = CallVtable(p, Method::RemoverAcentuacao, {u"Cora\u00e7\u00e3o & raz\u00e3o"});
-        c.counted = CallVtable(p, Method::FindString, {u"Casa casa CASA", u"casa", u""});
-        c.failed = CallVtable(p, Method::FindString, {u"", u"a", u""});
+        c.folded = CallTable(p, Method::RemoverAcentuacao, {u"Cora\u00e7\u00e3o & raz\u00e3o"});
+        c.counted = CallTable(p, Method::FindString, {u"Casa casa CASA", u"casa", u""});
+        c.failed = CallTable(p, Method::FindString, {u"", u"a", u""});
         // EXCEPINFO travels back with the call, description included.
         IDispatch* d = nullptr;
         if (SUCCEEDED(p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) {
@@ -332,18 +269,16 @@ void CheckCrossing(client::Tally& t, const Crossing& c, const std::string& how) 
                 client::Escaped(c.folded.text));
     t.Check(c.counted.hr == S_OK && c.counted.count == 3,
             how + ": FindString gave " + Hex(c.counted.hr) + " " + std::to_string(c.counted.count));
-    const HRESULT mismatch = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 13);
-    t.Check(c.failed.hr == mismatch && c.failed.count == 0,
+    t.Check(c.failed.hr == kTypeMismatch && c.failed.count == 0,
             how + ": a failing FindString gave " + Hex(c.failed.hr));
-    t.Check(c.failedLate.hr == mismatch && c.failedLate.description == u"Type mismatch",
+    t.Check(c.failedLate.hr == kTypeMismatch && c.failedLate.description == u"Type mismatch",
             how + ": a failing FindString through dispatch gave " + Hex(c.failedLate.hr) + " " +
                 client::Escaped(c.failedLate.description));
 }
 
 void CheckAcrossApartments(client::Tally& t) {
     _PalavoxClass* p = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID__PalavoxClass, reinterpret_cast<void**>(&p));
+    HRESULT hr = Create(IID__PalavoxClass, &p);
     if (!t.Check(hr == S_OK, "CoCreateInstance in the main apartment gave " + Hex(hr))) return;
     IUnknown* security = nullptr;
     t.Check(p->QueryInterface(IID_IClientSecurity, reinterpret_cast<void**>(&security)) ==

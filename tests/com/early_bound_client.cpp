@@ -12,16 +12,10 @@
 
 #include "allocation_hooks.hpp"
 #include "client_support.hpp"
-#include "palavox_idl.h"
 
 namespace {
 
-using client::Bstr;
-using client::Hex;
-using palavox::cases::Case;
-using palavox::cases::Method;
-
-constexpr HRESULT kTypeMismatch = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 13);
+using namespace client;
 
 void CheckInterfaces(client::Tally& t, _PalavoxClass* p) {
     const struct {
@@ -78,48 +72,38 @@ void CheckInterfaces(client::Tally& t, _PalavoxClass* p) {
 
 // Null BSTRs, result slots and the error contract.
 void CheckFrame(client::Tally& t, _PalavoxClass* p) {
-    Bstr out;
-    HRESULT hr = p->TrataHTML(nullptr, nullptr, out.out());
-    t.Check(hr == S_OK && SysStringLen(out.get()) == 0, "TrataHTML(null, null) is empty");
-    hr = p->RemoverAcentuacao(nullptr, out.out());
-    t.Check(hr == S_OK && SysStringLen(out.get()) == 0, "RemoverAcentuacao(null) is empty");
+    const Answer html = CallTable(p, Method::TrataHTML, std::vector<BSTR>{nullptr, nullptr});
+    t.Check(html.hr == S_OK && html.text.empty(), "TrataHTML(null, null) is empty");
+    const Answer folded = CallTable(p, Method::RemoverAcentuacao, std::vector<BSTR>{nullptr});
+    t.Check(folded.hr == S_OK && folded.text.empty(), "RemoverAcentuacao(null) is empty");
 
     Bstr abc(L"abc"), a(L"a"), empty(L"");
-    LONG count = 77;
-    hr = p->FindString(abc.get(), nullptr, nullptr, &count);
-    t.Check(hr == S_OK && count == -1,
-            "FindString(abc, null, null) is -1, got " + std::to_string(count));
-    count = 77;
-    hr = p->FindString(abc.get(), a.get(), nullptr, &count);
-    t.Check(hr == S_OK && count == 1, "FindString(abc, a, null) is 1");
+    Answer counted = CallTable(p, Method::FindString, {abc.get(), nullptr, nullptr});
+    t.Check(counted.hr == S_OK && counted.count == -1,
+            "FindString(abc, null, null) is -1, got " + std::to_string(counted.count));
+    counted = CallTable(p, Method::FindString, {abc.get(), a.get(), nullptr});
+    t.Check(counted.hr == S_OK && counted.count == 1, "FindString(abc, a, null) is 1");
 
     // A failure: the slot holds 0, the status carries 13, error info explains it.
     const std::vector<BSTR> emptyInputs = {nullptr, empty.get()};
     for (BSTR input : emptyInputs) {
-        count = 77;
         SetErrorInfo(0, nullptr);
-        hr = p->FindString(input, a.get(), nullptr, &count);
-        t.Check(hr == kTypeMismatch,
-                "FindString on empty text fails with " + Hex(kTypeMismatch) + ", got " + Hex(hr));
-        t.Check(count == 0, "failed FindString leaves 0, got " + std::to_string(count));
-        IErrorInfo* info = nullptr;
-        if (t.Check(GetErrorInfo(0, &info) == S_OK && info != nullptr, "error info is set")) {
-            Bstr source, description;
-            GUID guid = GUID{};
-            info->GetSource(source.out());
-            info->GetDescription(description.out());
-            info->GetGUID(&guid);
-            t.Check(source.text() == u"Palavox.PalavoxClass",
-                    "error source " + client::Escaped(source.text()));
-            t.Check(description.text() == u"Type mismatch",
-                    "error description " + client::Escaped(description.text()));
-            t.Check(IsEqualGUID(guid, IID__PalavoxClass), "error GUID is the interface's");
-            info->Release();
+        const Answer failed = CallTable(p, Method::FindString, {input, a.get(), nullptr});
+        t.Check(failed.hr == kTypeMismatch, "FindString on empty text fails with " +
+                                                Hex(kTypeMismatch) + ", got " + Hex(failed.hr));
+        t.Check(failed.count == 0,
+                "failed FindString leaves 0, got " + std::to_string(failed.count));
+        const ErrorInfo info = TakeErrorInfo();
+        if (t.Check(info.set, "error info is set")) {
+            t.Check(info.source == u"Palavox.PalavoxClass", "error source " + Escaped(info.source));
+            t.Check(info.description == u"Type mismatch",
+                    "error description " + Escaped(info.description));
+            t.Check(IsEqualGUID(info.guid, IID__PalavoxClass), "error GUID is the interface's");
         }
     }
     // The instance stays usable after a failure.
-    hr = p->FindString(abc.get(), a.get(), nullptr, &count);
-    t.Check(hr == S_OK && count == 1, "FindString works again after a failure");
+    counted = CallTable(p, Method::FindString, {abc.get(), a.get(), nullptr});
+    t.Check(counted.hr == S_OK && counted.count == 1, "FindString works again after a failure");
 
     t.Check(p->TrataHTML(abc.get(), nullptr, nullptr) == E_POINTER, "TrataHTML into null slot");
     t.Check(p->FindString(abc.get(), a.get(), nullptr, nullptr) == E_POINTER,
@@ -132,46 +116,23 @@ void CheckFrame(client::Tally& t, _PalavoxClass* p) {
 // `counted`: Palavox.dll's allocations are counted (allocation_hooks.hpp).
 void RunCase(client::Tally& t, _PalavoxClass* p, const Case& c, bool nullForEmpty, bool counted) {
     std::vector<Bstr> args;
+    std::vector<BSTR> passed;
     args.reserve(c.args.size());
-    for (const std::u16string& a : c.args) args.emplace_back(a);
-    auto arg = [&](std::size_t i) {
-        return nullForEmpty && c.args[i].empty() ? nullptr : args[i].get();
-    };
-    const std::string what = palavox::cases::Describe(c) + (nullForEmpty ? " [null BSTRs]" : "");
-    HRESULT hr = E_FAIL;
-    const client::allocations::Counts before = client::allocations::Now();
-    if (c.method == Method::FindString) {
-        LONG count = 77;
-        hr = p->FindString(arg(0), arg(1), arg(2), &count);
-        if (c.expectedError != 0) {
-            t.Check(
-                hr == MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, c.expectedError) && count == 0,
-                what + " should fail, got " + Hex(hr) + " and " + std::to_string(count));
-        } else {
-            t.Check(hr == S_OK && count == c.expectedCount,
-                    what + " gave " + std::to_string(count) + " (" + Hex(hr) + "), expected " +
-                        std::to_string(c.expectedCount));
-        }
-    } else {
-        Bstr out;
-        hr = c.method == Method::TrataHTML ? p->TrataHTML(arg(0), arg(1), out.out())
-                                           : p->RemoverAcentuacao(arg(0), out.out());
-        t.Check(hr == S_OK && out.text() == c.expectedText,
-                what + " gave " + client::Escaped(out.text()) + " (" + Hex(hr) + ")");
+    for (const std::u16string& a : c.args) {
+        passed.push_back(nullForEmpty && a.empty() ? nullptr : args.emplace_back(a).get());
     }
-    // The result is the call's one allocation, and a count makes none; a
-    // failure gives back whatever it took.
-    const client::allocations::Counts used = client::allocations::Since(before);
+    const std::string what = palavox::cases::Describe(c) + (nullForEmpty ? " [null BSTRs]" : "");
+    const allocations::Counts before = allocations::Now();
+    const Answer answer = CallTable(p, c.method, passed);
+    const allocations::Counts used = allocations::Since(before);
+    t.Check(Gives(c, answer), what + " gave " + Show(answer));
     if (counted) {
-        const bool text = c.method != Method::FindString;
-        const bool ok = FAILED(hr) ? used.allocated == used.freed
-                                   : used.allocated == (text ? 1 : 0) && used.freed == 0;
-        t.Check(ok, what + ": Palavox.dll allocated " + std::to_string(used.allocated) +
-                        " blocks and freed " + std::to_string(used.freed));
+        t.Check(allocations::AsACallShould(c.method != Method::FindString, answer.hr, used),
+                what + ": " + allocations::Shown(used));
     }
     // Arguments belong to the caller and come back untouched.
     for (std::size_t i = 0; i < c.args.size(); ++i) {
-        if (args[i].text() != c.args[i])
+        if (passed[i] != nullptr && TextOf(passed[i]) != c.args[i])
             t.Check(false, what + " changed argument " + std::to_string(i));
     }
 }
@@ -224,14 +185,13 @@ int main(int argc, char** argv) {
     // Without registration, an application manifest may resolve the ProgID to
     // a stand-in identifier of the same class: creating through it is the test.
     _PalavoxClass* named = nullptr;
-    const HRESULT created =
-        client::CreateByProgId(IID__PalavoxClass, reinterpret_cast<void**>(&named));
-    t.Check(created == S_OK && named != nullptr, "ProgID creates the class: " + Hex(created));
+    const HRESULT created = client::CreateByProgId(IID__PalavoxClass, &named);
+    t.Check(created == S_OK && named != nullptr,
+            "ProgID creates the class: " + client::Hex(created));
     if (named) named->Release();
     _PalavoxClass* p = nullptr;
-    const HRESULT hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID__PalavoxClass, reinterpret_cast<void**>(&p));
-    if (t.Check(hr == S_OK && p != nullptr, "CoCreateInstance gave " + Hex(hr))) {
+    const HRESULT hr = client::Create(IID__PalavoxClass, &p);
+    if (t.Check(hr == S_OK && p != nullptr, "CoCreateInstance gave " + client::Hex(hr))) {
         CheckInterfaces(t, p);
         CheckFrame(t, p);  // a success and a failure of each method: one-time set-up is done
         std::string problem;

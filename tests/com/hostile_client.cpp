@@ -18,27 +18,12 @@
 #include <new>
 #include <stdexcept>
 
+#include "client_support.hpp"
 #include "com_guard.hpp"  // the DLL's own edge, run here on failures no call can provoke
-#include "dispatch_support.hpp"
-#include "palavox_idl.h"
 
 namespace {
 
-using client::Bstr;
-using client::Call;
-using client::CallWire;
-using client::Hex;
-using client::I4;
-using client::kArgErrUntouched;
-using client::kFind;
-using client::kRemover;
-using client::kTrata;
-using client::OfType;
-using client::Outcome;
-using client::Str;
-using client::TextOf;
-
-constexpr HRESULT kTypeMismatch13 = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 13);
+using namespace client;
 
 const char* MethodName(DISPID id) {
     switch (id) {
@@ -845,7 +830,7 @@ void CheckFailureReport(client::Tally& t, IDispatch* d) {
     for (const auto& row : rows) {
         Outcome o;
         Call(d, kFind, {row.make(), Str(u"a")}, o);
-        t.Check(o.hr == DISP_E_EXCEPTION && o.exception.scode == kTypeMismatch13 &&
+        t.Check(o.hr == DISP_E_EXCEPTION && o.exception.scode == kTypeMismatch &&
                     TextOf(o.exception.bstrDescription) == u"Type mismatch" &&
                     TextOf(o.exception.bstrSource) == u"Palavox.PalavoxClass",
                 std::string("FindString on ") + row.what + " gave " + o.Show() + " \"" +
@@ -863,36 +848,24 @@ void CheckEdgeGuard(client::Tally& t) {
         HRESULT hr;
         const char16_t* description;  // null: no error info
     } rows[] = {
-        {"Error(13)", [] { throw palavox::Error(13); }, kTypeMismatch13, u"Type mismatch"},
-        {"Error(6)", [] { throw palavox::Error(6); }, MAKE_HRESULT(1, FACILITY_CONTROL, 6),
-         u"Overflow"},
+        {"Error(13)", [] { throw palavox::Error(13); }, kTypeMismatch, u"Type mismatch"},
+        {"Error(6)", [] { throw palavox::Error(6); }, ErrorStatus(6), u"Overflow"},
         {"bad_alloc", [] { throw std::bad_alloc(); }, E_OUTOFMEMORY, nullptr},
         {"length_error", [] { throw std::length_error("too long"); }, E_OUTOFMEMORY, nullptr},
-        {"logic_error", [] { throw std::logic_error("a fault"); },
-         MAKE_HRESULT(1, FACILITY_CONTROL, 51), u"Internal error"},
-        {"an int", [] { throw 42; }, MAKE_HRESULT(1, FACILITY_CONTROL, 51), u"Internal error"},
+        {"logic_error", [] { throw std::logic_error("a fault"); }, ErrorStatus(51),
+         u"Internal error"},
+        {"an int", [] { throw 42; }, ErrorStatus(51), u"Internal error"},
     };
     for (const auto& row : rows) {
         const HRESULT hr = palavox::com::Guarded(row.raise);
-        IErrorInfo* info = nullptr;
-        const bool hasInfo = GetErrorInfo(0, &info) == S_OK && info != nullptr;
-        std::u16string description, source;
-        if (hasInfo) {
-            BSTR text = nullptr;
-            if (SUCCEEDED(info->GetDescription(&text))) description = TextOf(text);
-            SysFreeString(text);
-            text = nullptr;
-            if (SUCCEEDED(info->GetSource(&text))) source = TextOf(text);
-            SysFreeString(text);
-            info->Release();
-        }
-        const bool infoRight =
-            row.description == nullptr
-                ? !hasInfo
-                : hasInfo && description == row.description && source == u"Palavox.PalavoxClass";
+        const ErrorInfo info = TakeErrorInfo();
+        const bool infoRight = row.description == nullptr
+                                   ? !info.set
+                                   : info.set && info.description == row.description &&
+                                         info.source == u"Palavox.PalavoxClass";
         t.Check(hr == row.hr && infoRight,
                 std::string("the COM edge on ") + row.what + " gave " + Hex(hr) +
-                    (hasInfo ? " with error info" : " without error info"));
+                    (info.set ? " with error info" : " without error info"));
     }
 }
 
@@ -902,13 +875,9 @@ int main() {
     client::Tally t;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IDispatch* d = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                  reinterpret_cast<void**>(&d));
+    HRESULT hr = client::Create(IID_IDispatch, &d);
     IDispatch* other = nullptr;
-    if (SUCCEEDED(hr)) {
-        hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                              reinterpret_cast<void**>(&other));
-    }
+    if (SUCCEEDED(hr)) hr = client::Create(IID_IDispatch, &other);
     if (t.Check(hr == S_OK && d != nullptr && other != nullptr,
                 "CoCreateInstance gave " + Hex(hr))) {
         CheckArgumentCounts(t, d);

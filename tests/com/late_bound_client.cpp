@@ -1,6 +1,8 @@
 // Late-bound client: finds the methods by name with GetIDsOfNames and calls
 // them through IDispatch::Invoke, as scripting hosts do.
 //   late_bound_client.exe <case file>
+#include <initguid.h>  // defines the identifiers of palavox_idl.h here
+
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -9,24 +11,11 @@
 #include <vector>
 
 #include "allocation_hooks.hpp"
-#include "dispatch_support.hpp"
+#include "client_support.hpp"
 
 namespace {
 
-using client::Bstr;
-using client::Call;
-using client::Hex;
-using client::I4;
-using client::kFind;
-using client::kRemover;
-using client::kTrata;
-using client::OfType;
-using client::Outcome;
-using client::Str;
-using palavox::cases::Case;
-using palavox::cases::Method;
-
-constexpr LONG kTypeMismatch = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, 13);
+using namespace client;
 
 void CheckNames(client::Tally& t, IDispatch* d) {
     const struct {
@@ -200,9 +189,7 @@ void CheckAllocations(client::Tally& t, IDispatch* d) {
         const bool ok = row.allocated == kBalanced
                             ? o.hr == DISP_E_EXCEPTION && used.allocated == used.freed
                             : used.allocated == row.allocated && used.freed == row.freed;
-        t.Check(ok, std::string(row.what) + " (" + o.Show() + "): Palavox.dll allocated " +
-                        std::to_string(used.allocated) + " blocks and freed " +
-                        std::to_string(used.freed));
+        t.Check(ok, std::string(row.what) + " (" + o.Show() + "): " + allocations::Shown(used));
         for (VARIANT& v : wire) VariantClear(&v);
     }
     // Names are looked up without allocating.
@@ -226,29 +213,15 @@ void RunCase(client::Tally& t, IDispatch* d, const Case& c, bool omitOptional, b
     }
     const std::string what =
         palavox::cases::Describe(c) + (omitOptional ? " [optional omitted]" : "");
-    Outcome o;
-    const client::allocations::Counts before = client::allocations::Now();
-    Call(d, client::DispIdOf(c.method), args, o);
-    const client::allocations::Counts used = client::allocations::Since(before);
+    const allocations::Counts before = allocations::Now();
+    const Answer answer = CallDispatch(d, c.method, args);
+    const allocations::Counts used = allocations::Since(before);
     if (counted) {
-        // Through Invoke too: the result is the one allocation, a count makes
-        // none, a failure gives back what it took.
-        const bool ok = FAILED(o.hr) ? used.allocated == used.freed
-                                     : used.allocated == (c.method == Method::FindString ? 0 : 1) &&
-                                           used.freed == 0;
-        t.Check(ok, what + ": Palavox.dll allocated " + std::to_string(used.allocated) +
-                        " blocks and freed " + std::to_string(used.freed));
+        // Through Invoke too.
+        t.Check(allocations::AsACallShould(c.method != Method::FindString, answer.hr, used),
+                what + ": " + allocations::Shown(used));
     }
-    if (c.method != Method::FindString) {
-        t.Check(o.IsText(c.expectedText), what + " gave " + o.Show());
-    } else if (c.expectedError != 0) {
-        t.Check(o.hr == DISP_E_EXCEPTION &&
-                    o.exception.scode ==
-                        MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, c.expectedError),
-                what + " should fail, got " + Hex(o.hr) + " / " + Hex(o.exception.scode));
-    } else {
-        t.Check(o.IsCount(c.expectedCount), what + " gave " + o.Show());
-    }
+    t.Check(Gives(c, answer), what + " gave " + Show(answer));
 }
 
 }  // namespace
@@ -258,7 +231,7 @@ int main(int argc, char** argv) {
     client::Tally t;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     IDispatch* d = nullptr;
-    const HRESULT hr = client::CreateByProgId(IID_IDispatch, reinterpret_cast<void**>(&d));
+    const HRESULT hr = client::CreateByProgId(IID_IDispatch, &d);
     if (t.Check(hr == S_OK && d != nullptr, "create by ProgID gave " + Hex(hr))) {
         CheckNames(t, d);
         CheckInvokeContract(t, d);  // successes and a failure: one-time set-up is done

@@ -19,22 +19,13 @@
 #include <vector>
 
 #include "client_support.hpp"
-#include "palavox_idl.h"
 
 namespace {
 
-using client::Bstr;
-using client::Hex;
+using namespace client;
 
 // A GUID nobody implements.
 const GUID kMadeUp = {0x0d3b3c9e, 0x51a4, 0x4a55, {0x9b, 0x1e, 0x6e, 0x2f, 0x3c, 0x7a, 0x11, 0x42}};
-
-_PalavoxClass* Create() {
-    _PalavoxClass* p = nullptr;
-    CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER, IID__PalavoxClass,
-                     reinterpret_cast<void**>(&p));
-    return p;
-}
 
 // ------------------------------------------------------------ memory
 
@@ -85,7 +76,7 @@ std::string Kib(long long bytes) { return std::to_string(bytes / 1024) + " KiB";
 // ------------------------------------------------------------ reference counts
 
 void CheckReferenceCounts(client::Tally& t) {
-    _PalavoxClass* p = Create();
+    _PalavoxClass* p = NewObject();
     if (!t.Check(p != nullptr, "create for reference counts")) return;
     // One count for the whole object, whichever interface moves it.
     enum class Op { AddRef, Release, Query };
@@ -126,7 +117,7 @@ void CheckReferenceCounts(client::Tally& t) {
 // ------------------------------------------------------------ interfaces
 
 void CheckInterfaces(client::Tally& t) {
-    _PalavoxClass* p = Create();
+    _PalavoxClass* p = NewObject();
     if (!t.Check(p != nullptr, "create for QueryInterface")) return;
     const IID* claimed[] = {&IID_IUnknown, &IID_IDispatch, &IID__PalavoxClass,
                             &IID_PalavoxClass___v0, &IID_ISupportErrorInfo};
@@ -253,10 +244,10 @@ void CheckFactory(client::Tally& t) {
     CoFreeUnusedLibraries();
     t.Check(GetModuleHandleW(L"Palavox.dll") != nullptr,
             "still loaded after CoFreeUnusedLibraries");
-    _PalavoxClass* p = Create();
+    _PalavoxClass* p = NewObject();
     if (t.Check(p != nullptr, "create after CoFreeUnusedLibraries")) {
-        Bstr text(L"\u00c1gua"), out;
-        t.Check(p->RemoverAcentuacao(text.get(), out.out()) == S_OK && out.text() == u"Agua",
+        const Answer folded = CallTable(p, Method::RemoverAcentuacao, {u"\u00c1gua"});
+        t.Check(folded.hr == S_OK && folded.text == u"Agua",
                 "calls work after CoFreeUnusedLibraries");
         p->Release();
     }
@@ -269,58 +260,39 @@ std::u16string U16(const std::wstring& s) { return std::u16string(s.begin(), s.e
 // One object's life, with each method called early- and late-bound, a failing
 // call included; false on any wrong answer.
 bool Cycle(int i) {
-    _PalavoxClass* p = Create();
+    _PalavoxClass* p = NewObject();
     if (p == nullptr) return false;
-    const std::wstring n = std::to_wstring(i);
-    const std::u16string link = u"http://x/" + U16(n);
-    Bstr text((L"Cora\u00e7\u00e3o http://x/" + n + L" fim").c_str());
-    Bstr search(L"O"), empty(L""), out;
-    LONG count = -5;
-    bool ok = p->FindString(text.get(), search.get(), nullptr, &count) == S_OK && count == 2;
-    ok = ok && p->FindString(empty.get(), search.get(), nullptr, &count) != S_OK && count == 0;
-    ok = ok && p->RemoverAcentuacao(text.get(), out.out()) == S_OK &&
-         out.text() == u"Coracao http   x " + U16(n) + u" fim";
-    ok = ok && p->TrataHTML(text.get(), nullptr, out.out()) == S_OK &&
-         out.text() ==
-             u"Cora\u00e7\u00e3o <a href=\"" + link + u"\" target=\"_self\">" + link + u"</a> fim";
+    const std::u16string n = U16(std::to_wstring(i));
+    const std::u16string link = u"http://x/" + n;
+    const auto marked = [&](const std::u16string& target) {
+        return u"Cora\u00e7\u00e3o <a href=\"" + link + u"\" target=\"" + target + u"\">" + link +
+               u"</a> fim";
+    };
+    Bstr text(u"Cora\u00e7\u00e3o " + link + u" fim"), search(L"O"), empty(L"");
+    const Answer counted = CallTable(p, Method::FindString, {text.get(), search.get(), nullptr});
+    const Answer failed = CallTable(p, Method::FindString, {empty.get(), search.get(), nullptr});
+    const Answer folded = CallTable(p, Method::RemoverAcentuacao, {text.get()});
+    const Answer html = CallTable(p, Method::TrataHTML, {text.get(), nullptr});
+    bool ok = counted.hr == S_OK && counted.count == 2 && failed.hr != S_OK && failed.count == 0 &&
+              folded.hr == S_OK && folded.text == u"Coracao http   x " + n + u" fim" &&
+              html.hr == S_OK && html.text == marked(u"_self");
 
     IDispatch* d = nullptr;
     if (SUCCEEDED(p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) {
-        VARIANT args[2], result;
-        VariantInit(&result);
-        V_VT(&args[1]) = VT_BSTR;
-        V_BSTR(&args[1]) = SysAllocString(text.get());
-        V_VT(&args[0]) = VT_I4;  // the target, turned into text by dispatch
-        V_I4(&args[0]) = i;
-        DISPPARAMS params{args, nullptr, 2, 0};
-        EXCEPINFO exception{};
-        ok = ok &&
-             d->Invoke(0x60030000, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
-                       &exception, nullptr) == S_OK &&
-             V_VT(&result) == VT_BSTR &&
-             std::wstring(V_BSTR(&result), SysStringLen(V_BSTR(&result))) ==
-                 L"Cora\u00e7\u00e3o <a href=\"http://x/" + n + L"\" target=\"" + n +
-                     L"\">http://x/" + n + L"</a> fim";
-        VariantClear(&result);
+        // The target a number, turned into text by dispatch.
+        const Answer late = CallDispatch(d, Method::TrataHTML, {Str(text.text()), I4(i)});
         // A failure through dispatch fills EXCEPINFO with strings the caller frees.
-        VARIANT none[2];
-        V_VT(&none[0]) = VT_BSTR;
-        V_BSTR(&none[0]) = SysAllocString(L"a");
-        V_VT(&none[1]) = VT_EMPTY;
-        DISPPARAMS failing{none, nullptr, 2, 0};
-        ok = ok && d->Invoke(0x60030001, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &failing,
-                             &result, &exception, nullptr) == DISP_E_EXCEPTION;
+        const Answer lateFailure =
+            CallDispatch(d, Method::FindString, {OfType(VT_EMPTY), Str(u"a")});
         // With no result slot, the result made for it must still be freed.
-        DISPPARAMS folding{&args[1], nullptr, 1, 0};
-        ok = ok && d->Invoke(0x60030002, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &folding,
-                             nullptr, nullptr, nullptr) == S_OK;
-        SysFreeString(exception.bstrSource);
-        SysFreeString(exception.bstrDescription);
-        SysFreeString(exception.bstrHelpFile);
-        VariantClear(&result);
-        VariantClear(&args[1]);
-        VariantClear(&none[0]);
+        VARIANT arg = Str(text.text());
+        DISPPARAMS folding{&arg, nullptr, 1, 0};
+        const HRESULT unasked = d->Invoke(kRemover, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                          &folding, nullptr, nullptr, nullptr);
+        VariantClear(&arg);
         d->Release();
+        ok = ok && late.hr == S_OK && late.type == VT_BSTR && late.text == marked(n) &&
+             lateFailure.exception && unasked == S_OK;
     } else {
         ok = false;
     }
@@ -444,8 +416,7 @@ private:
     std::vector<Block> blocks_;
 };
 
-// The three methods, and the three roads a text takes into them.
-enum Method { kTrata, kFind, kRemover };
+// The three roads a text takes into the methods.
 enum Road { kEarly, kDispatch, kDispatchByReference };
 const char* const kMethodNames[] = {"TrataHTML", "FindString", "RemoverAcentuacao"};
 const char* const kRoadNames[] = {"", " through dispatch", " through dispatch by reference"};
@@ -477,26 +448,26 @@ HugeCall CallOnHuge(_PalavoxClass* p, Method method, Road road, BSTR& huge) {
     if (road == kEarly) {
         Bstr out;
         switch (method) {
-            case kTrata:
+            case Method::TrataHTML:
                 c.hr = p->TrataHTML(huge, nullptr, out.out());
                 break;
-            case kFind:
+            case Method::FindString:
                 c.hr = p->FindString(huge, search.get(), nullptr, &c.count);
                 break;
-            case kRemover:
+            case Method::RemoverAcentuacao:
                 c.hr = p->RemoverAcentuacao(huge, out.out());
                 break;
         }
-        c.emptyResult = method == kFind ? c.count == 0 : out.get() == nullptr;
+        c.emptyResult = method == Method::FindString ? c.count == 0 : out.get() == nullptr;
         c.length = SysStringLen(out.get());
-        c.folded = method == kRemover && FoldedRight(out.get());
+        c.folded = method == Method::RemoverAcentuacao && FoldedRight(out.get());
         return c;
     }
     IDispatch* d = nullptr;
     if (FAILED(p->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&d)))) return c;
     VARIANT args[2], result;  // the arguments last to first: the text is the last one
     VariantInit(&result);
-    const UINT count = method == kFind ? 2 : 1;
+    const UINT count = method == Method::FindString ? 2 : 1;
     VARIANT& text = args[count - 1];
     V_VT(&text) = road == kDispatchByReference ? VT_BYREF | VT_BSTR : VT_BSTR;
     if (road == kDispatchByReference) {
@@ -504,15 +475,14 @@ HugeCall CallOnHuge(_PalavoxClass* p, Method method, Road road, BSTR& huge) {
     } else {
         V_BSTR(&text) = huge;  // lent, not copied
     }
-    if (method == kFind) {
+    if (method == Method::FindString) {
         V_VT(&args[0]) = VT_BSTR;
         V_BSTR(&args[0]) = search.get();
     }
     DISPPARAMS params{args, nullptr, count, 0};
     EXCEPINFO exception{};
-    const DISPID ids[] = {0x60030000, 0x60030001, 0x60030002};
-    c.hr = d->Invoke(ids[method], IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
-                     &exception, nullptr);
+    c.hr = d->Invoke(DispIdOf(method), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                     &result, &exception, nullptr);
     c.exception = c.hr == DISP_E_EXCEPTION;
     if (c.exception) c.hr = exception.scode;
     // Nothing, or the empty text the method left in its slot.
@@ -521,7 +491,7 @@ HugeCall CallOnHuge(_PalavoxClass* p, Method method, Road road, BSTR& huge) {
     if (V_VT(&result) == VT_I4) c.count = V_I4(&result);
     if (V_VT(&result) == VT_BSTR) {
         c.length = SysStringLen(V_BSTR(&result));
-        c.folded = method == kRemover && FoldedRight(V_BSTR(&result));
+        c.folded = method == Method::RemoverAcentuacao && FoldedRight(V_BSTR(&result));
     }
     VariantClear(&result);
     SysFreeString(exception.bstrSource);
@@ -532,9 +502,10 @@ HugeCall CallOnHuge(_PalavoxClass* p, Method method, Road road, BSTR& huge) {
 }
 
 bool SmallCallWorks(_PalavoxClass* p) {
-    Bstr small(L"\u00e9 http://a"), out;
-    return p->TrataHTML(small.get(), nullptr, out.out()) == S_OK &&
-           out.text() == u"\u00e9 <a href=\"http://a\" target=\"_self\">http://a</a>";
+    Bstr small(L"\u00e9 http://a");
+    const Answer html = CallTable(p, Method::TrataHTML, {small.get(), nullptr});
+    return html.hr == S_OK &&
+           html.text == u"\u00e9 <a href=\"http://a\" target=\"_self\">http://a</a>";
 }
 
 // A text of 200 million code units (400 MB) in a 32-bit process: first with
@@ -547,7 +518,7 @@ bool SmallCallWorks(_PalavoxClass* p) {
 // an empty result slot, and the next call works.
 void CheckPressure(client::Tally& t) {
     if (!t.Check(sizeof(void*) == 4, "memory pressure runs in a 32-bit process")) return;
-    _PalavoxClass* p = Create();
+    _PalavoxClass* p = NewObject();
     if (!t.Check(p != nullptr, "create for memory pressure")) return;
     t.Check(SmallCallWorks(p), "a small call before the pressure");
 
@@ -571,12 +542,12 @@ void CheckPressure(client::Tally& t) {
     };
     const auto run = [&](const Row& row, const std::string& when) {
         const HugeCall c = CallOnHuge(p, row.method, row.road, huge);
-        const std::string what = std::string(kMethodNames[row.method]) + kRoadNames[row.road] +
-                                 " " + when + " gave " + Hex(c.hr);
+        const std::string what = std::string(kMethodNames[static_cast<int>(row.method)]) +
+                                 kRoadNames[row.road] + " " + when + " gave " + Hex(c.hr);
         if (!row.fits) {
             t.Check(c.hr == E_OUTOFMEMORY && c.exception == (row.road != kEarly) && c.emptyResult,
                     what + (c.exception ? " as an exception" : ""));
-        } else if (row.method == kFind) {
+        } else if (row.method == Method::FindString) {
             t.Check(c.hr == S_OK && c.count == links, what + ", " + std::to_string(c.count));
         } else {
             t.Check(c.hr == S_OK && c.length == kUnits && c.folded,
@@ -591,12 +562,12 @@ void CheckPressure(client::Tally& t) {
         if (t.Check(room < kBytes, "no room left for a block the text's size: largest block " +
                                        Kib(static_cast<long long>(room)))) {
             const Row rows[] = {
-                {kFind, kEarly, true},
-                {kFind, kDispatch, true},
-                {kFind, kDispatchByReference, true},
-                {kTrata, kEarly, false},
-                {kRemover, kEarly, false},
-                {kRemover, kDispatchByReference, false},
+                {Method::FindString, kEarly, true},
+                {Method::FindString, kDispatch, true},
+                {Method::FindString, kDispatchByReference, true},
+                {Method::TrataHTML, kEarly, false},
+                {Method::RemoverAcentuacao, kEarly, false},
+                {Method::RemoverAcentuacao, kDispatchByReference, false},
             };
             for (const Row& row : rows) run(row, "with no room");
         }
@@ -608,9 +579,12 @@ void CheckPressure(client::Tally& t) {
                     "room opened for one block: largest block " +
                         Kib(static_cast<long long>(opening)))) {
             const Row rows[] = {
-                {kFind, kEarly, true},       {kRemover, kEarly, true},
-                {kRemover, kDispatch, true}, {kRemover, kDispatchByReference, true},
-                {kTrata, kEarly, false},     {kTrata, kDispatch, false},
+                {Method::FindString, kEarly, true},
+                {Method::RemoverAcentuacao, kEarly, true},
+                {Method::RemoverAcentuacao, kDispatch, true},
+                {Method::RemoverAcentuacao, kDispatchByReference, true},
+                {Method::TrataHTML, kEarly, false},
+                {Method::TrataHTML, kDispatch, false},
             };
             for (const Row& row : rows) run(row, "with room for one block");
         }

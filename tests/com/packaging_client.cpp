@@ -14,12 +14,10 @@
 #include <vector>
 
 #include "client_support.hpp"
-#include "palavox_idl.h"
 
 namespace {
 
-using client::Bstr;
-using client::Hex;
+using namespace client;
 
 std::wstring GuidText(REFGUID guid) {
     wchar_t text[40] = {};
@@ -155,21 +153,11 @@ void CheckUnregistered(client::Tally& t, const std::wstring& dll) {
     LPOLESTR name = const_cast<LPOLESTR>(L"RemoverAcentuacao");
     DISPID id = 0;
     t.Check(
-        d->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id) == S_OK && id == 0x60030002,
+        d->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id) == S_OK && id == kRemover,
         "GetIDsOfNames unregistered");
-    VARIANT arg, result;
-    VariantInit(&arg);
-    VariantInit(&result);
-    V_VT(&arg) = VT_BSTR;
-    V_BSTR(&arg) = SysAllocString(L"P\u00e3o & Caf\u00e9");
-    DISPPARAMS params{&arg, nullptr, 1, 0};
-    const HRESULT invoked = d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                      &result, nullptr, nullptr);
-    t.Check(invoked == S_OK && V_VT(&result) == VT_BSTR &&
-                std::wstring(V_BSTR(&result)) == L"Pao e Cafe",
-            "Invoke unregistered gave " + Hex(invoked));
-    VariantClear(&arg);
-    VariantClear(&result);
+    Outcome o;
+    Call(d, id, {Str(u"P\u00e3o & Caf\u00e9")}, o);
+    t.Check(o.IsText(u"Pao e Cafe"), "Invoke unregistered gave " + o.Show());
     d->Release();
 }
 
@@ -427,22 +415,17 @@ void CheckRegistrationFree(client::Tally& t, const std::wstring& dll) {
     // The manifest may hand out a stand-in for the class identifier; what
     // counts is that the name creates the class.
     for (const wchar_t* progId : {L"Palavox.PalavoxClass", L"Palavox.PalavoxClass.1"}) {
-        CLSID clsid = GUID{};
         IDispatch* d = nullptr;
-        HRESULT hr = CLSIDFromProgID(progId, &clsid);
-        if (SUCCEEDED(hr)) {
-            hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                  reinterpret_cast<void**>(&d));
-        }
+        const HRESULT hr = CreateByProgId(IID_IDispatch, &d, progId);
         t.Check(hr == S_OK && d != nullptr, Narrow(progId) + " creates the class: " + Hex(hr));
         if (d) d->Release();
     }
     _PalavoxClass* p = nullptr;
-    const HRESULT hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID__PalavoxClass, reinterpret_cast<void**>(&p));
+    const HRESULT hr = Create(IID__PalavoxClass, &p);
     if (t.Check(hr == S_OK && p != nullptr, "CoCreateInstance gave " + Hex(hr))) {
-        Bstr in(L"A\u00e7\u00e3o & Rea\u00e7\u00e3o"), out;
-        t.Check(p->RemoverAcentuacao(in.get(), out.out()) == S_OK && out.text() == u"Acao e Reacao",
+        const Answer folded =
+            CallTable(p, Method::RemoverAcentuacao, {u"A\u00e7\u00e3o & Rea\u00e7\u00e3o"});
+        t.Check(folded.hr == S_OK && folded.text == u"Acao e Reacao",
                 "a call through the function table");
         p->Release();
     }
