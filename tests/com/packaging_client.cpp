@@ -132,8 +132,7 @@ void CheckUnregistered(client::Tally& t, const std::wstring& dll) {
     }
 
     IUnknown* object = nullptr;
-    const HRESULT hr = CoCreateInstance(CLSID_PalavoxClass, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_IUnknown, reinterpret_cast<void**>(&object));
+    const HRESULT hr = Create(IID_IUnknown, &object);
     t.Check(hr == REGDB_E_CLASSNOTREG && object == nullptr, "CoCreateInstance gave " + Hex(hr));
 
     // The type library travels inside the DLL: dispatch works without any registration.
