@@ -117,6 +117,13 @@ class BuildClib(build_clib):
             if preferred and probe(self.compiler, "int main() { return 0; }\n", ".cpp",
                                    [std_flag(preferred)]):
                 info["cflags"] = [std_flag(preferred)] + info["cflags"][1:]
+        # setuptools compiles a library's sources sorted by path, and its archive
+        # keeps that order, which is where the linker lays their code out: by file
+        # name instead, the module's code stays where it was when a source moves
+        # to another folder of the tree.
+        archive = self.compiler.create_static_lib
+        self.compiler.create_static_lib = lambda objects, *args, **kwargs: archive(
+            sorted(objects, key=os.path.basename), *args, **kwargs)
         super().build_libraries(libraries)
 
 
