@@ -101,7 +101,7 @@ AREAS = {
     # sdist (tests/mutation/python_module.py): seconds a mutant, not the
     # minutes a wheel takes. The venv's module is the wheel's again at the end.
     "python": {
-        "files": ["bindings/python/src/_palavox.c"],
+        "files": ["bindings/python/src/_palavox/*.c", "bindings/python/src/_palavox/*.h"],
         "setup": "tests/mutation/python_module.py setup build/native",
         "tree": "build/mutation-python",
         "build": "tests/mutation/python_module.py build",
