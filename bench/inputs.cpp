@@ -107,6 +107,26 @@ void AppendLink(Picker& pick, std::size_t units, Text& out) {
     out.resize(start + units);
 }
 
+// clang-format off
+constexpr std::u16string_view kFirstNames[] = {
+    u"Maria", u"Jos\u00E9", u"Ana", u"Jo\u00E3o", u"Ant\u00F4nio", u"Francisco", u"Carlos",
+    u"Paulo", u"Pedro", u"Lucas", u"Lu\u00EDs", u"Marcos", u"Gabriel", u"Rafael", u"Daniel",
+    u"F\u00E1tima", u"In\u00EAs", u"S\u00E9rgio", u"L\u00FAcia", u"Rita", u"Juliana",
+    u"M\u00E1rcia", u"Concei\u00E7\u00E3o", u"Est\u00EAv\u00E3o", u"J\u00FAlio", u"Ot\u00E1vio",
+};
+constexpr std::u16string_view kSurnames[] = {
+    u"Silva", u"Santos", u"Oliveira", u"Souza", u"Rodrigues", u"Ferreira", u"Alves", u"Pereira",
+    u"Lima", u"Gomes", u"Costa", u"Ribeiro", u"Martins", u"Carvalho", u"Rocha", u"Almeida",
+    u"Ara\u00FAjo", u"Gon\u00E7alves", u"Sim\u00F5es", u"Brand\u00E3o", u"Magalh\u00E3es",
+    u"Concei\u00E7\u00E3o", u"Encarna\u00E7\u00E3o", u"Anuncia\u00E7\u00E3o", u"Fran\u00E7a",
+    u"Guimar\u00E3es", u"Patr\u00EDcio",
+};
+// clang-format on
+
+bool HasAccent(std::u16string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char16_t u) { return u >= 0x80; });
+}
+
 }  // namespace
 
 std::uint64_t Picker::Below(std::uint64_t n) {
@@ -123,6 +143,50 @@ Text Prose(std::size_t units, bool accents, std::uint64_t stream) {
     Text out = ProseAtLeast(units, accents, pick);
     out.resize(units);
     return out;
+}
+
+std::vector<Text> Names(std::size_t count, std::uint64_t stream) {
+    Picker pick(stream);
+    std::vector<Text> names;
+    names.reserve(count);
+    while (names.size() < count) {
+        // Every other name with an accent, the others written without any.
+        const bool accented = names.size() % 2 == 0;
+        Text name(kFirstNames[pick.Below(std::size(kFirstNames))]);
+        const std::uint64_t surnames = 1 + pick.Below(3);
+        for (std::uint64_t s = 0; s < surnames; ++s) {
+            if (s == 1 && pick.Percent(30)) name += pick.Percent(50) ? u" da" : u" dos";
+            name += u' ';
+            name += kSurnames[pick.Below(std::size(kSurnames))];
+        }
+        if (name.size() < 10 || name.size() > 40 || HasAccent(name) != accented) continue;
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
+std::vector<Text> Comments(std::size_t count, std::uint64_t stream) {
+    Picker pick(stream);
+    const Text prose = ProseAtLeast(count * 80, true, pick);
+    std::vector<Text> comments;
+    comments.reserve(count);
+    std::size_t at = 0;
+    while (comments.size() < count) {
+        if (at + 80 > prose.size()) at = 0;
+        const std::size_t words = 3 + pick.Below(6);
+        std::size_t end = at;
+        for (std::size_t w = 0; w < words && end < prose.size(); ++w) {
+            end = std::min(prose.find(u' ', end + 1), prose.size());
+        }
+        Text comment = prose.substr(at, std::min<std::size_t>(end - at, 60));
+        at = end + 1;
+        if (comments.size() % 4 == 3) {
+            comment += u" veja ";
+            AppendLink(pick, 16 + pick.Below(12), comment);
+        }
+        comments.push_back(std::move(comment));
+    }
+    return comments;
 }
 
 Text LinkText(std::size_t units, std::size_t links, std::uint64_t stream) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <random>
+#include <vector>
 
 #include "palavox/text.hpp"
 
@@ -36,5 +37,13 @@ Text Prose(std::size_t units, bool accents, std::uint64_t stream);
 // units / links, each about half of its share, ended by a space, CR or "|",
 // with prose between them.
 Text LinkText(std::size_t units, std::size_t links, std::uint64_t stream);
+
+// `count` names of two to four words (first names, surnames, "da", "dos"),
+// 10 to 40 units, about half of them with accents or a c-cedilla.
+std::vector<Text> Names(std::size_t count, std::uint64_t stream);
+
+// `count` short comments (3 to 8 words of prose, up to 60 units), one in
+// four holding a link.
+std::vector<Text> Comments(std::size_t count, std::uint64_t stream);
 
 }  // namespace palavox::bench

@@ -28,6 +28,7 @@
 
 #include "baselines.hpp"
 #include "inputs.hpp"
+#include "short_texts.hpp"
 #include "simd/kernel.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "literal/literal_model.hpp"
@@ -251,6 +252,9 @@ void RegisterUtf8(const std::string& s, const Text& prose, const std::string& pr
 
 void RegisterAll() {
     Inputs& in = Shared();
+    RegisterShortTexts([](const std::string& name, std::function<void()> body) {
+        Register(name, std::move(body), kRepetitions);
+    });
     for (const Size& size : kSizes) {
         const std::string s = size.name;
         const int reps = size.bytes == kLargest.bytes ? kRepetitions : 1;
@@ -420,6 +424,27 @@ void PrintRatios(const RatioReporter& times) {
         allMet = allMet && met;
         std::printf("%-56s %10.2f %2s%6.1f  %s\n", g.what, ratio, g.atMost ? "<=" : ">=", g.bound,
                     met ? "met" : "NOT MET");
+    }
+
+    std::printf(
+        "\nShort texts, per call (%.0f names of 2-4 words, 10-40 units; comments, one in "
+        "four with a link)\n",
+        kShortRows);
+    std::printf("%-56s %8s %8s %7s %8s\n", "measure", "ns", "base ns", "ratio", "goal");
+    for (const ShortGoal& g : ShortTextGoals()) {
+        const double a = times.Seconds(g.numerator), b = times.Seconds(g.denominator);
+        const double ratio = a / b;
+        // Padded by characters, not bytes: a label may hold UTF-8.
+        const auto trail =
+            std::count_if(g.what.begin(), g.what.end(), [](char c) { return (c & 0xC0) == 0x80; });
+        std::printf("%-*s %8.1f %8.1f %7.2f", static_cast<int>(56 + trail), g.what.c_str(),
+                    a / kShortRows * 1e9, b / kShortRows * 1e9, ratio);
+        if (g.bound > 0) {
+            const bool met = ratio <= g.bound;
+            allMet = allMet && met;
+            std::printf(" %2s%5.1f  %s", "<=", g.bound, met ? "met" : "NOT MET");
+        }
+        std::printf("\n");
     }
 
     std::printf("\nAt every size: routine / its baseline (lower is better)\n");
