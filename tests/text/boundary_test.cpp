@@ -174,7 +174,22 @@ INSTANTIATE_TEST_SUITE_P(
                        u"INFORMA\u00C7\u00C3ao"},
             SearchCase{"RareInsideBinary", u"prazo", CompareMode::BinaryCompare, u"praprazprazoo"},
             // A class of three (k, K, KELVIN SIGN) as the rarest probe.
-            SearchCase{"ClassInsideText", u"ekke", CompareMode::TextCompare, u"E\u212AKe\u212A"})),
+            SearchCase{"ClassInsideText", u"ekke", CompareMode::TextCompare, u"E\u212AKe\u212A"},
+            // Short texts counted in a few vector steps when every unit is below
+            // 0x100: search texts of up to 16 units, the borders of lowering
+            // (x and division signs, @ and `, [ and {), and units from past 0xFF
+            // that fold into Latin-1 (micro, sharp s, y with diaeresis), which must
+            // go the general way.
+            SearchCase{"Latin1Sixteen", u"CONCEI\u00C7\u00C3O SILVA", CompareMode::TextCompare,
+                       u"concei\u00E7\u00E3o silv conceicao"},
+            SearchCase{"Latin1SixteenBinary", u"Concei\u00E7\u00E3o Silva",
+                       CompareMode::BinaryCompare, u"Concei\u00E7\u00C3o Silva CONCEI"},
+            SearchCase{"LoweringBorders", u"\u00DE\u00D7@[", CompareMode::TextCompare,
+                       u"\u00FE\u00F7`{\u00DE\u00D7@\u00FE\u00D7@{"},
+            SearchCase{"MicroSign", u"\u00B5m", CompareMode::TextCompare,
+                       u"\u039Cm\u03BCM\u00B5\u00B5n"},
+            SearchCase{"FoldsIntoLatin1", u"\u00DF\u00FFk", CompareMode::TextCompare,
+                       u"\u1E9E\u0178\u212A\u00DF\u00FF\u00DFk\u017F"})),
     test::KernelName{});
 
 // Surrogate halves on their own, so that pairs form and break at random.
@@ -182,19 +197,36 @@ constexpr char16_t kSearchUnits[] = {u'a',   u'A', u'b', u'B', u'k',   u'K',   0
                                      0x017F, u's', u'S', u' ', 0xD801, 0xDC00, 0xDC28};
 constexpr std::u16string_view kSearchPalette(kSearchUnits, std::size(kSearchUnits));
 
-// Mixed content with many near misses: every length, placement and mode.
+// Latin-1 alone, around the borders of its lowering, and a unit past it
+// that folds into it, now and then.
+constexpr std::u16string_view kLatin1Palette =
+    u"aAsS@`[{ \u00B5\u00C0\u00E0\u00D7\u00F7\u00DE\u00FE\u00DF\u00FF\u00C7\u00E7aAaAsS";
+
+// Mixed content with many near misses: every length, placement and mode;
+// search texts of up to four units from the general palette, of up to 16
+// from the Latin-1 one.
 TEST_P(BoundaryTest, CountsAgreeOnMixedTexts) {
-    Placer placer;
-    Units units(13);
-    for (std::size_t length = 0; length <= kMaxLength; ++length) {
-        for (std::size_t offset = 0; offset < kOffsets; ++offset) {
-            const Text text = units.Make(length, kSearchPalette);
-            const Text search = units.Make(1 + length % 4, kSearchPalette);
-            const std::u16string_view placed = placer.Place(text, offset, search, search);
-            for (const std::u16string_view tipo : {u"B", u""}) {
-                ASSERT_EQ(ref::FastContaOcorrencias(placed, search, tipo),
-                          ref::ContaOcorrencias(text, search, tipo))
-                    << Escaped(text) << " / " << Escaped(search) << " tipo " << Escaped(tipo);
+    struct Mix {
+        std::u16string_view palette;
+        std::size_t longest;
+        bool pastLatin1;  // one unit of a text in 16 from past 0xFF
+    };
+    for (const Mix& mix : {Mix{kSearchPalette, 4, false}, Mix{kLatin1Palette, 16, true}}) {
+        Placer placer;
+        Units units(13);
+        for (std::size_t length = 0; length <= kMaxLength; ++length) {
+            for (std::size_t offset = 0; offset < kOffsets; ++offset) {
+                Text text = units.Make(length, mix.palette);
+                if (mix.pastLatin1 && length > 0 && offset % 16 == 0) {
+                    text[offset % length] = units.From(u"\u212A\u017F\u1E9E\u0178\u212B\u03BC");
+                }
+                const Text search = units.Make(1 + length % mix.longest, mix.palette);
+                const std::u16string_view placed = placer.Place(text, offset, search, search);
+                for (const std::u16string_view tipo : {u"B", u""}) {
+                    ASSERT_EQ(ref::FastContaOcorrencias(placed, search, tipo),
+                              ref::ContaOcorrencias(text, search, tipo))
+                        << Escaped(text) << " / " << Escaped(search) << " tipo " << Escaped(tipo);
+                }
             }
         }
     }

@@ -16,6 +16,15 @@ namespace palavox::detail {
 // (CountByComparing): choosing a Matcher's probes costs more than that.
 inline constexpr std::size_t kShortText = 16;
 
+// Texts of 8 to this many units, and search texts of up to kShortSearchText
+// units, are counted by CountShort (conta_ocorrencias.cpp): the starts where
+// the first, second and last unit of the search text pass, as bits of one
+// mask, found in a few vector steps with nothing set up; the candidates
+// among them verified. Under TextCompare only where every unit of both is
+// below 0x100.
+inline constexpr std::size_t kShortCountText = 64;
+inline constexpr std::size_t kShortSearchText = 16;
+
 // Non-overlapping matches, left to right, found by comparing the search text
 // at every start; the same answers as Matcher::Count, in O(n·m) time.
 std::size_t CountByComparing(std::u16string_view text, std::u16string_view search,

@@ -75,6 +75,15 @@ struct PlaceMasks {
     std::uint64_t at[kMaxShortSearch];
 };
 
+// The units CountShort tests at every start (short_count_blocks.hpp): the
+// search text's first, second and last, `at` units on. A unit passes where
+// (unit | bit) == key's unit: bit 0x20 for a letter and its capital (under
+// TextCompare), else 0.
+struct ShortKeys {
+    std::size_t at[3];
+    char16_t unit[3], bit[3];
+};
+
 // Bits k.. of `block` followed by the low k of `next`.
 template <std::size_t k>
 std::uint64_t ShiftIn(std::uint64_t block, std::uint64_t next) noexcept {

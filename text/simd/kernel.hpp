@@ -3,6 +3,8 @@
 // loops are the definition the others shortcut. Internal to text/.
 #pragma once
 
+#include <atomic>
+
 namespace palavox::detail {
 
 enum class Kernel : unsigned char { Scalar, Sse2, Avx2 };
@@ -10,8 +12,13 @@ enum class Kernel : unsigned char { Scalar, Sse2, Avx2 };
 // The best kernel this build holds (PALAVOX_SIMD) and this CPU runs.
 Kernel BestKernel() noexcept;
 
-// The kernel the routines run: BestKernel(), unless a test chose another.
-Kernel ActiveKernel() noexcept;
+// What ActiveKernel reads: BestKernel(), asked once as the library loads,
+// unless a test chose another (before that, the plain loops: the same answers).
+extern std::atomic<Kernel> g_activeKernel;
+
+// The kernel the routines run: a load, since a short text's call must not
+// pay more for its kernel than for its units.
+inline Kernel ActiveKernel() noexcept { return g_activeKernel.load(std::memory_order_relaxed); }
 
 // For tests that compare the kernels in one process: makes the routines run
 // `kernel` from now on. False, and nothing changed, when the build or the CPU

@@ -86,6 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
                                u"\u039B\u039F\u0393\u039F\u03A3 \u03BB\u03CC\u03B3\u03BF\u03C2",
                                u"\u03BB\u03BF\u03B3", u"", 1},
                       CountRow{"KelvinIsK", u"\u212A k K", u"k", u"", 3},
+                      // Inside a long search text, where a short text's vector steps
+                      // read the first eight starts and the last units only.
+                      CountRow{"KelvinInsideLongSearch", u"abcdefghij\u212Almnopqrstuvw",
+                               u"ABCDEFGHIJKLMNOP", u"", 1},
+                      CountRow{"SharpSInsideLongSearch", u"\u00C0bcdefghijk\u1E9Emnopqrstuvw",
+                               u"\u00E0BCDEFGHIJK\u00DFMNOP", u"", 1},
                       CountRow{"SharpSNotExpanded", u"stra\u00DFe strasse", u"ss", u"", 1},
                       CountRow{"DeseretPairs", u"\U00010400\U00010428", u"\U00010428", u"", 2},
                       CountRow{"DeseretBinary", u"\U00010400\U00010428", u"\U00010428", u"b", 1},
