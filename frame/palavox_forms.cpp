@@ -11,21 +11,8 @@ const PalavoxClass kPalavox;
 }  // namespace
 
 void RemoverAcentuacaoInto(std::u16string_view vemTextoAcentuado, char16_t* resultado) {
-    class Exact final : public TextSink {
-    public:
-        Exact(char16_t* units, std::size_t size) : units_(units), size_(size) {}
-        char16_t* Allocate(std::size_t units) override {
-            // branch-untaken: folding keeps the length, so the routine asks for exactly size_
-            if (units != size_) throw Error(kInternalError);
-            return units_;
-        }
-
-    private:
-        char16_t* units_;
-        std::size_t size_;
-    };
-    Exact sink(resultado, vemTextoAcentuado.size());
-    kPalavox.RemoverAcentuacao(vemTextoAcentuado, sink);
+    // RemoverAcentuacao's frame: the empty text gives the empty text, no unit to write.
+    if (!vemTextoAcentuado.empty()) ModPalavox::TrocaAcentos(vemTextoAcentuado, resultado);
 }
 
 // The UTF-8 forms of the routines keep the methods' frame: an empty text

@@ -47,6 +47,17 @@ inline void FoldTested(const char16_t* in, char16_t* out) noexcept {
     }
 }
 
+// Eight units: copied, then those the test lets through mapped.
+inline void FoldTested8(const char16_t* in, char16_t* out) noexcept {
+    const Half v = Load<Half>(in);
+    Store(out, v);
+    for (std::uint32_t mask = InRanges<kUnitPrefilter>(NarrowUnits(v, v)) & 0xFF; mask != 0;
+         mask &= mask - 1) {
+        const auto lane = static_cast<unsigned>(std::countr_zero(mask));
+        out[lane] = kFoldMap[in[lane]];
+    }
+}
+
 // Sixteen bytes of UTF-8, if all are ASCII: copied, then those the test lets
 // through mapped. False, and nothing written, otherwise.
 inline bool FoldAscii(const unsigned char* p, char* out) noexcept {
@@ -151,6 +162,21 @@ inline std::size_t FoldUnitBlocks(Isa, const char16_t* in, char16_t* out, std::s
     // Everything without shuffles; with them, sixteen units of what is left.
     for (; i + 16 <= n; i += 16) FoldTested<Half>(in + i, out + i);
     return i;
+}
+
+// Folds a text of 8 units or more but shorter than a block of the loops
+// above, in steps of sixteen (or eight) units, the last overlapping the one
+// before: each unit folds on its own, and folding a folded unit changes
+// nothing, so a unit written twice, even over its input, is written alike.
+inline void FoldShortUnits(Isa, const char16_t* in, char16_t* out, std::size_t n) noexcept {
+    if (n < 16) {
+        FoldTested8(in, out);
+        FoldTested8(in + n - 8, out + n - 8);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) FoldTested<Half>(in + i, out + i);
+    if (i < n) FoldTested<Half>(in + n - 16, out + n - 16);
 }
 
 // Folds UTF-8 from p[i] while whole blocks remain; returns the end of what

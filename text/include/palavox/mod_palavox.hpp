@@ -47,5 +47,8 @@ void ConverteLinks(std::u16string_view texto, std::u16string_view alvo, char16_t
 // Folds accented vowels and c-cedilla, "&" to "e", and a fixed set of symbols to spaces.
 Text TrocaAcentos(std::u16string_view texto);
 void TrocaAcentos(std::u16string_view texto, TextSink& resultado);
+// The same into `resultado`, which has room for texto.size() units (a folded
+// text is as long as the text).
+void TrocaAcentos(std::u16string_view texto, char16_t* resultado) noexcept;
 
 }  // namespace palavox::ModPalavox
