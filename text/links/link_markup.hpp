@@ -52,10 +52,16 @@ std::size_t FindLinkEnd(std::basic_string_view<Unit> text, std::size_t from) noe
 // leave everything to what follows the blocks).
 template <Kernel kKernel, class Unit, class Handler>
 Handler Blocks(std::basic_string_view<Unit> text, std::size_t& stop, Handler handler) noexcept {
+    // A text shorter than a block (a name, a row) never enters the kernel's
+    // loop, whose call and set-up would cost more than the text.
     if constexpr (kKernel == Kernel::Scalar) {
         stop = 0;
         return handler;
     } else {
+        if (text.size() < 64 / sizeof(Unit) + 3) {
+            stop = 0;
+            return handler;
+        }
         return LinkBlocks(simd::Isa<kKernel>{}, text.data(), text.size(), stop, std::move(handler));
     }
 }
