@@ -234,9 +234,11 @@ int PALAVOX_C_CALL palavox_remover_acentuacao(const uint16_t* texto, size_t text
                                               uint16_t** resultado, size_t* resultado_len) {
     if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
     return Guarded([&] {
-        MallocSink sink;
-        kPalavox.RemoverAcentuacao(Utf16Arg(texto, texto_len), sink);
-        sink.buffer.HandOver(resultado, resultado_len);
+        // As long as the text: allocated and written without a sink between them.
+        const std::u16string_view text = Utf16Arg(texto, texto_len);
+        MallocBuffer<char16_t> buffer;
+        palavox::forms::RemoverAcentuacaoInto(text, buffer.Allocate(text.size()));
+        buffer.HandOver(resultado, resultado_len);
     });
 }
 
