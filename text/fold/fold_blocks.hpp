@@ -201,4 +201,15 @@ inline char* FoldUtf8Blocks(Isa, const unsigned char* p, std::size_t n, std::siz
     }
 }
 
+// The same for UTF-8 shorter than two of the loop's blocks (a name, a row),
+// sixteen bytes a turn.
+inline char* FoldUtf8ShortBlocks(Isa, const unsigned char* p, std::size_t n, std::size_t& from,
+                                 char* out) noexcept {
+    if constexpr (kShuffles) {
+        return FoldUtf8LookedUp<Half>(p, n, from, out);
+    } else {
+        return FoldUtf8Blocks(Isa{}, p, n, from, out);
+    }
+}
+
 }  // namespace palavox::detail::PALAVOX_ISA

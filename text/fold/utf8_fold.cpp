@@ -15,11 +15,17 @@ namespace {
 
 using detail::Kernel;
 
+// Texts shorter than this (in bytes) fold sixteen bytes a turn, where a
+// wider kernel's blocks would leave most of them to the plain loop.
+constexpr std::size_t kShortUtf8 = 64;
+
 template <Kernel kKernel>
 char* FoldWith(const unsigned char* p, std::size_t n, char* out) noexcept {
     std::size_t i = 0;
     if constexpr (kKernel != Kernel::Scalar) {
-        out = FoldUtf8Blocks(detail::simd::Isa<kKernel>{}, p, n, i, out);
+        using Isa = detail::simd::Isa<kKernel>;
+        out = n < kShortUtf8 ? FoldUtf8ShortBlocks(Isa{}, p, n, i, out)
+                             : FoldUtf8Blocks(Isa{}, p, n, i, out);
     }
     while (i < n) detail::FoldUtf8One(p, n, i, out);
     return out;

@@ -146,6 +146,16 @@ PALAVOX_OP char* CompactBytes(Vec bytes, std::uint32_t keep, char* out) noexcept
     return out + std::popcount(k3);
 }
 
+// The same on sixteen bytes; writes up to sixteen bytes from `out`.
+PALAVOX_OP char* CompactBytes(Half bytes, std::uint32_t keep, char* out) noexcept {
+    const unsigned k0 = keep & 0xFF, k1 = keep >> 8 & 0xFF;
+    const __m128i packed = _mm_shuffle_epi8(bytes, KeepOrder(k0, k1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), packed);
+    out += std::popcount(k0);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_unpackhi_epi64(packed, packed));
+    return out + std::popcount(k1);
+}
+
 #include "simd_ops.hpp"
 
 }  // namespace palavox::detail::avx2

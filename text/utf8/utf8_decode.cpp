@@ -15,11 +15,22 @@ namespace {
 
 using detail::Kernel;
 
+// ASCII texts of this many bytes are checked (and widened) in two
+// overlapping loads of the 16-byte set of every vector kernel.
+constexpr std::size_t kShortMin = 8, kShortMax = 32;
+template <Kernel kKernel>
+using Narrow = detail::simd::NarrowIsa<kKernel>;
+
 template <Kernel kKernel>
 Decoded DecodeWith(const unsigned char* p, std::size_t n, char16_t* out) noexcept {
     std::size_t i = 0, o = 0;
     Decoded stopped;
     if constexpr (kKernel != Kernel::Scalar) {
+        // A name or a row in ASCII: two overlapping loads say so, and widen it.
+        if (n >= kShortMin && n <= kShortMax && ShortAscii(Narrow<kKernel>{}, p, n)) {
+            WidenShortAscii(Narrow<kKernel>{}, p, n, out);
+            return {n, n, false};
+        }
         if (!DecodeBlocks(detail::simd::Isa<kKernel>{}, p, n, out, i, o, stopped)) return stopped;
     }
     if (!Sequences<true>(p, n, n, i, o, out, stopped)) return stopped;
@@ -31,6 +42,9 @@ Decoded ValidateWith(const unsigned char* p, std::size_t n) noexcept {
     std::size_t i = 0, o = 0;
     Decoded stopped;
     if constexpr (kKernel != Kernel::Scalar) {
+        if (n >= kShortMin && n <= kShortMax && ShortAscii(Narrow<kKernel>{}, p, n)) {
+            return {n, 0, false};
+        }
         if (!ValidateBlocks(detail::simd::Isa<kKernel>{}, p, n, i, stopped)) return stopped;
     }
     if (!Sequences<false>(p, n, n, i, o, nullptr, stopped)) return stopped;

@@ -134,4 +134,24 @@ inline bool ValidateBlocks(Isa, const unsigned char* p, std::size_t n, std::size
     return true;
 }
 
+// Whether the 8 to 32 bytes at p are all ASCII: two overlapping loads.
+inline bool ShortAscii(Isa, const unsigned char* p, std::size_t n) noexcept {
+    if (n >= 16) return ByteBits(Or(Load<Half>(p), Load<Half>(p + n - 16))) == 0;
+    return ByteBits(Or(LoadLow8(p), LoadLow8(p + n - 8))) == 0;
+}
+
+// Widens them, all ASCII, to n units: the overlap is written twice, alike.
+inline void WidenShortAscii(Isa, const unsigned char* p, std::size_t n, char16_t* out) noexcept {
+    if (n >= 16) {
+        const Half a = Load<Half>(p), b = Load<Half>(p + n - 16);
+        Store(out, UnitsOfLowBytes(a));
+        Store(out + 8, UnitsOfHighBytes(a));
+        Store(out + n - 16, UnitsOfLowBytes(b));
+        Store(out + n - 8, UnitsOfHighBytes(b));
+    } else {
+        Store(out, UnitsOfLowBytes(LoadLow8(p)));
+        Store(out + n - 8, UnitsOfLowBytes(LoadLow8(p + n - 8)));
+    }
+}
+
 }  // namespace palavox::detail::PALAVOX_ISA
