@@ -84,9 +84,10 @@ std::size_t CountShortWith(std::u16string_view text, std::u16string_view search)
 // short or long, a unit past 0xFF under TextCompare, the plain loops' kernel).
 inline std::size_t CountShort(std::u16string_view text, std::u16string_view search,
                               CompareMode mode) noexcept {
-    // At least eight starts, for two overlapping half-steps; at most 64, for one mask.
+    // At least eight starts, for two overlapping half-steps; at most 64, for
+    // one mask. Neither text is empty (both callers return 0 first).
     const std::size_t n = text.size(), m = search.size();
-    if (n > kShortCountText || m == 0 || m > kShortSearchText || m + 7 > n) return kNotCounted;
+    if (n > kShortCountText || m > kShortSearchText || m + 7 > n) return kNotCounted;
     const bool fold = mode == CompareMode::TextCompare;
     return simd::WithKernel([&](auto kernel) noexcept {
         constexpr Kernel kKernel = decltype(kernel)::value;
@@ -118,9 +119,9 @@ std::size_t ContaOcorrencias(std::u16string_view texto, std::u16string_view proc
     if (texto.empty() || procura.empty()) return 0;
     // Counting matches left to right without overlap gives the same number as
     // removing them all and measuring the shrinkage, without the copy.
-    if (texto.size() <= detail::kShortCountText) {
-        const std::size_t count = detail::CountShort(texto, procura, mode);
-        if (count != detail::kNotCounted) return count;
+    if (const std::size_t count = detail::CountShort(texto, procura, mode);
+        count != detail::kNotCounted) {
+        return count;
     }
     return detail::CountLonger(texto, procura, mode);
 }
@@ -140,9 +141,9 @@ Contador::~Contador() = default;
 // ContaOcorrencias' choice, with the matcher already built.
 std::size_t Contador::Conta(std::u16string_view texto) const noexcept {
     if (texto.empty() || busca_ == nullptr) return 0;
-    if (texto.size() <= detail::kShortCountText) {
-        const std::size_t count = detail::CountShort(texto, busca_->procura, busca_->mode);
-        if (count != detail::kNotCounted) return count;
+    if (const std::size_t count = detail::CountShort(texto, busca_->procura, busca_->mode);
+        count != detail::kNotCounted) {
+        return count;
     }
     return texto.size() <= detail::kShortText
                ? detail::CountByComparing(texto, busca_->procura, busca_->mode)
