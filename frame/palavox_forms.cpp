@@ -4,11 +4,6 @@
 #include "links/utf8_links.hpp"
 
 namespace palavox::forms {
-namespace {
-
-const PalavoxClass kPalavox;
-
-}  // namespace
 
 void RemoverAcentuacaoInto(std::u16string_view vemTextoAcentuado, char16_t* resultado) {
     // RemoverAcentuacao's frame: the empty text gives the empty text, no unit to write.
