@@ -4,12 +4,19 @@
 
 namespace palavox::detail {
 
-// Written by tests alone after it is set; the library itself reads no setting
-// of any kind. Atomic so that routines running on other threads read it
-// without a race.
-std::atomic<Kernel> g_activeKernel{simd::BestOfBuild()};
+// Set once to the best kernel, and otherwise written by tests alone; the
+// library itself reads no setting of any kind. Atomic so that routines
+// running on other threads read it without a race.
+constinit std::atomic<Kernel> g_activeKernel{kUnsetKernel};
 
 Kernel BestKernel() noexcept { return simd::BestOfBuild(); }
+
+Kernel ResolveKernel() noexcept {
+    Kernel unset = kUnsetKernel;
+    // A test's choice made meanwhile stays.
+    g_activeKernel.compare_exchange_strong(unset, BestKernel(), std::memory_order_relaxed);
+    return g_activeKernel.load(std::memory_order_relaxed);
+}
 
 bool UseKernel(Kernel kernel) noexcept {
     // branch-untaken(cpu): only a build or CPU without AVX2 lacks a kernel

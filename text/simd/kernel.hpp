@@ -12,13 +12,18 @@ enum class Kernel : unsigned char { Scalar, Sse2, Avx2 };
 // The best kernel this build holds (PALAVOX_SIMD) and this CPU runs.
 Kernel BestKernel() noexcept;
 
-// What ActiveKernel reads: BestKernel(), asked once as the library loads,
-// unless a test chose another (before that, the plain loops: the same answers).
+// What ActiveKernel reads: the kernel a test chose (UseKernel), or
+// BestKernel(), asked on a process's first call and kept; kUnsetKernel before.
+inline constexpr Kernel kUnsetKernel = static_cast<Kernel>(0xFF);
 extern std::atomic<Kernel> g_activeKernel;
+Kernel ResolveKernel() noexcept;
 
 // The kernel the routines run: a load, since a short text's call must not
 // pay more for its kernel than for its units.
-inline Kernel ActiveKernel() noexcept { return g_activeKernel.load(std::memory_order_relaxed); }
+inline Kernel ActiveKernel() noexcept {
+    const Kernel kernel = g_activeKernel.load(std::memory_order_relaxed);
+    return kernel != kUnsetKernel ? kernel : ResolveKernel();
+}
 
 // For tests that compare the kernels in one process: makes the routines run
 // `kernel` from now on. False, and nothing changed, when the build or the CPU
