@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "adoption.hpp"
 #include "server.hpp"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -227,9 +228,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
+    palavox::com::LoadAdoption();
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_PalavoxClass)) return CLASS_E_CLASSNOTAVAILABLE;
+    if (!IsEqualCLSID(clsid, CLSID_PalavoxClass) && !palavox::com::IsAdoptedClass(clsid)) {
+        return CLASS_E_CLASSNOTAVAILABLE;
+    }
     return g_factory.QueryInterface(riid, object);
 }
 

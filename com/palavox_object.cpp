@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "adoption.hpp"
 #include "bstr_text.hpp"
 #include "com_guard.hpp"
 #include "dispatch_frame.hpp"
@@ -147,11 +148,13 @@ public:
     PalavoxObject(const PalavoxObject&) = delete;
     PalavoxObject& operator=(const PalavoxObject&) = delete;
 
-    // IUnknown. The alias's identifier comes first, then the interface's own.
+    // IUnknown. The alias's identifier comes first, then the interface's own;
+    // adopted, the installed component's too: the same function table.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (object == nullptr) return E_POINTER;
         if (IsEqualIID(riid, IID_PalavoxClass___v0) || IsEqualIID(riid, IID__PalavoxClass) ||
-            IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IUnknown)) {
+            IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IUnknown) ||
+            IsAdoptedInterface(riid)) {
             *object = static_cast<_PalavoxClass*>(this);
         } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
             *object = static_cast<ISupportErrorInfo*>(this);
@@ -267,7 +270,8 @@ public:
 
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
-        return IsEqualIID(riid, IID__PalavoxClass) || IsEqualIID(riid, IID_PalavoxClass___v0)
+        return IsEqualIID(riid, IID__PalavoxClass) || IsEqualIID(riid, IID_PalavoxClass___v0) ||
+                       IsAdoptedInterface(riid)
                    ? S_OK
                    : S_FALSE;
     }
