@@ -4,8 +4,9 @@
 # (tests/com/standin/) with unchanged old clients, the VBScript and JScript clients and
 # adoption_client.exe (built against the stand-in's identifiers): their
 # answers before adoption, after it (also with the old DLL deleted, from
-# another apartment, through the type library's identifier), after undoing,
-# with the registry as it was; whichever component was registered last; and
+# another apartment, through the type library's identifier), in shadow mode
+# (the stand-in's answers, what differed recorded and verified, no folder to
+# write in), after undoing, with the registry as it was; whichever component was registered last; and
 # each refusal with its message and exit status, leaving the registry as it was.
 #   adoption_stage <label> <Palavox.dll> <folder of its compiled clients>
 
@@ -52,6 +53,35 @@ refused() {
 standin_clean() {
   registry_snapshot "$1" || return 1
   ! grep -i -F -e "$STANDIN_CLSID" -e "$STANDIN_LIBID" -e "$STANDIN_IID" "$1"
+}
+
+# Exactly <count> recordings of shadow mode in <folder>, each in a file
+# named by the bitness, the process and its start, each opening with the header.
+shadow_recordings() {
+  local n=0 f
+  for f in "$1"/palavox-shadow-*-1.rec; do
+    [ -f "$f" ] || continue
+    head -n 2 "$f" | tr -d '\r' | grep -qx "shadow$(printf '\t')1" || { echo "no shadow line: $f"; return 1; }
+    grep -q "^host$(printf '\t').*(process [0-9]*)$" "$f" || { echo "no host line: $f"; return 1; }
+    n=$((n + 1))
+  done
+  echo "$n recordings"
+  [ "$n" -eq "$2" ]
+}
+
+# palavox verify over every recording of <folder>: every difference under
+# one of the two causes of the stand-in's faults, both of them met, none
+# unexplained, every differing call recorded, and as many recorded as differed.
+shadow_verified() {
+  local out=$1.verify link placeholder calls differed
+  "$palavox_cli" verify "$1"/*.rec >"$out" || { tail -n 12 "$out"; return 1; }
+  link=$(sed -n 's/^  link holding "http" twice: \([0-9]*\)$/\1/p' "$out")
+  placeholder=$(sed -n 's/^  placeholder-like text: \([0-9]*\)$/\1/p' "$out")
+  calls=$(sed -n 's/^\([0-9]*\) calls: 0 identical, \1 different$/\1/p' "$out")
+  differed=$(sed -n 's/^shadow mode: [0-9]* calls watched in [0-9]* host processes, \([0-9]*\) answered differently, 0 of them not recorded$/\1/p' "$out")
+  tail -n 8 "$out"
+  grep -qx '  unexplained: 0' "$out" && [ "${link:-0}" -gt 0 ] && [ "${placeholder:-0}" -gt 0 ] &&
+    [ -n "$calls" ] && [ "$calls" = "$((link + placeholder))" ] && [ "$calls" = "$differed" ]
 }
 
 lock() { "$w" "$clients/registry_tool.exe" lock "Software\\Classes\\$1"; }
@@ -105,6 +135,30 @@ adoption_stage() {
   old_clients undone "$original_cases" "$old" "$old"
   check "undo with nothing to undo is refused" adopt_gives 1 "nothing to undo" undo
 
+  # Shadow mode: the stand-in answers every call, Palavox works each out too,
+  # and what differed, recorded one file per host process, verifies with every
+  # difference explained; with no folder to write in, the answers are the same.
+  local shadows=$logs/shadow nofolder=$logs/no-folder
+  mkdir -p "$shadows" && : >"$nofolder"
+  registry_snapshot "$logs/before-shadow.reg"
+  check "shadow" adopt_gives 0 "done: shadow mode" shadow "$(palavox_winpath "$shadows")" --part-size 65536
+  check "status: shadow" adopt_gives 0 "recording into $(palavox_winpath "$shadows")" status
+  old_clients shadow "$original_cases" "$dll" "$library"
+  check "shadow: one recording per host process" shadow_recordings "$shadows" 5
+  check "shadow: verify explains every difference" shadow_verified "$shadows"
+  check "shadow twice is refused" adopt_gives 1 "already in shadow mode" shadow "$(palavox_winpath "$shadows")"
+  check "from shadow to adopted" adopt_gives 0 "set     the state to adopted (was shadow)" adopt
+  old_clients adopted-after-shadow "$cases" "$dll" "$library"
+  check "to shadow with no folder to write in" adopt_gives 0 "is not a folder (yet)" shadow "$(palavox_winpath "$nofolder")"
+  old_clients shadow-no-folder "$original_cases" "$dll" "$library"
+  check "shadow with no folder: nothing written" test -f "$nofolder" -a ! -s "$nofolder"
+  check "to adopted again" adopt_gives 0 "(was shadow)" adopt
+  mv "$old" "$old.away"
+  check "shadow refuses while the old DLL is gone" adopt_gives 3 "shadow mode needs the installed component's DLL" shadow "$(palavox_winpath "$shadows")"
+  mv "$old.away" "$old"
+  check "undo from shadow and adopted" adopt_gives 0 "done: the registry is as it was before adoption" undo
+  check "after shadow and undo the registry is as it was" registry_same "$logs/before-shadow.reg"
+  old_clients undone-after-shadow "$original_cases" "$old" "$old"
 
   # The stand-in registered first, Palavox last (the ProgID is Palavox's), and
   # the interface left unregistered for the marshaler: adoption registers it.
