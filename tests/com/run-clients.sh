@@ -235,10 +235,19 @@ suite() {
 # nothing behind.
 #   installed <label> <loader> <installed Palavox.dll, Windows path> <clients>
 installed() {
-  local label=$1 dll=$3 clients=$4
+  local label=$1 dll=$3 clients=$4 bits=32
   w=$2
+  [ "$w" = wine ] || bits=64
   run "$label-vbscript" cscript //nologo "$scripts\\client.vbs" "$wincases"
   run "$label-packaging" "$clients/packaging_client.exe" registered "$dll"
+  check "$label: palavox-adopt.exe beside the DLL, of its bitness" \
+    installed_adopt "${dll%\\Palavox.dll}\\palavox-adopt.exe" "$bits"
+}
+
+# The installed palavox-adopt.exe runs and reads its own registry view.
+installed_adopt() {
+  "$w" "$1" status </dev/null 2>&1 | tr -d '\r' | tee /dev/stderr |
+    grep -qx "off: Palavox answers as itself in the $2-bit view of the registry"
 }
 
 trap palavox_wine_stop EXIT
