@@ -146,7 +146,8 @@ simd-tiers: deps-native
 bench-bindings: deps-bindings build
 	$(MAKE) --no-print-directory -C bindings bench
 
-# The call cost of Palavox.dll under Wine, beside the platform's own dispatch.
+# The call cost of Palavox.dll under Wine, beside the platform's own dispatch,
+# and shadow mode's beside the installed component's call plus Palavox's.
 bench-com: dll
 	bench/com/run.sh
 
