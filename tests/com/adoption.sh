@@ -144,7 +144,8 @@ adoption_stage() {
   check "shadow" adopt_gives 0 "done: shadow mode" shadow "$(palavox_winpath "$shadows")" --part-size 65536
   check "status: shadow" adopt_gives 0 "recording into $(palavox_winpath "$shadows")" status
   old_clients shadow "$original_cases" "$dll" "$library"
-  check "shadow: one recording per host process" shadow_recordings "$shadows" 5
+  run shadow-threads "$adoption_client" threads "$(palavox_winpath "$original_cases")"
+  check "shadow: one recording per host process" shadow_recordings "$shadows" 6
   check "shadow: verify explains every difference" shadow_verified "$shadows"
   check "shadow twice is refused" adopt_gives 1 "already in shadow mode" shadow "$(palavox_winpath "$shadows")"
   check "from shadow to adopted" adopt_gives 0 "set     the state to adopted (was shadow)" adopt

@@ -8,6 +8,8 @@
 //   adoption_client.exe apartment <case file>
 //       from another single-threaded apartment, through the marshaler and the
 //       type library registered for the interface
+//   adoption_client.exe threads <case file>
+//       eight threads, each in an apartment of its own, calling at once
 //   adoption_client.exe typelib <case file> <path the library must load from>
 //       the class found through the type library's identifier and version, as
 //       a VBA or VB6 reference finds it
@@ -200,6 +202,50 @@ int Apartment(Tally& t, const std::vector<Case>& cases) {
     return t.Finish();
 }
 
+// ------------------------------------------------------------ many threads at once
+
+struct Worker {
+    const std::vector<Case>* cases = nullptr;
+    Tally tally;  // the thread's own, merged after it ended
+    HRESULT hr = E_FAIL;
+};
+
+DWORD WINAPI RunWorker(void* argument) {
+    Worker& w = *static_cast<Worker*>(argument);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    _PalavoxClass* p = nullptr;
+    w.hr = Create(IID__PalavoxClass, &p);
+    if (SUCCEEDED(w.hr)) {
+        RunCases(w.tally, p, *w.cases, "on one of many threads", true);
+        p->Release();
+    }
+    CoUninitialize();
+    return 0;
+}
+
+// Threads of their own apartments calling at once, as a server's do.
+int Threads(Tally& t, const std::vector<Case>& cases) {
+    constexpr int kThreads = 8;
+    Worker workers[kThreads];
+    HANDLE threads[kThreads] = {};
+    for (int i = 0; i < kThreads; ++i) {
+        workers[i].cases = &cases;
+        threads[i] = CreateThread(nullptr, 0, RunWorker, &workers[i], 0, nullptr);
+        if (!t.Check(threads[i] != nullptr, "a thread starts"))
+            ExitProcess(static_cast<UINT>(t.Finish()));
+    }
+    const bool ended =
+        WaitForMultipleObjects(kThreads, threads, TRUE, kFailSafeMs) == WAIT_OBJECT_0;
+    if (!t.Check(ended, "every thread's calls finished"))
+        ExitProcess(static_cast<UINT>(t.Finish()));
+    for (int i = 0; i < kThreads; ++i) {
+        CloseHandle(threads[i]);
+        t.Check(workers[i].hr == S_OK, "a thread created the class: " + Hex(workers[i].hr));
+        t.Check(workers[i].tally.Failed() == 0, "every call of a thread gave its expected answer");
+    }
+    return t.Finish();
+}
+
 // ------------------------------------------------------------ by the library's identifier
 
 int TypeLibrary(Tally& t, const std::vector<Case>& cases, const char* expectedPath) {
@@ -259,6 +305,8 @@ int main(int argc, char** argv) {
         status = Answers(t, cases, client::Argument(argc, argv, 3, "DLL that serves"));
     } else if (mode == "apartment") {
         status = Apartment(t, cases);
+    } else if (mode == "threads") {
+        status = Threads(t, cases);
     } else if (mode == "typelib") {
         status = TypeLibrary(t, cases, client::Argument(argc, argv, 3, "library path"));
     } else {
