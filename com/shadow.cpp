@@ -115,10 +115,9 @@ struct Shadow {
         GetProcessTimes(GetCurrentProcess(), &created, &ignored, &ignored, &ignored);
         FileTimeToSystemTime(&created, &started);
         GetSystemTime(&now);
-        std::wstring folder = a.folder;
-        if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+        // A separator more than needed is one the platform's paths take.
         parts = std::make_unique<FileParts>(
-            folder + L"palavox-shadow-" + std::to_wstring(sizeof(void*) * 8) + L"-" +
+            a.folder + L"\\palavox-shadow-" + std::to_wstring(sizeof(void*) * 8) + L"-" +
             std::to_wstring(pid) + L"-" + Stamp(started, false) + L"-");
         shadow::Header header;
         header.progId = Wide16(a.progId);
@@ -132,6 +131,18 @@ struct Shadow {
         if (a.parts != 0) limits.parts = a.parts;
         recorder = std::make_unique<shadow::Recorder>(*parts, std::move(header), limits);
     }
+};
+
+// Held until the scope ends, an exception's way out included.
+class Locked {
+public:
+    explicit Locked(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+    ~Locked() { LeaveCriticalSection(&lock_); }
+
+private:
+    CRITICAL_SECTION& lock_;
 };
 
 Shadow* g_shadow = nullptr;
@@ -192,16 +203,15 @@ void Watch(shadow::Method method, const BSTR* args, std::size_t count, const sha
         if (!shadow::SameAnswer(old, mine)) {
             shadow::Argument given[3];
             std::u16string_view views[3];
-            for (std::size_t i = 0; i < count && i < 3; ++i) {
+            for (std::size_t i = 0; i < count; ++i) {  // at most 3
                 views[i] = View(args[i]);
                 given[i] = {views[i], false};
             }
             record = shadow::CallLine(method, given, count, old);
         }
-        EnterCriticalSection(&g_shadow->lock);
+        Locked held(g_shadow->lock);
         if (!record.empty()) g_shadow->recorder->Differed(record);
         g_shadow->recorder->Watched();
-        LeaveCriticalSection(&g_shadow->lock);
     } catch (const std::bad_alloc&) {
     }
 }
