@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "palavox/error.hpp"
-#include "palavox/palavox_class.hpp"
-#include "pieces/pieces.hpp"
+#include "palavox_forms.hpp"
 #include "utf8/utf8.hpp"
 #include "verify/verify_command.hpp"
 
 namespace {
 
+namespace forms = palavox::forms;
 namespace pieces = palavox::pieces;
 
 constexpr const char* kUsage =
@@ -247,7 +247,7 @@ void WidenPipe(int fd, std::size_t size) {
 }
 
 // Each read through the stream, and what it writes out; the count, if any, at the end.
-void Pump(int in, const std::string& inName, std::size_t readSize, pieces::Stream& stream, int out,
+void Pump(int in, const std::string& inName, std::size_t readSize, forms::InPieces& stream, int out,
           const std::string& outName) {
     std::unique_ptr<char[]> input(new char[readSize]);
     const std::size_t outSize = kOutputPerRead * readSize;
@@ -276,37 +276,24 @@ void Pump(int in, const std::string& inName, std::size_t readSize, pieces::Strea
     }
 }
 
-// The command's operation over its input: UTF-8, or UTF-16 behind its mark.
-struct Job {
-    std::unique_ptr<pieces::Stream> stream;
-    std::optional<palavox::PalavoxClass::FindStringFrame> frame;  // find-string's
-};
-
-Job MakeJob(const Options& o) {
+// The command's method over its input: UTF-8, or UTF-16 behind its mark.
+forms::InPieces MakeJob(const Options& o) {
     constexpr pieces::Input kInput = pieces::Input::ByteOrderMark;
-    Job job;
     // branch-untaken: every Command is a case; no other value reaches the switch
     switch (o.command) {
-        case Options::Command::Count: {
-            std::u16string procura = FromUtf8(o.procura, "PROCURA");
-            job.frame.emplace(procura, o.tipo);
-            job.stream = std::make_unique<pieces::CountStream>(std::move(procura),
-                                                               job.frame->mode(), kInput);
-            break;
-        }
+        case Options::Command::Count:
+            return forms::InPieces::FindString(FromUtf8(o.procura, "PROCURA"), o.tipo, kInput);
         case Options::Command::Link:
             FromUtf8(o.target, "the target");  // only checked: the markup is made on UTF-8
-            job.stream = std::make_unique<pieces::LinkStream>(o.target, kInput);
-            break;
+            return forms::InPieces::TrataHTML(o.target, kInput);
         case Options::Command::Fold:
-            job.stream = std::make_unique<pieces::FoldStream>(kInput);
             break;
     }
-    return job;
+    return forms::InPieces::RemoverAcentuacao(kInput);
 }
 
 int Run(const Options& o) {
-    const Job job = MakeJob(o);
+    forms::InPieces job = MakeJob(o);
     const std::string inputName = o.input.value_or("standard input");
     int in = STDIN_FILENO;
     if (o.input) {
@@ -320,16 +307,12 @@ int Run(const Options& o) {
     const int out = file ? file->fd() : STDOUT_FILENO;
     const std::string outputName = o.output.value_or("standard output");
     try {
-        Pump(in, inputName, o.readSize, *job.stream, out, outputName);
+        Pump(in, inputName, o.readSize, job, out, outputName);
     } catch (const pieces::InvalidInput& e) {
         throw CommandError(inputName + ": invalid " + e.encoding() + " at byte offset " +
                            std::to_string(e.offset()));
     }
-    if (job.frame) {
-        const auto& count = static_cast<const pieces::CountStream&>(*job.stream);
-        const std::int32_t result = job.frame->Result(count.units(), count.count());
-        WriteAll(out, std::to_string(result) + "\n", outputName);
-    }
+    if (job.counts()) WriteAll(out, std::to_string(job.EndCount()) + "\n", outputName);
     if (in != STDIN_FILENO) ::close(in);
     if (file) file->Commit();
     return 0;

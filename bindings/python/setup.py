@@ -6,6 +6,7 @@
 # is the repository (bindings/python/CMakeLists.txt); run in the repository's
 # bindings/python, setup.py finds it two folders up.
 # Nothing but a C and C++20 compiler is needed.
+import glob
 import json
 import os
 import re
@@ -210,9 +211,11 @@ class Sdist(sdist):
                        if not d.startswith(BUILD_MARK)]
             wanted += included(info["sources"], folders)
             wanted += list(info.get("generated", {}).values())
-        # And what the module (in this folder, not under native/) includes of the tree.
-        with open(os.path.join(HERE, "src", "_palavox.c"), encoding="utf-8") as f:
-            headers = [find(h, PUBLIC_DIRS) for h in QUOTED_INCLUDE.findall(f.read())]
+        # And what the module's parts (in this folder, not under native/) include of the tree.
+        headers = []
+        for part in MODULE_PARTS + MODULE_HEADERS:
+            with open(os.path.join(HERE, part), encoding="utf-8") as f:
+                headers += [find(h, PUBLIC_DIRS) for h in QUOTED_INCLUDE.findall(f.read())]
         wanted += included([h for h in headers if h], PUBLIC_DIRS)
         for name in sorted(set(wanted)):
             target = os.path.join(base_dir, NATIVE, name)
@@ -224,6 +227,12 @@ class Sdist(sdist):
 
 # Listed dependencies first: linked in the reverse order, each before what it uses.
 CORE = [core_library(name, info) for name, info in reversed(list(LIBRARIES.items()))]
+# The module in parts (src/_palavox/module.h says which does what), and the
+# core's folders it includes from: the C interface's header and the loops of
+# its one-byte strs (palavox_units.h).
+MODULE_PARTS = sorted(os.path.relpath(p, HERE) for p in glob.glob(os.path.join(HERE, "src", "_palavox", "*.c")))
+MODULE_HEADERS = sorted(os.path.relpath(p, HERE) for p in glob.glob(os.path.join(HERE, "src", "_palavox", "*.h")))
+MODULE_INCLUDE = LIBRARIES["palavox_c"]["public_include"] + LIBRARIES["palavox_units"]["public_include"]
 
 setup(
     version=VERSION,
@@ -231,8 +240,9 @@ setup(
     ext_modules=[
         Extension(
             "palavox._palavox",
-            sources=["src/_palavox.c"],
-            include_dirs=list(LIBRARIES["palavox_c"]["public_include"]),
+            sources=MODULE_PARTS,
+            depends=MODULE_HEADERS,
+            include_dirs=list(MODULE_INCLUDE),
             define_macros=list(STATIC_MACROS),
             extra_compile_args=EXT_FLAGS,
             # The core is C++: the C++ driver links its runtime in.

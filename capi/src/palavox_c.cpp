@@ -1,27 +1,22 @@
-// The C interface over PalavoxClass. Every entry point catches everything:
-// an exception must never unwind into a C caller.
+// The C interface over PalavoxClass and its other forms (palavox_forms.hpp):
+// C's arguments into views and results back, failures into their numbers.
+// Every entry point catches everything: an exception must never unwind into a
+// C caller.
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
-#include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "palavox/error.hpp"
-#include "palavox/mod_palavox.hpp"
 #include "palavox/palavox.h"
 #include "palavox/palavox_class.hpp"
-#include "pieces/pieces.hpp"
+#include "palavox_forms.hpp"
 #include "utf8/utf8.hpp"
-#include "fold/utf8_fold.hpp"
-#include "links/utf8_links.hpp"
 
-// A stream of text in pieces, and FindString's frame for a count.
+// A method over a text in pieces.
 struct palavox_stream {
-    std::unique_ptr<palavox::pieces::Stream> pieces;
-    std::optional<palavox::PalavoxClass::FindStringFrame> frame;
+    palavox::forms::InPieces call;
 };
 
 // The header's numbers are the core's: one vocabulary, whichever edge a
@@ -164,22 +159,14 @@ public:
     MallocBuffer<char16_t> buffer;
 };
 
-// Outputs are cleared first, so that every failure leaves them NULL and 0.
-// The caller's storage, exactly as long as the result must be.
-class CallerSink final : public palavox::TextSink {
+class MallocUtf8Sink final : public palavox::forms::Utf8Sink {
 public:
-    CallerSink(char16_t* units, std::size_t capacity) : units_(units), capacity_(capacity) {}
-    char16_t* Allocate(std::size_t units) override {
-        // branch-untaken: folding keeps the length, so the routine asks for exactly capacity_
-        if (units != capacity_) throw palavox::Error(palavox::kInternalError);
-        return units_;
-    }
-
-private:
-    char16_t* units_;
-    std::size_t capacity_;
+    char* Allocate(std::size_t bytes) override { return buffer.Allocate(bytes); }
+    void Keep(std::size_t bytes) noexcept override { buffer.Shorten(bytes); }
+    MallocBuffer<char> buffer;
 };
 
+// Outputs are cleared first, so that every failure leaves them NULL and 0.
 template <class Out>
 bool ClearOutputs(Out** resultado, std::size_t* resultado_len) noexcept {
     if (resultado != nullptr) *resultado = nullptr;
@@ -212,12 +199,10 @@ template <class Make>
 int NewStream(palavox_stream** stream, Make make) noexcept {
     if (stream == nullptr) return palavox::kInvalidArgument;
     *stream = nullptr;
-    return Guarded([&] {
-        auto made = std::make_unique<palavox_stream>();
-        make(*made);
-        *stream = made.release();
-    });
+    return Guarded([&] { *stream = new palavox_stream{make()}; });
 }
+
+constexpr palavox::pieces::Input kUtf8 = palavox::pieces::Input::Utf8;
 
 }  // namespace
 
@@ -255,9 +240,6 @@ int PALAVOX_C_CALL palavox_remover_acentuacao(const uint16_t* texto, size_t text
     });
 }
 
-// Sized first, so a caller learns the length, and that a text has no link,
-// for the price of one pass. Its frame is the method's: an empty text gives
-// an empty result.
 int PALAVOX_C_CALL palavox_trata_html_into(const uint16_t* entrada, size_t entrada_len,
                                            const uint16_t* target, size_t target_len,
                                            uint16_t* resultado, size_t capacity,
@@ -266,22 +248,12 @@ int PALAVOX_C_CALL palavox_trata_html_into(const uint16_t* entrada, size_t entra
     *resultado_len = 0;
     if (resultado == nullptr && capacity != 0) return palavox::kInvalidArgument;
     return Guarded([&] {
-        const std::u16string_view text = Utf16Arg(entrada, entrada_len);
-        const std::u16string_view alvo = Utf16Arg(target, target_len);
-        const std::size_t size =
-            text.empty() ? 0 : palavox::ModPalavox::ConverteLinksSize(text, alvo);
-        if (size == text.size()) {
-            // No link: the text itself, without scanning it again.
-            if (size != 0 && size <= capacity) std::memcpy(resultado, entrada, size * 2);
-        } else if (size <= capacity) {
-            palavox::ModPalavox::ConverteLinks(text, alvo, reinterpret_cast<char16_t*>(resultado));
-        }
-        *resultado_len = size;
+        *resultado_len = palavox::forms::TrataHTMLInto(
+            Utf16Arg(entrada, entrada_len), Utf16Arg(target, target_len),
+            reinterpret_cast<char16_t*>(resultado), capacity);
     });
 }
 
-// FindString's frame once, the search worked out once, then each text under
-// the frame's rules as FindString applies them.
 int PALAVOX_C_CALL palavox_find_string_many(const uint16_t* const* entradas,
                                             const size_t* entrada_lens, size_t count,
                                             const uint16_t* procura, size_t procura_len,
@@ -293,15 +265,12 @@ int PALAVOX_C_CALL palavox_find_string_many(const uint16_t* const* entradas,
         return palavox::kInvalidArgument;
     }
     const int failed = Guarded([&] {
-        const std::u16string_view search = Utf16Arg(procura, procura_len);
-        const palavox::PalavoxClass::FindStringFrame frame(search, Utf16Arg(tipo, tipo_len));
-        const palavox::ModPalavox::Contador contador(search, frame.mode());
+        const palavox::forms::FindStringColumn column(Utf16Arg(procura, procura_len),
+                                                      Utf16Arg(tipo, tipo_len));
         for (std::size_t i = 0; i < count; ++i) {
             resultados[i] = 0;
-            erros[i] = Guarded([&] {
-                const std::u16string_view text = Utf16Arg(entradas[i], entrada_lens[i]);
-                resultados[i] = frame.Result(text.size(), contador.Conta(text));
-            });
+            erros[i] = Guarded(
+                [&] { resultados[i] = column.FindString(Utf16Arg(entradas[i], entrada_lens[i])); });
         }
     });
     if (failed != 0) {
@@ -313,26 +282,16 @@ int PALAVOX_C_CALL palavox_find_string_many(const uint16_t* const* entradas,
     return failed;
 }
 
-// The _utf8 functions work on the bytes themselves where the routine has a
-// UTF-8 form (fold/utf8_fold.hpp, links/utf8_links.hpp): one allocation, the
-// result. Their frame is the methods' (an empty text gives an empty result),
-// which those forms keep.
+// The _utf8 functions work on the bytes themselves where the method has a
+// UTF-8 form: one allocation, the result.
 int PALAVOX_C_CALL palavox_trata_html_utf8(const char* entrada, size_t entrada_len,
                                            const char* target, size_t target_len, char** resultado,
                                            size_t* resultado_len) {
     if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
     return Guarded([&] {
-        const std::string_view text = Utf8Arg(entrada, entrada_len);
-        const std::string_view alvo = Utf8Arg(target, target_len);
-        MallocBuffer<char> out;
-        const std::size_t size = palavox::utf8::ConverteLinksSize(text, alvo);
-        char* const at = out.Allocate(size);
-        if (size == text.size()) {
-            if (size != 0) std::memcpy(at, text.data(), size);  // no link: nothing to mark up
-        } else {
-            palavox::utf8::ConverteLinks(text, alvo, at);
-        }
-        out.HandOver(resultado, resultado_len);
+        MallocUtf8Sink sink;
+        palavox::forms::TrataHTML(Utf8Arg(entrada, entrada_len), Utf8Arg(target, target_len), sink);
+        sink.buffer.HandOver(resultado, resultado_len);
     });
 }
 
@@ -353,8 +312,8 @@ int PALAVOX_C_CALL palavox_remover_acentuacao_into(const uint16_t* texto, size_t
                                                    uint16_t* resultado) {
     if (resultado == nullptr && texto_len != 0) return palavox::kInvalidArgument;
     return Guarded([&] {
-        CallerSink sink(reinterpret_cast<char16_t*>(resultado), texto_len);
-        kPalavox.RemoverAcentuacao(Utf16Arg(texto, texto_len), sink);
+        palavox::forms::RemoverAcentuacaoInto(Utf16Arg(texto, texto_len),
+                                              reinterpret_cast<char16_t*>(resultado));
     });
 }
 
@@ -362,48 +321,41 @@ int PALAVOX_C_CALL palavox_remover_acentuacao_utf8(const char* texto, size_t tex
                                                    char** resultado, size_t* resultado_len) {
     if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
     return Guarded([&] {
-        const std::string_view text = Utf8Arg(texto, texto_len);
-        // Folding never lengthens a text: as much room as the text takes.
-        MallocBuffer<char> out;
-        char* const begin = out.Allocate(text.size());
-        out.Shorten(static_cast<std::size_t>(palavox::utf8::TrocaAcentos(text, begin) - begin));
-        out.HandOver(resultado, resultado_len);
+        MallocUtf8Sink sink;
+        palavox::forms::RemoverAcentuacao(Utf8Arg(texto, texto_len), sink);
+        sink.buffer.HandOver(resultado, resultado_len);
     });
 }
 
 int PALAVOX_C_CALL palavox_trata_html_stream(const char* target, size_t target_len,
                                              palavox_stream** stream) {
-    return NewStream(stream, [&](palavox_stream& s) {
-        s.pieces = std::make_unique<palavox::pieces::LinkStream>(Utf8Arg(target, target_len));
+    return NewStream(stream, [&] {
+        return palavox::forms::InPieces::TrataHTML(Utf8Arg(target, target_len), kUtf8);
     });
 }
 
 int PALAVOX_C_CALL palavox_find_string_stream(const char* procura, size_t procura_len,
                                               const char* tipo, size_t tipo_len,
                                               palavox_stream** stream) {
-    return NewStream(stream, [&](palavox_stream& s) {
+    return NewStream(stream, [&] {
         const Utf16Arg8 search(procura, procura_len);
         const Utf16Arg8 mode(tipo, tipo_len);
-        s.frame.emplace(search, mode);
-        s.pieces =
-            std::make_unique<palavox::pieces::CountStream>(std::u16string(search), s.frame->mode());
+        return palavox::forms::InPieces::FindString(std::u16string(search), mode, kUtf8);
     });
 }
 
 int PALAVOX_C_CALL palavox_remover_acentuacao_stream(palavox_stream** stream) {
-    return NewStream(stream, [](palavox_stream& s) {
-        s.pieces = std::make_unique<palavox::pieces::FoldStream>();
-    });
+    return NewStream(stream, [] { return palavox::forms::InPieces::RemoverAcentuacao(kUtf8); });
 }
 
 int PALAVOX_C_CALL palavox_stream_step(palavox_stream* stream, palavox_in_buffer* input,
                                        palavox_out_buffer* output) {
     palavox_out_buffer none{nullptr, 0, 0};
-    if (output == nullptr && stream != nullptr && stream->frame) output = &none;
+    if (output == nullptr && stream != nullptr && stream->call.counts()) output = &none;
     if (stream == nullptr || !Usable(input) || !Usable(output)) return palavox::kInvalidArgument;
     palavox::pieces::InBuffer in{input->src, input->size, input->pos};
     palavox::pieces::OutBuffer out{output->dst, output->size, output->pos};
-    const int rc = Guarded([&] { stream->pieces->Step(in, out); });
+    const int rc = Guarded([&] { stream->call.Step(in, out); });
     input->pos = in.pos;
     output->pos = out.pos;
     return rc;
@@ -412,11 +364,11 @@ int PALAVOX_C_CALL palavox_stream_step(palavox_stream* stream, palavox_in_buffer
 int PALAVOX_C_CALL palavox_stream_end(palavox_stream* stream, palavox_out_buffer* output,
                                       size_t* remaining) {
     if (remaining != nullptr) *remaining = 0;
-    if (stream == nullptr || stream->frame || !Usable(output) || remaining == nullptr) {
+    if (stream == nullptr || stream->call.counts() || !Usable(output) || remaining == nullptr) {
         return palavox::kInvalidArgument;
     }
     palavox::pieces::OutBuffer out{output->dst, output->size, output->pos};
-    const int rc = Guarded([&] { *remaining = stream->pieces->End(out); });
+    const int rc = Guarded([&] { *remaining = stream->call.End(out); });
     output->pos = out.pos;
     return rc;
 }
@@ -424,17 +376,12 @@ int PALAVOX_C_CALL palavox_stream_end(palavox_stream* stream, palavox_out_buffer
 int PALAVOX_C_CALL palavox_stream_end_count(palavox_stream* stream, int32_t* resultado) {
     if (resultado == nullptr) return palavox::kInvalidArgument;
     *resultado = 0;
-    if (stream == nullptr || !stream->frame) return palavox::kInvalidArgument;
-    return Guarded([&] {
-        palavox::pieces::OutBuffer none;
-        stream->pieces->End(none);
-        const auto& count = static_cast<const palavox::pieces::CountStream&>(*stream->pieces);
-        *resultado = stream->frame->Result(count.units(), count.count());
-    });
+    if (stream == nullptr || !stream->call.counts()) return palavox::kInvalidArgument;
+    return Guarded([&] { *resultado = stream->call.EndCount(); });
 }
 
 uint64_t PALAVOX_C_CALL palavox_stream_offset(const palavox_stream* stream) {
-    return stream == nullptr ? 0 : stream->pieces->offset();
+    return stream == nullptr ? 0 : stream->call.offset();
 }
 
 void PALAVOX_C_CALL palavox_stream_free(palavox_stream* stream) { delete stream; }

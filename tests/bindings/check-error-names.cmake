@@ -66,7 +66,7 @@ function(expect file pattern any)
   set(failures "${failures}" PARENT_SCOPE)
 endfunction()
 
-expect(bindings/python/src/_palavox.c
+expect(bindings/python/src/_palavox/module.c
   "{\"@NAME@\", PALAVOX_@NAME@}" "{\"[A-Z_]+\", PALAVOX_[A-Z_]+}")
 expect(bindings/python/src/palavox/_palavox.pyi
   "\n@NAME@: Final = @NUMBER@[ \n]" "\n[A-Z_]+: Final = [0-9]+")

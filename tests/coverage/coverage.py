@@ -49,8 +49,14 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 
 # Product code: what ships. The modules count once their stage exists.
 PRODUCT_DIRS = ("text/", "frame/", "com/", "capi/", "cli/", "migration/")
-MODULE_SOURCES = ("bindings/python/src/_palavox.c", "bindings/sqlite/palavox_sqlite.c",
-                  "bindings/postgresql/palavox_pg.c")
+# The Python module's parts (bindings/python/src/_palavox/: its .c files, and
+# the headers whose inline code they run), the SQLite and PostgreSQL modules.
+PYTHON_PARTS = "bindings/python/src/_palavox"
+MODULE_UNITS = tuple(sorted(f"{PYTHON_PARTS}/{f}" for f in os.listdir(os.path.join(ROOT, PYTHON_PARTS))
+                            if f.endswith(".c"))) + (
+    "bindings/sqlite/palavox_sqlite.c", "bindings/postgresql/palavox_pg.c")
+MODULE_SOURCES = MODULE_UNITS + tuple(sorted(
+    f"{PYTHON_PARTS}/{f}" for f in os.listdir(os.path.join(ROOT, PYTHON_PARTS)) if f.endswith(".h")))
 MODULES_SCRIPT = "tests/coverage/modules.sh"
 CODE_SUFFIXES = (".c", ".cpp", ".h", ".hpp")
 
@@ -586,7 +592,7 @@ def product_units():
         for dirpath, _, files in os.walk(os.path.join(ROOT, top)):
             rel_dir = os.path.relpath(dirpath, ROOT) + "/"
             units += [rel_dir + f for f in files if f.endswith((".c", ".cpp"))]
-    return sorted(units + [p for p in MODULE_SOURCES if os.path.exists(os.path.join(ROOT, p))])
+    return sorted(units + [p for p in MODULE_UNITS if os.path.exists(os.path.join(ROOT, p))])
 
 
 def unwinding(b, number, source):

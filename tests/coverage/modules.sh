@@ -15,6 +15,8 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 NATIVE=$ROOT/build/native
 OUT=$ROOT/build/coverage
 ARCHIVE=$NATIVE/capi/libpalavox.a
+# The Python module's one-byte conversions (text/units/), in no C interface library.
+UNITS_ARCHIVE=$NATIVE/text/libpalavox_units.a
 # Every branch as written, counted exactly across the Python tests' threads.
 COVER=(-O0 -g --coverage -fprofile-update=atomic)
 
@@ -45,8 +47,9 @@ native_compile() {
 
 # ----------------------------------------------------------------- Python
 # The package as the wheel installed it in build/python/venv, copied, with
-# the module compiled from bindings/python/src/_palavox.c as setup.py does it
-# (its warnings, the interpreter's flags) and linked with the native archive.
+# the module compiled from its parts in bindings/python/src/_palavox/ as
+# setup.py does it (its warnings, the interpreter's flags) and linked with the
+# native archives.
 # The quick tests: test_palavox.py (test_dask_cluster.py starts a cluster of
 # processes for a minute and calls nothing test_palavox.py does not).
 python_stage() {
@@ -63,11 +66,15 @@ python_stage() {
   suffix=$("$venv_py" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
   read -ra cflags < <("$venv_py" -c 'import sysconfig, re
 print(re.sub(r"-O[0-3s]\b|-g\b", "", sysconfig.get_config_var("CFLAGS")))')
-  gcc "${cflags[@]}" -fPIC -std=c99 -Wall -Wextra -Werror "${COVER[@]}" -DPALAVOX_C_STATIC \
-    -I"$include" -I"$ROOT/capi/include" -I"$NATIVE/capi/include" \
-    -c "$ROOT/bindings/python/src/_palavox.c" -o "$dir/_palavox.o"
+  local part objects=()
+  for part in "$ROOT"/bindings/python/src/_palavox/*.c; do
+    gcc "${cflags[@]}" -fPIC -std=c99 -Wall -Wextra -Werror "${COVER[@]}" -DPALAVOX_C_STATIC \
+      -I"$include" -I"$ROOT/capi/include" -I"$NATIVE/capi/include" -I"$ROOT/text/units" \
+      -c "$part" -o "$dir/$(basename "$part" .c).o"
+    objects+=("$dir/$(basename "$part" .c).o")
+  done
   g++ -shared --coverage -Wl,--exclude-libs,ALL -o "$dir/pkg/palavox/_palavox$suffix" \
-    "$dir/_palavox.o" "$ARCHIVE"
+    "${objects[@]}" "$UNITS_ARCHIVE" "$ARCHIVE"
   (
     cd "$ROOT/build/python"
     export PYTHONPATH=$dir/pkg

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "palavox/error.hpp"
+#include "palavox_forms.hpp"
 #include "test_util.hpp"
 
 namespace {
@@ -131,6 +132,33 @@ TEST(PalavoxClass, CallsDoNotAffectEachOther) {
     EXPECT_EQ(pv.FindString(text, u"HTTP"), count);
     EXPECT_TEXT_EQ(u"Acao", pv.RemoverAcentuacao(u"A\u00E7\u00E3o"));
     EXPECT_TEXT_EQ(links, pv.TrataHTML(text, u"_top"));
+}
+
+// A method in pieces ends with a count only for FindString, whose count
+// takes FindString's frame: the empty text read is error 13.
+TEST(PalavoxForms, OnlyFindStringInPiecesEndsWithACount) {
+    using palavox::forms::InPieces;
+    constexpr auto kUtf8 = palavox::pieces::Input::Utf8;
+    struct {
+        const char* name;
+        InPieces call;
+        bool counts;
+        int error;  // of EndCount
+    } rows[] = {
+        {"TrataHTML", InPieces::TrataHTML("_top", kUtf8), false, 5},
+        {"RemoverAcentuacao", InPieces::RemoverAcentuacao(kUtf8), false, 5},
+        {"FindString", InPieces::FindString(u"a", u"B", kUtf8), true, 13},
+    };
+    for (auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(r.call.counts(), r.counts);
+        try {
+            const std::int32_t n = r.call.EndCount();
+            ADD_FAILURE() << "no error, returned " << n;
+        } catch (const palavox::Error& e) {
+            EXPECT_EQ(e.number(), r.error);
+        }
+    }
 }
 
 }  // namespace

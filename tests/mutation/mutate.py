@@ -65,7 +65,8 @@ NATIVE_STAGE = {"build": "cmake --build build/native -j2",
 # the stages write.
 AREAS = {
     "capi": {
-        "files": ["capi/src/palavox_c.cpp"],
+        # With the frame's forms the C interface calls (the command calls some too).
+        "files": ["capi/src/palavox_c.cpp", "frame/palavox_forms.*"],
         "build": build("palavox_capi_tests", "fuzz_pieces", "palavox_c"),
         "test": " && ".join([gtest("capi/palavox_capi_tests"), ctest("^(capi_|fuzz_replay_pieces$)")]),
         "wide": NATIVE_STAGE,
@@ -100,7 +101,7 @@ AREAS = {
     # sdist (tests/mutation/python_module.py): seconds a mutant, not the
     # minutes a wheel takes. The venv's module is the wheel's again at the end.
     "python": {
-        "files": ["bindings/python/src/_palavox.c"],
+        "files": ["bindings/python/src/_palavox/*.c", "bindings/python/src/_palavox/*.h"],
         "setup": "tests/mutation/python_module.py setup build/native",
         "tree": "build/mutation-python",
         "build": "tests/mutation/python_module.py build",

@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """The Python package's module, rebuilt in seconds for the mutation run: the
-package build's own compile and link commands for _palavox.c, over the core
-objects it compiled once, the result put where the venv's package has it.
+package build's own compile and link commands for the module's parts
+(bindings/python/src/_palavox/*.c), over the core objects it compiled once,
+the result put where the venv's package has it.
 
   python_module.py setup TREE   the sdist (TREE's palavox_python_sdist), its wheel
                                 in build/python/venv, and the kept build beside
                                 them in build/mutation-python, redone for a new sdist
-  python_module.py build        bindings/python/src/_palavox.c compiled (unless its
-                                object is newer) and linked, into the venv
+  python_module.py build        each part compiled (unless its object is newer than
+                                it and the parts' headers) and linked, into the venv
   python_module.py restore      the venv's module back as the wheel installed it
 
 setup also writes compile_commands.json there, for mutate.py's object check."""
@@ -27,7 +28,8 @@ import tempfile
 import zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-SOURCE = os.path.join(ROOT, "bindings", "python", "src", "_palavox.c")
+PARTS = os.path.join(ROOT, "bindings", "python", "src", "_palavox")
+IN_SDIST = os.path.join("src", "_palavox")
 PY = os.path.join(ROOT, "build", "python")
 VENV_PY = os.path.join(PY, "venv", "bin", "python")
 CACHE = os.path.join(ROOT, "build", "mutation-python")
@@ -98,20 +100,32 @@ def capture(sdist_dir, temp, lib):
     os.chdir(sdist_dir)
     sys.argv = ["setup.py", "-v", "build", "--build-temp", temp, "--build-lib", lib]
     runpy.run_path("setup.py", run_name="__main__")
-    compiles = [c for c in spawned if "-c" in c and os.path.join("src", "_palavox.c") in c]
+    parts = sorted(glob.glob(os.path.join(PARTS, "*.c")))
+    compiles = {}
+    for c in spawned:
+        for part in parts:
+            if "-c" in c and os.path.join(IN_SDIST, os.path.basename(part)) in c:
+                compiles[os.path.basename(part)] = c
     links = [c for c in spawned if "-c" not in c and "-o" in c
              and os.path.basename(c[c.index("-o") + 1]).startswith("_palavox.")]
-    if len(compiles) != 1 or len(links) != 1:
-        fail(f"expected one compile and one link of _palavox, got {len(compiles)} and {len(links)}")
-    json.dump({"directory": sdist_dir, "compile": compiles[0], "link": links[0]}, open(COMMANDS, "w"), indent=1)
+    if len(compiles) != len(parts) or len(links) != 1:
+        fail(f"expected a compile of each of the {len(parts)} parts and one link of _palavox, "
+             f"got {len(compiles)} and {len(links)}")
+    json.dump({"directory": sdist_dir, "compile": compiles, "link": links[0]}, open(COMMANDS, "w"), indent=1)
 
 
 def commands():
+    """The kept build's folder, each part's compile command (the part in the
+    repository compiled in place of the sdist's copy), and the link command."""
     saved = json.load(open(COMMANDS))
-    compile_args = [SOURCE if a == os.path.join("src", "_palavox.c") else a for a in saved["compile"]]
-    # A fault the compiler only warns about is still a fault to catch.
-    compile_args = [a for a in compile_args if a != "-Werror"]
-    return saved["directory"], compile_args, saved["link"]
+    compiles = {}
+    for name, args in saved["compile"].items():
+        source = os.path.join(PARTS, name)
+        args = [source if a == os.path.join(IN_SDIST, name) else a for a in args]
+        # A fault the compiler only warns about is still a fault to catch.
+        # Its headers are found beside it, in the repository too.
+        compiles[source] = [a for a in args if a != "-Werror"]
+    return saved["directory"], compiles, saved["link"]
 
 
 def output(args):
@@ -119,11 +133,13 @@ def output(args):
 
 
 def build(fresh=False):
-    directory, compile_args, link_args = commands()
-    obj = output(compile_args)
-    # mutate.py may have put the mutant's object there already.
-    if fresh or not os.path.exists(obj) or os.path.getmtime(obj) <= os.path.getmtime(SOURCE):
-        check(compile_args, cwd=directory)
+    directory, compiles, link_args = commands()
+    headers = max((os.path.getmtime(h) for h in glob.glob(os.path.join(PARTS, "*.h"))), default=0)
+    for source, compile_args in compiles.items():
+        obj = output(compile_args)
+        # mutate.py may have put the mutant's object there already.
+        if fresh or not os.path.exists(obj) or os.path.getmtime(obj) <= max(os.path.getmtime(source), headers):
+            check(compile_args, cwd=directory)
     check(link_args, cwd=directory)
     put(open(output(link_args), "rb").read(), installed()[0])
 
@@ -145,8 +161,9 @@ def setup(tree):
         with open(os.path.join(CACHE, "build.log"), "w") as log:
             check([VENV_PY, __file__, "capture", os.path.join(CACHE, f"palavox-{version}"),
                    os.path.join(CACHE, "temp"), os.path.join(CACHE, "lib")], env=env, stdout=log, stderr=log)
-    directory, compile_args, _ = commands()
-    json.dump([{"directory": directory, "file": SOURCE, "command": shlex.join(compile_args)}],
+    directory, compiles, _ = commands()
+    json.dump([{"directory": directory, "file": source, "command": shlex.join(args)}
+               for source, args in compiles.items()],
               open(os.path.join(CACHE, "compile_commands.json"), "w"), indent=1)
     path, digest, _ = installed()
     imported = subprocess.run([VENV_PY, "-c", "import palavox._palavox as m; print(m.__file__)"], cwd=PY,
@@ -158,7 +175,7 @@ def setup(tree):
     same = sha256(open(path, "rb").read()) == digest
     restore()
     if not same:
-        fail("the module built from bindings/python/src/_palavox.c differs from the wheel's")
+        fail("the module built from bindings/python/src/_palavox/ differs from the wheel's")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 // The vector paths against the model where they are most likely to slip: at
 // every length from 0 to 70 and every placement of the text against 64-byte
 // boundaries, with the interesting unit at every position, and with memory
-// just outside the text that would change the answer if it were read. Every
+// just outside the text that would change the answer if it were read (or,
+// for the unit loops' outputs, that must stay unwritten). Every
 // test runs once per kernel, so the kernels are compared in one process.
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 
 #include "simd/kernels.hpp"
 #include "count/matcher.hpp"
+#include "palavox_units.h"
 #include "palavox/mod_palavox.hpp"
 #include "palavox/text.hpp"
 #include "primitives/primitives.hpp"
@@ -370,6 +372,84 @@ TEST(TwoWayTest, AgreesWithModelOnEveryShortText) {
                         : ref::ContaOcorrencias(Text(subject).substr(from), searches[s], u"B");
                 ASSERT_EQ(binary.CountTwoWay(subject, from), rest < 0 ? 0u : std::size_t(rest))
                     << Escaped(subject) << " / " << Escaped(searches[s]) << " from " << from;
+            }
+        }
+    }
+}
+
+// A run of T at `offset` elements past a 64-byte boundary, between `slack`
+// elements of `around` on either side: neighbours a loop must not read into
+// its answer, or (for an output) must leave as they are.
+template <class T>
+class Placed {
+public:
+    Placed(std::size_t length, std::size_t offset, T around)
+        : storage_(length + 2 * kSlack + 64 / sizeof(T), around), length_(length) {
+        const auto address = reinterpret_cast<std::uintptr_t>(storage_.data() + kSlack);
+        start_ = kSlack + (64 - address % 64) % 64 / sizeof(T) + offset;
+    }
+    T* data() { return storage_.data() + start_; }
+    // Whether every element outside the run is still `around`.
+    bool Untouched(T around) const {
+        for (std::size_t i = 0; i < storage_.size(); ++i) {
+            if ((i < start_ || i >= start_ + length_) && storage_[i] != around) return false;
+        }
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kSlack = 32;
+    std::vector<T> storage_;
+    std::size_t length_;
+    std::size_t start_ = 0;
+};
+
+// The loops of palavox_units.h (the Python module's widening of a one-byte
+// str, narrowing back, and comparing with folded units) against their
+// definition at every length up to 70 and some long ones, at every placement.
+TEST_P(BoundaryTest, UnitLoopsAtEveryLengthAndPlacement) {
+    const pvx_unit_loops& loops = *pvx_units();
+    std::mt19937 engine(14);
+    std::vector<std::size_t> lengths;
+    for (std::size_t length = 0; length <= kMaxLength; ++length) lengths.push_back(length);
+    for (const std::size_t length : {127u, 2047u, 2048u, 2049u, 4113u}) lengths.push_back(length);
+    for (const std::size_t length : lengths) {
+        for (std::size_t offset = 0; offset < (length <= kMaxLength ? kOffsets : 2); ++offset) {
+            SCOPED_TRACE("length " + std::to_string(length) + " at offset " +
+                         std::to_string(offset));
+            // Bytes of every value, 0x00, 0x80 and 0xFF among them.
+            Placed<std::uint8_t> bytes(length, offset, 0xFF);
+            for (std::size_t i = 0; i < length; ++i) bytes.data()[i] = std::uint8_t(engine());
+            Placed<std::uint16_t> widened(length, offset % 8, 0xD800);
+            loops.widen(bytes.data(), length, widened.data());
+            Placed<std::uint8_t> narrowed(length, offset / 2, 0x5A);
+            loops.narrow(widened.data(), length, narrowed.data());
+            for (std::size_t i = 0; i < length; ++i) {
+                ASSERT_EQ(widened.data()[i], bytes.data()[i]) << "widened, unit " << i;
+                ASSERT_EQ(narrowed.data()[i], bytes.data()[i]) << "narrowed, byte " << i;
+            }
+            ASSERT_TRUE(widened.Untouched(0xD800)) << "widening wrote outside its units";
+            ASSERT_TRUE(narrowed.Untouched(0x5A)) << "narrowing wrote outside its bytes";
+
+            // Units past 0xFF too; the other run equal, or changed at one unit.
+            // Neighbours hold every bit, so reading one shows in the answer.
+            Placed<std::uint16_t> a(length, offset, 0xFFFF), b(length, offset / 4, 0x0000);
+            for (std::size_t i = 0; i < length; ++i) {
+                const unsigned mask = engine() % 2 ? 0x00FF : 0x7FFF;
+                a.data()[i] = std::uint16_t(engine() & mask);
+                b.data()[i] = a.data()[i];
+            }
+            for (const bool changed : {false, true}) {
+                if (changed && length != 0) b.data()[engine() % length] ^= 0x0100;
+                unsigned bits = 0, differ = 0;
+                for (std::size_t i = 0; i < length; ++i) {
+                    bits |= a.data()[i];
+                    differ |= unsigned(a.data()[i] ^ b.data()[i]);
+                }
+                std::uint16_t gotBits = 1, gotDiffer = 1;
+                loops.unite(a.data(), b.data(), length, &gotBits, &gotDiffer);
+                ASSERT_EQ(gotBits, bits) << (changed ? "changed" : "equal");
+                ASSERT_EQ(gotDiffer, differ) << (changed ? "changed" : "equal");
             }
         }
     }

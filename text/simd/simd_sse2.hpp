@@ -47,6 +47,19 @@ PALAVOX_OP Vec UnitsOfHighBytes(Vec v) noexcept {
 PALAVOX_OP void StoreLow8(void* p, Vec v) noexcept {
     _mm_storel_epi64(static_cast<__m128i*>(p), v);
 }
+// Eight (four) bytes loaded into the low bytes, zeros above.
+PALAVOX_OP Vec LoadLow8(const void* p) noexcept {
+    return _mm_loadl_epi64(static_cast<const __m128i*>(p));
+}
+PALAVOX_OP Vec LoadLow4(const void* p) noexcept {
+    int low;
+    std::memcpy(&low, p, sizeof low);
+    return _mm_cvtsi32_si128(low);
+}
+// The low four bytes.
+PALAVOX_OP std::uint32_t Low32(Vec v) noexcept {
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+}
 
 // The top bit of each byte.
 PALAVOX_OP std::uint32_t ByteBits(Vec v) noexcept {

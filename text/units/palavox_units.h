@@ -1,0 +1,34 @@
+/* Runs of UTF-16 units beside a one-byte text, for a binding written in C
+ * that holds one-byte strings (the Python module): widening its bytes to
+ * units, narrowing units below 0x100 back, and the union of a run's bits and
+ * of its differences from another run. Block loops of text/'s own (units.cpp,
+ * units_blocks.hpp), run by the kernel the text routines run, asked once;
+ * the plain loops are the definition. pvx_: never exported by libpalavox,
+ * whose list is palavox_*. Internal: neither installed nor exported. */
+#ifndef PALAVOX_UNITS_H
+#define PALAVOX_UNITS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct pvx_unit_loops {
+    /* out[i] = in[i] for i < n */
+    void (*widen)(const uint8_t* in, size_t n, uint16_t* out);
+    /* out[i] = in[i] for i < n, every in[i] below 0x100 */
+    void (*narrow)(const uint16_t* in, size_t n, uint8_t* out);
+    /* *bits: the union of a's units; *differ: of a[i] ^ b[i], 0 when equal */
+    void (*unite)(const uint16_t* a, const uint16_t* b, size_t n, uint16_t* bits, uint16_t* differ);
+} pvx_unit_loops;
+
+/* The loops of the kernel the text routines run now (WithKernel's choice). */
+const pvx_unit_loops* pvx_units(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
