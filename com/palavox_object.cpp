@@ -374,12 +374,14 @@ HRESULT CreatePalavoxObject(REFIID riid, void** object) noexcept {
     *object = nullptr;
     _PalavoxClass* old = nullptr;
     if (CurrentAdoption().state == Adoption::State::Shadow) {
+        // branch-untaken: shadow mode needs the old DLL (palavox-adopt checks); no test removes it
         if (const HRESULT hr = CreateInstalledObject(&old); FAILED(hr)) return hr;
     }
     // branch-untaken: no test runs the 64-bit DLL out of memory (the nothrow check of new)
     auto* created = new (std::nothrow) PalavoxObject(old);
     // branch-untaken: as above
     if (created == nullptr) {
+        // branch-untaken: no test runs the 64-bit DLL out of memory
         if (old != nullptr) old->Release();
         return E_OUTOFMEMORY;
     }

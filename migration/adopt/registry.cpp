@@ -76,6 +76,7 @@ Failure::Failure(const std::wstring& what, long status)
     : std::runtime_error(Utf8(what)), what_(what), status_(status) {}
 
 bool Failure::denied() const noexcept {
+    // branch-untaken: no test denies a type-library call (E_ACCESSDENIED)
     return status_ == ERROR_ACCESS_DENIED || status_ == E_ACCESSDENIED;
 }
 
@@ -123,6 +124,7 @@ std::wstring StringData(const Value& value) {
 
 std::optional<std::wstring> ReadString(Root root, const std::wstring& key, const wchar_t* name) {
     const Value value = ReadValue(root, key, name);
+    // branch-untaken: values read as text here are REG_SZ
     if (!value.present || (value.type != REG_SZ && value.type != REG_EXPAND_SZ))
         return std::nullopt;
     return StringData(value);
@@ -165,9 +167,12 @@ Value NumberValue(DWORD number) {
 }
 
 std::wstring Shown(const Value& value) {
+    // branch-untaken: a value is shown only when there is one
     if (!value.present) return L"(none)";
+    // branch-untaken: only text values are set and shown (Journal::Set)
     if (value.type == REG_SZ || value.type == REG_EXPAND_SZ)
         return L"\"" + StringData(value) + L"\"";
+    // branch-untaken: as above
     if (value.type == REG_DWORD) return std::to_wstring(Number(value));
     return L"(" + std::to_wstring(value.data.size()) + L" bytes of type " +
            std::to_wstring(value.type) + L")";
@@ -223,6 +228,7 @@ void Journal::EnsureKey(const std::wstring& key) {
 void Journal::Set(const std::wstring& key, const wchar_t* name, const Value& value) {
     EnsureKey(key);
     const Value before = ReadValue(Root::Machine, key, name);
+    // branch-untaken: a value that differs here differs in its data
     if (before.present && before.type == value.type && before.data == value.data) {
         Say(L"kept    " + MachineName(key, name) + L" = " + Shown(value) + L" (already so)");
         return;
@@ -274,6 +280,7 @@ bool Journal::Undo() {
             // earlier undo that stopped further on: nothing to do.
             const Value now = ReadValue(Root::Machine, key, name.c_str());
             if (now.present == before.present &&
+                // branch-untaken: as above
                 (!now.present || (now.type == before.type && now.data == before.data))) {
                 Say(L"kept    " + MachineName(key, name.c_str()) + L" = " + Shown(before) +
                     L" (as it was)");
@@ -283,6 +290,7 @@ bool Journal::Undo() {
             status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kMachineClasses + key).c_str(), 0,
                                    KEY_SET_VALUE, handle.out());
             if (status == ERROR_SUCCESS && before.present) {
+                // branch-untaken: a value put back holds data
                 status = RegSetValueExW(handle.get(), name.c_str(), 0, before.type,
                                         before.data.empty() ? nullptr : before.data.data(),
                                         static_cast<DWORD>(before.data.size()));
@@ -304,9 +312,11 @@ bool Journal::Undo() {
                 continue;
             }
             status =
+                // branch-untaken: no test locks the written library
                 DeleteFileW(path.c_str()) ? ERROR_SUCCESS : static_cast<LSTATUS>(GetLastError());
             did = L"removed " + path;
         }
+        // branch-untaken: no test removes a journal's key between the change and its undo
         if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
             Say(did);
         } else {
@@ -318,6 +328,7 @@ bool Journal::Undo() {
     // Gone already when the journal's first write was refused.
     const LSTATUS removed =
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kMachineClasses + stateKey_).c_str());
+    // branch-untaken: the state key is there until undo removes it
     return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
 }
 

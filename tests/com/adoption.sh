@@ -154,6 +154,8 @@ adoption_stage() {
   old_clients shadow-no-folder "$original_cases" "$dll" "$library"
   check "shadow with no folder: nothing written" test -f "$nofolder" -a ! -s "$nofolder"
   check "to adopted again" adopt_gives 0 "(was shadow)" adopt
+  check "to shadow into a folder not there" adopt_gives 0 "is not a folder (yet)" shadow "$(palavox_winpath "$logs/not-there")"
+  check "and back to adopted" adopt_gives 0 "(was shadow)" adopt
   mv "$old" "$old.away"
   check "shadow refuses while the old DLL is gone" adopt_gives 3 "shadow mode needs the installed component's DLL" shadow "$(palavox_winpath "$shadows")"
   mv "$old.away" "$old"
@@ -182,6 +184,8 @@ adoption_stage() {
   refused "usage: a part size too small" 2 "--part-size needs a whole number of at least 4096" shadow x --part-size 12
   refused "usage: a count that is no number" 2 "--parts needs a whole number of at least 1, not 'x'" shadow x --parts x
   refused "usage: an option without its value" 2 "--parts needs a value" shadow x --parts
+  refused "usage: an empty count" 2 "--parts needs a whole number of at least 1, not ''" shadow x --parts ""
+  refused "usage: a size past 2^31" 2 "--part-size needs a whole number of at least 4096, not '4000000000'" shadow x --part-size 4000000000
   check "the interface differs: registered" "$w" reg add "HKCR\\$path" /ve /d "$(palavox_winpath "$clients/standin/different.tlb")" /f
   refused "the interface differs" 3 "is not the one Palavox has" adopt
   for differs in "method 1: tratahtml 0x60030000, slot 7, call 4, returns HRESULT (String vementrada [in], String vemtarget [in]" \
@@ -204,8 +208,12 @@ adoption_stage() {
   check "the stand-in registers again (2)" "$w" regsvr32 /s "$wold"
   check "no type library: its value removed" "$w" reg delete "HKCR\\$class\\TypeLib" /f
   refused "an old class without a type library" 3 "names no type library" adopt
+  check "a type library that is no identifier: named" "$w" reg add "HKCR\\$class\\TypeLib" /ve /d "not-a-guid" /f
+  refused "a type library that is no identifier" 3 "names no type library" adopt
   check "a library not registered: named" "$w" reg add "HKCR\\$class\\TypeLib" /ve /d "{$PALAVOX_MSI_UPGRADE_CODE_X86}" /f
   refused "a type library not registered" 3 "which is not registered" adopt
+  check "nor its version named: removed" "$w" reg delete "HKCR\\$class\\Version" /f
+  refused "a type library not registered, its version not named" 3 "which is not registered" adopt
   check "the stand-in registers again (3)" "$w" regsvr32 /s "$wold"
   check "its version not named: removed" "$w" reg delete "HKCR\\$class\\Version" /f
   check "adopt finds the library's version itself" adopt_gives 0 "type library Palavox {$STANDIN_LIBID} $STANDIN_TYPELIB_VERSION" adopt
@@ -234,6 +242,8 @@ adoption_stage() {
   check "undo clears it" adopt_gives 0 "done: the registry is as it was" undo
   check "the stand-in unregisters" "$w" regsvr32 /s /u "$wold"
   refused "no class but Palavox's own" 3 "no class but Palavox's own is registered for $PALAVOX_PROGID" adopt
+  check "a ProgID naming a class not registered: set" "$w" reg add "HKCR\\$PALAVOX_PROGID\\CLSID" /ve /d "{$PALAVOX_MSI_UPGRADE_CODE_X64}" /f
+  refused "a ProgID naming a class not registered" 3 "no class but Palavox's own is registered for $PALAVOX_PROGID" adopt
   check "the stand-in registers again (6)" "$w" regsvr32 /s "$wold"
   check "Palavox unregisters" "$w" regsvr32 /s /u "$wdll"
   refused "Palavox not registered" 3 "Palavox is not registered in the" adopt

@@ -226,6 +226,15 @@ shadow_row "shadow: a totals line short of a count" 1 'shadow.rec:6: totals need
 shadow_row "shadow: totals that are no numbers" 1 "shadow.rec:6: a totals line needs counts, not 'x'" "$shadow${link}totals\t1\tx\t0\n"
 shadow_row "shadow: a negative lost count"   1 "shadow.rec:5: a lost line needs counts, not '-1'" "${shadow}lost\t-1\n"
 shadow_row "shadow: a damaged call"          1 "shadow.rec:5: the result must start with 'ok' or 'error'" "${shadow}RemoverAcentuacao\ta\tfine\ta\n"
+shadow_row "shadow: unexplained, and records not written" 1 'verdict: 1 difference unexplained; 3 differing calls not recorded' \
+  "${shadow}lost\t3\nRemoverAcentuacao\ta\tok\tb\ntotals\t10\t4\t3\n"
+# A host's parts in any order: its largest totals count; the Markdown report says them too.
+printf '%b' "$shadow${link}totals\t2000\t1\t0\n" >part-1.rec
+printf '%b' "${shadow/shadow\t1/shadow\t2}totals\t1000\t1\t0\n" >part-2.rec
+"$palavox" verify --report parts.md part-1.rec part-2.rec >out.txt 2>err.txt
+[ $? = 0 ] && grep -q '^shadow mode: 2000 calls watched in 1 host processes' out.txt &&
+  grep -q '^Shadow mode: 2000 calls watched in 1 host processes' parts.md && pass ||
+  fail "a host's parts, largest totals first, and the Markdown report: $(cat out.txt err.txt)"
 printf '%b' "${good}totals\t1\t0\t0\n" >notshadow.rec
 "$palavox" verify notshadow.rec >/dev/null 2>err.txt
 [ $? = 1 ] && grep -q 'notshadow.rec:3: a totals line belongs to a shadow recording' err.txt && pass ||
