@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "simd/simd.hpp"
+#include "utf8/utf8.hpp"
 #define PALAVOX_KERNEL "units/units_blocks.hpp"
 #include "simd/simd_each.hpp"
 
@@ -59,8 +60,19 @@ void Unite(const std::uint16_t* a16, const std::uint16_t* b16, std::size_t n, st
     *differ = static_cast<std::uint16_t>(differs);
 }
 
+// The codec runs the kernel of its own choice, which is the same one.
+std::ptrdiff_t DecodeUtf8(const char* in, std::size_t n, std::uint16_t* units) noexcept {
+    const utf8::Decoded d = utf8::Decode({in, n}, reinterpret_cast<char16_t*>(units));
+    return d.valid == n ? static_cast<std::ptrdiff_t>(d.units) : -1;
+}
+
+std::ptrdiff_t EncodeUtf8(const std::uint16_t* units, std::size_t n, char* out) noexcept {
+    const char* end = utf8::EncodeChecked({reinterpret_cast<const char16_t*>(units), n}, out);
+    return end == nullptr ? -1 : end - out;
+}
+
 template <Kernel k>
-constexpr pvx_unit_loops kLoops = {Widen<k>, Narrow<k>, Unite<k>};
+constexpr pvx_unit_loops kLoops = {Widen<k>, Narrow<k>, Unite<k>, DecodeUtf8, EncodeUtf8};
 
 }  // namespace
 }  // namespace palavox::units
