@@ -482,6 +482,8 @@ TEST_P(BoundaryTest, UnitLoopsUtf8) {
             continue;
         }
         ASSERT_EQ(std::u16string(units.begin(), units.begin() + n), row.units);
+        ASSERT_EQ(loops.utf8_units(row.bytes.data(), row.bytes.size()), std::size_t(n));
+        ASSERT_EQ(loops.utf8_length(units.data(), std::size_t(n)), row.bytes.size());
         std::string back(3 * row.units.size() + 1, '\x5a');
         ASSERT_EQ(loops.encode_utf8(units.data(), std::size_t(n), back.data()),
                   std::ptrdiff_t(row.bytes.size()));

@@ -29,6 +29,11 @@ typedef struct pvx_unit_loops {
     /* units to UTF-8, `out` with room for 3 bytes a unit: how many bytes, or
      * -1 for an unpaired surrogate, which UTF-8 cannot carry */
     ptrdiff_t (*encode_utf8)(const uint16_t* in, size_t n, char* out);
+    /* the units valid UTF-8 decodes to: rows laid end to end are decoded at
+     * once and each row's share of the units found so */
+    size_t (*utf8_units)(const char* in, size_t n);
+    /* the bytes of the UTF-8 form of units holding no unpaired surrogate */
+    size_t (*utf8_length)(const uint16_t* in, size_t n);
 } pvx_unit_loops;
 
 /* The loops of the kernel the text routines run now (WithKernel's choice). */

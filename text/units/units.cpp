@@ -71,8 +71,32 @@ std::ptrdiff_t EncodeUtf8(const std::uint16_t* units, std::size_t n, char* out) 
     return end == nullptr ? -1 : end - out;
 }
 
+// Plain loops, which the compiler vectorises: a unit for each byte that does
+// not continue a sequence, and one more for each four-byte lead.
+std::size_t Utf8Units(const char* in, std::size_t n) noexcept {
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(in[i]);
+        units += (b & 0xC0) != 0x80;
+        units += b >= 0xF0;
+    }
+    return units;
+}
+
+// One byte, two from U+0080, three from U+0800; a pair's halves two each.
+std::size_t Utf8Length(const std::uint16_t* in, std::size_t n) noexcept {
+    std::size_t bytes = n;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned u = in[i];
+        bytes += std::size_t{u >= 0x80} + std::size_t{u >= 0x800};
+        bytes -= std::size_t{(u & 0xF800) == 0xD800};
+    }
+    return bytes;
+}
+
 template <Kernel k>
-constexpr pvx_unit_loops kLoops = {Widen<k>, Narrow<k>, Unite<k>, DecodeUtf8, EncodeUtf8};
+constexpr pvx_unit_loops kLoops = {Widen<k>,   Narrow<k>, Unite<k>,  DecodeUtf8,
+                                   EncodeUtf8, Utf8Units, Utf8Length};
 
 }  // namespace
 }  // namespace palavox::units

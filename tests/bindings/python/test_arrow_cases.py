@@ -333,13 +333,19 @@ def test_bytes_that_are_not_utf8_fail_at_their_row(data, op):
 
 
 # Layouts a producer may give: validity kept with no null left, an unknown null
-# count, no data bytes at all, groups ended by their bytes, views long and short.
+# count, no data bytes at all, bytes under a null, groups ended by their bytes,
+# views long and short.
 LONG_ROW = "ç" * 70_000 + " http://x "
 @pytest.mark.parametrize("column, expected", [
     (pyarrow.array(["ç", None, "é", "á"])[2:], ["e", "a"]),
     (pyarrow.Array.from_buffers(pyarrow.string(), 2, pyarrow.array(["ç", None]).buffers(), null_count=-1),
      ["c", None]),
     (pyarrow.array(["", ""]), ["", ""]),
+    # bytes under a null, which a group decoded at once would take for a row's
+    (pyarrow.Array.from_buffers(pyarrow.string(), 3, [
+        pyarrow.array([True, False, True]).buffers()[1],
+        pyarrow.array([0, 2, 4, 6], pyarrow.int32()).buffers()[1], pyarrow.py_buffer("çéá".encode())]),
+     ["c", None, "a"]),
     (pyarrow.array([LONG_ROW] * 5), [palavox.remover_acentuacao(LONG_ROW)] * 5),
     (pyarrow.array(["curta", None, "ç" * 13, "x" * 12], pyarrow.string_view()), ["curta", None, "c" * 13, "x" * 12]),
     (pyarrow.chunked_array([], pyarrow.large_string()), []),

@@ -164,7 +164,54 @@ static int put_text(Chunk* out, const uint16_t* units, size_t n) {
     return 0;
 }
 
+/* A whole group's folded units (w->out[0, at)) as UTF-8 in one call, each
+ * row's bytes counted for its offset. */
+static int put_group(Work* w, Chunk* out, int64_t from, int64_t to, size_t at) {
+    const size_t base = out->used;
+    const int status = put_text(out, w->out, at);
+    if (status != 0) {
+        w->failure->status = status;
+        w->failure->row = -1;
+        return -1;
+    }
+    int64_t* offsets = (int64_t*)out->offsets;
+    size_t used = base;
+    for (int64_t i = from; i < to; i++) {
+        const size_t k = (size_t)(i - from);
+        if (w->starts[k] >= 0) {
+            used +=
+                unit_loops->utf8_length(w->out + w->starts[k], (size_t)(w->ends[k] - w->starts[k]));
+        }
+        offsets[i + 1] = (int64_t)used;
+    }
+    return 0;
+}
+
 /* Rows [from, to) of the input as one group. 0 when the column goes on. */
+/* A group of string or large_string rows whose bytes lie end to end, nulls
+ * holding none: decoded in one call, each row's share of the units counted.
+ * 1, or 0 when the group must go row by row (a view, bytes under a null,
+ * bytes that are not UTF-8: the rows then say which). */
+static int whole_group(Work* w, const Column* in, int64_t from, int64_t to, size_t total,
+                       size_t* at) {
+    size_t n, last;
+    if (in->kind == VIEW) return 0;
+    const uint8_t* start = row_bytes(in, from, &n);
+    const uint8_t* end = row_bytes(in, to - 1, &last) + last;
+    if ((size_t)(end - start) != total) return 0;
+    const ptrdiff_t units = unit_loops->decode_utf8((const char*)start, total, w->units);
+    if (units < 0) return 0;
+    *at = 0;
+    for (int64_t i = from; i < to; i++) {
+        const size_t k = (size_t)(i - from);
+        const uint8_t* bytes = row_bytes(in, i, &n);
+        w->starts[k] = valid_row(in, i) ? (int64_t)*at : -1;
+        *at += unit_loops->utf8_units((const char*)bytes, n);
+        w->ends[k] = (int64_t)*at;
+    }
+    return 1;
+}
+
 static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64_t to) {
     size_t total = 0, n;
     for (int64_t i = from; i < to; i++) {
@@ -179,7 +226,8 @@ static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64
         return -1;
     }
     size_t at = 0;
-    for (int64_t i = from; i < to; i++) {
+    const int whole = whole_group(w, in, from, to, total, &at);
+    for (int64_t i = from; i < to && !whole; i++) {
         const size_t k = (size_t)(i - from);
         w->starts[k] = -1;
         if (!valid_row(in, i)) continue;
@@ -235,6 +283,7 @@ static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64
             return -1;
         }
     }
+    if (w->op == FOLD && whole) return put_group(w, out, from, to, at);
     for (int64_t i = from; i < to; i++) {
         const size_t k = (size_t)(i - from);
         if (w->starts[k] >= 0) {
