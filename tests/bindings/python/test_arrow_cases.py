@@ -363,6 +363,7 @@ def test_layouts(column, expected):
 @pytest.mark.parametrize("column, call", [
     ('pyarrow.array(["a\\u00e7\\u00e3o", None, "x" * 300, "\\U0001F600\\u00e9"])',
      'arrow.remover_acentuacao(column)'),
+    ('pyarrow.array(["a\\u00e7\\u00e3o", None, "\\u00e9"] * 3)', 'arrow.remover_acentuacao(column)'),  # short rows: a group at once
     ('pyarrow.array(["x http://a " * 40, "y", None])', 'arrow.trata_html(column, "_t")'),
     ('pyarrow.array(["x http://a", "y"], pyarrow.string_view())',
      'arrow.trata_html(column, "_t", errors="coerce")'),

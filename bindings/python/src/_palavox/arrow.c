@@ -190,12 +190,13 @@ static int put_group(Work* w, Chunk* out, int64_t from, int64_t to, size_t at) {
 /* Rows [from, to) of the input as one group. 0 when the column goes on. */
 /* A group of string or large_string rows whose bytes lie end to end, nulls
  * holding none: decoded in one call, each row's share of the units counted.
- * 1, or 0 when the group must go row by row (a view, bytes under a null,
- * bytes that are not UTF-8: the rows then say which). */
+ * 1, or 0 when the group goes row by row (a view, long rows, bytes under a
+ * null, bytes that are not UTF-8: the rows then say which). */
 static int whole_group(Work* w, const Column* in, int64_t from, int64_t to, size_t total,
                        size_t* at) {
     size_t n, last;
-    if (in->kind == VIEW) return 0;
+    /* Rows past 32 bytes on average: the codec's vector loops on each beat counting its units. */
+    if (in->kind == VIEW || total > 32 * (size_t)(to - from)) return 0;
     const uint8_t* start = row_bytes(in, from, &n);
     const uint8_t* end = row_bytes(in, to - 1, &last) + last;
     if ((size_t)(end - start) != total) return 0;
