@@ -66,7 +66,8 @@ def _column(op, name, textos, a, b, errors):
             pandas is not None and isinstance(textos, pandas.DataFrame)):
         raise TypeError(f"{name} must be an iterable of texts (a list, a Series, ...), "
                         f"not {type(textos).__name__}")
-    if arrow.is_arrow(textos) and not isinstance(textos, (list, tuple)):
+    # A list or tuple first: the commonest column costs no look-up of Arrow's methods.
+    if not isinstance(textos, (list, tuple)) and arrow.is_arrow(textos):
         polars = sys.modules.get("polars")
         result = arrow._column(op, textos, a, b, errors)
         if polars is not None and isinstance(textos, polars.Series):
