@@ -53,8 +53,8 @@ test-soak:
 	scripts/soak.sh
 
 # Palavox.dll, cross-built for 32- and 64-bit Windows; always left at
-# build/win32/ and build/win64/, each beside its side-by-side manifest and the
-# recorder (palavox-record.js, docs/migrating.md).
+# build/win32/ and build/win64/, each beside its side-by-side manifest, the
+# recorder (palavox-record.js) and palavox-adopt.exe (docs/migrating.md).
 # Signed when PALAVOX_SIGN_PFX and PALAVOX_SIGN_PASSWORD are set (scripts/sign.sh).
 dll: deps-windows
 	cmake --preset win32
@@ -62,12 +62,15 @@ dll: deps-windows
 	cmake -E copy_if_different build/win32-tree/com/Palavox.dll build/win32/Palavox.dll
 	cmake -E copy_if_different build/win32-tree/com/Palavox.sxs.manifest build/win32/Palavox.sxs.manifest
 	cmake -E copy_if_different migration/recorder/palavox-record.js build/win32/palavox-record.js
+	cmake -E copy_if_different build/win32-tree/migration/palavox-adopt.exe build/win32/palavox-adopt.exe
 	cmake --preset win64
 	cmake --build --preset win64
 	cmake -E copy_if_different build/win64-tree/com/Palavox.dll build/win64/Palavox.dll
 	cmake -E copy_if_different build/win64-tree/com/Palavox.sxs.manifest build/win64/Palavox.sxs.manifest
 	cmake -E copy_if_different migration/recorder/palavox-record.js build/win64/palavox-record.js
-	scripts/sign.sh build/win32/Palavox.dll build/win64/Palavox.dll
+	cmake -E copy_if_different build/win64-tree/migration/palavox-adopt.exe build/win64/palavox-adopt.exe
+	scripts/sign.sh build/win32/Palavox.dll build/win64/Palavox.dll \
+	  build/win32/palavox-adopt.exe build/win64/palavox-adopt.exe
 
 # build/package/Palavox-<version>-x86.msi and -x64.msi (wixl), signed like the DLLs.
 package: dll
@@ -143,7 +146,8 @@ simd-tiers: deps-native
 bench-bindings: deps-bindings build
 	$(MAKE) --no-print-directory -C bindings bench
 
-# The call cost of Palavox.dll under Wine, beside the platform's own dispatch.
+# The call cost of Palavox.dll under Wine, beside the platform's own dispatch,
+# and shadow mode's beside the installed component's call plus Palavox's.
 bench-com: dll
 	bench/com/run.sh
 

@@ -7,7 +7,9 @@
 
 #include <string>
 
+#include "adoption.hpp"
 #include "server.hpp"
+#include "shadow.hpp"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -220,6 +222,8 @@ using palavox::com::g_factory;
 // Only FreeLibrary (reserved null) gives back what the module holds: when the
 // process ends, the DLLs it would be given back to may be gone already.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    // Shadow mode's last totals line: a file of this process's own, either way.
+    if (reason == DLL_PROCESS_DETACH) palavox::com::FinishShadow();
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         palavox::com::ReleaseTypeInformation();
     }
@@ -227,9 +231,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, LPVOID* object) {
+    palavox::com::LoadAdoption();
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (!IsEqualCLSID(clsid, CLSID_PalavoxClass)) return CLASS_E_CLASSNOTAVAILABLE;
+    if (!IsEqualCLSID(clsid, CLSID_PalavoxClass) && !palavox::com::IsAdoptedClass(clsid)) {
+        return CLASS_E_CLASSNOTAVAILABLE;
+    }
     return g_factory.QueryInterface(riid, object);
 }
 

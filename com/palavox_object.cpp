@@ -9,12 +9,14 @@
 #include <new>
 #include <string>
 
+#include "adoption.hpp"
 #include "bstr_text.hpp"
 #include "com_guard.hpp"
 #include "dispatch_frame.hpp"
 #include "palavox/error.hpp"
 #include "palavox/palavox_class.hpp"
 #include "server.hpp"
+#include "shadow.hpp"
 
 namespace palavox::com {
 namespace {
@@ -143,15 +145,18 @@ HRESULT Types(const TypeTable*& types) noexcept {
 
 class PalavoxObject final : public _PalavoxClass, public ISupportErrorInfo {
 public:
-    PalavoxObject() noexcept = default;
+    // `old`: in shadow mode, the installed component's object, which answers.
+    explicit PalavoxObject(_PalavoxClass* old) noexcept : old_(old) {}
     PalavoxObject(const PalavoxObject&) = delete;
     PalavoxObject& operator=(const PalavoxObject&) = delete;
 
-    // IUnknown. The alias's identifier comes first, then the interface's own.
+    // IUnknown. The alias's identifier comes first, then the interface's own;
+    // adopted, the installed component's too: the same function table.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         if (object == nullptr) return E_POINTER;
         if (IsEqualIID(riid, IID_PalavoxClass___v0) || IsEqualIID(riid, IID__PalavoxClass) ||
-            IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IUnknown)) {
+            IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IUnknown) ||
+            IsAdoptedInterface(riid)) {
             *object = static_cast<_PalavoxClass*>(this);
         } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
             *object = static_cast<ISupportErrorInfo*>(this);
@@ -267,17 +272,71 @@ public:
 
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
-        return IsEqualIID(riid, IID__PalavoxClass) || IsEqualIID(riid, IID_PalavoxClass___v0)
+        return IsEqualIID(riid, IID__PalavoxClass) || IsEqualIID(riid, IID_PalavoxClass___v0) ||
+                       IsAdoptedInterface(riid)
                    ? S_OK
                    : S_FALSE;
     }
 
 private:
-    ~PalavoxObject() = default;
+    ~PalavoxObject() {
+        if (old_ != nullptr) old_->Release();
+    }
 
-    // The bodies both roads share; `resultado` is a valid slot. A failed call
-    // leaves the empty text (a null BSTR) or 0.
+    // The bodies both roads share; `resultado` is a valid slot. In shadow
+    // mode the installed component's answer and error info are the client's,
+    // Palavox's own is only compared with it.
     HRESULT TrataHTMLInto(BSTR vemEntrada, BSTR vemTarget, BSTR* resultado) const noexcept {
+        if (old_ == nullptr) return TrataHTMLOwn(vemEntrada, vemTarget, resultado);
+        *resultado = nullptr;
+        const HRESULT hr = old_->TrataHTML(vemEntrada, vemTarget, resultado);
+        IErrorInfo* info = TakeError(hr);
+        BSTR mine = nullptr;
+        const HRESULT own = TrataHTMLOwn(vemEntrada, vemTarget, &mine);
+        IErrorInfo* ownInfo = TakeError(own);
+        const BSTR args[] = {vemEntrada, vemTarget};
+        Watch(shadow::Method::TrataHTML, args, 2, TextOutcome(hr, *resultado, info),
+              TextOutcome(own, mine, ownInfo));
+        return Answered(hr, info, ownInfo, mine);
+    }
+    HRESULT FindStringInto(BSTR vemEntrada, BSTR vemProcura, BSTR vemTipo,
+                           LONG* resultado) const noexcept {
+        if (old_ == nullptr) return FindStringOwn(vemEntrada, vemProcura, vemTipo, resultado);
+        *resultado = 0;
+        const HRESULT hr = old_->FindString(vemEntrada, vemProcura, vemTipo, resultado);
+        IErrorInfo* info = TakeError(hr);
+        LONG mine = 0;
+        const HRESULT own = FindStringOwn(vemEntrada, vemProcura, vemTipo, &mine);
+        IErrorInfo* ownInfo = TakeError(own);
+        const BSTR args[] = {vemEntrada, vemProcura, vemTipo};
+        Watch(shadow::Method::FindString, args, 3, CountOutcome(hr, *resultado, info),
+              CountOutcome(own, mine, ownInfo));
+        return Answered(hr, info, ownInfo, nullptr);
+    }
+    HRESULT RemoverAcentuacaoInto(BSTR vemTextoAcentuado, BSTR* resultado) const noexcept {
+        if (old_ == nullptr) return RemoverAcentuacaoOwn(vemTextoAcentuado, resultado);
+        *resultado = nullptr;
+        const HRESULT hr = old_->RemoverAcentuacao(vemTextoAcentuado, resultado);
+        IErrorInfo* info = TakeError(hr);
+        BSTR mine = nullptr;
+        const HRESULT own = RemoverAcentuacaoOwn(vemTextoAcentuado, &mine);
+        IErrorInfo* ownInfo = TakeError(own);
+        const BSTR args[] = {vemTextoAcentuado};
+        Watch(shadow::Method::RemoverAcentuacao, args, 1, TextOutcome(hr, *resultado, info),
+              TextOutcome(own, mine, ownInfo));
+        return Answered(hr, info, ownInfo, mine);
+    }
+    // The installed component's status, with its error info put back.
+    static HRESULT Answered(HRESULT hr, IErrorInfo* info, IErrorInfo* ownInfo, BSTR mine) noexcept {
+        SysFreeString(mine);
+        if (ownInfo != nullptr) ownInfo->Release();
+        SetErrorInfo(0, info);
+        if (info != nullptr) info->Release();
+        return hr;
+    }
+
+    // Palavox's own answers. A failed call leaves the empty text (a null BSTR) or 0.
+    HRESULT TrataHTMLOwn(BSTR vemEntrada, BSTR vemTarget, BSTR* resultado) const noexcept {
         *resultado = nullptr;
         return Guarded([&] {
             BstrSink sink;
@@ -285,15 +344,15 @@ private:
             *resultado = sink.Take();
         });
     }
-    HRESULT FindStringInto(BSTR vemEntrada, BSTR vemProcura, BSTR vemTipo,
-                           LONG* resultado) const noexcept {
+    HRESULT FindStringOwn(BSTR vemEntrada, BSTR vemProcura, BSTR vemTipo,
+                          LONG* resultado) const noexcept {
         LONG count = 0;
         const HRESULT hr = Guarded(
             [&] { count = class_.FindString(View(vemEntrada), View(vemProcura), View(vemTipo)); });
         *resultado = SUCCEEDED(hr) ? count : 0;
         return hr;
     }
-    HRESULT RemoverAcentuacaoInto(BSTR vemTextoAcentuado, BSTR* resultado) const noexcept {
+    HRESULT RemoverAcentuacaoOwn(BSTR vemTextoAcentuado, BSTR* resultado) const noexcept {
         *resultado = nullptr;
         return Guarded([&] {
             BstrSink sink;
@@ -304,6 +363,7 @@ private:
 
     LONG refs_ = 1;
     PalavoxClass class_;
+    _PalavoxClass* old_ = nullptr;
 };
 
 }  // namespace
@@ -312,10 +372,19 @@ HRESULT CreatePalavoxObject(REFIID riid, void** object) noexcept {
     // branch-untaken: the class factory checks the slot first
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
+    _PalavoxClass* old = nullptr;
+    if (CurrentAdoption().state == Adoption::State::Shadow) {
+        // branch-untaken: shadow mode needs the old DLL (palavox-adopt checks); no test removes it
+        if (const HRESULT hr = CreateInstalledObject(&old); FAILED(hr)) return hr;
+    }
     // branch-untaken: no test runs the 64-bit DLL out of memory (the nothrow check of new)
-    auto* created = new (std::nothrow) PalavoxObject();
+    auto* created = new (std::nothrow) PalavoxObject(old);
     // branch-untaken: as above
-    if (created == nullptr) return E_OUTOFMEMORY;
+    if (created == nullptr) {
+        // branch-untaken: no test runs the 64-bit DLL out of memory
+        if (old != nullptr) old->Release();
+        return E_OUTOFMEMORY;
+    }
     const HRESULT hr = created->QueryInterface(riid, object);
     created->Release();  // drops to zero, and destroys it, when the interface was refused
     return hr;

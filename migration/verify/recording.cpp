@@ -92,12 +92,12 @@ void RecordingReader::Feed(std::string_view bytes, std::vector<Call>& calls) {
 }
 
 void RecordingReader::Finish() {
-    if (!pending_.empty()) {
+    if (!pending_.empty() && !header_.shadow) {
         throw RecordingError(lineNumber_ + 1,
                              "the recording stops in the middle of this line: it is truncated");
     }
     if (!started_) throw RecordingError(0, "the file is empty: not a recording");
-    if (!ended_) {
+    if (!ended_ && !header_.shadow) {
         throw RecordingError(lineNumber_,
                              "the recording stops after this line without its end line: it is "
                              "truncated");
@@ -245,9 +245,30 @@ void RecordingReader::Line(std::string_view line, std::vector<Call>& calls) {
         }
         ended_ = true;
         return;
+    } else if (keyword == "totals" || keyword == "lost") {
+        if (!header_.shadow) {
+            throw RecordingError(lineNumber_, "a " + std::string(keyword) +
+                                                  " line belongs to a shadow recording, and "
+                                                  "this one's header has no shadow line");
+        }
+        expect(keyword == "totals" ? 4 : 2);
+        std::int64_t n[3] = {};
+        for (std::size_t i = 1; i < f.size(); ++i) {
+            if (!ParseInteger(f[i], n[i - 1]) || n[i - 1] < 0) {
+                throw RecordingError(lineNumber_, "a " + std::string(keyword) +
+                                                      " line needs counts, not " + Quoted(f[i]));
+            }
+        }
+        if (keyword == "totals") {
+            totals_ =
+                ShadowTotals{static_cast<std::uint64_t>(n[0]), static_cast<std::uint64_t>(n[1]),
+                             static_cast<std::uint64_t>(n[2])};
+        }
+        return;
     } else if (keyword == "progid" || keyword == "dll" || keyword == "version" ||
                keyword == "bitness" || keyword == "date" || keyword == "host" ||
-               keyword == "input") {
+               keyword == "input" || keyword == "shadow") {
+        header_.shadow = header_.shadow || keyword == "shadow";
         if (f.size() < 2) expect(2);
         std::string value;
         for (std::size_t i = 1; i < f.size(); ++i) {

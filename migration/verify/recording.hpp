@@ -42,6 +42,16 @@ struct Call {
 // What the header tells: the component, where it ran, what it read.
 struct Header {
     std::vector<std::pair<std::string, std::string>> fields;  // in file order, UTF-8
+    bool shadow = false;  // written by shadow mode: it may end at its last whole line
+};
+
+// A shadow recording's last totals line: since its host loaded Palavox.dll,
+// the calls watched, those answered differently, and of those the records
+// that could not be written.
+struct ShadowTotals {
+    std::uint64_t watched = 0;
+    std::uint64_t different = 0;
+    std::uint64_t lost = 0;
 };
 
 // The recording is damaged: `line` names where, 0 when the file is empty.
@@ -61,10 +71,13 @@ class RecordingReader {
 public:
     // Takes bytes; appends the calls they complete to `calls`.
     void Feed(std::string_view bytes, std::vector<Call>& calls);
-    // The end of the file: throws unless the end line came, with the right counts.
+    // The end of the file: throws unless the end line came, with the right
+    // counts; a shadow recording, still being written or cut by rotation, may
+    // end at its last whole line instead (a line being written is left out).
     void Finish();
 
     const Header& header() const noexcept { return header_; }
+    const std::optional<ShadowTotals>& totals() const noexcept { return totals_; }
 
 private:
     void Line(std::string_view line, std::vector<Call>& calls);
@@ -80,6 +93,7 @@ private:
     bool usedText_ = false;  // the call being read took the last text
     std::uint64_t texts_ = 0;
     std::uint64_t calls_ = 0;
+    std::optional<ShadowTotals> totals_;
 };
 
 }  // namespace palavox::verify

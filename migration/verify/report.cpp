@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 #include "utf8/utf8.hpp"
 
@@ -186,14 +187,54 @@ Difference Describe(const std::string& file, const Call& call, const Outcome& pa
     return d;
 }
 
-std::string Verdict(const Totals& t) {
-    if (t.unexplained() == 0) {
-        return t.different() == 0 ? "every call identical"
-                                  : "every difference explained by a deliberate change";
+ShadowSummary Shadowed(const std::vector<RecordingSummary>& recordings) {
+    std::map<std::string, ShadowTotals> byHost;
+    ShadowSummary s;
+    for (const RecordingSummary& r : recordings) {
+        if (!r.header.shadow) continue;
+        ++s.recordings;
+        std::string host = "file " + r.file;
+        for (const auto& [key, value] : r.header.fields) {
+            if (key == "host") host = value;
+        }
+        ShadowTotals& last = byHost[host];
+        if (r.totals && r.totals->watched >= last.watched) last = *r.totals;
     }
-    return std::to_string(t.unexplained()) +
-           (t.unexplained() == 1 ? " difference" : " differences") + " unexplained";
+    for (const auto& [host, t] : byHost) {
+        ++s.processes;
+        s.watched += t.watched;
+        s.different += t.different;
+        s.lost += t.lost;
+    }
+    return s;
 }
+
+std::string Verdict(const Totals& t) {
+    std::string verdict;
+    if (t.unexplained() == 0) {
+        verdict = t.different() == 0 ? "every call identical"
+                                     : "every difference explained by a deliberate change";
+    } else {
+        verdict = std::to_string(t.unexplained()) +
+                  (t.unexplained() == 1 ? " difference" : " differences") + " unexplained";
+    }
+    if (t.notRecorded == 0) return verdict;
+    return (t.unexplained() == 0 ? std::string() : verdict + "; ") + std::to_string(t.notRecorded) +
+           " differing calls not recorded by shadow mode, whose causes are unknown";
+}
+
+namespace {
+
+// A line on what shadow mode saw, when a recording came from it.
+std::string ShadowLine(const std::vector<RecordingSummary>& recordings) {
+    const ShadowSummary s = Shadowed(recordings);
+    if (s.recordings == 0) return {};
+    return "shadow mode: " + std::to_string(s.watched) + " calls watched in " +
+           std::to_string(s.processes) + " host processes, " + std::to_string(s.different) +
+           " answered differently, " + std::to_string(s.lost) + " of them not recorded\n";
+}
+
+}  // namespace
 
 std::string TextDifference(const Difference& d) {
     std::string out = d.file + " line " + std::to_string(d.line);
@@ -210,6 +251,7 @@ std::string TextDifference(const Difference& d) {
 std::string TextSummary(const std::vector<RecordingSummary>& recordings, const Totals& t) {
     std::string out;
     for (const RecordingSummary& r : recordings) out += r.file + ": " + Recorded(r) + "\n";
+    out += ShadowLine(recordings);
     out += std::to_string(t.calls) + " calls: " + std::to_string(t.identical) + " identical, " +
            std::to_string(t.different()) + " different\n";
     for (int c = 0; c < kCauseCount; ++c) {
@@ -223,6 +265,8 @@ std::string MarkdownHead(const std::vector<RecordingSummary>& recordings, const 
     std::string out = "# Palavox verification\n\n**Verdict: " + Verdict(t) + ".**\n\n";
     out += "| Calls | Identical | Different |\n|---:|---:|---:|\n| " + std::to_string(t.calls) +
            " | " + std::to_string(t.identical) + " | " + std::to_string(t.different()) + " |\n\n";
+    const std::string shadow = ShadowLine(recordings);
+    if (!shadow.empty()) out += "S" + shadow.substr(1) + "\n";
     out += "| Cause of a difference | Calls |\n|---|---:|\n";
     for (int c = 0; c < kCauseCount; ++c) {
         out += "| " + std::string(CauseName(static_cast<Cause>(c))) + " | " +
@@ -285,7 +329,13 @@ std::string JsonTail(const std::vector<RecordingSummary>& recordings, const Tota
         }
         out += "]}";
     }
-    out += "],\"summary\":{\"calls\":" + std::to_string(t.calls) +
+    const ShadowSummary shadow = Shadowed(recordings);
+    out += "],\"shadow\":{\"recordings\":" + std::to_string(shadow.recordings) +
+           ",\"processes\":" + std::to_string(shadow.processes) +
+           ",\"watched\":" + std::to_string(shadow.watched) +
+           ",\"different\":" + std::to_string(shadow.different) +
+           ",\"not_recorded\":" + std::to_string(shadow.lost) + "}";
+    out += ",\"summary\":{\"calls\":" + std::to_string(t.calls) +
            ",\"identical\":" + std::to_string(t.identical) +
            ",\"different\":" + std::to_string(t.different()) + ",\"by_cause\":{";
     for (int c = 0; c < kCauseCount; ++c) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct Totals {
     std::uint64_t calls = 0;
     std::uint64_t identical = 0;
     std::array<std::uint64_t, kCauseCount> byCause{};
+    // Calls shadow mode saw answered differently but could not write down.
+    std::uint64_t notRecorded = 0;
 
     std::uint64_t different() const noexcept { return calls - identical; }
     std::uint64_t unexplained() const noexcept {
@@ -43,7 +46,15 @@ struct Totals {
 struct RecordingSummary {
     std::string file;
     Header header;
+    std::optional<ShadowTotals> totals;  // a shadow recording's last totals line
 };
+
+// What shadow mode saw in all, from each host process's last totals (the
+// parts of one process's recording share its host line).
+struct ShadowSummary {
+    std::uint64_t recordings = 0, processes = 0, watched = 0, different = 0, lost = 0;
+};
+ShadowSummary Shadowed(const std::vector<RecordingSummary>& recordings);
 
 // Plain text for a person at a terminal.
 std::string TextDifference(const Difference& d);

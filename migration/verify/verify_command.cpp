@@ -186,10 +186,11 @@ public:
             throw Failed(name + (e.line() ? ":" + std::to_string(e.line()) : "") + ": " + e.what());
         }
         if (!standardInput) ::close(fd);
-        recordings_.push_back({name, reader.header()});
+        recordings_.push_back({name, reader.header(), reader.totals()});
     }
 
     int Finish() {
+        totals_.notRecorded = Shadowed(recordings_).lost;
         if (options_.json) {
             Put(stdout, JsonTail(recordings_, totals_), "standard output");
         } else {
@@ -197,7 +198,7 @@ public:
         }
         if (std::fflush(stdout) != 0) throw Failed(SystemError("standard output"));
         if (markdown_) markdown_->Finish(recordings_, totals_);
-        return totals_.unexplained() == 0 ? 0 : 1;
+        return totals_.unexplained() == 0 && totals_.notRecorded == 0 ? 0 : 1;
     }
 
 private:

@@ -1,6 +1,10 @@
 #!/usr/bin/env python3
 """Writes tests/cases/palavox_cases.txt, the cases every client of Palavox checks:
-the native library tests and the VBScript, JScript and C++ clients of Palavox.dll.
+the native library tests and the VBScript, JScript and C++ clients of Palavox.dll;
+and tests/cases/original_cases.txt, the same rows as the original design answers
+them (its link markup with both faults: error 5 on a link holding "http" twice,
+placeholder-like text replaced), which the stand-in for an installed component
+gives and its clients check before Palavox adopts its identity.
 
     python3 tests/cases/gen_cases.py [CaseFolding.txt]   (default text/case/unicode/CaseFolding-15.0.0.txt)
 
@@ -17,6 +21,7 @@ File format (UTF-16LE with a byte order mark, one case per line, LF endings):
   # comment
   TrataHTML<TAB>vemEntrada<TAB>vemTarget<TAB>expected
   FindString<TAB>vemEntrada<TAB>vemProcura<TAB>vemTipo<TAB>expected count | error 13
+  (in original_cases.txt a TrataHTML row may expect "error 5")
   RemoverAcentuacao<TAB>vemTextoAcentuado<TAB>expected
 Inside a field \\ \\t \\n \\r \\0 stand for backslash, tab, LF, CR and NUL; every other
 code unit, lone surrogates included, is written as itself. UTF-16 lets the
@@ -24,10 +29,12 @@ VBScript client, which cannot build a character from its code, read any text.
 """
 
 import os
+import re
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "palavox_cases.txt")
+ORIGINAL_OUT = os.path.join(HERE, "original_cases.txt")
 
 
 def units(s):
@@ -116,6 +123,39 @@ def trata_html(texto, alvo, fold):
         i = end
     out.append(texto[i:])
     return "".join(out)
+
+
+def trata_html_original(texto, alvo, fold):
+    """The original design's two passes: each link out to the fixed token
+    |[_link k _]|, then every token back in as an anchor. Text the caller wrote
+    that looks like a token is replaced too; when a link swallowed a second
+    "http", fewer links than counted remain, and the next search from position 0
+    fails with error 5."""
+    if not texto:
+        return ""
+    target = alvo or "_self"
+    n = count(texto, "http", "", fold)
+    working, table = texto, []
+
+    def find(text, search, binary):
+        t = [ord(c) for c in text] if binary else folded(text, fold)
+        p = [ord(c) for c in search] if binary else folded(search, fold)
+        return next((i + 1 for i in range(len(t) - len(p) + 1) if t[i:i + len(p)] == p), 0)
+
+    for k in range(1, n + 1):
+        p = find(working, "http", False)
+        if p == 0:
+            return "error 5"
+        tail = working[p - 1:].replace("\r", "|").replace(" ", "|")
+        q = find(tail, "|", True)
+        link = tail[:q - 1] if q > 0 else tail
+        token = "|[_link%d_]|" % k
+        at = find(working, link, False)
+        working = working[:at - 1] + token + working[at - 1 + len(link):]
+        table.append((link, token))
+    for link, token in table:
+        working = working.replace(token, anchor(link, target))
+    return working
 
 
 ORIGEM = ("\u00e1\u00e0\u00e4\u00e2\u00e3\u00e9\u00e8\u00ea\u00eb\u00ed\u00ec\u00ee\u00ef"
@@ -367,6 +407,25 @@ def escape(s):
     return "".join(out)
 
 
+def unescape(s):
+    out, i = [], 0
+    while i < len(s):
+        if s[i] == "\\":
+            out.append({"\\": "\\", "t": "\t", "n": "\n", "r": "\r", "0": "\0"}[s[i + 1]])
+            i += 2
+        else:
+            out.append(s[i])
+            i += 1
+    return "".join(out)
+
+
+def write(path, lines):
+    data = ("\ufeff" + "\n".join(lines) + "\n").encode("utf-16-le", "surrogatepass")
+    with open(path, "wb") as f:
+        f.write(data)
+    print(f"{path}: {len(lines) - 3} cases")
+
+
 def main():
     path = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "..", "text", "case", "unicode", "CaseFolding-15.0.0.txt")
@@ -395,14 +454,38 @@ def main():
     for entrada, procura, tipo, expected in hand_find + find:
         lines.append("\t".join(["FindString", escape(entrada), escape(procura), escape(tipo),
                                 str(expected)]))
+    # A text result spelled like an error ("error 5") would read as one.
+    for row in hand_trata + trata + hand_remover + remover_:
+        assert not re.fullmatch(r"error \d+", row[-1]), row
     for texto, alvo, expected in hand_trata + trata:
         lines.append("\t".join(["TrataHTML", escape(texto), escape(alvo), escape(expected)]))
     for texto, expected in hand_remover + remover_:
         lines.append("\t".join(["RemoverAcentuacao", escape(texto), escape(expected)]))
-    data = ("\ufeff" + "\n".join(lines) + "\n").encode("utf-16-le", "surrogatepass")
-    with open(OUT, "wb") as f:
-        f.write(data)
-    print(f"{OUT}: {len(lines) - 3} cases")
+    write(OUT, lines)
+    # The same rows as the original design answers them: only link markup differs.
+    original = [
+        "# The rows of palavox_cases.txt as the original design answers them.",
+        "# Generated by tests/cases/gen_cases.py; edit that script, not this file.",
+        "# Fields are separated by TAB; \\\\ \\t \\n \\r \\0 are the only escapes.",
+    ]
+    differ = {"error 5": 0, "placeholder": 0}
+    for line in lines[3:]:
+        fields = line.split("\t")
+        if fields[0] == "TrataHTML":
+            texto, alvo = unescape(fields[1]), unescape(fields[2])
+            got = trata_html_original(texto, alvo, fold)
+            if got == "error 5":
+                differ["error 5"] += 1
+                fields[3] = got
+            else:
+                assert not re.fullmatch(r"error \d+", got), got
+                if got != unescape(fields[3]):
+                    differ["placeholder"] += 1
+                fields[3] = escape(got)
+        original.append("\t".join(fields))
+    # Both faults must show, or the stand-in's clients could not tell it from Palavox.
+    assert differ["error 5"] > 0 and differ["placeholder"] > 0, differ
+    write(ORIGINAL_OUT, original)
 
 
 if __name__ == "__main__":

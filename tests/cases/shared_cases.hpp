@@ -1,4 +1,5 @@
-// Reader for palavox_cases.txt, shared by the native tests and the compiled
+// Reader for palavox_cases.txt (and original_cases.txt, the same rows as the
+// original design answers them), shared by the native tests and the compiled
 // Windows clients. Plain standard C++ so both toolchains build it.
 #pragma once
 
@@ -22,7 +23,7 @@ struct Case {
     std::vector<std::u16string> args;
     std::u16string expectedText;     // TrataHTML, RemoverAcentuacao
     std::int32_t expectedCount = 0;  // FindString
-    int expectedError = 0;           // FindString: 13 when the call must fail
+    int expectedError = 0;           // the error number when the call must fail
 };
 
 inline std::string Describe(const Case& c) {
@@ -80,6 +81,16 @@ inline std::vector<std::u16string> Split(const std::u16string& line, char16_t se
     return parts;
 }
 
+// "error " and digits, the whole field: no text result is written so
+// (gen_cases.py makes sure).
+inline bool IsError(const std::u16string& field) {
+    if (field.size() < 7 || field.compare(0, 6, u"error ") != 0) return false;
+    for (std::size_t i = 6; i < field.size(); ++i) {
+        if (field[i] < u'0' || field[i] > u'9') return false;
+    }
+    return true;
+}
+
 inline std::string Ascii(const std::u16string& s) {
     std::string out;
     for (char16_t c : s) out += c < 0x80 ? static_cast<char>(c) : '?';
@@ -131,10 +142,10 @@ inline std::vector<Case> Load(const std::string& path) {
         for (std::size_t i = 1; i <= arity; ++i)
             c.args.push_back(detail::Unescape(fields[i], number));
         const std::u16string& expected = fields[arity + 1];
-        if (c.method != Method::FindString) {
-            c.expectedText = detail::Unescape(expected, number);
-        } else if (detail::Ascii(expected).rfind("error ", 0) == 0) {
+        if (detail::IsError(expected)) {
             c.expectedError = std::stoi(detail::Ascii(expected).substr(6));
+        } else if (c.method != Method::FindString) {
+            c.expectedText = detail::Unescape(expected, number);
         } else {
             c.expectedCount = static_cast<std::int32_t>(std::stol(detail::Ascii(expected)));
         }

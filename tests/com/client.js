@@ -65,13 +65,14 @@ function runCase(o, fields, line, omitLast) {
     var what = "line " + line + " " + method + "(" + escaped(args.join("\u00B7")) + ")" +
                (omitLast ? " [optional omitted]" : "");
     var r = invoke(o, method, args);
-    if (method != "FindString") {
+    // Any method may expect an error: "error" and its number, the whole field.
+    if (/^error \d+$/.test(expected)) {
+        var n = parseInt(expected.substring(6), 10);
+        check(r.error == (0x800A0000 | n), what + " gave error " + r.error);
+    } else if (method != "FindString") {
         var want = unescapeField(expected);
         check(r.error == 0 && r.value === want,
               what + " gave " + (r.error ? "error " + r.error : escaped(String(r.value))));
-    } else if (expected.indexOf("error ") == 0) {
-        var n = parseInt(expected.substring(6), 10);
-        check(r.error == (0x800A0000 | n), what + " gave error " + r.error);
     } else {
         check(r.error == 0 && r.value === parseInt(expected, 10),
               what + " gave " + r.value + " (error " + r.error + ")");

@@ -84,12 +84,11 @@ Sub RunCase(o, fields, lineNumber, omitLast)
     If omitLast Then what = what & " [optional omitted]"
     result = Empty
     number = CallMethod(o, method, args, omitLast, result)
-    If method = "FindString" Then
-        If Left(expected, 6) = "error " Then
-            Check number = CLng(Mid(expected, 7)) And IsEmpty(result), what & " gave error " & number
-        Else
-            Check number = 0 And result = CLng(expected), what & " gave " & result & " (error " & number & ")"
-        End If
+    ' Any method may expect an error: "error" and its number, the whole field.
+    If Left(expected, 6) = "error " And IsNumeric(Mid(expected, 7)) Then
+        Check number = CLng(Mid(expected, 7)) And IsEmpty(result), what & " gave error " & number
+    ElseIf method = "FindString" Then
+        Check number = 0 And result = CLng(expected), what & " gave " & result & " (error " & number & ")"
     Else
         Check number = 0 And Same(result, Unescape(expected)), what & " (error " & number & ")"
     End If

@@ -3,7 +3,8 @@
 // case file, creating the class, and calling a method through the function
 // table or IDispatch::Invoke into one Answer that a case is compared with.
 // A client includes <initguid.h> first, so that palavox_idl.h's identifiers
-// are defined in it.
+// are defined in it; one built against another component's header (the
+// stand-in's, as an old early-bound client is) names it in CLIENT_IDL_HEADER.
 #pragma once
 
 #include <windows.h>
@@ -21,7 +22,11 @@
 
 #include "cases/shared_cases.hpp"
 #include "escaped.hpp"
+#ifdef CLIENT_IDL_HEADER
+#include CLIENT_IDL_HEADER
+#else
 #include "palavox_idl.h"
+#endif
 
 namespace client {
 
@@ -44,6 +49,7 @@ public:
         return ok;
     }
     // The runner takes this line as the client's verdict; exit code 1 on any failure.
+    int Failed() const { return failed_; }
     int Finish() const {
         std::printf("%d passed, %d failed\n", passed_, failed_);
         std::fflush(stdout);

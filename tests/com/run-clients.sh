@@ -2,8 +2,9 @@
 # Proves Palavox.dll with real clients under Wine, in fresh private prefixes:
 # exports, registration, VBScript, JScript, early- and late-bound C++, the
 # type library, the version resource, hostile and careless callers, lifetime,
-# memory, threads, and unregistration. All of it for the 32-bit DLL in a 32-bit
-# prefix, then in a 64-bit prefix for the 64-bit DLL and, through syswow64, the
+# memory, threads, and unregistration; then adopting an installed component's
+# identity, on a stand-in of our own (tests/com/adoption.sh). All of it for
+# the 32-bit DLL in a 32-bit prefix, then in a 64-bit prefix for the 64-bit DLL and, through syswow64, the
 # 32-bit one; there also use without registration, both builds registered side
 # by side, and the MSI packages, whose recorder records the DLL for `palavox
 # verify` (tests/migration/recording.sh).
@@ -33,15 +34,19 @@ msi64=$root/build/package/Palavox-$version-x64.msi
 . "$root/tests/com/registry.sh"
 . "$root/tests/com/deployment.sh"
 . "$root/tests/migration/recording.sh"
+. "$root/tests/com/adoption.sh"
 
 only=
 if [ $# -gt 0 ]; then
   only=$(realpath -m "$1")
   only_clients=$(realpath -m "${2:-$(dirname "$only")/../tests/com}")
-  needed=("$only" "$only_clients/early_bound_client.exe" "$cases")
+  needed=("$only" "$only_clients/early_bound_client.exe" "$only_clients/adoption_client.exe"
+          "$only_clients/standin/dll/Palavox.dll" "$cases")
 else
   needed=("$dll32" "$clients32/early_bound_client.exe" "$root/build/win32/Palavox.sxs.manifest"
+          "$clients32/adoption_client.exe" "$clients32/standin/dll/Palavox.dll"
           "$dll64" "$clients64/early_bound_client.exe" "$root/build/win64/Palavox.sxs.manifest"
+          "$clients64/adoption_client.exe" "$clients64/standin/dll/Palavox.dll"
           "$msi32" "$msi64" "$cases" "$palavox_cli")
 fi
 for f in "${needed[@]}"; do
@@ -222,6 +227,7 @@ suite() {
   check "registered and unregistered once more" \
     sh -c '"$0" regsvr32 /s "$1" && "$0" regsvr32 /s /u "$1"' "$w" "$windll"
   check "nothing registration wrote is left, after all that" registry_undone "$logs/hkcr-changes.txt"
+  adoption_stage "$label" "$dll" "$clients"
   logs=$all_logs
 }
 
@@ -229,10 +235,19 @@ suite() {
 # nothing behind.
 #   installed <label> <loader> <installed Palavox.dll, Windows path> <clients>
 installed() {
-  local label=$1 dll=$3 clients=$4
+  local label=$1 dll=$3 clients=$4 bits=32
   w=$2
+  [ "$w" = wine ] || bits=64
   run "$label-vbscript" cscript //nologo "$scripts\\client.vbs" "$wincases"
   run "$label-packaging" "$clients/packaging_client.exe" registered "$dll"
+  check "$label: palavox-adopt.exe beside the DLL, of its bitness" \
+    installed_adopt "${dll%\\Palavox.dll}\\palavox-adopt.exe" "$bits"
+}
+
+# The installed palavox-adopt.exe runs and reads its own registry view.
+installed_adopt() {
+  "$w" "$1" status </dev/null 2>&1 | tr -d '\r' | tee /dev/stderr |
+    grep -qx "off: Palavox answers as itself in the $2-bit view of the registry"
 }
 
 trap palavox_wine_stop EXIT

@@ -196,6 +196,50 @@ damaged "an error number that is no number" "damaged.rec:2: the error number is 
 [ $? = 1 ] && grep -q '^palavox: verify: standard input:2: the error number' err.txt && pass ||
   fail "a damaged recording on standard input: $(cat err.txt)"
 
+# Shadow recordings (a shadow line in the header): no end line, a last line
+# still being written left out, totals and lost lines; anything else damaged
+# is still refused. One row: what, exit status, text the output must hold, the file.
+shadow_row() {
+  local what=$1 status=$2 holds=$3
+  printf '%b' "$4" >shadow.rec
+  "$palavox" verify shadow.rec >out.txt 2>err.txt
+  local got=$?
+  if [ "$got" != "$status" ] || ! grep -qF -- "$holds" out.txt err.txt; then
+    fail "$what: exit $got, stdout '$(head -c 300 out.txt)', stderr '$(cat err.txt)'"
+  else
+    pass
+  fi
+}
+shadow="palavox-recording\t1\nshadow\t1\nprogid\tPalavox.PalavoxClass\nhost\tw3wp.exe (process 7)\n"
+link="TrataHTML\t$link_twice\t\\\\-\terror\t5\tInvalid procedure call or argument\n"
+shadow_row "shadow: no end line"             0 '1 calls: 0 identical, 1 different' "$shadow$link"
+shadow_row "shadow: its cause named"         0 'link holding "http" twice: 1' "$shadow$link"
+shadow_row "shadow: a line still being written" 0 '1 calls: 0 identical, 1 different' "$shadow${link}TrataHTML\tveja"
+shadow_row "shadow: totals counted"          0 'shadow mode: 1000 calls watched in 1 host processes, 1 answered differently, 0 of them not recorded' \
+  "$shadow${link}totals\t1000\t1\t0\n"
+shadow_row "shadow: the last totals of a host" 0 '2000 calls watched in 1 host processes' \
+  "$shadow${link}totals\t1000\t1\t0\ntotals\t2000\t1\t0\n"
+shadow_row "shadow: records not written"     1 '3 differing calls not recorded by shadow mode' \
+  "${shadow}lost\t3\n${link}totals\t1000\t4\t3\n"
+shadow_row "shadow: an end line still checked" 1 'shadow.rec:6: the end line counts 0 texts and 7 calls' "$shadow${link}end\t0\t7\n"
+shadow_row "shadow: a totals line short of a count" 1 'shadow.rec:6: totals needs 4 fields, not 3' "$shadow${link}totals\t1\t2\n"
+shadow_row "shadow: totals that are no numbers" 1 "shadow.rec:6: a totals line needs counts, not 'x'" "$shadow${link}totals\t1\tx\t0\n"
+shadow_row "shadow: a negative lost count"   1 "shadow.rec:5: a lost line needs counts, not '-1'" "${shadow}lost\t-1\n"
+shadow_row "shadow: a damaged call"          1 "shadow.rec:5: the result must start with 'ok' or 'error'" "${shadow}RemoverAcentuacao\ta\tfine\ta\n"
+shadow_row "shadow: unexplained, and records not written" 1 'verdict: 1 difference unexplained; 3 differing calls not recorded' \
+  "${shadow}lost\t3\nRemoverAcentuacao\ta\tok\tb\ntotals\t10\t4\t3\n"
+# A host's parts in any order: its largest totals count; the Markdown report says them too.
+printf '%b' "$shadow${link}totals\t2000\t1\t0\n" >part-1.rec
+printf '%b' "${shadow/shadow\t1/shadow\t2}totals\t1000\t1\t0\n" >part-2.rec
+"$palavox" verify --report parts.md part-1.rec part-2.rec >out.txt 2>err.txt
+[ $? = 0 ] && grep -q '^shadow mode: 2000 calls watched in 1 host processes' out.txt &&
+  grep -q '^Shadow mode: 2000 calls watched in 1 host processes' parts.md && pass ||
+  fail "a host's parts, largest totals first, and the Markdown report: $(cat out.txt err.txt)"
+printf '%b' "${good}totals\t1\t0\t0\n" >notshadow.rec
+"$palavox" verify notshadow.rec >/dev/null 2>err.txt
+[ $? = 1 ] && grep -q 'notshadow.rec:3: a totals line belongs to a shadow recording' err.txt && pass ||
+  fail "a totals line in a recording that is not a shadow one: $(cat err.txt)"
+
 # Usage and files.
 "$palavox" verify >/dev/null 2>err.txt
 [ $? = 2 ] && grep -q 'needs at least one RECORDING' err.txt && pass || fail "verify without a recording"

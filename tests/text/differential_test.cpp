@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cases/shared_cases.hpp"
 #include "escaped.hpp"
 #include "palavox/error.hpp"
 #include "palavox/mod_palavox.hpp"
@@ -288,6 +289,32 @@ TEST(DifferentialTest, ConverteLinksAgreesWithModel) {
                           << "\n  model: " << Show(model);
         }
     }
+}
+
+// The original design's markup (both mends off) as the literal model runs it,
+// against the generator's own model of it: every row of original_cases.txt,
+// which the stand-in for an installed component must give its clients.
+TEST(DifferentialTest, MendsOffGiveTheOriginalDesignsAnswers) {
+    const std::vector<palavox::cases::Case> rows = palavox::cases::Load(PALAVOX_ORIGINAL_CASES);
+    int errors = 0;
+    for (const palavox::cases::Case& c : rows) {
+        if (c.method != palavox::cases::Method::TrataHTML) continue;
+        Text got;
+        int number = 0;
+        try {
+            got = c.args[0].empty()
+                      ? Text()
+                      : ref::ConverteLinks(c.args[0], c.args[1], ref::Mends{false, false});
+        } catch (const Error& e) {
+            number = e.number();
+        }
+        errors += number != 0;
+        EXPECT_EQ(c.expectedError, number) << palavox::cases::Describe(c);
+        if (c.expectedError == 0) {
+            EXPECT_EQ(Show(c.expectedText), Show(got)) << palavox::cases::Describe(c);
+        }
+    }
+    EXPECT_GE(errors, 10) << "rows where a link holding \"http\" twice fails";
 }
 
 TEST(DifferentialTest, TrocaAcentosAgreesWithModel) {
