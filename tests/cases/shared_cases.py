@@ -30,3 +30,19 @@ def load_cases():
     for method in ARITY:
         assert sum(1 for c in cases if c[1] == method) >= 50, f"rows for {method}"
     return cases
+
+
+def has_utf8(text):
+    """Whether a text has a UTF-8 form: no lone surrogate."""
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        return False
+    return True
+
+
+def utf8_cases():
+    """The cases whose arguments and result all have a UTF-8 form (Arrow's,
+    DuckDB's and polars' strings), and how many cases there are in all."""
+    cases = load_cases()
+    return [c for c in cases if all(map(has_utf8, c[2])) and has_utf8(c[3])], len(cases)

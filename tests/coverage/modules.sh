@@ -51,7 +51,9 @@ native_compile() {
 # setup.py does it (its warnings, the interpreter's flags) and linked with the
 # native archives.
 # The quick tests: test_palavox.py (test_dask_cluster.py starts a cluster of
-# processes for a minute and calls nothing test_palavox.py does not).
+# processes for a minute and calls nothing test_palavox.py does not), then the
+# Arrow path's runner in the pandas 3 environment (scripts/install-python-deps:
+# the same CPython, so the same module loads there).
 python_stage() {
   make --no-print-directory -s -C "$ROOT/bindings" python >/dev/null
   local venv_py=$ROOT/build/python/venv/bin/python dir=$OUT/python
@@ -81,6 +83,9 @@ print(re.sub(r"-O[0-3s]\b|-g\b", "", sysconfig.get_config_var("CFLAGS")))')
     "$venv_py" -c 'import palavox._palavox as m, sys; assert m.__file__.startswith(sys.argv[1]), m.__file__' \
       "$dir/pkg/"
     "$venv_py" -m pytest -q -p no:cacheprovider "$ROOT/tests/bindings/python/test_palavox.py"
+    "$ROOT/scripts/install-python-deps" pandas3
+    "$ROOT/build/pyenv/pandas3/bin/python" -m pytest -q -p no:cacheprovider \
+      "$ROOT/tests/bindings/python/test_arrow_cases.py"
   )
 }
 

@@ -98,6 +98,10 @@ class Session:
         self.env["PATH"] = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
         self.env["DOCS_ROOT"] = str(ROOT)
         self.env["DOCS_PREFIX"] = str(WORK / "prefix")
+        # The pages' pip installs from the package index take the wheels make test keeps
+        # (scripts/install-python-deps), offline.
+        self.env["PIP_NO_INDEX"] = "1"
+        self.env["PIP_FIND_LINKS"] = str(ROOT / "build" / "pywheels")
         self.env["npm_config_audit"] = "false"
         self.env["npm_config_fund"] = "false"
         for var in ("VIRTUAL_ENV", "PYTHONPATH", "PYENV_VERSION", "LD_LIBRARY_PATH", "PKG_CONFIG_PATH"):

@@ -487,6 +487,45 @@ TEST_P(BoundaryTest, UnitLoopsAtEveryLengthAndPlacement) {
     }
 }
 
+// Its UTF-8 entries (the Arrow columns'): text/utf8/'s codec, whole texts or -1.
+TEST_P(BoundaryTest, UnitLoopsUtf8) {
+    const pvx_unit_loops& loops = *pvx_units();
+    const struct {
+        std::string bytes;
+        std::u16string units;  // empty with `valid` false: -1
+        bool valid;
+    } rows[] = {
+        {"", u"", true},
+        {"A\xc3\xa7\xc3\xa3o " + std::string(40, 'x'),
+         u"A\u00e7\u00e3o " + std::u16string(40, u'x'), true},
+        {"\xe2\x82\xac\xf0\x9f\x98\x80", u"\u20ac\U0001F600", true},
+        {"a\xff", u"", false},
+        {"\xed\xa0\x80", u"", false},                     // an encoded surrogate
+        {"\xc0\xaf", u"", false},                         // overlong
+        {std::string(50, 'a') + "\xe2\x82", u"", false},  // cut short
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.bytes);
+        std::vector<std::uint16_t> units(row.bytes.size() + 1, 0xD800);
+        const std::ptrdiff_t n =
+            loops.decode_utf8(row.bytes.data(), row.bytes.size(), units.data());
+        if (!row.valid) {
+            ASSERT_EQ(n, -1);
+            continue;
+        }
+        ASSERT_EQ(std::u16string(units.begin(), units.begin() + n), row.units);
+        ASSERT_EQ(loops.utf8_units(row.bytes.data(), row.bytes.size()), std::size_t(n));
+        ASSERT_EQ(loops.utf8_length(units.data(), std::size_t(n)), row.bytes.size());
+        std::string back(3 * row.units.size() + 1, '\x5a');
+        ASSERT_EQ(loops.encode_utf8(units.data(), std::size_t(n), back.data()),
+                  std::ptrdiff_t(row.bytes.size()));
+        ASSERT_EQ(back.substr(0, row.bytes.size()), row.bytes);
+    }
+    const std::uint16_t lone[] = {u'a', 0xD800, u'b'};
+    char out[9];
+    ASSERT_EQ(loops.encode_utf8(lone, 3, out), -1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, BoundaryTest, test::AllKernels(), test::KernelName{});
 
 }  // namespace

@@ -3,7 +3,8 @@
  * units, narrowing units below 0x100 back, and the union of a run's bits and
  * of its differences from another run. Block loops of text/'s own (units.cpp,
  * units_blocks.hpp), run by the kernel the text routines run, asked once;
- * the plain loops are the definition. pvx_: never exported by libpalavox,
+ * the plain loops are the definition. Beside them, text/utf8/'s codec, for
+ * the UTF-8 strings of Arrow columns. pvx_: never exported by libpalavox,
  * whose list is palavox_*. Internal: neither installed nor exported. */
 #ifndef PALAVOX_UNITS_H
 #define PALAVOX_UNITS_H
@@ -22,6 +23,17 @@ typedef struct pvx_unit_loops {
     void (*narrow)(const uint16_t* in, size_t n, uint8_t* out);
     /* *bits: the union of a's units; *differ: of a[i] ^ b[i], 0 when equal */
     void (*unite)(const uint16_t* a, const uint16_t* b, size_t n, uint16_t* bits, uint16_t* differ);
+    /* UTF-8 to units, `out` with room for n: how many, or -1 for bytes that
+     * are not UTF-8 (the strict rules of the _utf8 functions) */
+    ptrdiff_t (*decode_utf8)(const char* in, size_t n, uint16_t* out);
+    /* units to UTF-8, `out` with room for 3 bytes a unit: how many bytes, or
+     * -1 for an unpaired surrogate, which UTF-8 cannot carry */
+    ptrdiff_t (*encode_utf8)(const uint16_t* in, size_t n, char* out);
+    /* the units valid UTF-8 decodes to: rows laid end to end are decoded at
+     * once and each row's share of the units found so */
+    size_t (*utf8_units)(const char* in, size_t n);
+    /* the bytes of the UTF-8 form of units holding no unpaired surrogate */
+    size_t (*utf8_length)(const uint16_t* in, size_t n);
 } pvx_unit_loops;
 
 /* The loops of the kernel the text routines run now (WithKernel's choice). */

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "simd/simd.hpp"
+#include "utf8/utf8.hpp"
 #define PALAVOX_KERNEL "units/units_blocks.hpp"
 #include "simd/simd_each.hpp"
 
@@ -59,8 +60,43 @@ void Unite(const std::uint16_t* a16, const std::uint16_t* b16, std::size_t n, st
     *differ = static_cast<std::uint16_t>(differs);
 }
 
+// The codec runs the kernel of its own choice, which is the same one.
+std::ptrdiff_t DecodeUtf8(const char* in, std::size_t n, std::uint16_t* units) noexcept {
+    const utf8::Decoded d = utf8::Decode({in, n}, reinterpret_cast<char16_t*>(units));
+    return d.valid == n ? static_cast<std::ptrdiff_t>(d.units) : -1;
+}
+
+std::ptrdiff_t EncodeUtf8(const std::uint16_t* units, std::size_t n, char* out) noexcept {
+    const char* end = utf8::EncodeChecked({reinterpret_cast<const char16_t*>(units), n}, out);
+    return end == nullptr ? -1 : end - out;
+}
+
+// Plain loops, which the compiler vectorises: a unit for each byte that does
+// not continue a sequence, and one more for each four-byte lead.
+std::size_t Utf8Units(const char* in, std::size_t n) noexcept {
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(in[i]);
+        units += (b & 0xC0) != 0x80;
+        units += b >= 0xF0;
+    }
+    return units;
+}
+
+// One byte, two from U+0080, three from U+0800; a pair's halves two each.
+std::size_t Utf8Length(const std::uint16_t* in, std::size_t n) noexcept {
+    std::size_t bytes = n;
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned u = in[i];
+        bytes += std::size_t{u >= 0x80} + std::size_t{u >= 0x800};
+        bytes -= std::size_t{(u & 0xF800) == 0xD800};
+    }
+    return bytes;
+}
+
 template <Kernel k>
-constexpr pvx_unit_loops kLoops = {Widen<k>, Narrow<k>, Unite<k>};
+constexpr pvx_unit_loops kLoops = {Widen<k>,   Narrow<k>, Unite<k>,  DecodeUtf8,
+                                   EncodeUtf8, Utf8Units, Utf8Length};
 
 }  // namespace
 }  // namespace palavox::units

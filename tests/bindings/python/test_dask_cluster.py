@@ -1,10 +1,10 @@
 """The batch calls on the workers of a real Dask cluster: two worker processes
-on loopback read a partitioned register the test writes, apply the three calls
+on loopback read a register the test writes as Parquet partitions (pandas 3
+reads its texts as Arrow strings: the Arrow path), apply the three calls
 through map_partitions, and must give, row for row, what one process working
 alone gives. The cluster is closed whatever happens, and nothing it opened may
 be left listening or running. Deadlines are fail-safes only."""
 
-import glob
 import os
 import random
 import tempfile
@@ -12,7 +12,6 @@ import time
 
 import dask
 import dask.dataframe as dd
-import numpy
 import pandas
 import psutil
 from distributed import Client, LocalCluster
@@ -44,26 +43,34 @@ def register(rows, seed=22):
 
 
 def worked(frame):
-    """The recipe of docs/python.md: the three batch calls on each partition's columns."""
+    """The recipe of docs/python.md: the three batch calls on each partition's
+    columns, which keep their dtype (counts int32[pyarrow])."""
+    text, counts = frame["nome"].dtype, "int32[pyarrow]"
     return frame.assign(
-        nome=frame["nome"].map_partitions(batch.remover_acentuacao, meta=("nome", object)),
-        html=frame["comentario"].map_partitions(batch.trata_html, "_blank", meta=("html", object)),
-        links=frame["comentario"].map_partitions(batch.find_string, "http", meta=("links", "Int64")))
+        nome=frame["nome"].map_partitions(batch.remover_acentuacao, meta=("nome", text)),
+        html=frame["comentario"].map_partitions(batch.trata_html, "_blank", meta=("html", text)),
+        links=frame["comentario"].map_partitions(batch.find_string, "http", meta=("links", counts)))
 
 
 def listening(pids):
+    def connections(p):  # net_connections from psutil 6 on
+        return (getattr(p, "net_connections", None) or p.connections)(kind="inet")
     return {(c.laddr.ip, c.laddr.port) for pid in pids
-            for c in psutil.Process(pid).connections(kind="inet") if c.status == psutil.CONN_LISTEN}
+            for c in connections(psutil.Process(pid)) if c.status == psutil.CONN_LISTEN}
 
 
 def test_a_dask_cluster_gives_what_one_process_gives():
     with tempfile.TemporaryDirectory(dir=os.getcwd()) as scratch:
-        for k, part in enumerate(numpy.array_split(register(ROWS), PARTITIONS)):
-            part.to_csv(os.path.join(scratch, f"part-{k}.csv"), index=False)
-        files = os.path.join(scratch, "part-*.csv")
+        whole, size = register(ROWS), ROWS // PARTITIONS
+        for k in range(PARTITIONS):
+            whole.iloc[k * size:(k + 1) * size].to_parquet(os.path.join(scratch, f"part-{k}.parquet"),
+                                                          index=False)
+        files = os.path.join(scratch, "part-*.parquet")
 
-        # One process alone: pandas reads the partitions and each call works a whole column.
-        frame = pandas.concat(pandas.read_csv(path, dtype=str) for path in sorted(glob.glob(files)))
+        # One process alone: the partitions read as Dask reads them (its string[pyarrow]),
+        # in this process, and each call working a whole column.
+        frame = dd.read_parquet(files).compute(scheduler="sync")
+        assert batch._arrow_strings(pandas, frame["nome"].dtype), frame["nome"].dtype
         alone = frame.assign(nome=batch.remover_acentuacao(frame["nome"]),
                              html=batch.trata_html(frame["comentario"], "_blank"),
                              links=batch.find_string(frame["comentario"], "http"))
@@ -85,7 +92,7 @@ def test_a_dask_cluster_gives_what_one_process_gives():
             assert opened and {ip for ip, _ in opened} == {"127.0.0.1"}, opened
 
             # The workers read the partitions: the client holds only file names.
-            got = client.compute(worked(dd.read_csv(files, dtype=str, blocksize=None)))
+            got = client.compute(worked(dd.read_parquet(files)))
             got = got.result(timeout=DEADLINE)
 
     assert len(got) == ROWS and got["html"].str.contains("<a href=").sum() > ROWS // 2

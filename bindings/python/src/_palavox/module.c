@@ -16,6 +16,12 @@ static PyMethodDef methods[] = {
      "Folds accents, \"&\" to \"e\", and a fixed set of symbols to spaces."},
     {"_column", (PyCFunction)(void (*)(void))column, METH_FASTCALL,
      "_column(op, name, textos, a, b, coerce, keep, values, mask): palavox.batch's work."},
+    {"_arrow", (PyCFunction)(void (*)(void))arrow_column, METH_FASTCALL,
+     "_arrow(op, source, capsule, capsule, a, b, coerce): palavox.arrow's work."},
+    {"_arrow_export", (PyCFunction)(void (*)(void))arrow_export, METH_FASTCALL,
+     "_arrow_export(results, i) -> (schema, array) capsules of chunk i."},
+    {"_arrow_stream", (PyCFunction)(void (*)(void))arrow_stream, METH_FASTCALL,
+     "_arrow_stream(results) -> an Arrow stream capsule of every chunk."},
     {NULL, NULL, 0, NULL},
 };
 

@@ -1,8 +1,8 @@
 /* CPython extension palavox._palavox over the C interface: what its parts
  * share. The parts: units.h and units.c (a str's UTF-16 units and back, the
  * arguments of a call, its errors), calls.c (the single calls), columns.c
- * (the batch calls), pandas.c (pandas' missing values and arrays of objects),
- * module.c (the module itself).
+ * (the batch calls), arrow.c and arrow.h (the batch calls over Arrow columns),
+ * pandas.c (pandas' missing values and arrays of objects), module.c (the module itself).
  *
  * The core works on UTF-16 code units; a str is read straight from its PEP 393
  * form: a 2-byte str is passed as it is (lone surrogates included), a 1-byte
@@ -54,6 +54,10 @@ PART PyObject* find_string(PyObject* self, PyObject* const* args, Py_ssize_t nar
 PART PyObject* remover_acentuacao(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                                   PyObject* kwnames);
 PART PyObject* column(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+/* arrow.c: the batch calls over Arrow columns, and their results' exports. */
+PART PyObject* arrow_column(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+PART PyObject* arrow_export(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+PART PyObject* arrow_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 
 /* pandas.c: 1 for pandas' missing values (None, NaN, pandas.NA, pandas.NaT),
  * 0 for other values, -1 on error. */

@@ -1,0 +1,172 @@
+"""make bench-bindings (Python, Arrow columns): the Arrow path beside what
+users of pyarrow, pandas, polars and DuckDB write without it, in one run, on
+1,000,000 names and 100,000 comments with links as Arrow string columns (the
+columns of python_columns_bench.py, the same seed), in build/pyenv/pandas3:
+
+  - the batch call on an Arrow column beside a list comprehension of single
+    calls over the same texts as a list of str (given to it: no to_pylist);
+  - the accessor on a Series of pandas 3's str (Arrow strings) beside
+    Series.map of the single call and pandas' NFKD recipe;
+  - folding beside each engine's own nearest way to strip accents, on its own
+    column: pyarrow.compute (utf8_normalize, then replace_substring_regex of
+    combining marks), polars (str.normalize, str.replace_all), DuckDB's
+    strip_accents beside our function registered there (both fetched whole as
+    an Arrow table);
+  - two threads each working half a column beside one thread working all of it;
+  - the peak memory of a call beyond its input and output (tracemalloc, which
+    sees the extension's buffers, PyMem's raw domain; the input's are pyarrow's).
+
+Each figure is the least of several rounds alternating between the two sides;
+ratios are the peer's time over palavox's.
+    python_arrow_bench.py [rounds]
+"""
+
+import gc
+import os
+import sys
+import threading
+import time
+import tracemalloc
+
+import duckdb
+import pandas
+import polars
+import pyarrow
+import pyarrow.compute as pc
+
+import palavox
+import palavox.duckdb
+import palavox.pandas  # noqa: F401  (the accessor)
+import python_columns_bench as columns_bench
+from palavox import batch
+
+ROUNDS = 5
+MARKS = r"\p{Mn}"  # combining marks, after NFKD
+
+
+def side_by_side(ours, theirs, rows, rounds=None):
+    return columns_bench.side_by_side(ours, theirs, rows, rounds or ROUNDS)
+
+
+def two_threads(call, column):
+    """call on each half of an Arrow column (slices: no copy), in two threads at once."""
+    middle = len(column) // 2
+    parts = [column.slice(0, middle), column.slice(middle)]
+    results = [None, None]
+
+    def run():
+        def work(k):
+            results[k] = call(parts[k])
+        threads = [threading.Thread(target=work, args=(k,)) for k in range(2)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        return results[:]
+    return run
+
+
+CALLS = columns_bench.CALLS
+SINGLE = columns_bench.SINGLE
+
+
+def measure():
+    """Rows of (measure, peer, palavox ns a row, peer ns a row, goal)."""
+    data = columns_bench.columns()
+    arrays = {label: pyarrow.array(column, pyarrow.string()) for label, column in data.items()}
+    rows = []
+    for label, column in data.items():
+        array = arrays[label]
+        for name, args in CALLS:
+            many, single_calls = getattr(batch, name), SINGLE[name]
+            assert many(array.slice(0, 5000), *args).to_pylist() == single_calls(column[:5000])
+            rows.append((f"Arrow {name}, {label}", "list comprehension", *side_by_side(
+                lambda: many(array, *args), lambda: single_calls(column), len(column)), 4.0))
+    for label, column in data.items():
+        # pandas 3's own str (Arrow strings): the recipe fails on an ArrowDtype's bytes in 3.1
+        series = pandas.Series(column, dtype="str", name=label)
+        folded = series.palavox.remover_acentuacao()
+        assert folded.dtype == series.dtype and folded.tolist() == batch.remover_acentuacao(column)
+        rows.append((f"accessor folding, {label}", "Series.map", *side_by_side(
+            lambda: series.palavox.remover_acentuacao(),
+            lambda: series.map(palavox.remover_acentuacao), len(series)), 5.0))
+        rows.append((f"accessor folding, {label}", "NFKD recipe", *side_by_side(
+            lambda: series.palavox.remover_acentuacao(),
+            lambda: series.str.normalize("NFKD").str.encode("ascii", "ignore").str.decode("ascii"),
+            len(series)), 20.0))
+    con = palavox.duckdb.register(duckdb.connect())
+    for label in data:
+        array = arrays[label]
+        rows.append((f"folding, {label}", "pyarrow.compute", *side_by_side(
+            lambda: batch.remover_acentuacao(array),
+            lambda: pc.replace_substring_regex(pc.utf8_normalize(array, "NFKD"), MARKS, ""),
+            len(array)), 1.0))
+        series = polars.Series(label, array)
+        rows.append((f"folding, {label}", "polars", *side_by_side(
+            lambda: batch.remover_acentuacao(series),
+            lambda: series.str.normalize("NFKD").str.replace_all(MARKS, ""), len(series)), 1.0))
+        con.register("t", pyarrow.table({"c": array}))
+        rows.append((f"folding, {label}", "DuckDB strip_accents", *side_by_side(
+            lambda: con.sql("SELECT remover_acentuacao(c) FROM t").to_arrow_table(),
+            lambda: con.sql("SELECT strip_accents(c) FROM t").to_arrow_table(), len(array)), 1.0))
+    for name, args in CALLS:
+        call = getattr(batch, name)
+        array = arrays["names"]
+        halves = two_threads(lambda part: call(part, *args), array)
+        assert sum((r.to_pylist() for r in halves()), []) == call(array, *args).to_pylist()
+        rows.append((f"2 threads, Arrow {name}, names", "1 thread", *side_by_side(
+            halves, lambda: call(array, *args), len(array), 3 * ROUNDS), 1.8))
+    return rows
+
+
+def memory():
+    """(measure, input MB, output MB, beyond MB): what a call held at its peak
+    beyond its result (group buffers, offsets while they are 64-bit)."""
+    data = columns_bench.columns()
+    data["one 100 MB text"] = ["Ação & http://a.b/ç " * 5_000_000]
+    out = []
+    for label, column in data.items():
+        array = pyarrow.array(column, pyarrow.string())
+        for name, args in CALLS:
+            gc.collect()
+            tracemalloc.start()
+            result = getattr(batch, name)(array, *args)
+            kept, peak = tracemalloc.get_traced_memory()
+            tracemalloc.stop()
+            out.append((f"Arrow {name}, {label}", array.nbytes / 1e6, result.nbytes / 1e6,
+                        (peak - result.nbytes) / 1e6))
+            del result
+    return out
+
+
+def main():
+    global ROUNDS
+    if len(sys.argv) > 1:
+        ROUNDS = int(sys.argv[1])
+    control = columns_bench.thread_control()
+    rows = measure()
+    used = memory()
+    print(f"Python {sys.version.split()[0]}, palavox {palavox.__version__}, pyarrow "
+          f"{pyarrow.__version__}, pandas {pandas.__version__}, polars {polars.__version__}, "
+          f"DuckDB {duckdb.__version__}, {ROUNDS} rounds, load "
+          f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
+    print(f"what two cores give now: two threads hashing (SHA-256, without the GIL) {control:.2f}x one")
+    print(f"{'measure':36} {'peer':>22} | {'palavox':>9} {'peer':>10} {'ratio':>7} | goal")
+    missed = 0
+    for what, peer, ours, theirs, goal in rows:
+        met = theirs / ours >= goal
+        missed += not met
+        print(f"{what:36} {peer:>22} | {ours:6.0f} ns {theirs:7.0f} ns {theirs / ours:6.2f}x | "
+              f">={goal:.1f}x {'met' if met else 'NOT MET'}")
+    print(f"\n{'peak memory of an Arrow call (MB)':46} {'input':>8} {'output':>8} {'beyond':>8}")
+    for what, given, output, beyond in used:
+        print(f"{what:46} {given:8.1f} {output:8.1f} {beyond:8.1f}")
+    print(f"python Arrow goals: {missed} not met")
+    return 1 if missed else 0
+
+
+if __name__ == "__main__":
+    start = time.perf_counter()
+    status = main()
+    print(f"({time.perf_counter() - start:.0f} s)")
+    sys.exit(status)
