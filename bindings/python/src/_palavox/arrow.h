@@ -1,4 +1,4 @@
-/* The Arrow C data interface's structures, as its specification defines
+/* The Arrow C data interface's structures, as the Arrow project defines
  * them (ABI-stable, so written out here): the Arrow path needs no Arrow
  * library to build. */
 #ifndef PALAVOX_PYTHON_ARROW_H
