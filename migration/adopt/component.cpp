@@ -18,7 +18,6 @@ std::wstring Hex(unsigned long value) {
 
 std::wstring Expanded(const Value& value) {
     const std::wstring text = StringData(value);
-    // branch-untaken: every registration the tests make writes REG_SZ
     if (value.type != REG_EXPAND_SZ) return text;
     wchar_t out[MAX_PATH * 4] = {};
     ExpandEnvironmentStringsW(text.c_str(), out, MAX_PATH * 4);
@@ -27,7 +26,6 @@ std::wstring Expanded(const Value& value) {
 
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    // branch-untaken: no registration here names a folder as a DLL
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 

@@ -228,7 +228,6 @@ void Journal::EnsureKey(const std::wstring& key) {
 void Journal::Set(const std::wstring& key, const wchar_t* name, const Value& value) {
     EnsureKey(key);
     const Value before = ReadValue(Root::Machine, key, name);
-    // branch-untaken: a value that differs here differs in its data
     if (before.present && before.type == value.type && before.data == value.data) {
         Say(L"kept    " + MachineName(key, name) + L" = " + Shown(value) + L" (already so)");
         return;

@@ -226,6 +226,19 @@ adoption_stage() {
   refused "an old class Palavox serves, without a record" 3 "is served by Palavox.dll already" adopt
   check "the old class's DLL elsewhere: set" "$w" reg add "HKCR\\$class\\InprocServer32" /ve /d "$(palavox_winpath "$logs/none.dll")" /f
   refused "an old DLL that is not there" 3 "its DLL is no longer where the registry says" adopt
+  check "a folder in the old DLL's place: set" "$w" reg add "HKCR\\$class\\InprocServer32" /ve /d "$(palavox_winpath "$logs/old")" /f
+  refused "a folder named as the old DLL" 3 "its DLL is no longer where the registry says" adopt
+  # Installers may write the server's path with a variable in it: adopt reads
+  # it expanded, and undo puts back the variable, not its expansion.
+  check "the old DLL as an expandable path: set" "$w" reg add "HKCR\\$class\\InprocServer32" \
+    /ve /t REG_EXPAND_SZ /d "%PALAVOX_T_OLD%\\Palavox.dll" /f
+  registry_snapshot "$logs/expand.reg"
+  export PALAVOX_T_OLD
+  PALAVOX_T_OLD=$(palavox_winpath "$logs/old")
+  check "an expandable path: adopt expands it" adopt_gives 0 "), $wold, version " adopt
+  unset PALAVOX_T_OLD
+  check "an expandable path: undo" adopt_gives 0 "done: the registry is as it was" undo
+  check "an expandable path: put back as it was, variable and type" registry_same "$logs/expand.reg"
   check "the stand-in registers again (5)" "$w" regsvr32 /s "$wold"
   check "a second class claiming the ProgID: added" "$w" reg add "HKCR\\CLSID\\{$PALAVOX_MSI_UPGRADE_CODE_X64}\\ProgID" /ve /d "$PALAVOX_VERSIONED_PROGID" /f
   refused "two classes for the ProgID" 3 "several classes are registered for $PALAVOX_PROGID" adopt
