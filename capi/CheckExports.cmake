@@ -10,7 +10,7 @@ set(expected
   palavox_error_description palavox_find_string palavox_find_string_many
   palavox_find_string_stream palavox_find_string_utf8 palavox_free
   palavox_remover_acentuacao palavox_remover_acentuacao_into palavox_remover_acentuacao_stream
-  palavox_remover_acentuacao_utf8
+  palavox_remover_acentuacao_utf8 palavox_remover_acentuacao_utf8_into
   palavox_stream_end palavox_stream_end_count palavox_stream_free palavox_stream_offset
   palavox_stream_step
   palavox_trata_html palavox_trata_html_into palavox_trata_html_stream

@@ -4,7 +4,8 @@
  * database, converted from and back to any other database encoding. A text
  * of one piece (a megabyte) is one call, whose malloc'd result is copied into
  * this call's memory and freed before anything that can raise an error runs,
- * since an error leaves the function by longjmp. A longer one goes through a
+ * since an error leaves the function by longjmp; a folded one is written
+ * straight into this call's memory. A longer one goes through a
  * stream of the C interface a piece at a time, with a look for a cancel
  * between pieces; the stream is freed whatever happens. */
 /* postgres.h comes first, as the server requires */
@@ -127,6 +128,9 @@ static text* out_text(Out* o) {
     return (text*)o->data;
 }
 
+/* Room for a text of n bytes in this call's memory, or NULL. */
+static char* text_room(size_t n) { return palloc_extended(VARHDRSZ + n, MCXT_ALLOC_NO_OOM); }
+
 /* A whole malloc'd result as a text of this call, freed on every path; the
  * short texts' path. */
 static text* taken(char* result, size_t n) {
@@ -135,7 +139,7 @@ static text* taken(char* result, size_t n) {
         palavox_free(result);
         raise_too_long(n);
     }
-    o.data = palloc_extended(VARHDRSZ + n, MCXT_ALLOC_NO_OOM);
+    o.data = text_room(n);
     if (o.data == NULL) {
         palavox_free(result);
         raise_palavox(PALAVOX_OUT_OF_MEMORY);
@@ -268,8 +272,7 @@ static text* stream_text(palavox_stream* s, Bytes in, size_t expected) {
 
 static text* fold(Bytes in) {
     palavox_stream* s;
-    char* r;
-    size_t rn;
+    Out o;
     int rc;
     if (in.n > PIECE) {
         rc = palavox_remover_acentuacao_stream(&s);
@@ -277,9 +280,14 @@ static text* fold(Bytes in) {
         if (rc != PALAVOX_OK) raise_palavox(rc);
         return stream_text(s, in, in.n);
     }
-    rc = palavox_remover_acentuacao_utf8(in.p, in.n, &r, &rn);
+    /* Folded straight into the text the row returns: never longer than its argument. */
+    o.data = text_room(in.n);
+    o.cap = in.n;
+    /* branch-untaken: a megabyte at most, which only a server out of memory refuses */
+    if (o.data == NULL) raise_palavox(PALAVOX_OUT_OF_MEMORY);
+    rc = palavox_remover_acentuacao_utf8_into(in.p, in.n, o.data + VARHDRSZ, &o.len);
     if (rc != PALAVOX_OK) raise_palavox(rc);
-    return result(taken(r, rn));
+    return result(out_text(&o));
 }
 
 static int32 find(Bytes in, Bytes procura, Bytes tipo) {

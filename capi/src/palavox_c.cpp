@@ -166,6 +166,18 @@ public:
     MallocBuffer<char> buffer;
 };
 
+// The caller's storage, as long as the text: the fold asks for no more.
+class CallerUtf8Sink final : public palavox::forms::Utf8Sink {
+public:
+    explicit CallerUtf8Sink(char* storage) noexcept : storage_(storage) {}
+    char* Allocate(std::size_t) override { return storage_; }
+    void Keep(std::size_t bytes) noexcept override { kept = bytes; }
+    std::size_t kept = 0;
+
+private:
+    char* storage_;
+};
+
 // Outputs are cleared first, so that every failure leaves them NULL and 0.
 template <class Out>
 bool ClearOutputs(Out** resultado, std::size_t* resultado_len) noexcept {
@@ -326,6 +338,19 @@ int PALAVOX_C_CALL palavox_remover_acentuacao_utf8(const char* texto, size_t tex
         MallocUtf8Sink sink;
         palavox::forms::RemoverAcentuacao(Utf8Arg(texto, texto_len), sink);
         sink.buffer.HandOver(resultado, resultado_len);
+    });
+}
+
+int PALAVOX_C_CALL palavox_remover_acentuacao_utf8_into(const char* texto, size_t texto_len,
+                                                        char* resultado, size_t* resultado_len) {
+    if (resultado_len == nullptr) return palavox::kInvalidArgument;
+    *resultado_len = 0;
+    if (resultado == nullptr && texto_len != 0) return palavox::kInvalidArgument;
+    return Guarded([&] {
+        // The text is checked whole before the form writes a byte.
+        CallerUtf8Sink sink(resultado);
+        palavox::forms::RemoverAcentuacao(Utf8Arg(texto, texto_len), sink);
+        *resultado_len = sink.kept;
     });
 }
 

@@ -663,6 +663,44 @@ TEST(CapiContract, FoldingIntoTheCallersStorage) {
               std::vector<std::uint16_t>(out, out + 4));
 }
 
+// UTF-8 folding into the caller's storage: what it refuses, and that a
+// refusal or invalid UTF-8 writes nothing.
+TEST(CapiContract, FoldingUtf8IntoTheCallersStorage) {
+    char out[8] = "#######";
+    const char* const text =
+        "\xC3\x81"
+        "b";  // Áb
+    const struct {
+        const char* name;
+        const char* texto;
+        std::size_t length;
+        char* resultado;
+        bool slot;
+        int rc;
+    } rows[] = {
+        {"no storage for a text", text, 3, nullptr, true, 5},
+        {"NULL text with a length", nullptr, 3, out, true, 5},
+        {"no length slot", text, 3, out, false, 5},
+        {"empty text, no storage", nullptr, 0, nullptr, true, 0},
+        {"invalid UTF-8 after a folded letter", "\xC3\x81\xC3", 3, out, true, 5},
+        {"an encoded surrogate", "a\xED\xA0\x80", 4, out, true, 5},
+    };
+    for (const auto& row : rows) {
+        std::size_t length = 99;
+        EXPECT_EQ(row.rc, palavox_remover_acentuacao_utf8_into(row.texto, row.length, row.resultado,
+                                                               row.slot ? &length : nullptr))
+            << row.name;
+        if (row.slot) {
+            EXPECT_EQ(0u, length) << row.name;
+        }
+        EXPECT_EQ(std::string("#######"), std::string(out)) << row.name << ": nothing is written";
+    }
+    std::size_t length = 99;
+    EXPECT_EQ(0, palavox_remover_acentuacao_utf8_into(text, 3, out, &length));
+    EXPECT_EQ(2u, length);
+    EXPECT_EQ(std::string("Ab#####"), std::string(out));
+}
+
 // The header's names stand for the automation methods' numbers, which never change.
 TEST(CapiContract, ErrorNamesAndDescriptionsAreTheAutomationMethodsOwn) {
     const struct {

@@ -263,6 +263,15 @@ static void run_case(int line, text16* f, size_t count) {
             rc = palavox_remover_acentuacao_utf8(u8[0], n8[0], &r8, &rn);
             check(rc == 0 && same8(r8, rn, u8[1], n8[1]), line, "palavox_remover_acentuacao_utf8");
             palavox_free(r8);
+            /* into room for the text's bytes and one more, which stays as it was */
+            r8 = (char*)malloc(n8[0] + 1);
+            if (r8 != NULL) {
+                r8[n8[0]] = 'X';
+                rc = palavox_remover_acentuacao_utf8_into(u8[0], n8[0], r8, &rn);
+                check(rc == 0 && rn == n8[1] && memcmp(r8, u8[1], rn) == 0 && r8[n8[0]] == 'X',
+                      line, "palavox_remover_acentuacao_utf8_into");
+                free(r8);
+            }
             {
                 palavox_stream* s = NULL;
                 rc = palavox_remover_acentuacao_stream(&s);

@@ -160,6 +160,31 @@ function copyInAndOut(text) {
     `${'copy in and out'.padEnd(19)} ${b.toFixed(0).padStart(5)} ns   palavox ${(a / b).toFixed(1)}x the copies`);
 }
 
+// The floor under findString on a name: its units copied into the module's
+// memory and the module's count alone, the search text already there.
+{
+  const fs = require('fs');
+  const path = require('path');
+  const { imports } = require('../lib/api.js');
+  const dir = path.join(__dirname, '..');
+  const instance = new WebAssembly.Instance(new WebAssembly.Module(fs.readFileSync(path.join(dir, 'palavox.wasm'))), imports);
+  const wasm = instance.exports;
+  wasm._initialize();
+  if (wasm.pvx_input(1024) !== 0) throw new Error('bench: no input area');
+  const at = new Uint32Array(wasm.memory.buffer)[wasm.pvx_state() >>> 2] >>> 1;
+  const units = new Uint16Array(wasm.memory.buffer);
+  for (let i = 0; i < 5; i++) units[at + i] = 'silva'.charCodeAt(i);
+  const copyAndCount = (t) => {
+    const n = t.length;
+    for (let i = 0; i < n; i++) units[at + 5 + i] = t.charCodeAt(i);
+    return wasm.pvx_find_string(n, 5, 0);
+  };
+  const find = (t) => palavox.findString(t, 'silva');
+  const [a, b] = perCall(mixed, find, copyAndCount, 15);
+  console.log(`${'the floor alone'.padEnd(17)} ${'names, mixed'.padEnd(16)} palavox ${a.toFixed(0).padStart(5)} ns   ` +
+    `${'copy in and count'.padEnd(19)} ${b.toFixed(0).padStart(5)} ns   palavox ${(a / b).toFixed(1)}x the floor`);
+}
+
 // ------------------------------------------------------------ 1 MiB
 
 const input = prose(1 << 19);  // 1 MiB of UTF-16

@@ -1,7 +1,7 @@
 'use strict';
 // The JavaScript side of palavox.wasm, shared by the Node.js entry points and
 // the browser build: strings go into WebAssembly memory as UTF-16 code units
-// and results come back unit for unit. No text logic lives here: the two
+// and results come back unit for unit. No text logic lives here: the
 // shortcuts for short texts read lib/tables.js, which tools/tables.js asks
 // of the module itself when the package is built.
 const { SHORT, fromUnits } = require('./short.js');
@@ -44,7 +44,6 @@ const INPUT_AT = 0;
 const INPUT_UNITS = 1;
 const RESULT_AT = 2;
 const RESULT_UNITS = 3;
-const COUNT = 4;
 
 // Up to SHORT units (lib/short.js) a text is copied and read in JavaScript and
 // the table shortcuts apply: below that a call into Buffer's C++ costs more
@@ -93,8 +92,16 @@ function bind(instance, tables, NodeBuffer) {
   wasm._initialize();
   const stateAt = wasm.pvx_state() >>> 2;
   const table = tables ? tables.units : null;
-  const folds = tables ? tables.FOLDS : 0;
   const linkStart = tables ? tables.LINK_START : 0;
+  const foldMap = tables ? tables.foldMap : null;
+  const folding = new Uint16Array(SHORT);
+  // The input area as the module last gave it (pvx_input, pvx_trim), and the
+  // search text and selector findString left at its start, or null when a
+  // call has written over them since.
+  let inputAt = 0;
+  let inputUnits = 0;
+  let search = null;
+  let selector = null;
   let units = null;
   let words = null;
   let bytes = null;
@@ -120,7 +127,7 @@ function bind(instance, tables, NodeBuffer) {
       bytes = new Uint8Array(buffer);
     }
   }
-  views();
+  area();
 
   function fail(number) {
     views();
@@ -130,15 +137,48 @@ function bind(instance, tables, NodeBuffer) {
     throw new PalavoxError(number, message);
   }
 
-  // The first unit (an index into `units`) of room for `total` units of arguments.
+  function area() {
+    views();
+    inputAt = words[stateAt + INPUT_AT] >>> 1;
+    inputUnits = words[stateAt + INPUT_UNITS];
+  }
+
+  // The first unit (an index into `units`) of room for `total` units of
+  // arguments; what was there is kept only when no new area was needed.
   function room(total) {
     views();
-    if (total > words[stateAt + INPUT_UNITS] || words[stateAt + INPUT_AT] === 0) {
+    if (total > inputUnits || inputAt === 0) {
+      search = null;
       const status = wasm.pvx_input(total);
-      views();
+      area();
       if (status !== RESULT) fail(status);
     }
-    return words[stateAt + INPUT_AT] >>> 1;
+    return inputAt;
+  }
+
+  function trim() {
+    wasm.pvx_trim();
+    search = null;
+    area();
+  }
+
+  // A short text folded unit by unit as the module folds it (tools/tables.js
+  // checks that it does), or the text itself when no unit changes.
+  function foldShort(s) {
+    const n = s.length;
+    const map = foldMap;
+    const size = map.length;
+    const out = folding;
+    // One pass, writing as it reads: a second over a name's start costs more
+    // than the writes save on names with nothing to fold.
+    let changed = 0;
+    for (let i = 0; i < n; i++) {
+      const unit = s.charCodeAt(i);
+      const to = unit < size ? map[unit] : unit;
+      out[i] = to;
+      changed |= to ^ unit;
+    }
+    return changed === 0 ? s : fromUnits(out, 0, n);
   }
 
   function put(s, at) {
@@ -164,7 +204,7 @@ function bind(instance, tables, NodeBuffer) {
     } else {
       out = read !== null ? read(at, length) : decode(units, at, length);
     }
-    if (length > LARGE || total > LARGE) wasm.pvx_trim();
+    if (length > LARGE || total > LARGE) trim();
     return out;
   }
 
@@ -175,6 +215,7 @@ function bind(instance, tables, NodeBuffer) {
       // No unit that can start a link: no link.
       if (table !== null && e.length <= SHORT && !anyUnit(table, linkStart, e)) return e;
       const at = room(e.length + t.length);
+      search = null;
       put(e, at);
       put(t, at + e.length);
       return result(wasm.pvx_trata_html(e.length, t.length), e, e.length + t.length);
@@ -184,21 +225,27 @@ function bind(instance, tables, NodeBuffer) {
       const p = text(procura, 'procura');
       const t = text(tipo, 'tipo');
       const total = e.length + p.length + t.length;
+      // The search text and selector go first: a column searched for one
+      // text copies only its rows.
       const at = room(total);
-      put(e, at);
-      put(p, at + e.length);
-      put(t, at + e.length + p.length);
-      const status = wasm.pvx_find_string(e.length, p.length, t.length);
-      views();
-      if (status !== RESULT) fail(status);
-      if (total > LARGE) wasm.pvx_trim();
-      return words[stateAt + COUNT] | 0;
+      if (p !== search || t !== selector) {
+        put(p, at);
+        put(t, at + p.length);
+        search = p;
+        selector = t;
+      }
+      put(e, at + p.length + t.length);
+      const count = wasm.pvx_find_string(e.length, p.length, t.length);
+      if (count < -1) fail(-2 - count);
+      if (total > LARGE) trim();
+      return count;
     },
     removerAcentuacao(texto) {
       const s = text(texto, 'texto');
-      // No unit the table folds: the text is its own result.
-      if (table !== null && s.length <= SHORT && !anyUnit(table, folds, s)) return s;
-      put(s, room(s.length));
+      if (foldMap !== null && s.length <= SHORT) return foldShort(s);
+      const at = room(s.length);
+      search = null;
+      put(s, at);
       return result(wasm.pvx_remover_acentuacao(s.length), s, s.length);
     },
   };

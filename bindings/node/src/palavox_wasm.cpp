@@ -128,12 +128,16 @@ int pvx_trata_html(std::size_t entrada, std::size_t target) {
     });
 }
 
+// The count itself (-1 and up), or -2 less the error number: a short search
+// costs one crossing and nothing read after it. Its arguments come search
+// text and selector first, so that JavaScript rewrites them only when they change.
 int pvx_find_string(std::size_t entrada, std::size_t procura, std::size_t tipo) {
-    return Call([&] {
+    const int status = Call([&] {
         state.count = palavox::PalavoxClass().FindString(
-            Argument(0, entrada), Argument(entrada, procura), Argument(entrada + procura, tipo));
+            Argument(procura + tipo, entrada), Argument(0, procura), Argument(procura, tipo));
         return kResult;
     });
+    return status == kResult ? state.count : -2 - status;
 }
 
 int pvx_remover_acentuacao(std::size_t texto) {

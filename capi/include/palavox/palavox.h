@@ -134,6 +134,17 @@ PALAVOX_C_API int PALAVOX_C_CALL palavox_remover_acentuacao_utf8(const char* tex
                                                                  size_t texto_len, char** resultado,
                                                                  size_t* resultado_len);
 
+/* RemoverAcentuacao of UTF-8 into storage the caller provides: folding never
+ * lengthens a text, so resultado needs room for texto_len bytes; the result's
+ * length goes to *resultado_len, its bytes (without a terminator) to
+ * resultado, and nothing is allocated or to be freed. resultado must not
+ * overlap texto; it may be NULL only when texto_len is 0. On failure (invalid
+ * UTF-8: PALAVOX_INVALID_ARGUMENT) nothing is written and the length is 0. */
+PALAVOX_C_API int PALAVOX_C_CALL palavox_remover_acentuacao_utf8_into(const char* texto,
+                                                                      size_t texto_len,
+                                                                      char* resultado,
+                                                                      size_t* resultado_len);
+
 /* Text in pieces: the same three over a UTF-8 text handed in any number of
  * pieces cut anywhere, in the manner of a streaming codec. A stream is made
  * for one operation with its fixed arguments; each palavox_stream_step reads

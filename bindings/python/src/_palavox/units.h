@@ -16,7 +16,10 @@ typedef struct {
     uint16_t stack[STACK_UNITS];
 } Units;
 
-static inline void release(Units* u) { PyMem_Free(u->heap); }
+static inline void release(Units* u) {
+    /* most texts are short: no call for them */
+    if (u->heap != NULL) PyMem_Free(u->heap);
+}
 
 /* What decoding units gives: the union of their bits and the number of valid
  * surrogate pairs, each of which is one character. */
