@@ -77,6 +77,7 @@ def spark(scratch):
                    .config("spark.sql.warehouse.dir", os.path.join(scratch, "warehouse"))
                    .config("spark.sql.shuffle.partitions", "4")
                    .config("spark.network.timeout", f"{DEADLINE}s")
+                   .config("spark.ui.showConsoleProgress", "false")
                    .getOrCreate())
         session.sparkContext.setLogLevel("ERROR")
         jvm = SparkContext._gateway.proc
