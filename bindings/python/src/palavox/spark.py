@@ -1,7 +1,5 @@
 """Palavox's three functions as Spark column functions, worked over Arrow:
 
-    from pyspark.sql import functions as F
-from pyspark.sql.types import IntegerType, StringType
     import palavox.spark as pvx
 
     df.select(pvx.remover_acentuacao("nome"), pvx.trata_html("comentario", "_blank"))
