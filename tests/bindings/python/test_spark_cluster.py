@@ -67,7 +67,7 @@ def spark(scratch):
     # Workers run this interpreter, which has the wheel; every socket binds to loopback.
     os.environ.update(SPARK_LOCAL_IP="127.0.0.1", PYSPARK_PYTHON=sys.executable,
                       PYSPARK_DRIVER_PYTHON=sys.executable)
-    session, jvm = None, None
+    session, started = None, []
     try:
         session = (SparkSession.builder.master("local[2]").appName("palavox-test")
                    .config("spark.driver.host", "127.0.0.1")
@@ -80,9 +80,9 @@ def spark(scratch):
                    .config("spark.ui.showConsoleProgress", "false")
                    .getOrCreate())
         session.sparkContext.setLogLevel("ERROR")
-        jvm = SparkContext._gateway.proc
         pvx.register(session)
         yield session
+        started = spark_pids(session)  # the JVM and the Python workers it started
     finally:
         if session is not None:
             session.stop()
@@ -96,12 +96,19 @@ def spark(scratch):
                 gateway.proc.kill()
                 raise
             SparkContext._gateway = SparkContext._jvm = None
-    if jvm is not None:
-        assert not psutil.pid_exists(jvm.pid) or psutil.Process(jvm.pid).status() == psutil.STATUS_ZOMBIE
+    for pid in started:
+        assert wait_for(lambda: gone(pid)), f"{pid} of the Spark session still runs"
+
+
+def gone(pid):
+    try:
+        return psutil.Process(pid).status() == psutil.STATUS_ZOMBIE
+    except psutil.NoSuchProcess:
+        return True
 
 
 def spark_pids(spark):
-    jvm = psutil.Process(SparkContext._gateway.proc.pid)
+    jvm = psutil.Process(spark.sparkContext._gateway.proc.pid)
     return [jvm.pid] + [c.pid for c in jvm.children(recursive=True)]
 
 
