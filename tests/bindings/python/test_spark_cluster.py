@@ -4,8 +4,9 @@ may be left running or listening): the shared cases with a UTF-8 form through
 the DataFrame API and through SQL, every argument a column (a NULL row after
 each case), then literals, left out and NULL for each method's largest group;
 a failing row failing the job with Palavox's number and the text; the NULL
-rules; and a partitioned Parquet register of 240,000 rows worked through both,
-joined on id (Spark keeps no order) with what one process gives working alone.
+rules; and a partitioned Parquet register of 240,000 rows worked through both
+and through with_columns' one pass, joined on id (Spark keeps no order) with
+what one process gives working alone.
 Deadlines are fail-safes only."""
 
 import os
@@ -235,8 +236,14 @@ def test_a_partitioned_parquet_register_gives_what_one_process_gives(spark, scra
     sql = spark.sql("SELECT id, remover_acentuacao(nome) AS nome, trata_html(comentario, '_blank') AS html, "
                     "trata_html(comentario) AS proprio, find_string(comentario, 'http') AS links, "
                     "find_string(comentario, 'SILVA', 'B') AS silvas FROM clientes")
+    # The whole frame in one mapInArrow pass: the names replaced in place, the rest added.
+    whole = pvx.with_columns(df, nome=("remover_acentuacao", "nome"), html=("trata_html", "comentario", "_blank"),
+                             proprio=("trata_html", "comentario"), links=("find_string", "comentario", "http"),
+                             silvas=("find_string", "comentario", "SILVA", "B"))
+    assert whole.columns == ["nome", "comentario", "id", "lote", "html", "proprio", "links", "silvas"]
+    whole = whole.select("id", *wanted.column_names[1:])
     columns = [c for c in wanted.column_names if c != "id"]
-    for how, got in (("api", api), ("sql", sql)):
+    for how, got in (("api", api), ("sql", sql), ("with_columns", whole)):
         assert [(f.name, f.dataType.simpleString()) for f in got.schema.fields] == \
             [("id", "bigint"), ("nome", "string"), ("html", "string"), ("proprio", "string"),
              ("links", "int"), ("silvas", "int")], how

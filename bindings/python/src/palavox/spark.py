@@ -20,16 +20,20 @@ row. `pandas_udf` converts every batch to pandas and back, and `udf(...,
 useArrow=True)` still calls per row; both measured slower (docs/performance.md).
 The executors need the palavox wheel, and nothing else: the functions travel
 as references to this module.
+
+with_columns(df, name=(function, column, *literals), ...) works several at
+once over a whole DataFrame in one mapInArrow pass, the batches handed over
+once for all of them.
 """
 
 import pyarrow
 from pyspark.sql import Column
 from pyspark.sql import functions as F
-from pyspark.sql.types import IntegerType, StringType
+from pyspark.sql.types import IntegerType, StringType, StructField, StructType
 
 from palavox import _rules
 
-__all__ = ["find_string", "register", "remover_acentuacao", "trata_html"]
+__all__ = ["find_string", "register", "remover_acentuacao", "trata_html", "with_columns"]
 
 
 # Type hints are how arrow_udf tells a scalar function; the names are what Spark shows.
@@ -87,3 +91,39 @@ def register(spark):
     for name, function in _UDFS.items():
         spark.udf.register(name, function)
     return spark
+
+
+_RESULTS = {"remover_acentuacao": (_rules.remover_acentuacao, StringType()),
+            "trata_html": (_rules.trata_html, StringType()),
+            "find_string": (_rules.find_string, IntegerType())}
+
+
+def with_columns(df, **columns):
+    """`df` with each named column set (added, or replaced in its place) to one of
+    the three over a column of `df` as it was, the other arguments literals:
+    with_columns(df, nome=("remover_acentuacao", "nome"),
+                 links=("find_string", "comentario", "http")).
+    One mapInArrow pass works them all."""
+    fields = {f.name: f for f in df.schema.fields}
+    given = set(fields)
+    plan = []
+    for name, (function, source, *literals) in columns.items():
+        call, kind = _RESULTS[function]
+        if source not in given:
+            raise ValueError(f"{function} of {source!r}: no such column in the DataFrame")
+        plan.append((name, call, source, literals))
+        fields[name] = StructField(name, kind, True)
+    schema = StructType(list(fields.values()))
+    names = schema.names
+
+    def work(batches):
+        for batch in batches:
+            given = {n: batch.column(n) for n in batch.schema.names}
+            out = dict(given)
+            for name, call, source, literals in plan:
+                rows = len(batch)
+                out[name] = call(given[source], *(pyarrow.repeat(pyarrow.scalar(v, pyarrow.string()), rows)
+                                                 for v in literals))
+            yield pyarrow.RecordBatch.from_arrays([out[n] for n in names], names=names)
+
+    return df.mapInArrow(work, schema)
