@@ -141,7 +141,8 @@ simd-tiers: deps-native
 
 # The Python and .NET packages per call (100,000 short names) and on 1 MiB,
 # and Python's batch calls on columns (1,000,000 names, 100,000 comments),
-# threads and a Dask cluster, beside their ecosystems' usual ways (ratios from one run).
+# threads, a Dask cluster and a local Spark session, beside their ecosystems' usual ways
+# (ratios from one run).
 .PHONY: bench-bindings
 bench-bindings: deps-bindings build
 	$(MAKE) --no-print-directory -C bindings bench

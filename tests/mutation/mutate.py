@@ -105,13 +105,14 @@ AREAS = {
         "setup": "tests/mutation/python_module.py setup build/native",
         "tree": "build/mutation-python",
         "build": "tests/mutation/python_module.py build",
-        # The runners of the Arrow path, polars and DuckDB need the index's packages, not
+        # The runners of the Arrow path, polars, DuckDB and Spark need the index's packages, not
         # in this venv: a mutant of arrow.c is not run against them here (yet).
         "test": "cd build/python && venv/bin/python -m pytest -q -x -p no:cacheprovider ../../tests/bindings/python"
                 " --ignore=../../tests/bindings/python/test_dask_cluster.py"
                 " --ignore=../../tests/bindings/python/test_arrow_cases.py"
                 " --ignore=../../tests/bindings/python/test_polars_cases.py"
-                " --ignore=../../tests/bindings/python/test_duckdb_cases.py",
+                " --ignore=../../tests/bindings/python/test_duckdb_cases.py"
+                " --ignore=../../tests/bindings/python/test_spark_cluster.py",
         "wide": {"build": "true", "test": "make --no-print-directory -s -C bindings -o python test-python"},
         "teardown": "tests/mutation/python_module.py restore",
     },

@@ -11,81 +11,29 @@ trata_html(entrada[, target]) and find_string(entrada, procura[, tipo]) (an
 INTEGER), as the database extensions name them: each argument a constant or
 a column; NULL in a required argument gives NULL, a NULL target or tipo is as
 if it were left out. A failing row is a DuckDB error naming Palavox's number
-("Palavox error 13: Type mismatch"). The functions themselves are
+and the row's text ("Palavox error 13: Type mismatch, on ''"); the rules are
+palavox._rules, which palavox.spark shares. The functions themselves are
 palavox_remover_acentuacao, palavox_trata_html and palavox_find_string, with
 every argument; the short forms are temporary macros over them (DuckDB names
 one function once), so a database file keeps none of them.
 """
 
 import duckdb
-import pyarrow
 
-from palavox import PalavoxError, arrow
-from palavox import find_string as _one_find_string
-from palavox import trata_html as _one_trata_html
+from palavox import _rules
 
 __all__ = ["register"]
 
 _TYPES = getattr(duckdb, "sqltypes", None) or duckdb.typing  # its name before DuckDB 1.4
 VARCHAR, INTEGER = _TYPES.VARCHAR, _TYPES.INTEGER
 
-
-def _fixed(column, optional):
-    """The one value of an argument's column, or ... when its rows differ.
-    A NULL optional argument is the empty text, as if left out."""
-    if optional:
-        column = column.fill_null("")
-    values = column.unique()
-    if len(values) != 1:
-        return ...
-    return values[0].as_py()
-
-
-def _checked(call, *args):
-    try:
-        return call(*args)
-    except PalavoxError as e:
-        # The row of DuckDB's vector means nothing in the query: the number does.
-        reason = str(e).split(": ", 1)[-1]
-        error = PalavoxError(f"Palavox error {e.number}: {reason}")
-        error.number = e.number
-        raise error from None
-
-
-def _by_row(single, kind, texts, *columns):
-    """Arguments that differ from row to row: one call each."""
-    rows = zip(texts.to_pylist(), *(c.to_pylist() for c in columns))
-    return pyarrow.array([None if text is None or (single is _one_find_string and args[0] is None)
-                          else _checked(single, text, *args) for text, *args in rows], kind)
-
-
-def _remover_acentuacao(texto):
-    return _checked(arrow.remover_acentuacao, texto)
-
-
-def _trata_html(entrada, target):
-    fixed = _fixed(target, True)
-    if fixed is ...:
-        return _by_row(_one_trata_html, pyarrow.string(), entrada, target.fill_null(""))
-    return _checked(arrow.trata_html, entrada, fixed)
-
-
-def _find_string(entrada, procura, tipo):
-    wanted, how = _fixed(procura, False), _fixed(tipo, True)
-    if wanted is None:  # NULL in every row
-        return pyarrow.nulls(len(entrada), pyarrow.int32())
-    if wanted is ... or how is ...:
-        return _by_row(_one_find_string, pyarrow.int32(), entrada, procura, tipo.fill_null(""))
-    return _checked(arrow.find_string, entrada, wanted, how)
-
-
 _FUNCTIONS = [
-    ("palavox_remover_acentuacao", _remover_acentuacao, [VARCHAR], VARCHAR,
+    ("palavox_remover_acentuacao", _rules.remover_acentuacao, [VARCHAR], VARCHAR,
      "remover_acentuacao(texto) AS palavox_remover_acentuacao(texto)"),
-    ("palavox_trata_html", _trata_html, [VARCHAR, VARCHAR], VARCHAR,
+    ("palavox_trata_html", _rules.trata_html, [VARCHAR, VARCHAR], VARCHAR,
      "trata_html(entrada) AS palavox_trata_html(entrada, NULL), "
      "(entrada, target) AS palavox_trata_html(entrada, target)"),
-    ("palavox_find_string", _find_string, [VARCHAR, VARCHAR, VARCHAR], INTEGER,
+    ("palavox_find_string", _rules.find_string, [VARCHAR, VARCHAR, VARCHAR], INTEGER,
      "find_string(entrada, procura) AS palavox_find_string(entrada, procura, NULL), "
      "(entrada, procura, tipo) AS palavox_find_string(entrada, procura, tipo)"),
 ]
