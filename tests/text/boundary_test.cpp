@@ -526,6 +526,52 @@ TEST_P(BoundaryTest, UnitLoopsUtf8) {
     ASSERT_EQ(loops.encode_utf8(lone, 3, out), -1);
 }
 
+// The counts read a word at a time, a row's last word again: every length to
+// 40 with each kind of character (one to four bytes; for the units a lone
+// surrogate too) at every place, within a buffer whose neighbours would change
+// them, against the rule written out.
+std::size_t RuleLength(std::u16string_view units) {
+    std::size_t bytes = 0;
+    for (const char16_t u : units)
+        bytes += u < 0x80 ? 1 : u < 0x800 || (u & 0xF800) == 0xD800 ? 2 : 3;
+    return bytes;
+}
+
+TEST_P(BoundaryTest, Utf8CountsAtEveryLengthAndPlacement) {
+    const pvx_unit_loops& loops = *pvx_units();
+    const struct {
+        std::string bytes;
+        std::u16string units;
+    } kinds[] = {{"a", u"a"},
+                 {"\x7f", u"\x7f"},
+                 {"\xc3\xa7", u"\u00e7"},
+                 {"\xdf\xbf", u"\u07ff"},
+                 {"\xe2\x82\xac", u"\u20ac"},
+                 {"\xef\xbf\xbf", u"\uffff"},
+                 {"\xf0\x9f\x98\x80", u"\U0001F600"}};
+    for (const auto& kind : kinds) {
+        for (std::size_t length = 1; length <= 40; ++length) {
+            for (std::size_t at = 0; at < length; ++at) {
+                SCOPED_TRACE(Escaped(kind.units) + " at " + std::to_string(at) + " of " +
+                             std::to_string(length));
+                const std::string bytes = "\xf0\x80" + std::string(at, 'x') + kind.bytes +
+                                          std::string(length - at - 1, 'y') + "\xf0\x80";
+                std::u16string units = u"\xd800\u0800" + std::u16string(at, u'x') + kind.units +
+                                       std::u16string(length - at - 1, u'y') + u"\xd800\u0800";
+                const std::size_t n_bytes = bytes.size() - 4, n_units = units.size() - 4;
+                ASSERT_EQ(loops.utf8_units(bytes.data() + 2, n_bytes), n_units);
+                const auto* u = reinterpret_cast<const std::uint16_t*>(units.data()) + 2;
+                ASSERT_EQ(loops.utf8_length(u, n_units), n_bytes);
+                units[2 + at] = 0xDC00;  // a lone surrogate
+                ASSERT_EQ(loops.utf8_length(u, n_units),
+                          RuleLength(std::u16string_view(units).substr(2, n_units)));
+            }
+        }
+    }
+    ASSERT_EQ(loops.utf8_units("", 0), 0u);
+    ASSERT_EQ(loops.utf8_length(nullptr, 0), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, BoundaryTest, test::AllKernels(), test::KernelName{});
 
 }  // namespace

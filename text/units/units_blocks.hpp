@@ -71,4 +71,49 @@ inline void UniteBlocks(Isa, const char16_t* a, const char16_t* b, std::size_t n
     differs = UnitBits(differ);
 }
 
+// Counts of the UTF-8 form, sixteen bytes (eight units) a step, from 16
+// bytes (8 units) on: the last step reloads the last vector and keeps the
+// flags of the lanes not yet counted. Each lane's flag is its bit (two bits
+// for a unit) of ByteBits.
+inline std::ptrdiff_t ExtraUnitsBlocks(Isa, const unsigned char* in, std::size_t n) noexcept {
+    std::ptrdiff_t extra = 0;
+    for (std::size_t i = 0;; i += 16) {
+        std::uint32_t keep = 0xFFFF;
+        if (i + 16 > n) {
+            keep = 0xFFFFu >> (i + 16 - n) << (i + 16 - n);
+            i = n - 16;
+        }
+        const Half v = Load<Half>(in + i);
+        // 10xxxxxx continues a sequence (below 0xC0 as a signed byte); 11110xxx
+        // and up leads four bytes (above 0xEF, below zero).
+        const std::uint32_t continues = ByteBits(GreaterS8(Splat8<Half>(0xC0), v)) & keep;
+        const std::uint32_t fours =
+            ByteBits(AndNot(GreaterS8(v, Splat8<Half>(0xFF)), GreaterS8(v, Splat8<Half>(0xEF)))) &
+            keep;
+        extra += std::popcount(fours) - std::popcount(continues);
+        if (i + 16 == n) return extra;
+    }
+}
+
+inline std::ptrdiff_t ExtraBytesBlocks(Isa, const char16_t* in, std::size_t n) noexcept {
+    std::ptrdiff_t extra = 0;
+    for (std::size_t i = 0;; i += 8) {
+        std::uint32_t keep = 0xFFFF;
+        if (i + 8 > n) {
+            const std::size_t counted = 2 * (i + 8 - n);
+            keep = 0xFFFFu >> counted << counted;
+            i = n - 8;
+        }
+        const Half v = Load<Half>(in + i);
+        const Half high = And(v, Splat16<Half>(0xF800));
+        // From U+0080 a byte more, from U+0800 another; a surrogate one fewer.
+        const std::uint32_t two =
+            ~ByteBits(Eq16(And(v, Splat16<Half>(0xFF80)), Zero<Half>())) & keep;
+        const std::uint32_t three = ~ByteBits(Eq16(high, Zero<Half>())) & keep;
+        const std::uint32_t surrogate = ByteBits(Eq16(high, Splat16<Half>(0xD800))) & keep;
+        extra += (std::popcount(two) + std::popcount(three) - std::popcount(surrogate)) / 2;
+        if (i + 8 == n) return extra;
+    }
+}
+
 }  // namespace palavox::detail::PALAVOX_ISA
