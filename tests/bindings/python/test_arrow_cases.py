@@ -308,14 +308,30 @@ def test_a_result_outlives_its_exports_and_they_it():
     del unread  # the capsules release what no consumer took
 
 
-def invalid(data):
-    """A string array of ["a", data, None] whose bytes nobody checked."""
-    offsets = pyarrow.array([0, 1, 1 + len(data), 1 + len(data)], pyarrow.int32()).buffers()[1]
+def invalid(data, first=b"a"):
+    """A string array of [first, data, None] whose bytes nobody checked."""
+    ends = [len(first), len(first) + len(data)]
+    offsets = pyarrow.array([0, *ends, ends[1]], pyarrow.int32()).buffers()[1]
     valid = pyarrow.array([True, True, False]).buffers()[1]
-    return pyarrow.Array.from_buffers(pyarrow.string(), 3, [valid, offsets, pyarrow.py_buffer(b"a" + data)])
+    return pyarrow.Array.from_buffers(pyarrow.string(), 3, [valid, offsets, pyarrow.py_buffer(first + data)])
 
 
-# Not UTF-8: error 5 at its row; null under errors="coerce".
+# Not UTF-8: error 5 at its row; null under errors="coerce". Rows long or
+# short (markup takes long ones through the core's UTF-8 form); a sequence cut
+# between two rows, which decodes whole, fails at the first.
+@pytest.mark.parametrize("first, data, row", [
+    (b"a", b"\xa7b", 1), (b"a\xc3", b"\xa7b", 0), (b"a\xe2\x82", b"\xac" + b"x" * 80, 0),
+    (b"x" * 80, b"\xff" + b"y" * 80, 1)])
+@pytest.mark.parametrize("op", ["TrataHTML", "FindString", "RemoverAcentuacao"])
+def test_rows_that_are_not_utf8_each_fail_at_their_row(first, data, row, op):
+    fixed = {"TrataHTML": ["_t"], "FindString": ["a"], "RemoverAcentuacao": []}[op]
+    with pytest.raises(palavox.PalavoxError, match=f"row {row}: ") as caught:
+        OPS[op](invalid(data, first), *fixed)
+    assert caught.value.number == palavox.INVALID_ARGUMENT and caught.value.row == row
+    got = OPS[op](invalid(data, first), *fixed, errors="coerce").to_pylist()
+    assert got[row] is None and got[2] is None and (row == 0 or got[0] is not None)
+
+
 @pytest.mark.parametrize("data", [
     b"\xff", b"\x80", b"\xc3", b"\xe2\x82", b"\xf0\x9f\x98", b"\xc3\x28", b"\xe2\x28\xa1",
     b"\xc0\xaf", b"\xe0\x80\xaf", b"\xf0\x80\x80\xaf",  # overlong

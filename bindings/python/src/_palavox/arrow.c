@@ -114,6 +114,8 @@ typedef struct {
 typedef struct {
     int op, coerce;
     const Units *a, *b;
+    const char* target; /* markup's a as UTF-8 */
+    size_t target_size;
     uint16_t* units; /* a group's texts */
     size_t units_size;
     uint16_t* out; /* its results */
@@ -164,6 +166,15 @@ static int put_text(Chunk* out, const uint16_t* units, size_t n) {
     return 0;
 }
 
+/* Appends a row's own bytes to the chunk's data. 0, or an error number. */
+static int put_bytes(Chunk* out, const uint8_t* bytes, size_t n) {
+    if (grow((void**)&out->data, &out->size, out->used + n + 1, 1) < 0)
+        return PALAVOX_OUT_OF_MEMORY;
+    if (n != 0) memcpy(out->data + out->used, bytes, n);
+    out->used += n;
+    return 0;
+}
+
 /* A whole group's folded units (w->out[0, at)) as UTF-8 in one call, each
  * row's bytes counted for its offset. */
 static int put_group(Work* w, Chunk* out, int64_t from, int64_t to, size_t at) {
@@ -187,16 +198,14 @@ static int put_group(Work* w, Chunk* out, int64_t from, int64_t to, size_t at) {
     return 0;
 }
 
-/* Rows [from, to) of the input as one group. 0 when the column goes on. */
 /* A group of string or large_string rows whose bytes lie end to end, nulls
  * holding none: decoded in one call, each row's share of the units counted.
- * 1, or 0 when the group goes row by row (a view, long rows, bytes under a
- * null, bytes that are not UTF-8: the rows then say which). */
+ * 1, or 0 when the group goes row by row (a view, bytes under a null, bytes
+ * that are not UTF-8: the rows then say which). */
 static int whole_group(Work* w, const Column* in, int64_t from, int64_t to, size_t total,
                        size_t* at) {
     size_t n, last;
-    /* Rows past 32 bytes on average: the codec's vector loops on each beat counting its units. */
-    if (in->kind == VIEW || total > 32 * (size_t)(to - from)) return 0;
+    if (in->kind == VIEW) return 0;
     const uint8_t* start = row_bytes(in, from, &n);
     const uint8_t* end = row_bytes(in, to - 1, &last) + last;
     if ((size_t)(end - start) != total) return 0;
@@ -206,6 +215,8 @@ static int whole_group(Work* w, const Column* in, int64_t from, int64_t to, size
     for (int64_t i = from; i < to; i++) {
         const size_t k = (size_t)(i - from);
         const uint8_t* bytes = row_bytes(in, i, &n);
+        /* A sequence cut between two rows decodes whole: each row is UTF-8 of its own. */
+        if (n != 0 && (bytes[0] & 0xC0) == 0x80) return 0;
         w->starts[k] = valid_row(in, i) ? (int64_t)*at : -1;
         *at += unit_loops->utf8_units((const char*)bytes, n);
         w->ends[k] = (int64_t)*at;
@@ -213,13 +224,34 @@ static int whole_group(Work* w, const Column* in, int64_t from, int64_t to, size
     return 1;
 }
 
-static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64_t to) {
-    size_t total = 0, n;
+/* Markup of rows past 32 bytes on average: the core's UTF-8 form on each
+ * row's own bytes takes half the time of decoding them, marking up units and
+ * encoding the result (comments of 220 bytes); on names it costs more. */
+static int markup_utf8(Work* w, const Column* in, Chunk* out, int64_t from, int64_t to) {
+    int64_t* offsets = (int64_t*)out->offsets;
     for (int64_t i = from; i < to; i++) {
         if (valid_row(in, i)) {
-            row_bytes(in, i, &n);
-            total += n;
+            size_t n, got = 0;
+            const uint8_t* bytes = row_bytes(in, i, &n);
+            char* result = NULL;
+            int status = palavox_trata_html_utf8((const char*)bytes, n, w->target, w->target_size,
+                                                 &result, &got);
+            if (status == 0) status = put_bytes(out, (const uint8_t*)result, got);
+            palavox_free(result);
+            if (status != 0 && !row_failed(w, out, i, status)) return -1;
         }
+        offsets[i + 1] = (int64_t)out->used;
+    }
+    return 0;
+}
+
+/* Rows [from, to) of the input as one group, their valid rows holding `total`
+ * bytes. 0 when the column goes on. */
+static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64_t to,
+                      size_t total) {
+    size_t n;
+    if (w->op == MARKUP && w->target != NULL && total > 32 * (size_t)(to - from)) {
+        return markup_utf8(w, in, out, from, to);
     }
     if (grow((void**)&w->units, &w->units_size, total + 1, sizeof(uint16_t)) < 0) {
         w->failure->status = PALAVOX_OUT_OF_MEMORY;
@@ -284,7 +316,11 @@ static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64
             return -1;
         }
     }
-    if (w->op == FOLD && whole) return put_group(w, out, from, to, at);
+    /* Rows past 32 bytes on average are encoded one by one: the codec's count
+     * of the bytes comes with them, where counting each row's costs more. */
+    if (w->op == FOLD && whole && total <= 32 * (size_t)(to - from)) {
+        return put_group(w, out, from, to, at);
+    }
     for (int64_t i = from; i < to; i++) {
         const size_t k = (size_t)(i - from);
         if (w->starts[k] >= 0) {
@@ -306,7 +342,14 @@ static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64
                         break;
                     }
                 }
-                if (status == 0) status = put_text(out, w->out, got);
+                if (status == 0 && got == length) {
+                    /* As long as the text: the text itself (no link), its own bytes. */
+                    size_t n;
+                    const uint8_t* bytes = row_bytes(in, i, &n);
+                    status = put_bytes(out, bytes, n);
+                } else if (status == 0) {
+                    status = put_text(out, w->out, got);
+                }
             }
             /* branch-untaken: a text fails here only as memory runs out, which no row coerces */
             if (status != 0 && !row_failed(w, out, i, status)) return -1;
@@ -338,7 +381,8 @@ static int work_array(Work* w, const Column* in, Results* r) {
         return -1;
     }
     memset(out->validity, 0xFF, bytes + 1);
-    for (int64_t i = 0; i < n; i++) {
+    const int nulls = in->array->buffers[0] != NULL && in->array->null_count != 0;
+    for (int64_t i = 0; i < n && nulls; i++) {
         if (!valid_row(in, i)) {
             out->validity[i >> 3] &= (uint8_t) ~(1u << (i & 7));
             out->null_count++;
@@ -355,7 +399,7 @@ static int work_array(Work* w, const Column* in, Results* r) {
             }
             to++;
         }
-        if (work_group(w, in, out, from, to) < 0) return -1;
+        if (work_group(w, in, out, from, to, held) < 0) return -1;
         from = to;
     }
     if (out->null_count == 0) {
@@ -634,6 +678,13 @@ PyObject* arrow_column(PyObject* self, PyObject* const* args, Py_ssize_t nargs) 
     w.a = &a;
     w.b = &b;
     w.failure = &failure;
+    /* Markup's target as UTF-8 for the core's UTF-8 form, 3 bytes a unit at
+     * most; none when it holds a lone surrogate, which only units carry. */
+    char* target = op == MARKUP ? (char*)PyMem_RawMalloc(3 * a.length + 1) : NULL;
+    const ptrdiff_t target_size =
+        target == NULL ? -1 : unit_loops->encode_utf8(a.units, a.length, target);
+    w.target = target_size < 0 ? NULL : target;
+    w.target_size = target_size < 0 ? 0 : (size_t)target_size;
     w.texts = (const uint16_t**)PyMem_RawMalloc(GROUP_ROWS * sizeof *w.texts);
     w.lengths = (size_t*)PyMem_RawMalloc(GROUP_ROWS * sizeof *w.lengths);
     w.counts = (int32_t*)PyMem_RawMalloc(GROUP_ROWS * sizeof *w.counts);
@@ -642,8 +693,8 @@ PyObject* arrow_column(PyObject* self, PyObject* const* args, Py_ssize_t nargs) 
     w.ends = (int64_t*)PyMem_RawMalloc(GROUP_ROWS * sizeof *w.ends);
     PyObject* value = NULL;
     int kind = 0, failed = 0;
-    if (r == NULL || w.texts == NULL || w.lengths == NULL || w.counts == NULL || w.errors == NULL ||
-        w.starts == NULL || w.ends == NULL) {
+    if (r == NULL || (op == MARKUP && target == NULL) || w.texts == NULL || w.lengths == NULL ||
+        w.counts == NULL || w.errors == NULL || w.starts == NULL || w.ends == NULL) {
         PyErr_NoMemory();
         goto done;
     }
@@ -729,6 +780,7 @@ done:;
     if (stream.release != NULL) stream.release(&stream);
     PyErr_Restore(type, error, trace);
     drop_results(r);
+    PyMem_RawFree(target);
     PyMem_RawFree(w.units);
     PyMem_RawFree(w.out);
     PyMem_RawFree((void*)w.texts);
