@@ -22,7 +22,7 @@ import pytest
 import palavox
 import palavox.pandas
 from palavox import arrow, batch
-from palavox._palavox import _arrow, _arrow_export, _arrow_stream
+from palavox._palavox import _arrow, _arrow_export, _arrow_stream, _arrow_string_limit
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
@@ -369,6 +369,46 @@ LONG_ROW = "ç" * 70_000 + " http://x "
 def test_layouts(column, expected):
     got = arrow.remover_acentuacao(column)
     assert got.to_pylist() == expected
+
+
+# A string result whose offsets would pass 2 GiB is large_string, every chunk
+# of it. Columns of 2 GiB are too heavy for make test's machines: the limit
+# is lowered here (_arrow_string_limit, a private hook for tests), so the
+# switch is taken on a few bytes; make -C bindings test-python-heavy takes it
+# on a real column past 2 GiB.
+@pytest.mark.parametrize("column, call, limit, kind", [
+    (pyarrow.array(["Ação", "b"]), arrow.remover_acentuacao, 5, pyarrow.string()),  # 5 bytes fit
+    (pyarrow.array(["Ação", "b"]), arrow.remover_acentuacao, 4, pyarrow.large_string()),
+    (pyarrow.array(["Ação", "b"], pyarrow.string_view()), arrow.remover_acentuacao, 4,
+     pyarrow.large_string()),
+    (pyarrow.chunked_array([["a"], ["Ação b"]]), arrow.remover_acentuacao, 5, pyarrow.large_string()),
+    (pyarrow.array(["http://a", None]), lambda c: arrow.trata_html(c, "_t"), 8,
+     pyarrow.large_string()),  # the markup outgrows the text
+    (pyarrow.array(["http://a"]), lambda c: arrow.find_string(c, "a"), 0, pyarrow.int32()),
+    (pyarrow.array(["Ação"], pyarrow.large_string()), arrow.remover_acentuacao, 2**31 - 1,
+     pyarrow.large_string()),
+    (pandas.Series(["Ação", None], dtype="string[pyarrow]"),
+     lambda c: c.palavox.remover_acentuacao(), 3, pandas.StringDtype("pyarrow")),  # held as large_string
+    (polars.Series("n", ["Ação", None]), batch.remover_acentuacao, 3, polars.String),
+])
+def test_a_string_result_past_its_offsets_limit_is_large_string(column, call, limit, kind):
+    before = _arrow_string_limit(limit)
+    try:
+        got = call(column)
+    finally:
+        assert _arrow_string_limit(before) == limit
+    want = call(column)
+    assert (got.dtype if isinstance(got, (pandas.Series, polars.Series)) else got.type) == kind
+    if isinstance(got, pyarrow.ChunkedArray):
+        assert {c.type for c in got.chunks} == {kind} and got.num_chunks == column.num_chunks
+    assert got.to_list() == want.to_list() if hasattr(got, "to_list") else got.to_pylist() == want.to_pylist()
+
+
+@pytest.mark.parametrize("value, error", [(-1, ValueError), (2**31, ValueError), ("1", TypeError)])
+def test_the_string_limit_takes_what_offsets_hold(value, error):
+    with pytest.raises(error):
+        _arrow_string_limit(value)
+    assert _arrow_string_limit(None) == 2**31 - 1
 
 
 # Each allocation failing in turn, as for the object columns (test_palavox.py):

@@ -410,12 +410,39 @@ static int work_array(Work* w, const Column* in, Results* r) {
     return 0;
 }
 
+/* The most data bytes a `string` result chunk holds: its offsets' limit,
+ * lowered only by tests (_arrow_string_limit), which cannot afford columns
+ * of 2 GiB on the machines make test runs on. */
+static int64_t string_limit = INT32_MAX;
+
+/* _arrow_string_limit(n) -> the limit before; n None leaves it. For tests. */
+PyObject* arrow_string_limit(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    (void)self;
+    if (nargs != 1) {
+        PyErr_SetString(PyExc_TypeError, "_arrow_string_limit takes 1 argument");
+        return NULL;
+    }
+    const int64_t before = string_limit;
+    if (args[0] != Py_None) {
+        const long long n = PyLong_AsLongLong(args[0]);
+        if (n == -1 && PyErr_Occurred()) return NULL;
+        if (n < 0 || n > INT32_MAX) {
+            PyErr_SetString(PyExc_ValueError, "_arrow_string_limit: 0 to 2**31 - 1");
+            return NULL;
+        }
+        string_limit = (int64_t)n;
+    }
+    return PyLong_FromLongLong((long long)before);
+}
+
 /* The chunks' offsets as `string` takes them, when every chunk fits. */
 static void settle(Results* r, int large) {
     if (r->op == COUNT) {
         r->format = "i";
     } else {
-        for (size_t c = 0; c < r->count && !large; c++) large = r->chunks[c].used > INT32_MAX;
+        for (size_t c = 0; c < r->count && !large; c++) {
+            large = (int64_t)r->chunks[c].used > string_limit;
+        }
         r->format = large ? "U" : "u";
     }
     for (size_t c = 0; c < r->count; c++) {
