@@ -22,7 +22,7 @@ import pytest
 import palavox
 import palavox.pandas
 from palavox import arrow, batch
-from palavox._palavox import _arrow, _arrow_export, _arrow_stream, _arrow_string_limit
+from palavox._palavox import _arrow, _arrow_export, _arrow_format, _arrow_stream, _arrow_string_limit
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
@@ -266,6 +266,13 @@ class Unsure:
         return 1 / 0
 
 
+def moved_schema():
+    """A schema capsule a consumer has taken: its structure marked released."""
+    capsule = pyarrow.string().__arrow_c_schema__()
+    pyarrow.DataType._import_from_c_capsule(capsule)
+    return capsule
+
+
 RESULTS = _arrow(0, 0, *pyarrow.array(["a"]).__arrow_c_array__(), None, None, False)[0]
 
 
@@ -289,6 +296,9 @@ RESULTS = _arrow(0, 0, *pyarrow.array(["a"]).__arrow_c_array__(), None, None, Fa
     (lambda: _arrow_export(None, 0), ValueError, "PyCapsule"),
     (lambda: _arrow_stream(), TypeError, "_arrow_stream takes 1 argument"),
     (lambda: _arrow_stream(None), ValueError, "PyCapsule"),
+    (lambda: _arrow_format(), TypeError, "_arrow_format takes 1 argument"),
+    (lambda: _arrow_format(RESULTS), ValueError, "PyCapsule"),
+    (lambda: _arrow_format(moved_schema()), ValueError, "the Arrow schema is released"),
     (lambda: arrow.ArrowResult(RESULTS, 2, "u", True).__arrow_c_array__(), TypeError, "is a stream"),
 ])
 def test_a_wrong_call_raises(call, error, message):
@@ -306,6 +316,43 @@ def test_a_result_outlives_its_exports_and_they_it():
     assert pyarrow.Array._import_from_c_capsule(*pair).to_pylist() == [1]
     unread = (_arrow_export(RESULTS, 0), _arrow_stream(RESULTS))
     del unread  # the capsules release what no consumer took
+
+
+# A consumer asking for a type (requested_schema) gets the result's own, or
+# a clear refusal; an exported array only without pyarrow in the way.
+def exported(call, column):
+    real = arrow._pyarrow
+    arrow._pyarrow = lambda: None
+    try:
+        return call(column)
+    finally:
+        arrow._pyarrow = real
+
+
+@pytest.mark.parametrize("call, column, consume, refused", [
+    (arrow.remover_acentuacao, pyarrow.array(["Ação"]), lambda r: pyarrow.array(r, pyarrow.string()), None),
+    (arrow.remover_acentuacao, pyarrow.array(["Ação"]), lambda r: pyarrow.array(r, pyarrow.large_string()),
+     "this result is string (Arrow format 'u'), not Arrow format 'U'"),
+    (arrow.remover_acentuacao, pyarrow.array(["Ação"], pyarrow.large_string()),
+     lambda r: pyarrow.array(r, pyarrow.large_string()), None),
+    (lambda c: arrow.find_string(c, "a"), pyarrow.array(["Ação"]),
+     lambda r: pyarrow.array(r, pyarrow.int64()), "this result is int32 (Arrow format 'i'), not Arrow format 'l'"),
+    (lambda c: arrow.find_string(c, "a"), pyarrow.chunked_array([["Ação"], ["a"]]),
+     lambda r: pyarrow.chunked_array(r, pyarrow.int32()), None),
+    (arrow.remover_acentuacao, pyarrow.chunked_array([["Ação"]]),
+     lambda r: r.__arrow_c_stream__(pyarrow.utf8().__arrow_c_schema__()), None),
+    (arrow.remover_acentuacao, pyarrow.chunked_array([["Ação"]]),
+     lambda r: r.__arrow_c_stream__(pyarrow.binary().__arrow_c_schema__()),
+     "not Arrow format 'z': cast it once imported"),
+])
+def test_a_requested_schema_is_the_results_own_or_refused(call, column, consume, refused):
+    result = exported(call, column)
+    if refused is None:
+        consume(result)
+        return
+    with pytest.raises(TypeError) as caught:
+        consume(result)
+    assert refused in str(caught.value)
 
 
 def invalid(data, first=b"a"):
