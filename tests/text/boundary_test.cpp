@@ -568,6 +568,11 @@ TEST_P(BoundaryTest, Utf8CountsAtEveryLengthAndPlacement) {
             }
         }
     }
+    // Past the 16,000 steps after which the block loops sum their lanes.
+    std::u16string mixed;
+    for (int k = 0; k < 70000; ++k) mixed += u"a\u00e7\u20ac\xd800";
+    ASSERT_EQ(loops.utf8_length(reinterpret_cast<const std::uint16_t*>(mixed.data()), mixed.size()),
+              RuleLength(mixed));
     ASSERT_EQ(loops.utf8_units("", 0), 0u);
     ASSERT_EQ(loops.utf8_length(nullptr, 0), 0u);
 }

@@ -95,24 +95,42 @@ inline std::ptrdiff_t ExtraUnitsBlocks(Isa, const unsigned char* in, std::size_t
     }
 }
 
+// Lanes of a unit's extra bytes summed as they go, the flags 1 each (a
+// surrogate is "two" only: from U+0800 but one fewer); the last step's lanes
+// already counted masked off by a window into kKeepFrom. Summed out of the
+// lanes every 16,000 steps, before one could pass 0x7FFF.
+inline constexpr unsigned char kKeepFrom[32] = {
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+inline std::size_t SumUnitLanes(Half v) noexcept {
+    std::uint16_t lanes[8];
+    Store(lanes, v);
+    std::size_t sum = 0;
+    for (const std::uint16_t lane : lanes) sum += lane;
+    return sum;
+}
+
 inline std::ptrdiff_t ExtraBytesBlocks(Isa, const char16_t* in, std::size_t n) noexcept {
-    std::ptrdiff_t extra = 0;
+    const Half one = Splat16<Half>(1), zero = Zero<Half>();
+    Half sum = zero, keep = Splat16<Half>(0xFFFF);
+    std::size_t extra = 0, steps = 0;
     for (std::size_t i = 0;; i += 8) {
-        std::uint32_t keep = 0xFFFF;
         if (i + 8 > n) {
-            const std::size_t counted = 2 * (i + 8 - n);
-            keep = 0xFFFFu >> counted << counted;
+            keep = Load<Half>(kKeepFrom + 16 - 2 * (i + 8 - n));
             i = n - 8;
         }
         const Half v = Load<Half>(in + i);
         const Half high = And(v, Splat16<Half>(0xF800));
-        // From U+0080 a byte more, from U+0800 another; a surrogate one fewer.
-        const std::uint32_t two =
-            ~ByteBits(Eq16(And(v, Splat16<Half>(0xFF80)), Zero<Half>())) & keep;
-        const std::uint32_t three = ~ByteBits(Eq16(high, Zero<Half>())) & keep;
-        const std::uint32_t surrogate = ByteBits(Eq16(high, Splat16<Half>(0xD800))) & keep;
-        extra += (std::popcount(two) + std::popcount(three) - std::popcount(surrogate)) / 2;
-        if (i + 8 == n) return extra;
+        const Half two = AndNot(Eq16(And(v, Splat16<Half>(0xFF80)), zero), one);
+        const Half three = AndNot(Or(Eq16(high, zero), Eq16(high, Splat16<Half>(0xD800))), one);
+        sum = Add16(sum, And(Add16(two, three), keep));
+        if (i + 8 == n) return static_cast<std::ptrdiff_t>(extra + SumUnitLanes(sum));
+        if (++steps == 16000) {
+            extra += SumUnitLanes(sum);
+            sum = zero;
+            steps = 0;
+        }
     }
 }
 
