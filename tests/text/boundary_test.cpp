@@ -568,6 +568,46 @@ TEST_P(BoundaryTest, Utf8CountsAtEveryLengthAndPlacement) {
             }
         }
     }
+    // Rows end to end, counted in one pass: rows of 0 to 40 characters of
+    // every kind, each ending at every place of a block, and past the end of
+    // the last whole block; against the count of each prefix.
+    std::string bytes;
+    std::u16string units;
+    std::vector<std::int64_t> byte_ends, unit_ends;
+    for (std::size_t row = 0; row < 300; ++row) {
+        for (std::size_t c = 0; c < (row * 7) % 41; ++c) {
+            const auto& kind = kinds[(row + c) % std::size(kinds)];
+            bytes += kind.bytes;
+            units += kind.units;
+        }
+        if (row % 5 == 0) units += u'\xdc00';   // a lone surrogate: two bytes
+        if (row % 5 == 0) bytes += "\xed\xb0";  // as many bytes, not a unit
+        byte_ends.push_back(static_cast<std::int64_t>(bytes.size()));
+        unit_ends.push_back(static_cast<std::int64_t>(units.size()));
+    }
+    for (const std::size_t rows :
+         {std::size_t{0}, std::size_t{1}, std::size_t{17}, std::size_t{300}}) {
+        SCOPED_TRACE(rows);
+        const std::size_t n_bytes = rows ? static_cast<std::size_t>(byte_ends[rows - 1]) : 0;
+        const std::size_t n_units = rows ? static_cast<std::size_t>(unit_ends[rows - 1]) : 0;
+        std::vector<std::int64_t> got(byte_ends.begin(),
+                                      byte_ends.begin() + static_cast<std::ptrdiff_t>(rows));
+        loops.utf8_units_at(bytes.data(), n_bytes, got.data(), rows);
+        for (std::size_t r = 0; r < rows; ++r) {
+            ASSERT_EQ(got[r], static_cast<std::int64_t>(loops.utf8_units(
+                                  bytes.data(), static_cast<std::size_t>(byte_ends[r]))))
+                << r;
+        }
+        got.assign(unit_ends.begin(), unit_ends.begin() + static_cast<std::ptrdiff_t>(rows));
+        const auto* u = reinterpret_cast<const std::uint16_t*>(units.data());
+        loops.utf8_length_at(u, n_units, got.data(), rows);
+        for (std::size_t r = 0; r < rows; ++r) {
+            ASSERT_EQ(got[r],
+                      static_cast<std::int64_t>(RuleLength(std::u16string_view(units).substr(
+                          0, static_cast<std::size_t>(unit_ends[r])))))
+                << r;
+        }
+    }
     // Past the 16,000 steps after which the block loops sum their lanes.
     std::u16string mixed;
     for (int k = 0; k < 70000; ++k) mixed += u"a\u00e7\u20ac\xd800";

@@ -185,9 +185,45 @@ std::size_t Utf8Length(const std::uint16_t* in, std::size_t n) noexcept {
     return static_cast<std::size_t>(static_cast<std::ptrdiff_t>(n) + extra);
 }
 
+// Rows end to end: the plain loops define it, row by row from the last end;
+// the vector kernels read each block once, a row's end masking its lanes.
 template <Kernel k>
-constexpr pvx_unit_loops kLoops = {Widen<k>,   Narrow<k>,    Unite<k>,     DecodeUtf8,
-                                   EncodeUtf8, Utf8Units<k>, Utf8Length<k>};
+void Utf8UnitsAt(const char* in, std::size_t n, std::int64_t* ends, std::size_t rows) noexcept {
+    if constexpr (k != Kernel::Scalar) {
+        Utf8UnitsAtBlocks(detail::simd::Isa<k>{}, reinterpret_cast<const unsigned char*>(in), n,
+                          ends, rows);
+    } else {
+        std::size_t from = 0, units = 0;
+        for (std::size_t r = 0; r < rows; ++r) {
+            const auto end = static_cast<std::size_t>(ends[r]);
+            units += Utf8Units<k>(in + from, end - from);
+            from = end;
+            ends[r] = static_cast<std::int64_t>(units);
+        }
+    }
+}
+
+template <Kernel k>
+void Utf8LengthAt(const std::uint16_t* in, std::size_t n, std::int64_t* ends,
+                  std::size_t rows) noexcept {
+    if constexpr (k != Kernel::Scalar) {
+        Utf8LengthAtBlocks(detail::simd::Isa<k>{}, reinterpret_cast<const char16_t*>(in), n, ends,
+                           rows);
+    } else {
+        std::size_t from = 0, bytes = 0;
+        for (std::size_t r = 0; r < rows; ++r) {
+            const auto end = static_cast<std::size_t>(ends[r]);
+            bytes += Utf8Length<k>(in + from, end - from);
+            from = end;
+            ends[r] = static_cast<std::int64_t>(bytes);
+        }
+    }
+}
+
+template <Kernel k>
+constexpr pvx_unit_loops kLoops = {Widen<k>,      Narrow<k>,      Unite<k>,
+                                   DecodeUtf8,    EncodeUtf8,     Utf8Units<k>,
+                                   Utf8Length<k>, Utf8UnitsAt<k>, Utf8LengthAt<k>};
 
 }  // namespace
 }  // namespace palavox::units

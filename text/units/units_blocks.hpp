@@ -134,4 +134,73 @@ inline std::ptrdiff_t ExtraBytesBlocks(Isa, const char16_t* in, std::size_t n) n
     }
 }
 
+// Rows end to end (utf8_units_at, utf8_length_at): each block of the run
+// read once, its flags as bits of ByteBits; a row's end inside a block counts
+// the bits below it. The last block, short of 16 bytes, is read from a
+// zero-filled copy: zero lanes count nothing.
+inline Half BlockAt(const void* in, std::size_t at, std::size_t n, std::size_t unit) noexcept {
+    if (at + 16 / unit <= n) return Load<Half>(static_cast<const unsigned char*>(in) + at * unit);
+    unsigned char last[16] = {};
+    std::memcpy(last, static_cast<const unsigned char*>(in) + at * unit, (n - at) * unit);
+    return Load<Half>(last);
+}
+
+inline void Utf8UnitsAtBlocks(Isa, const unsigned char* in, std::size_t n, std::int64_t* ends,
+                              std::size_t rows) noexcept {
+    std::ptrdiff_t extra = 0;  // beyond one unit a byte, in the blocks before `at`
+    std::size_t at = 0;
+    std::uint32_t continues = 0, fours = 0;
+    bool read = false;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const auto end = static_cast<std::size_t>(ends[r]);
+        for (;;) {
+            if (!read && at < n) {
+                const Half v = BlockAt(in, at, n, 1);
+                continues = ByteBits(GreaterS8(Splat8<Half>(0xC0), v));
+                fours = ByteBits(
+                    AndNot(GreaterS8(v, Splat8<Half>(0xFF)), GreaterS8(v, Splat8<Half>(0xEF))));
+                read = true;
+            }
+            if (end < at + 16) break;
+            extra += std::popcount(fours) - std::popcount(continues);
+            at += 16;
+            read = false;
+        }
+        const std::uint32_t below = (1u << (end - at)) - 1;
+        ends[r] = static_cast<std::int64_t>(static_cast<std::ptrdiff_t>(end) + extra +
+                                            std::popcount(fours & below) -
+                                            std::popcount(continues & below));
+    }
+}
+
+inline void Utf8LengthAtBlocks(Isa, const char16_t* in, std::size_t n, std::int64_t* ends,
+                               std::size_t rows) noexcept {
+    std::size_t extra = 0;  // bytes beyond one a unit, in the blocks before `at`
+    std::size_t at = 0;
+    std::uint32_t two = 0, three = 0;  // two bits a unit
+    bool read = false;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const auto end = static_cast<std::size_t>(ends[r]);
+        for (;;) {
+            if (!read && at < n) {
+                const Half v = BlockAt(in, at, n, 2);
+                const Half high = And(v, Splat16<Half>(0xF800));
+                two = ~ByteBits(Eq16(And(v, Splat16<Half>(0xFF80)), Zero<Half>())) & 0xFFFF;
+                three = ~ByteBits(Or(Eq16(high, Zero<Half>()), Eq16(high, Splat16<Half>(0xD800)))) &
+                        0xFFFF;
+                read = true;
+            }
+            if (end < at + 8) break;
+            extra += static_cast<std::size_t>(std::popcount(two) + std::popcount(three)) / 2;
+            at += 8;
+            read = false;
+        }
+        const std::uint32_t below = (1u << (2 * (end - at))) - 1;
+        ends[r] = static_cast<std::int64_t>(
+            end + extra +
+            static_cast<std::size_t>(std::popcount(two & below) + std::popcount(three & below)) /
+                2);
+    }
+}
+
 }  // namespace palavox::detail::PALAVOX_ISA

@@ -101,6 +101,15 @@ static const uint8_t* row_bytes(const Column* c, int64_t i, size_t* n) {
     return (const uint8_t*)a->buffers[2 + buffer] + offset;
 }
 
+/* The bytes of rows [a, b) of a string or large_string array, end to end. */
+static size_t span(const Column* c, int64_t a, int64_t b) {
+    if (b <= a) return 0;
+    size_t n;
+    const uint8_t* start = row_bytes(c, a, &n);
+    const uint8_t* end = row_bytes(c, b - 1, &n) + n;
+    return (size_t)(end - start);
+}
+
 /* ------------------------------------------------------------- work */
 
 /* What stops a column: a row's error number (and where), memory, a stream's
@@ -185,16 +194,12 @@ static int put_group(Work* w, Chunk* out, int64_t from, int64_t to, size_t at) {
         w->failure->row = -1;
         return -1;
     }
+    /* The rows' ends in units become their ends in bytes, in one pass. */
     int64_t* offsets = (int64_t*)out->offsets;
-    size_t used = base;
-    for (int64_t i = from; i < to; i++) {
-        const size_t k = (size_t)(i - from);
-        if (w->starts[k] >= 0) {
-            used +=
-                unit_loops->utf8_length(w->out + w->starts[k], (size_t)(w->ends[k] - w->starts[k]));
-        }
-        offsets[i + 1] = (int64_t)used;
-    }
+    const size_t rows = (size_t)(to - from);
+    memcpy(offsets + from + 1, w->ends, rows * sizeof(int64_t));
+    unit_loops->utf8_length_at(w->out, at, offsets + from + 1, rows);
+    for (size_t k = 0; k < rows; k++) offsets[from + 1 + (int64_t)k] += (int64_t)base;
     return 0;
 }
 
@@ -211,16 +216,20 @@ static int whole_group(Work* w, const Column* in, int64_t from, int64_t to, size
     if ((size_t)(end - start) != total) return 0;
     const ptrdiff_t units = unit_loops->decode_utf8((const char*)start, total, w->units);
     if (units < 0) return 0;
-    *at = 0;
     for (int64_t i = from; i < to; i++) {
         const size_t k = (size_t)(i - from);
         const uint8_t* bytes = row_bytes(in, i, &n);
         /* A sequence cut between two rows decodes whole: each row is UTF-8 of its own. */
         if (n != 0 && (bytes[0] & 0xC0) == 0x80) return 0;
-        w->starts[k] = valid_row(in, i) ? (int64_t)*at : -1;
-        *at += unit_loops->utf8_units((const char*)bytes, n);
-        w->ends[k] = (int64_t)*at;
+        w->ends[k] = (int64_t)(bytes + n - start);
     }
+    /* The rows' ends in bytes become their ends in units, in one pass. */
+    const size_t rows = (size_t)(to - from);
+    unit_loops->utf8_units_at((const char*)start, total, w->ends, rows);
+    for (size_t k = 0; k < rows; k++) {
+        w->starts[k] = !valid_row(in, from + (int64_t)k) ? -1 : k == 0 ? 0 : w->ends[k - 1];
+    }
+    *at = (size_t)units;
     return 1;
 }
 
@@ -407,6 +416,13 @@ static int work_array(Work* w, const Column* in, Results* r) {
     for (int64_t from = 0; from < n;) {
         int64_t to = from;
         size_t held = 0, length;
+        /* Rows end to end, none null: a whole group's bytes from its ends,
+         * when all but its last row hold fewer than GROUP_BYTES. */
+        const int64_t last = n - from < GROUP_ROWS ? n : from + GROUP_ROWS;
+        if (!nulls && in->kind != VIEW && span(in, from, last - 1) < GROUP_BYTES) {
+            to = last;
+            held = span(in, from, last);
+        }
         while (to < n && to - from < GROUP_ROWS && held < GROUP_BYTES) {
             if (valid_row(in, to)) {
                 row_bytes(in, to, &length);
