@@ -259,6 +259,11 @@ def test_wrong_options_and_columns():
         arrow.find_string(pyarrow.array(["a"]), "a", 5)
     with pytest.raises(TypeError, match="an Arrow column is needed"):
         arrow.remover_acentuacao(["a"])
+    # A target an Arrow column's UTF-8 cannot carry (a lone surrogate), short rows or long.
+    for rows in (["y"], ["x" * 80 + " http://a", "y"]):
+        with pytest.raises(palavox.PalavoxError, match="Invalid procedure call") as caught:
+            arrow.trata_html(pyarrow.array(rows), "\ud800")
+        assert caught.value.number == palavox.INVALID_ARGUMENT and caught.value.row is None
 
 
 class Unsure:

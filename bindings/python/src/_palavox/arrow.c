@@ -259,7 +259,7 @@ static int markup_utf8(Work* w, const Column* in, Chunk* out, int64_t from, int6
 static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64_t to,
                       size_t total) {
     size_t n;
-    if (w->op == MARKUP && w->target != NULL && total > 32 * (size_t)(to - from)) {
+    if (w->op == MARKUP && total > 32 * (size_t)(to - from)) {
         return markup_utf8(w, in, out, from, to);
     }
     if (grow((void**)&w->units, &w->units_size, total + 1, sizeof(uint16_t)) < 0) {
@@ -755,11 +755,11 @@ PyObject* arrow_column(PyObject* self, PyObject* const* args, Py_ssize_t nargs) 
     w.b = &b;
     w.failure = &failure;
     /* Markup's target as UTF-8 for the core's UTF-8 form, 3 bytes a unit at
-     * most; none when it holds a lone surrogate, which only units carry. */
+     * most. */
     char* target = op == MARKUP ? (char*)PyMem_RawMalloc(3 * a.length + 1) : NULL;
     const ptrdiff_t target_size =
-        target == NULL ? -1 : unit_loops->encode_utf8(a.units, a.length, target);
-    w.target = target_size < 0 ? NULL : target;
+        target == NULL ? 0 : unit_loops->encode_utf8(a.units, a.length, target);
+    w.target = target;
     w.target_size = target_size < 0 ? 0 : (size_t)target_size;
     w.texts = (const uint16_t**)PyMem_RawMalloc(GROUP_ROWS * sizeof *w.texts);
     w.lengths = (size_t*)PyMem_RawMalloc(GROUP_ROWS * sizeof *w.lengths);
@@ -772,6 +772,12 @@ PyObject* arrow_column(PyObject* self, PyObject* const* args, Py_ssize_t nargs) 
     if (r == NULL || (op == MARKUP && target == NULL) || w.texts == NULL || w.lengths == NULL ||
         w.counts == NULL || w.errors == NULL || w.starts == NULL || w.ends == NULL) {
         PyErr_NoMemory();
+        goto done;
+    }
+    if (target_size < 0) {
+        /* A lone surrogate, which an Arrow column of UTF-8 cannot carry: the
+         * target is refused, as the C interface's UTF-8 form refuses it. */
+        fail(PALAVOX_INVALID_ARGUMENT);
         goto done;
     }
     r->refs = 1;
