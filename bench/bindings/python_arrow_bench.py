@@ -12,7 +12,9 @@ columns of python_columns_bench.py, the same seed), in build/pyenv/pandas3:
     combining marks), polars (str.normalize, str.replace_all), DuckDB's
     strip_accents beside our function registered there (both fetched whole as
     an Arrow table);
-  - two threads each working half a column beside one thread working all of it;
+  - two threads each working half a column (four times the names) beside one
+    thread working all of it, and beside them two threads hashing, which
+    says what two cores give at the time;
   - the peak memory of a call beyond its input and output (tracemalloc, which
     sees the extension's buffers, PyMem's raw domain; the input's are pyarrow's).
 
@@ -48,15 +50,19 @@ def side_by_side(ours, theirs, rows, rounds=None):
     return columns_bench.side_by_side(ours, theirs, rows, rounds or ROUNDS)
 
 
-def two_threads(call, column):
-    """call on each half of an Arrow column (slices: no copy), in two threads at once."""
+def two_threads(call, column, cpu=None):
+    """call on each half of an Arrow column (slices: no copy), in two threads
+    at once; each thread's CPU time into `cpu` if given."""
     middle = len(column) // 2
     parts = [column.slice(0, middle), column.slice(middle)]
     results = [None, None]
 
     def run():
         def work(k):
+            start = time.thread_time()
             results[k] = call(parts[k])
+            if cpu is not None:
+                cpu[k] = time.thread_time() - start
         threads = [threading.Thread(target=work, args=(k,)) for k in range(2)]
         for t in threads:
             t.start()
@@ -109,14 +115,41 @@ def measure():
         rows.append((f"folding, {label}", "DuckDB strip_accents", *side_by_side(
             lambda: con.sql("SELECT remover_acentuacao(c) FROM t").to_arrow_table(),
             lambda: con.sql("SELECT strip_accents(c) FROM t").to_arrow_table(), len(array)), 1.0))
+    # Four times the names: each thread's half is some 50 ms of work, beside
+    # which starting threads and importing results are nothing.
+    array = pyarrow.concat_arrays([arrays["names"]] * 4)
     for name, args in CALLS:
         call = getattr(batch, name)
-        array = arrays["names"]
         halves = two_threads(lambda part: call(part, *args), array)
         assert sum((r.to_pylist() for r in halves()), []) == call(array, *args).to_pylist()
-        rows.append((f"2 threads, Arrow {name}, names", "1 thread", *side_by_side(
+        rows.append((f"2 threads, Arrow {name}, 4M names", "1 thread", *side_by_side(
             halves, lambda: call(array, *args), len(array), 3 * ROUNDS), 1.8))
+        THREAD_CPU.append((name, *threads_cpu(call, args, array)))
     return rows
+
+
+# What two idle cores would give, which a loaded machine's clock cannot say:
+# the CPU time of one thread working the column beside that of the busier of
+# two each working half (the least of several rounds each). Work done
+# holding the GIL, or waiting on each other, shows in the wall clock only,
+# and so beside the control above.
+THREAD_CPU = []
+
+
+def threads_cpu(call, args, array):
+    one, busier, cpu = None, None, [0.0, 0.0]
+    halves = two_threads(lambda part: call(part, *args), array, cpu)
+    for _ in range(3 * ROUNDS):
+        gc.collect()
+        start = time.thread_time()
+        result = call(array, *args)
+        elapsed = time.thread_time() - start
+        del result
+        one = elapsed if one is None else min(one, elapsed)
+        gc.collect()
+        del halves()[:]
+        busier = max(cpu) if busier is None else min(busier, max(cpu))
+    return one / len(array) * 1e9, busier / len(array) * 1e9
 
 
 def memory():
@@ -145,12 +178,13 @@ def main():
         ROUNDS = int(sys.argv[1])
     control = columns_bench.thread_control()
     rows = measure()
+    after = columns_bench.thread_control()
     used = memory()
     print(f"Python {sys.version.split()[0]}, palavox {palavox.__version__}, pyarrow "
           f"{pyarrow.__version__}, pandas {pandas.__version__}, polars {polars.__version__}, "
           f"DuckDB {duckdb.__version__}, {ROUNDS} rounds, load "
           f"{' '.join(f'{x:.2f}' for x in os.getloadavg())}")
-    print(f"what two cores give now: two threads hashing (SHA-256, without the GIL) {control:.2f}x one")
+    print(f"what two cores give now: two threads hashing (SHA-256, without the GIL) {control:.2f}x one before the figures, {after:.2f}x after")
     print(f"{'measure':36} {'peer':>22} | {'palavox':>9} {'peer':>10} {'ratio':>7} | goal")
     missed = 0
     for what, peer, ours, theirs, goal in rows:
@@ -158,6 +192,9 @@ def main():
         missed += not met
         print(f"{what:36} {peer:>22} | {ours:6.0f} ns {theirs:7.0f} ns {theirs / ours:6.2f}x | "
               f">={goal:.1f}x {'met' if met else 'NOT MET'}")
+    print(f"\n{'CPU time, 4M names':36} {'one thread':>12} {'busier of two':>14} {'ratio':>7}")
+    for name, one, busier in THREAD_CPU:
+        print(f"{'2 threads, Arrow ' + name:36} {one:9.1f} ns {busier:11.1f} ns {one / busier:6.2f}x")
     print(f"\n{'peak memory of an Arrow call (MB)':46} {'input':>8} {'output':>8} {'beyond':>8}")
     for what, given, output, beyond in used:
         print(f"{what:46} {given:8.1f} {output:8.1f} {beyond:8.1f}")

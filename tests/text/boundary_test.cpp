@@ -526,6 +526,97 @@ TEST_P(BoundaryTest, UnitLoopsUtf8) {
     ASSERT_EQ(loops.encode_utf8(lone, 3, out), -1);
 }
 
+// The counts read a word at a time, a row's last word again: every length to
+// 40 with each kind of character (one to four bytes; for the units a lone
+// surrogate too) at every place, within a buffer whose neighbours would change
+// them, against the rule written out.
+std::size_t RuleLength(std::u16string_view units) {
+    std::size_t bytes = 0;
+    for (const char16_t u : units)
+        bytes += u < 0x80 ? 1 : u < 0x800 || (u & 0xF800) == 0xD800 ? 2 : 3;
+    return bytes;
+}
+
+TEST_P(BoundaryTest, Utf8CountsAtEveryLengthAndPlacement) {
+    const pvx_unit_loops& loops = *pvx_units();
+    const struct {
+        std::string bytes;
+        std::u16string units;
+    } kinds[] = {{"a", u"a"},
+                 {"\x7f", u"\x7f"},
+                 {"\xc3\xa7", u"\u00e7"},
+                 {"\xdf\xbf", u"\u07ff"},
+                 {"\xe2\x82\xac", u"\u20ac"},
+                 {"\xef\xbf\xbf", u"\uffff"},
+                 {"\xf0\x9f\x98\x80", u"\U0001F600"}};
+    for (const auto& kind : kinds) {
+        for (std::size_t length = 1; length <= 40; ++length) {
+            for (std::size_t at = 0; at < length; ++at) {
+                SCOPED_TRACE(Escaped(kind.units) + " at " + std::to_string(at) + " of " +
+                             std::to_string(length));
+                const std::string bytes = "\xf0\x80" + std::string(at, 'x') + kind.bytes +
+                                          std::string(length - at - 1, 'y') + "\xf0\x80";
+                std::u16string units = u"\xd800\u0800" + std::u16string(at, u'x') + kind.units +
+                                       std::u16string(length - at - 1, u'y') + u"\xd800\u0800";
+                const std::size_t n_bytes = bytes.size() - 4, n_units = units.size() - 4;
+                ASSERT_EQ(loops.utf8_units(bytes.data() + 2, n_bytes), n_units);
+                const auto* u = reinterpret_cast<const std::uint16_t*>(units.data()) + 2;
+                ASSERT_EQ(loops.utf8_length(u, n_units), n_bytes);
+                units[2 + at] = 0xDC00;  // a lone surrogate
+                ASSERT_EQ(loops.utf8_length(u, n_units),
+                          RuleLength(std::u16string_view(units).substr(2, n_units)));
+            }
+        }
+    }
+    // Rows end to end, counted in one pass: rows of 0 to 40 characters of
+    // every kind, each ending at every place of a block, and past the end of
+    // the last whole block; against the count of each prefix.
+    std::string bytes;
+    std::u16string units;
+    std::vector<std::int64_t> byte_ends, unit_ends;
+    for (std::size_t row = 0; row < 300; ++row) {
+        for (std::size_t c = 0; c < (row * 7) % 41; ++c) {
+            const auto& kind = kinds[(row + c) % std::size(kinds)];
+            bytes += kind.bytes;
+            units += kind.units;
+        }
+        if (row % 5 == 0) units += u'\xdc00';   // a lone surrogate: two bytes
+        if (row % 5 == 0) bytes += "\xed\xb0";  // as many bytes, not a unit
+        byte_ends.push_back(static_cast<std::int64_t>(bytes.size()));
+        unit_ends.push_back(static_cast<std::int64_t>(units.size()));
+    }
+    for (const std::size_t rows :
+         {std::size_t{0}, std::size_t{1}, std::size_t{17}, std::size_t{300}}) {
+        SCOPED_TRACE(rows);
+        const std::size_t n_bytes = rows ? static_cast<std::size_t>(byte_ends[rows - 1]) : 0;
+        const std::size_t n_units = rows ? static_cast<std::size_t>(unit_ends[rows - 1]) : 0;
+        std::vector<std::int64_t> got(byte_ends.begin(),
+                                      byte_ends.begin() + static_cast<std::ptrdiff_t>(rows));
+        loops.utf8_units_at(bytes.data(), n_bytes, got.data(), rows);
+        for (std::size_t r = 0; r < rows; ++r) {
+            ASSERT_EQ(got[r], static_cast<std::int64_t>(loops.utf8_units(
+                                  bytes.data(), static_cast<std::size_t>(byte_ends[r]))))
+                << r;
+        }
+        got.assign(unit_ends.begin(), unit_ends.begin() + static_cast<std::ptrdiff_t>(rows));
+        const auto* u = reinterpret_cast<const std::uint16_t*>(units.data());
+        loops.utf8_length_at(u, n_units, got.data(), rows);
+        for (std::size_t r = 0; r < rows; ++r) {
+            ASSERT_EQ(got[r],
+                      static_cast<std::int64_t>(RuleLength(std::u16string_view(units).substr(
+                          0, static_cast<std::size_t>(unit_ends[r])))))
+                << r;
+        }
+    }
+    // Past the 16,000 steps after which the block loops sum their lanes.
+    std::u16string mixed;
+    for (int k = 0; k < 70000; ++k) mixed += u"a\u00e7\u20ac\xd800";
+    ASSERT_EQ(loops.utf8_length(reinterpret_cast<const std::uint16_t*>(mixed.data()), mixed.size()),
+              RuleLength(mixed));
+    ASSERT_EQ(loops.utf8_units("", 0), 0u);
+    ASSERT_EQ(loops.utf8_length(nullptr, 0), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, BoundaryTest, test::AllKernels(), test::KernelName{});
 
 }  // namespace

@@ -34,6 +34,11 @@ typedef struct pvx_unit_loops {
     size_t (*utf8_units)(const char* in, size_t n);
     /* the bytes of the UTF-8 form of units holding no unpaired surrogate */
     size_t (*utf8_length)(const uint16_t* in, size_t n);
+    /* The same two for rows laid end to end, in one pass: ends[k] (ascending
+     * offsets into in[0, n), the row ends) rewritten in place as what
+     * utf8_units (utf8_length) gives for in[0, ends[k]). */
+    void (*utf8_units_at)(const char* in, size_t n, int64_t* ends, size_t rows);
+    void (*utf8_length_at)(const uint16_t* in, size_t n, int64_t* ends, size_t rows);
 } pvx_unit_loops;
 
 /* The loops of the kernel the text routines run now (WithKernel's choice). */

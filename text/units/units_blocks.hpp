@@ -71,4 +71,136 @@ inline void UniteBlocks(Isa, const char16_t* a, const char16_t* b, std::size_t n
     differs = UnitBits(differ);
 }
 
+// Counts of the UTF-8 form, sixteen bytes (eight units) a step, from 16
+// bytes (8 units) on: the last step reloads the last vector and keeps the
+// flags of the lanes not yet counted. Each lane's flag is its bit (two bits
+// for a unit) of ByteBits.
+inline std::ptrdiff_t ExtraUnitsBlocks(Isa, const unsigned char* in, std::size_t n) noexcept {
+    std::ptrdiff_t extra = 0;
+    for (std::size_t i = 0;; i += 16) {
+        std::uint32_t keep = 0xFFFF;
+        if (i + 16 > n) {
+            keep = 0xFFFFu >> (i + 16 - n) << (i + 16 - n);
+            i = n - 16;
+        }
+        const Half v = Load<Half>(in + i);
+        // 10xxxxxx continues a sequence (below 0xC0 as a signed byte); 11110xxx
+        // and up leads four bytes (above 0xEF, below zero).
+        const std::uint32_t continues = ByteBits(GreaterS8(Splat8<Half>(0xC0), v)) & keep;
+        const std::uint32_t fours =
+            ByteBits(AndNot(GreaterS8(v, Splat8<Half>(0xFF)), GreaterS8(v, Splat8<Half>(0xEF)))) &
+            keep;
+        extra += std::popcount(fours) - std::popcount(continues);
+        if (i + 16 == n) return extra;
+    }
+}
+
+// Lanes of a unit's extra bytes summed as they go, the flags 1 each (a
+// surrogate is "two" only: from U+0800 but one fewer); the last step's lanes
+// already counted masked off by a window into kKeepFrom. Summed out of the
+// lanes every 16,000 steps, before one could pass 0x7FFF.
+inline constexpr unsigned char kKeepFrom[32] = {
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+inline std::size_t SumUnitLanes(Half v) noexcept {
+    std::uint16_t lanes[8];
+    Store(lanes, v);
+    std::size_t sum = 0;
+    for (const std::uint16_t lane : lanes) sum += lane;
+    return sum;
+}
+
+inline std::ptrdiff_t ExtraBytesBlocks(Isa, const char16_t* in, std::size_t n) noexcept {
+    const Half one = Splat16<Half>(1), zero = Zero<Half>();
+    Half sum = zero, keep = Splat16<Half>(0xFFFF);
+    std::size_t extra = 0, steps = 0;
+    for (std::size_t i = 0;; i += 8) {
+        if (i + 8 > n) {
+            keep = Load<Half>(kKeepFrom + 16 - 2 * (i + 8 - n));
+            i = n - 8;
+        }
+        const Half v = Load<Half>(in + i);
+        const Half high = And(v, Splat16<Half>(0xF800));
+        const Half two = AndNot(Eq16(And(v, Splat16<Half>(0xFF80)), zero), one);
+        const Half three = AndNot(Or(Eq16(high, zero), Eq16(high, Splat16<Half>(0xD800))), one);
+        sum = Add16(sum, And(Add16(two, three), keep));
+        if (i + 8 == n) return static_cast<std::ptrdiff_t>(extra + SumUnitLanes(sum));
+        if (++steps == 16000) {
+            extra += SumUnitLanes(sum);
+            sum = zero;
+            steps = 0;
+        }
+    }
+}
+
+// Rows end to end (utf8_units_at, utf8_length_at): each block of the run
+// read once, its flags as bits of ByteBits; a row's end inside a block counts
+// the bits below it. The last block, short of 16 bytes, is read from a
+// zero-filled copy: zero lanes count nothing.
+inline Half BlockAt(const void* in, std::size_t at, std::size_t n, std::size_t unit) noexcept {
+    if (at + 16 / unit <= n) return Load<Half>(static_cast<const unsigned char*>(in) + at * unit);
+    unsigned char last[16] = {};
+    std::memcpy(last, static_cast<const unsigned char*>(in) + at * unit, (n - at) * unit);
+    return Load<Half>(last);
+}
+
+inline void Utf8UnitsAtBlocks(Isa, const unsigned char* in, std::size_t n, std::int64_t* ends,
+                              std::size_t rows) noexcept {
+    std::ptrdiff_t extra = 0;  // beyond one unit a byte, in the blocks before `at`
+    std::size_t at = 0;
+    std::uint32_t continues = 0, fours = 0;
+    bool read = false;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const auto end = static_cast<std::size_t>(ends[r]);
+        for (;;) {
+            if (!read && at < n) {
+                const Half v = BlockAt(in, at, n, 1);
+                continues = ByteBits(GreaterS8(Splat8<Half>(0xC0), v));
+                fours = ByteBits(
+                    AndNot(GreaterS8(v, Splat8<Half>(0xFF)), GreaterS8(v, Splat8<Half>(0xEF))));
+                read = true;
+            }
+            if (end < at + 16) break;
+            extra += std::popcount(fours) - std::popcount(continues);
+            at += 16;
+            read = false;
+        }
+        const std::uint32_t below = (1u << (end - at)) - 1;
+        ends[r] = static_cast<std::int64_t>(static_cast<std::ptrdiff_t>(end) + extra +
+                                            std::popcount(fours & below) -
+                                            std::popcount(continues & below));
+    }
+}
+
+inline void Utf8LengthAtBlocks(Isa, const char16_t* in, std::size_t n, std::int64_t* ends,
+                               std::size_t rows) noexcept {
+    std::size_t extra = 0;  // bytes beyond one a unit, in the blocks before `at`
+    std::size_t at = 0;
+    std::uint32_t two = 0, three = 0;  // two bits a unit
+    bool read = false;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const auto end = static_cast<std::size_t>(ends[r]);
+        for (;;) {
+            if (!read && at < n) {
+                const Half v = BlockAt(in, at, n, 2);
+                const Half high = And(v, Splat16<Half>(0xF800));
+                two = ~ByteBits(Eq16(And(v, Splat16<Half>(0xFF80)), Zero<Half>())) & 0xFFFF;
+                three = ~ByteBits(Or(Eq16(high, Zero<Half>()), Eq16(high, Splat16<Half>(0xD800)))) &
+                        0xFFFF;
+                read = true;
+            }
+            if (end < at + 8) break;
+            extra += static_cast<std::size_t>(std::popcount(two) + std::popcount(three)) / 2;
+            at += 8;
+            read = false;
+        }
+        const std::uint32_t below = (1u << (2 * (end - at))) - 1;
+        ends[r] = static_cast<std::int64_t>(
+            end + extra +
+            static_cast<std::size_t>(std::popcount(two & below) + std::popcount(three & below)) /
+                2);
+    }
+}
+
 }  // namespace palavox::detail::PALAVOX_ISA

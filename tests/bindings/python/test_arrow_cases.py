@@ -22,7 +22,7 @@ import pytest
 import palavox
 import palavox.pandas
 from palavox import arrow, batch
-from palavox._palavox import _arrow, _arrow_export, _arrow_stream
+from palavox._palavox import _arrow, _arrow_export, _arrow_format, _arrow_stream, _arrow_string_limit
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
@@ -259,11 +259,23 @@ def test_wrong_options_and_columns():
         arrow.find_string(pyarrow.array(["a"]), "a", 5)
     with pytest.raises(TypeError, match="an Arrow column is needed"):
         arrow.remover_acentuacao(["a"])
+    # A target an Arrow column's UTF-8 cannot carry (a lone surrogate), short rows or long.
+    for rows in (["y"], ["x" * 80 + " http://a", "y"]):
+        with pytest.raises(palavox.PalavoxError, match="Invalid procedure call") as caught:
+            arrow.trata_html(pyarrow.array(rows), "\ud800")
+        assert caught.value.number == palavox.INVALID_ARGUMENT and caught.value.row is None
 
 
 class Unsure:
     def __bool__(self):
         return 1 / 0
+
+
+def moved_schema():
+    """A schema capsule a consumer has taken: its structure marked released."""
+    capsule = pyarrow.string().__arrow_c_schema__()
+    pyarrow.DataType._import_from_c_capsule(capsule)
+    return capsule
 
 
 RESULTS = _arrow(0, 0, *pyarrow.array(["a"]).__arrow_c_array__(), None, None, False)[0]
@@ -289,6 +301,9 @@ RESULTS = _arrow(0, 0, *pyarrow.array(["a"]).__arrow_c_array__(), None, None, Fa
     (lambda: _arrow_export(None, 0), ValueError, "PyCapsule"),
     (lambda: _arrow_stream(), TypeError, "_arrow_stream takes 1 argument"),
     (lambda: _arrow_stream(None), ValueError, "PyCapsule"),
+    (lambda: _arrow_format(), TypeError, "_arrow_format takes 1 argument"),
+    (lambda: _arrow_format(RESULTS), ValueError, "PyCapsule"),
+    (lambda: _arrow_format(moved_schema()), ValueError, "the Arrow schema is released"),
     (lambda: arrow.ArrowResult(RESULTS, 2, "u", True).__arrow_c_array__(), TypeError, "is a stream"),
 ])
 def test_a_wrong_call_raises(call, error, message):
@@ -308,14 +323,67 @@ def test_a_result_outlives_its_exports_and_they_it():
     del unread  # the capsules release what no consumer took
 
 
-def invalid(data):
-    """A string array of ["a", data, None] whose bytes nobody checked."""
-    offsets = pyarrow.array([0, 1, 1 + len(data), 1 + len(data)], pyarrow.int32()).buffers()[1]
+# A consumer asking for a type (requested_schema) gets the result's own, or
+# a clear refusal; an exported array only without pyarrow in the way.
+def exported(call, column):
+    real = arrow._pyarrow
+    arrow._pyarrow = lambda: None
+    try:
+        return call(column)
+    finally:
+        arrow._pyarrow = real
+
+
+@pytest.mark.parametrize("call, column, consume, refused", [
+    (arrow.remover_acentuacao, pyarrow.array(["Ação"]), lambda r: pyarrow.array(r, pyarrow.string()), None),
+    (arrow.remover_acentuacao, pyarrow.array(["Ação"]), lambda r: pyarrow.array(r, pyarrow.large_string()),
+     "this result is string (Arrow format 'u'), not Arrow format 'U'"),
+    (arrow.remover_acentuacao, pyarrow.array(["Ação"], pyarrow.large_string()),
+     lambda r: pyarrow.array(r, pyarrow.large_string()), None),
+    (lambda c: arrow.find_string(c, "a"), pyarrow.array(["Ação"]),
+     lambda r: pyarrow.array(r, pyarrow.int64()), "this result is int32 (Arrow format 'i'), not Arrow format 'l'"),
+    (lambda c: arrow.find_string(c, "a"), pyarrow.chunked_array([["Ação"], ["a"]]),
+     lambda r: pyarrow.chunked_array(r, pyarrow.int32()), None),
+    (arrow.remover_acentuacao, pyarrow.chunked_array([["Ação"]]),
+     lambda r: r.__arrow_c_stream__(pyarrow.utf8().__arrow_c_schema__()), None),
+    (arrow.remover_acentuacao, pyarrow.chunked_array([["Ação"]]),
+     lambda r: r.__arrow_c_stream__(pyarrow.binary().__arrow_c_schema__()),
+     "not Arrow format 'z': cast it once imported"),
+])
+def test_a_requested_schema_is_the_results_own_or_refused(call, column, consume, refused):
+    result = exported(call, column)
+    if refused is None:
+        consume(result)
+        return
+    with pytest.raises(TypeError) as caught:
+        consume(result)
+    assert refused in str(caught.value)
+
+
+def invalid(data, first=b"a"):
+    """A string array of [first, data, None] whose bytes nobody checked."""
+    ends = [len(first), len(first) + len(data)]
+    offsets = pyarrow.array([0, *ends, ends[1]], pyarrow.int32()).buffers()[1]
     valid = pyarrow.array([True, True, False]).buffers()[1]
-    return pyarrow.Array.from_buffers(pyarrow.string(), 3, [valid, offsets, pyarrow.py_buffer(b"a" + data)])
+    return pyarrow.Array.from_buffers(pyarrow.string(), 3, [valid, offsets, pyarrow.py_buffer(first + data)])
 
 
-# Not UTF-8: error 5 at its row; null under errors="coerce".
+# Not UTF-8: error 5 at its row; null under errors="coerce". Rows long or
+# short (markup takes long ones through the core's UTF-8 form); a sequence cut
+# between two rows, which decodes whole, fails at the first.
+@pytest.mark.parametrize("first, data, row", [
+    (b"a", b"\xa7b", 1), (b"a\xc3", b"\xa7b", 0), (b"a\xe2\x82", b"\xac" + b"x" * 80, 0),
+    (b"x" * 80, b"\xff" + b"y" * 80, 1)])
+@pytest.mark.parametrize("op", ["TrataHTML", "FindString", "RemoverAcentuacao"])
+def test_rows_that_are_not_utf8_each_fail_at_their_row(first, data, row, op):
+    fixed = {"TrataHTML": ["_t"], "FindString": ["a"], "RemoverAcentuacao": []}[op]
+    with pytest.raises(palavox.PalavoxError, match=f"row {row}: ") as caught:
+        OPS[op](invalid(data, first), *fixed)
+    assert caught.value.number == palavox.INVALID_ARGUMENT and caught.value.row == row
+    got = OPS[op](invalid(data, first), *fixed, errors="coerce").to_pylist()
+    assert got[row] is None and got[2] is None and (row == 0 or got[0] is not None)
+
+
 @pytest.mark.parametrize("data", [
     b"\xff", b"\x80", b"\xc3", b"\xe2\x82", b"\xf0\x9f\x98", b"\xc3\x28", b"\xe2\x28\xa1",
     b"\xc0\xaf", b"\xe0\x80\xaf", b"\xf0\x80\x80\xaf",  # overlong
@@ -353,6 +421,46 @@ LONG_ROW = "ç" * 70_000 + " http://x "
 def test_layouts(column, expected):
     got = arrow.remover_acentuacao(column)
     assert got.to_pylist() == expected
+
+
+# A string result whose offsets would pass 2 GiB is large_string, every chunk
+# of it. Columns of 2 GiB are too heavy for make test's machines: the limit
+# is lowered here (_arrow_string_limit, a private hook for tests), so the
+# switch is taken on a few bytes; make -C bindings test-python-heavy takes it
+# on a real column past 2 GiB.
+@pytest.mark.parametrize("column, call, limit, kind", [
+    (pyarrow.array(["Ação", "b"]), arrow.remover_acentuacao, 5, pyarrow.string()),  # 5 bytes fit
+    (pyarrow.array(["Ação", "b"]), arrow.remover_acentuacao, 4, pyarrow.large_string()),
+    (pyarrow.array(["Ação", "b"], pyarrow.string_view()), arrow.remover_acentuacao, 4,
+     pyarrow.large_string()),
+    (pyarrow.chunked_array([["a"], ["Ação b"]]), arrow.remover_acentuacao, 5, pyarrow.large_string()),
+    (pyarrow.array(["http://a", None]), lambda c: arrow.trata_html(c, "_t"), 8,
+     pyarrow.large_string()),  # the markup outgrows the text
+    (pyarrow.array(["http://a"]), lambda c: arrow.find_string(c, "a"), 0, pyarrow.int32()),
+    (pyarrow.array(["Ação"], pyarrow.large_string()), arrow.remover_acentuacao, 2**31 - 1,
+     pyarrow.large_string()),
+    (pandas.Series(["Ação", None], dtype="string[pyarrow]"),
+     lambda c: c.palavox.remover_acentuacao(), 3, pandas.StringDtype("pyarrow")),  # held as large_string
+    (polars.Series("n", ["Ação", None]), batch.remover_acentuacao, 3, polars.String),
+])
+def test_a_string_result_past_its_offsets_limit_is_large_string(column, call, limit, kind):
+    before = _arrow_string_limit(limit)
+    try:
+        got = call(column)
+    finally:
+        assert _arrow_string_limit(before) == limit
+    want = call(column)
+    assert (got.dtype if isinstance(got, (pandas.Series, polars.Series)) else got.type) == kind
+    if isinstance(got, pyarrow.ChunkedArray):
+        assert {c.type for c in got.chunks} == {kind} and got.num_chunks == column.num_chunks
+    assert got.to_list() == want.to_list() if hasattr(got, "to_list") else got.to_pylist() == want.to_pylist()
+
+
+@pytest.mark.parametrize("value, error", [(-1, ValueError), (2**31, ValueError), ("1", TypeError)])
+def test_the_string_limit_takes_what_offsets_hold(value, error):
+    with pytest.raises(error):
+        _arrow_string_limit(value)
+    assert _arrow_string_limit(None) == 2**31 - 1
 
 
 # Each allocation failing in turn, as for the object columns (test_palavox.py):

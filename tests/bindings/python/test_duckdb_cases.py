@@ -71,10 +71,14 @@ def test_zero_mismatches_with_constant_arguments(con):
     assert bad[:10] == [], f"{len(bad)} mismatches"
 
 
-def test_zero_mismatches_with_every_argument_a_column(con):
+# Once as the cases are (few rows share their arguments: a call a row), once
+# each eight times over (the rows of each distinct argument as one column).
+@pytest.mark.parametrize("repeat", [1, 8])
+def test_zero_mismatches_with_every_argument_a_column(con, repeat):
     bad = []
     for method, name in NAMES.items():
         rows = [(n, args, e) for n, m, args, e in CASES if m == method and not e.startswith("error")]
+        rows *= repeat
         columns = {f"a{k}": pyarrow.array([args[k] for _, args, _ in rows], pyarrow.string())
                    for k in range(len(rows[0][1]))}
         con.register("casos", pyarrow.table({"i": range(len(rows)), **columns}))
@@ -94,9 +98,23 @@ def test_zero_mismatches_with_every_argument_a_column(con):
     ("find_string('aA', 'a', NULL)", 2),
     ("find_string('', NULL)", None),
     ("palavox_find_string('aA', 'a', 'b')", 1),
+    # arguments that differ from row to row, rows sharing them
+    ("list(find_string(t, p, m) ORDER BY x) FROM (SELECT x, 'aA' || x AS t, ['a', NULL][1 + x % 2] AS p, "
+     "['', 'B', NULL][1 + x % 3] AS m FROM range(48) r(x))", [2, None, 2, None, 1, None] * 8),
+    ("list(trata_html(t, g) ORDER BY x) FROM (SELECT x, ['http://a', NULL][1 + x % 2] AS t, "
+     "['_t', NULL][1 + x // 2 % 2] AS g FROM range(32) r(x))",
+     ['<a href="http://a" target="_t">http://a</a>', None,
+      '<a href="http://a" target="_self">http://a</a>', None] * 8),
 ])
 def test_null_in_a_required_argument_gives_null(con, sql, expected):
     assert con.sql(f"SELECT {sql}").fetchall() == [(expected,)]
+
+
+@pytest.mark.parametrize("repeat", [1, 8])
+def test_a_failing_row_with_arguments_from_a_column_is_a_duckdb_error(con, repeat):
+    con.register("casos", pyarrow.table({"t": ["a", ""] * repeat, "p": ["a", "b"] * repeat}))
+    with pytest.raises(duckdb.Error, match="Palavox error 13: Type mismatch"):
+        con.execute("SELECT find_string(t, p) FROM casos").fetchall()
 
 
 def test_a_parquet_file_by_name(con, tmp_path):

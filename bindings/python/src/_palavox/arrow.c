@@ -101,6 +101,15 @@ static const uint8_t* row_bytes(const Column* c, int64_t i, size_t* n) {
     return (const uint8_t*)a->buffers[2 + buffer] + offset;
 }
 
+/* The bytes of rows [a, b) of a string or large_string array, end to end. */
+static size_t span(const Column* c, int64_t a, int64_t b) {
+    if (b <= a) return 0;
+    size_t n;
+    const uint8_t* start = row_bytes(c, a, &n);
+    const uint8_t* end = row_bytes(c, b - 1, &n) + n;
+    return (size_t)(end - start);
+}
+
 /* ------------------------------------------------------------- work */
 
 /* What stops a column: a row's error number (and where), memory, a stream's
@@ -114,6 +123,8 @@ typedef struct {
 typedef struct {
     int op, coerce;
     const Units *a, *b;
+    const char* target; /* markup's a as UTF-8 */
+    size_t target_size;
     uint16_t* units; /* a group's texts */
     size_t units_size;
     uint16_t* out; /* its results */
@@ -164,6 +175,15 @@ static int put_text(Chunk* out, const uint16_t* units, size_t n) {
     return 0;
 }
 
+/* Appends a row's own bytes to the chunk's data. 0, or an error number. */
+static int put_bytes(Chunk* out, const uint8_t* bytes, size_t n) {
+    if (grow((void**)&out->data, &out->size, out->used + n + 1, 1) < 0)
+        return PALAVOX_OUT_OF_MEMORY;
+    if (n != 0) memcpy(out->data + out->used, bytes, n);
+    out->used += n;
+    return 0;
+}
+
 /* A whole group's folded units (w->out[0, at)) as UTF-8 in one call, each
  * row's bytes counted for its offset. */
 static int put_group(Work* w, Chunk* out, int64_t from, int64_t to, size_t at) {
@@ -174,52 +194,73 @@ static int put_group(Work* w, Chunk* out, int64_t from, int64_t to, size_t at) {
         w->failure->row = -1;
         return -1;
     }
+    /* The rows' ends in units become their ends in bytes, in one pass. */
     int64_t* offsets = (int64_t*)out->offsets;
-    size_t used = base;
-    for (int64_t i = from; i < to; i++) {
-        const size_t k = (size_t)(i - from);
-        if (w->starts[k] >= 0) {
-            used +=
-                unit_loops->utf8_length(w->out + w->starts[k], (size_t)(w->ends[k] - w->starts[k]));
-        }
-        offsets[i + 1] = (int64_t)used;
-    }
+    const size_t rows = (size_t)(to - from);
+    memcpy(offsets + from + 1, w->ends, rows * sizeof(int64_t));
+    unit_loops->utf8_length_at(w->out, at, offsets + from + 1, rows);
+    for (size_t k = 0; k < rows; k++) offsets[from + 1 + (int64_t)k] += (int64_t)base;
     return 0;
 }
 
-/* Rows [from, to) of the input as one group. 0 when the column goes on. */
 /* A group of string or large_string rows whose bytes lie end to end, nulls
  * holding none: decoded in one call, each row's share of the units counted.
- * 1, or 0 when the group goes row by row (a view, long rows, bytes under a
- * null, bytes that are not UTF-8: the rows then say which). */
+ * 1, or 0 when the group goes row by row (a view, bytes under a null, bytes
+ * that are not UTF-8: the rows then say which). */
 static int whole_group(Work* w, const Column* in, int64_t from, int64_t to, size_t total,
                        size_t* at) {
     size_t n, last;
-    /* Rows past 32 bytes on average: the codec's vector loops on each beat counting its units. */
-    if (in->kind == VIEW || total > 32 * (size_t)(to - from)) return 0;
+    if (in->kind == VIEW) return 0;
     const uint8_t* start = row_bytes(in, from, &n);
     const uint8_t* end = row_bytes(in, to - 1, &last) + last;
     if ((size_t)(end - start) != total) return 0;
     const ptrdiff_t units = unit_loops->decode_utf8((const char*)start, total, w->units);
     if (units < 0) return 0;
-    *at = 0;
     for (int64_t i = from; i < to; i++) {
         const size_t k = (size_t)(i - from);
         const uint8_t* bytes = row_bytes(in, i, &n);
-        w->starts[k] = valid_row(in, i) ? (int64_t)*at : -1;
-        *at += unit_loops->utf8_units((const char*)bytes, n);
-        w->ends[k] = (int64_t)*at;
+        /* A sequence cut between two rows decodes whole: each row is UTF-8 of its own. */
+        if (n != 0 && (bytes[0] & 0xC0) == 0x80) return 0;
+        w->ends[k] = (int64_t)(bytes + n - start);
     }
+    /* The rows' ends in bytes become their ends in units, in one pass. */
+    const size_t rows = (size_t)(to - from);
+    unit_loops->utf8_units_at((const char*)start, total, w->ends, rows);
+    for (size_t k = 0; k < rows; k++) {
+        w->starts[k] = !valid_row(in, from + (int64_t)k) ? -1 : k == 0 ? 0 : w->ends[k - 1];
+    }
+    *at = (size_t)units;
     return 1;
 }
 
-static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64_t to) {
-    size_t total = 0, n;
+/* Markup of rows past 32 bytes on average: the core's UTF-8 form on each
+ * row's own bytes takes half the time of decoding them, marking up units and
+ * encoding the result (comments of 220 bytes); on names it costs more. */
+static int markup_utf8(Work* w, const Column* in, Chunk* out, int64_t from, int64_t to) {
+    int64_t* offsets = (int64_t*)out->offsets;
     for (int64_t i = from; i < to; i++) {
         if (valid_row(in, i)) {
-            row_bytes(in, i, &n);
-            total += n;
+            size_t n, got = 0;
+            const uint8_t* bytes = row_bytes(in, i, &n);
+            char* result = NULL;
+            int status = palavox_trata_html_utf8((const char*)bytes, n, w->target, w->target_size,
+                                                 &result, &got);
+            if (status == 0) status = put_bytes(out, (const uint8_t*)result, got);
+            palavox_free(result);
+            if (status != 0 && !row_failed(w, out, i, status)) return -1;
         }
+        offsets[i + 1] = (int64_t)out->used;
+    }
+    return 0;
+}
+
+/* Rows [from, to) of the input as one group, their valid rows holding `total`
+ * bytes. 0 when the column goes on. */
+static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64_t to,
+                      size_t total) {
+    size_t n;
+    if (w->op == MARKUP && total > 32 * (size_t)(to - from)) {
+        return markup_utf8(w, in, out, from, to);
     }
     if (grow((void**)&w->units, &w->units_size, total + 1, sizeof(uint16_t)) < 0) {
         w->failure->status = PALAVOX_OUT_OF_MEMORY;
@@ -284,7 +325,11 @@ static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64
             return -1;
         }
     }
-    if (w->op == FOLD && whole) return put_group(w, out, from, to, at);
+    /* Rows past 32 bytes on average are encoded one by one: the codec's count
+     * of the bytes comes with them, where counting each row's costs more. */
+    if (w->op == FOLD && whole && total <= 32 * (size_t)(to - from)) {
+        return put_group(w, out, from, to, at);
+    }
     for (int64_t i = from; i < to; i++) {
         const size_t k = (size_t)(i - from);
         if (w->starts[k] >= 0) {
@@ -306,7 +351,14 @@ static int work_group(Work* w, const Column* in, Chunk* out, int64_t from, int64
                         break;
                     }
                 }
-                if (status == 0) status = put_text(out, w->out, got);
+                if (status == 0 && got == length) {
+                    /* As long as the text: the text itself (no link), its own bytes. */
+                    size_t n;
+                    const uint8_t* bytes = row_bytes(in, i, &n);
+                    status = put_bytes(out, bytes, n);
+                } else if (status == 0) {
+                    status = put_text(out, w->out, got);
+                }
             }
             /* branch-untaken: a text fails here only as memory runs out, which no row coerces */
             if (status != 0 && !row_failed(w, out, i, status)) return -1;
@@ -338,16 +390,39 @@ static int work_array(Work* w, const Column* in, Results* r) {
         return -1;
     }
     memset(out->validity, 0xFF, bytes + 1);
-    for (int64_t i = 0; i < n; i++) {
+    const int nulls = in->array->buffers[0] != NULL && in->array->null_count != 0;
+    for (int64_t i = 0; i < n && nulls; i++) {
         if (!valid_row(in, i)) {
             out->validity[i >> 3] &= (uint8_t) ~(1u << (i & 7));
             out->null_count++;
         }
     }
     if (w->op != COUNT) ((int64_t*)out->offsets)[0] = 0;
+    /* Room for the input's bytes at once, which folding keeps to and markup
+     * outgrows only by its anchors: growing from nothing remaps the buffer
+     * some twenty times, and two threads' remaps and page faults wait for
+     * each other on the process's memory map (two threads folding names:
+     * 0.86x one). Pages never written are never mapped. */
+    if (w->op != COUNT && in->kind != VIEW && n > 0) {
+        size_t first, last;
+        const uint8_t* start = row_bytes(in, 0, &first);
+        const uint8_t* end = row_bytes(in, n - 1, &last) + last;
+        if (grow((void**)&out->data, &out->size, (size_t)(end - start) + 1, 1) < 0) {
+            w->failure->status = PALAVOX_OUT_OF_MEMORY;
+            w->failure->row = -1;
+            return -1;
+        }
+    }
     for (int64_t from = 0; from < n;) {
         int64_t to = from;
         size_t held = 0, length;
+        /* Rows end to end, none null: a whole group's bytes from its ends,
+         * when all but its last row hold fewer than GROUP_BYTES. */
+        const int64_t last = n - from < GROUP_ROWS ? n : from + GROUP_ROWS;
+        if (!nulls && in->kind != VIEW && span(in, from, last - 1) < GROUP_BYTES) {
+            to = last;
+            held = span(in, from, last);
+        }
         while (to < n && to - from < GROUP_ROWS && held < GROUP_BYTES) {
             if (valid_row(in, to)) {
                 row_bytes(in, to, &length);
@@ -355,7 +430,7 @@ static int work_array(Work* w, const Column* in, Results* r) {
             }
             to++;
         }
-        if (work_group(w, in, out, from, to) < 0) return -1;
+        if (work_group(w, in, out, from, to, held) < 0) return -1;
         from = to;
     }
     if (out->null_count == 0) {
@@ -366,12 +441,39 @@ static int work_array(Work* w, const Column* in, Results* r) {
     return 0;
 }
 
+/* The most data bytes a `string` result chunk holds: its offsets' limit,
+ * lowered only by tests (_arrow_string_limit), which cannot afford columns
+ * of 2 GiB on the machines make test runs on. */
+static int64_t string_limit = INT32_MAX;
+
+/* _arrow_string_limit(n) -> the limit before; n None leaves it. For tests. */
+PyObject* arrow_string_limit(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    (void)self;
+    if (nargs != 1) {
+        PyErr_SetString(PyExc_TypeError, "_arrow_string_limit takes 1 argument");
+        return NULL;
+    }
+    const int64_t before = string_limit;
+    if (args[0] != Py_None) {
+        const long long n = PyLong_AsLongLong(args[0]);
+        if (n == -1 && PyErr_Occurred()) return NULL;
+        if (n < 0 || n > INT32_MAX) {
+            PyErr_SetString(PyExc_ValueError, "_arrow_string_limit: 0 to 2**31 - 1");
+            return NULL;
+        }
+        string_limit = (int64_t)n;
+    }
+    return PyLong_FromLongLong((long long)before);
+}
+
 /* The chunks' offsets as `string` takes them, when every chunk fits. */
 static void settle(Results* r, int large) {
     if (r->op == COUNT) {
         r->format = "i";
     } else {
-        for (size_t c = 0; c < r->count && !large; c++) large = r->chunks[c].used > INT32_MAX;
+        for (size_t c = 0; c < r->count && !large; c++) {
+            large = (int64_t)r->chunks[c].used > string_limit;
+        }
         r->format = large ? "U" : "u";
     }
     for (size_t c = 0; c < r->count; c++) {
@@ -550,6 +652,24 @@ PyObject* arrow_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs) 
     return capsule;
 }
 
+/* _arrow_format(schema capsule) -> its format string, the capsule left as it
+ * is (a requested schema stays its consumer's). */
+PyObject* arrow_format(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+    (void)self;
+    if (nargs != 1) {
+        PyErr_SetString(PyExc_TypeError, "_arrow_format takes 1 argument");
+        return NULL;
+    }
+    const struct ArrowSchema* s =
+        (const struct ArrowSchema*)PyCapsule_GetPointer(args[0], "arrow_schema");
+    if (s == NULL) return NULL;
+    if (s->release == NULL || s->format == NULL) {
+        PyErr_SetString(PyExc_ValueError, "the Arrow schema is released");
+        return NULL;
+    }
+    return PyUnicode_FromString(s->format);
+}
+
 /* ------------------------------------------------------------- entry */
 
 /* Takes the structure out of a producer's capsule, as the capsule
@@ -634,6 +754,13 @@ PyObject* arrow_column(PyObject* self, PyObject* const* args, Py_ssize_t nargs) 
     w.a = &a;
     w.b = &b;
     w.failure = &failure;
+    /* Markup's target as UTF-8 for the core's UTF-8 form, 3 bytes a unit at
+     * most. */
+    char* target = op == MARKUP ? (char*)PyMem_RawMalloc(3 * a.length + 1) : NULL;
+    const ptrdiff_t target_size =
+        target == NULL ? 0 : unit_loops->encode_utf8(a.units, a.length, target);
+    w.target = target;
+    w.target_size = target_size < 0 ? 0 : (size_t)target_size;
     w.texts = (const uint16_t**)PyMem_RawMalloc(GROUP_ROWS * sizeof *w.texts);
     w.lengths = (size_t*)PyMem_RawMalloc(GROUP_ROWS * sizeof *w.lengths);
     w.counts = (int32_t*)PyMem_RawMalloc(GROUP_ROWS * sizeof *w.counts);
@@ -642,9 +769,15 @@ PyObject* arrow_column(PyObject* self, PyObject* const* args, Py_ssize_t nargs) 
     w.ends = (int64_t*)PyMem_RawMalloc(GROUP_ROWS * sizeof *w.ends);
     PyObject* value = NULL;
     int kind = 0, failed = 0;
-    if (r == NULL || w.texts == NULL || w.lengths == NULL || w.counts == NULL || w.errors == NULL ||
-        w.starts == NULL || w.ends == NULL) {
+    if (r == NULL || (op == MARKUP && target == NULL) || w.texts == NULL || w.lengths == NULL ||
+        w.counts == NULL || w.errors == NULL || w.starts == NULL || w.ends == NULL) {
         PyErr_NoMemory();
+        goto done;
+    }
+    if (target_size < 0) {
+        /* A lone surrogate, which an Arrow column of UTF-8 cannot carry: the
+         * target is refused, as the C interface's UTF-8 form refuses it. */
+        fail(PALAVOX_INVALID_ARGUMENT);
         goto done;
     }
     r->refs = 1;
@@ -729,6 +862,7 @@ done:;
     if (stream.release != NULL) stream.release(&stream);
     PyErr_Restore(type, error, trace);
     drop_results(r);
+    PyMem_RawFree(target);
     PyMem_RawFree(w.units);
     PyMem_RawFree(w.out);
     PyMem_RawFree((void*)w.texts);

@@ -22,6 +22,11 @@ static PyMethodDef methods[] = {
      "_arrow_export(results, i) -> (schema, array) capsules of chunk i."},
     {"_arrow_stream", (PyCFunction)(void (*)(void))arrow_stream, METH_FASTCALL,
      "_arrow_stream(results) -> an Arrow stream capsule of every chunk."},
+    {"_arrow_format", (PyCFunction)(void (*)(void))arrow_format, METH_FASTCALL,
+     "_arrow_format(schema capsule) -> its Arrow format string."},
+    {"_arrow_string_limit", (PyCFunction)(void (*)(void))arrow_string_limit, METH_FASTCALL,
+     "_arrow_string_limit(n or None) -> the limit before: for tests, the most bytes a string "
+     "result holds before it is large_string."},
     {NULL, NULL, 0, NULL},
 };
 

@@ -1,11 +1,13 @@
 """The argument rules the SQL surfaces share (palavox.duckdb, palavox.spark),
 over pyarrow arrays, one per argument, as both engines hand them over: an
-argument is a constant or a column; NULL in a required argument gives NULL;
+argument is a constant or a column (one that differs by row worked a
+distinct value at a time); NULL in a required argument gives NULL;
 a NULL target or tipo is as if it were left out; a failing row raises
 PalavoxError naming Palavox's number and the row's text, cut short ("Palavox
 error 13: Type mismatch, on ''")."""
 
 import pyarrow
+import pyarrow.compute
 
 from palavox import PalavoxError, arrow
 from palavox import find_string as _one_find_string
@@ -57,6 +59,40 @@ def _by_row(single, kind, texts, *columns):
                           else _checked(single, text, *args) for text, *args in rows], kind)
 
 
+def _by_value(many, single, kind, texts, *columns):
+    """Arguments that differ from row to row, NULL optional ones filled: the
+    rows of each distinct set of values as one column for the Arrow call, the
+    results put back in order; one call a row where few rows share their
+    values (a column call costs some microseconds). A NULL first argument
+    (required) makes its row NULL."""
+    import numpy  # pyarrow's own dependency
+
+    def whole(column):  # engines hand over chunked arrays
+        return column.combine_chunks() if isinstance(column, pyarrow.ChunkedArray) else column
+
+    texts, columns = whole(texts), [whole(c) for c in columns]
+    if single is _one_find_string:
+        texts = pyarrow.compute.if_else(columns[0].is_null(), pyarrow.scalar(None, texts.type), texts)
+        columns[0] = columns[0].fill_null("")
+    codes = [c.dictionary_encode() for c in columns]
+    key = numpy.zeros(len(texts), numpy.int64)
+    for code in codes:
+        key = key * len(code.dictionary) + code.indices.to_numpy(zero_copy_only=False)
+    order = numpy.argsort(key, kind="stable")
+    sorted_key = key[order]
+    starts = numpy.flatnonzero(numpy.diff(sorted_key)) + 1
+    if 8 * (len(starts) + 1) > len(texts):
+        return _by_row(single, kind, texts, *columns)
+    parts = []
+    for run in numpy.split(order, starts):
+        first = run[0]
+        values = [code.dictionary[code.indices[first].as_py()].as_py() for code in codes]
+        parts.append(_checked(many, texts.take(run), *values).cast(kind))
+    back = numpy.empty_like(order)
+    back[order] = numpy.arange(len(order))
+    return pyarrow.concat_arrays(parts).take(back)
+
+
 def remover_acentuacao(texto):
     return _checked(arrow.remover_acentuacao, _strings(texto))
 
@@ -67,7 +103,8 @@ def trata_html(entrada, target=None):
         return _checked(arrow.trata_html, entrada, "")
     fixed = _fixed(target, True)
     if fixed is ...:
-        return _by_row(_one_trata_html, pyarrow.string(), entrada, _strings(target).fill_null(""))
+        return _by_value(arrow.trata_html, _one_trata_html, pyarrow.string(), entrada,
+                         _strings(target).fill_null(""))
     return _checked(arrow.trata_html, entrada, fixed)
 
 
@@ -78,5 +115,6 @@ def find_string(entrada, procura, tipo=None):
         return pyarrow.nulls(len(entrada), pyarrow.int32())
     if wanted is ... or how is ...:
         how = pyarrow.array([""] * len(entrada)) if tipo is None else _strings(tipo).fill_null("")
-        return _by_row(_one_find_string, pyarrow.int32(), entrada, _strings(procura), how)
+        return _by_value(arrow.find_string, _one_find_string, pyarrow.int32(), entrada,
+                         _strings(procura), how)
     return _checked(arrow.find_string, entrada, wanted, how)

@@ -40,16 +40,30 @@ class ArrowResult:
         self._results, self._chunks, self._format, self._stream = results, chunks, format, stream
 
     def __arrow_c_array__(self, requested_schema=None):
+        self._check(requested_schema)
         if self._chunks != 1:
             raise TypeError(f"a result of {self._chunks} chunks is a stream: use __arrow_c_stream__")
         return _palavox._arrow_export(self._results, 0)
 
     def __arrow_c_stream__(self, requested_schema=None):
+        self._check(requested_schema)
         return _palavox._arrow_stream(self._results)
 
+    def _check(self, requested_schema):
+        """A consumer may ask for a type: the result's own is given, no other
+        (a cast is the consumer's to make)."""
+        if requested_schema is None:
+            return
+        wanted = _palavox._arrow_format(requested_schema)
+        if wanted != self._format:
+            raise TypeError(f"this result is {_KINDS[self._format]} (Arrow format "
+                            f"'{self._format}'), not Arrow format '{wanted}': cast it once imported")
+
     def __repr__(self):
-        kind = {"u": "string", "U": "large_string", "i": "int32"}[self._format]
-        return f"<palavox.arrow.ArrowResult {kind}, {self._chunks} chunk(s)>"
+        return f"<palavox.arrow.ArrowResult {_KINDS[self._format]}, {self._chunks} chunk(s)>"
+
+
+_KINDS = {"u": "string", "U": "large_string", "i": "int32"}
 
 
 def is_arrow(column):

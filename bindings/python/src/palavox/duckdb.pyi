@@ -1,0 +1,5 @@
+from typing import Optional
+
+import duckdb
+
+def register(con: Optional[duckdb.DuckDBPyConnection] = ...) -> duckdb.DuckDBPyConnection: ...
