@@ -608,6 +608,19 @@ TEST_P(BoundaryTest, Utf8CountsAtEveryLengthAndPlacement) {
                 << r;
         }
     }
+    // A column whose last row ends where a whole block does, an empty row after it.
+    for (const std::int64_t n : {16, 32}) {
+        SCOPED_TRACE(n);
+        const std::string b(static_cast<std::size_t>(n), 'a');
+        const std::u16string w(static_cast<std::size_t>(n), u'\u00e7');
+        std::vector<std::int64_t> ends{5, n, n};
+        loops.utf8_units_at(b.data(), b.size(), ends.data(), ends.size());
+        ASSERT_EQ(ends, (std::vector<std::int64_t>{5, n, n}));
+        ends = {5, n, n};
+        loops.utf8_length_at(reinterpret_cast<const std::uint16_t*>(w.data()), w.size(),
+                             ends.data(), ends.size());
+        ASSERT_EQ(ends, (std::vector<std::int64_t>{10, 2 * n, 2 * n}));
+    }
     // Past the 16,000 steps after which the block loops sum their lanes.
     std::u16string mixed;
     for (int k = 0; k < 70000; ++k) mixed += u"a\u00e7\u20ac\xd800";

@@ -417,6 +417,7 @@ LONG_ROW = "ç" * 70_000 + " http://x "
     (pyarrow.array([LONG_ROW] * 5), [palavox.remover_acentuacao(LONG_ROW)] * 5),
     (pyarrow.array(["curta", None, "ç" * 13, "x" * 12], pyarrow.string_view()), ["curta", None, "c" * 13, "x" * 12]),
     (pyarrow.chunked_array([], pyarrow.large_string()), []),
+    (pyarrow.array([], pyarrow.string()), []),
 ])
 def test_layouts(column, expected):
     got = arrow.remover_acentuacao(column)

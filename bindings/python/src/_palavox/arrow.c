@@ -447,15 +447,11 @@ static int work_array(Work* w, const Column* in, Results* r) {
 static int64_t string_limit = INT32_MAX;
 
 /* _arrow_string_limit(n) -> the limit before; n None leaves it. For tests. */
-PyObject* arrow_string_limit(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* arrow_string_limit(PyObject* self, PyObject* arg) {
     (void)self;
-    if (nargs != 1) {
-        PyErr_SetString(PyExc_TypeError, "_arrow_string_limit takes 1 argument");
-        return NULL;
-    }
     const int64_t before = string_limit;
-    if (args[0] != Py_None) {
-        const long long n = PyLong_AsLongLong(args[0]);
+    if (arg != Py_None) {
+        const long long n = PyLong_AsLongLong(arg);
         if (n == -1 && PyErr_Occurred()) return NULL;
         if (n < 0 || n > INT32_MAX) {
             PyErr_SetString(PyExc_ValueError, "_arrow_string_limit: 0 to 2**31 - 1");
@@ -663,6 +659,7 @@ PyObject* arrow_format(PyObject* self, PyObject* const* args, Py_ssize_t nargs) 
     const struct ArrowSchema* s =
         (const struct ArrowSchema*)PyCapsule_GetPointer(args[0], "arrow_schema");
     if (s == NULL) return NULL;
+    /* branch-untaken: a live schema without a format is none; no producer here makes one */
     if (s->release == NULL || s->format == NULL) {
         PyErr_SetString(PyExc_ValueError, "the Arrow schema is released");
         return NULL;

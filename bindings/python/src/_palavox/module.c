@@ -24,7 +24,7 @@ static PyMethodDef methods[] = {
      "_arrow_stream(results) -> an Arrow stream capsule of every chunk."},
     {"_arrow_format", (PyCFunction)(void (*)(void))arrow_format, METH_FASTCALL,
      "_arrow_format(schema capsule) -> its Arrow format string."},
-    {"_arrow_string_limit", (PyCFunction)(void (*)(void))arrow_string_limit, METH_FASTCALL,
+    {"_arrow_string_limit", arrow_string_limit, METH_O,
      "_arrow_string_limit(n or None) -> the limit before: for tests, the most bytes a string "
      "result holds before it is large_string."},
     {NULL, NULL, 0, NULL},

@@ -59,7 +59,7 @@ PART PyObject* arrow_column(PyObject* self, PyObject* const* args, Py_ssize_t na
 PART PyObject* arrow_export(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 PART PyObject* arrow_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
 PART PyObject* arrow_format(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
-PART PyObject* arrow_string_limit(PyObject* self, PyObject* const* args, Py_ssize_t nargs);
+PART PyObject* arrow_string_limit(PyObject* self, PyObject* arg);
 
 /* pandas.c: 1 for pandas' missing values (None, NaN, pandas.NA, pandas.NaT),
  * 0 for other values, -1 on error. */
