@@ -53,9 +53,11 @@ def worked(frame):
 
 
 def listening(pids):
+    """What the processes still running listen on. A JVM's IPv6 socket gives its
+    IPv4 address mapped."""
     def connections(p):  # net_connections from psutil 6 on
         return (getattr(p, "net_connections", None) or p.connections)(kind="inet")
-    return {(c.laddr.ip, c.laddr.port) for pid in pids
+    return {(c.laddr.ip.removeprefix("::ffff:"), c.laddr.port) for pid in pids if psutil.pid_exists(pid)
             for c in connections(psutil.Process(pid)) if c.status == psutil.CONN_LISTEN}
 
 

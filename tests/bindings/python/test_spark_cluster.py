@@ -12,7 +12,6 @@ Deadlines are fail-safes only."""
 import os
 import sys
 import tempfile
-import time
 
 import psutil
 import pyarrow
@@ -31,30 +30,11 @@ from palavox import batch
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
 from shared_cases import utf8_cases  # noqa: E402
-from test_dask_cluster import register  # noqa: E402  (the same names and comments)
+from test_dask_cluster import DEADLINE, listening, register, wait_for  # noqa: E402  (the same names and comments)
 
 CASES, ALL = utf8_cases()
 NAMES = {"TrataHTML": "trata_html", "FindString": "find_string", "RemoverAcentuacao": "remover_acentuacao"}
 ROWS, LOTES = 240_000, 8
-# Generous, for a loaded machine: a deadline here only stops a hung run.
-DEADLINE = 600
-
-
-def listening(pids):
-    def connections(p):  # net_connections from psutil 6 on
-        return (getattr(p, "net_connections", None) or p.connections)(kind="inet")
-    # A JVM's IPv6 socket gives its IPv4 address mapped.
-    return {(c.laddr.ip.removeprefix("::ffff:"), c.laddr.port) for pid in pids if psutil.pid_exists(pid)
-            for c in connections(psutil.Process(pid)) if c.status == psutil.CONN_LISTEN}
-
-
-def wait_for(state):
-    end = time.monotonic() + DEADLINE
-    while not state():
-        if time.monotonic() > end:
-            return False
-        time.sleep(0.05)
-    return True
 
 
 @pytest.fixture(scope="session")
