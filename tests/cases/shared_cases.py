@@ -46,3 +46,12 @@ def utf8_cases():
     DuckDB's and polars' strings), and how many cases there are in all."""
     cases = load_cases()
     return [c for c in cases if all(map(has_utf8, c[2])) and has_utf8(c[3])], len(cases)
+
+
+def by_fixed_arguments(cases):
+    """The cases grouped by method and every argument but the text, each group
+    [(line, text, expected)]: the rows one column call can take."""
+    groups = {}
+    for number, method, args, expected in cases:
+        groups.setdefault((method, *args[1:]), []).append((number, args[0], expected))
+    return groups

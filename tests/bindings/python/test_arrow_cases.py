@@ -26,7 +26,7 @@ from palavox._palavox import _arrow, _arrow_export, _arrow_format, _arrow_stream
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
-from shared_cases import utf8_cases  # noqa: E402
+from shared_cases import by_fixed_arguments, utf8_cases  # noqa: E402
 
 CASES, ALL = utf8_cases()
 OPS = {"TrataHTML": batch.trata_html, "FindString": batch.find_string,
@@ -115,11 +115,8 @@ def mismatches(form, monkeypatch):
     if form == "no pyarrow in the way":
         monkeypatch.setattr(arrow, "_pyarrow", lambda: None)
     make = FORMS[form][0]
-    groups = {}
-    for number, method, args, expected in CASES:
-        groups.setdefault((method, *args[1:]), []).append((number, args[0], expected))
     bad = []
-    for (method, *fixed), rows in groups.items():
+    for (method, *fixed), rows in by_fixed_arguments(CASES).items():
         call = OPS[method]
         texts = [x for _, text, _ in rows for x in (text, None)]
         column = make(texts)

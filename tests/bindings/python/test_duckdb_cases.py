@@ -17,7 +17,7 @@ import palavox.duckdb
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
-from shared_cases import utf8_cases  # noqa: E402
+from shared_cases import by_fixed_arguments, utf8_cases  # noqa: E402
 
 CASES, ALL = utf8_cases()
 NAMES = {"TrataHTML": "trata_html", "FindString": "find_string", "RemoverAcentuacao": "remover_acentuacao"}
@@ -43,11 +43,8 @@ def variants(method, fixed):
 
 
 def test_zero_mismatches_with_constant_arguments(con):
-    groups = {}
-    for number, method, args, expected in CASES:
-        groups.setdefault((method, *args[1:]), []).append((number, args[0], expected))
     bad = []
-    for (method, *fixed), rows in groups.items():
+    for (method, *fixed), rows in by_fixed_arguments(CASES).items():
         good = [r for r in rows if not r[2].startswith("error")]
         texts = [x for _, text, _ in good for x in (text, None)]
         con.register("casos", pyarrow.table({"i": range(len(texts)), "t": pyarrow.array(texts, pyarrow.string())}))

@@ -22,7 +22,7 @@ from palavox._palavox import _column
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
-from shared_cases import ARITY, load_cases as read_cases  # noqa: E402
+from shared_cases import ARITY, by_fixed_arguments, load_cases as read_cases  # noqa: E402
 
 # s: only against a hang; the waits below end in about a second here
 FAIL_SAFE = 300
@@ -106,11 +106,8 @@ def as_list(result):
 def batch_mismatches(form):
     """Every case as a batch of one, and the cases that share their other
     arguments as one batch with errors="coerce", against the file."""
-    groups = {}
-    for number, method, args, expected in CASES:
-        groups.setdefault((method, *args[1:]), []).append((number, args[0], expected))
     bad = []
-    for (method, *fixed), rows in groups.items():
+    for (method, *fixed), rows in by_fixed_arguments(CASES).items():
         call = BATCHES[method]
         whole = as_list(call(FORMS[form]([text for _, text, _ in rows]), *fixed, errors="coerce"))
         for k, (number, text, expected) in enumerate(rows):

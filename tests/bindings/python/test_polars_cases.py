@@ -16,7 +16,7 @@ import palavox.polars as pvx
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "cases"))
-from shared_cases import utf8_cases  # noqa: E402
+from shared_cases import by_fixed_arguments, utf8_cases  # noqa: E402
 
 CASES, ALL = utf8_cases()
 EXPRS = {"TrataHTML": pvx.trata_html, "FindString": pvx.find_string,
@@ -32,11 +32,8 @@ def run(frame, expr, lazy):
 
 @pytest.mark.parametrize("lazy", [False, True], ids=["eager", "lazy"])
 def test_zero_mismatches_on_the_shared_cases(lazy):
-    groups = {}
-    for number, method, args, expected in CASES:
-        groups.setdefault((method, *args[1:]), []).append((number, args[0], expected))
     bad = []
-    for (method, *fixed), rows in groups.items():
+    for (method, *fixed), rows in by_fixed_arguments(CASES).items():
         texts = [x for _, text, _ in rows for x in (text, None)]
         frame = polars.DataFrame({"t": texts}, schema={"t": polars.String})
         out = run(frame, EXPRS[method]("t", *fixed, errors="coerce"), lazy)
