@@ -91,12 +91,12 @@ rm -rf "$all_logs" && mkdir -p "$all_logs"
 logs=$all_logs
 
 # Adds one client's tally line to the totals; its failures are shown.
-#   tally <name> <log> [what the run took]
+#   tally <name> <log> [what the run took] [its exit status]
 tally() {
-  local name=$1 log=$2 took=${3:-} line
+  local name=$1 log=$2 took=${3:-} status=${4:-} line
   line=$(grep -aE '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1 | tr -d '\r')
   if [ -z "$line" ]; then
-    echo "  $name: no tally line, the client did not finish:"
+    echo "  $name: no tally line, the client did not finish (exit ${status:-?}${took:+, after $took}; $(wc -c <"$log") bytes of output):"
     sed 's/^/    /' "$log" | tail -n 20
     failed=$((failed + 1))
     return
@@ -130,7 +130,8 @@ run() {
   local name=$1 started=$EPOCHREALTIME
   shift
   timeout 600 "$w" "$@" </dev/null >"$logs/$name.log" 2>&1
-  tally "$name" "$logs/$name.log" "$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f s", b - a }')"
+  local status=$?
+  tally "$name" "$logs/$name.log" "$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f s", b - a }')" "$status"
 }
 
 # One objdump reads both PE flavours.
