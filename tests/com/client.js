@@ -2,6 +2,7 @@
 // builds any code unit with String.fromCharCode, so it also probes texts that a
 // .vbs file cannot spell.
 //   cscript //nologo client.js <case file>
+WScript.Echo("started");
 var passed = 0, failed = 0;
 var TYPE_MISMATCH = 0x800A000D | 0;  // as JScript reports it: a negative number
 

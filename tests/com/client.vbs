@@ -2,6 +2,7 @@
 '   cscript //nologo client.vbs <case file>
 ' Kept to ASCII: cscript reads a .vbs in the ANSI code page, so accents come from Chr().
 Option Explicit
+WScript.Echo "started"
 
 Dim passed, failed
 passed = 0

@@ -37,6 +37,10 @@ using palavox::cases::Method;
 constexpr HRESULT ErrorStatus(int n) { return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, n); }
 constexpr HRESULT kTypeMismatch = ErrorStatus(13);
 
+// The first line, before any call into Palavox.dll: a log without it is a start
+// Wine never made, which the runner makes once more; with it, a crash or a hang.
+inline const bool kStarted = (std::printf("started\n"), std::fflush(stdout), true);
+
 class Tally {
 public:
     bool Check(bool ok, const std::string& what) {

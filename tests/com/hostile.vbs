@@ -3,6 +3,7 @@
 ' script error that names the problem, and the object must keep working.
 '   cscript //nologo hostile.vbs
 Option Explicit
+WScript.Echo "started"
 
 Dim passed, failed
 passed = 0

@@ -56,6 +56,7 @@ done
 passed=0
 failed=0
 not_run=()
+restarted=()
 run32=1
 why32=$(palavox_wine32_why_not)
 if [ -n "$why32" ]; then
@@ -82,6 +83,9 @@ stage32() {
 
 summary() {
   echo "$passed passed, $failed failed"
+  if [ ${#restarted[@]} -gt 0 ]; then
+    echo "started once more, Wine having started nothing the first time: ${restarted[*]}"
+  fi
   if [ ${#not_run[@]} -gt 0 ]; then
     echo "NOT RUN ($why32): ${not_run[*]}"
   fi
@@ -126,11 +130,21 @@ w=wine
 
 # A hung client must not hold CI until its time limit. The limit is only a
 # fail-safe: the longest client takes about 10 s here (each one's time is shown).
+# Every client prints "started" before it calls Palavox.dll: an empty log is a
+# process that never reached its first line, made once more and said; any other
+# log is the client's verdict.
 run() {
-  local name=$1 started=$EPOCHREALTIME
+  local name=$1 started=$EPOCHREALTIME status
   shift
   timeout 600 "$w" "$@" </dev/null >"$logs/$name.log" 2>&1
-  local status=$?
+  status=$?
+  if [ ! -s "$logs/$name.log" ]; then
+    echo "  $name: Wine started nothing (exit $status, no output): starting it once more"
+    restarted+=("$name")
+    started=$EPOCHREALTIME
+    timeout 600 "$w" "$@" </dev/null >"$logs/$name.log" 2>&1
+    status=$?
+  fi
   tally "$name" "$logs/$name.log" "$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f s", b - a }')" "$status"
 }
 

@@ -2,6 +2,7 @@
 ' ("ActiveX component can't create object").
 '   cscript //nologo unregistered.vbs
 Option Explicit
+WScript.Echo "started"
 Dim o, number, passed, failed
 passed = 0
 failed = 0
