@@ -135,18 +135,20 @@ inline std::ptrdiff_t ExtraBytesBlocks(Isa, const char16_t* in, std::size_t n) n
 }
 
 // Rows end to end (utf8_units_at, utf8_length_at): a window of 256 bytes
-// (units) read at once into words of flags, a bit a byte (unit), with the
-// count before each word; a row's end in the window counts the bits below it
-// in its word. The only branch that depends on the rows is the window's end,
-// where stepping through each row's blocks mispredicted about once a row:
-// most of the cost on names. Lanes past n read as zeros, which count nothing.
+// (units) read at once into words of flags, a bit a byte (unit), a whole
+// vector a step, with the count before each word; a row's end in the window
+// counts the bits below it in its word. The only branch that depends on the
+// rows is the window's end, where stepping through each row's blocks
+// mispredicted about once a row: most of the cost on names. Lanes past n
+// read as zeros, which count nothing.
 inline constexpr std::size_t kAtWords = 4;
 
-inline Half BlockAt(const void* in, std::size_t at, std::size_t n, std::size_t unit) noexcept {
-    if (at + 16 / unit <= n) return Load<Half>(static_cast<const unsigned char*>(in) + at * unit);
-    unsigned char last[16] = {};
-    if (at < n) std::memcpy(last, static_cast<const unsigned char*>(in) + at * unit, (n - at) * unit);
-    return Load<Half>(last);
+inline Vec VectorAt(const void* in, std::size_t at, std::size_t n, std::size_t unit) noexcept {
+    const auto* bytes = static_cast<const unsigned char*>(in);
+    if (at + kWidth / unit <= n) return Load<Vec>(bytes + at * unit);
+    unsigned char last[kWidth] = {};
+    if (at < n) std::memcpy(last, bytes + at * unit, (n - at) * unit);
+    return Load<Vec>(last);
 }
 
 inline void Utf8UnitsAtBlocks(Isa, const unsigned char* in, std::size_t n, std::int64_t* ends,
@@ -157,14 +159,14 @@ inline void Utf8UnitsAtBlocks(Isa, const unsigned char* in, std::size_t n, std::
     for (std::size_t at = 0, r = 0; r < rows; at += 64 * kAtWords) {
         for (std::size_t w = 0; w < kAtWords; ++w) {
             std::uint64_t c = 0, f = 0;
-            for (std::size_t q = 0; q < 4; ++q) {
-                const Half v = BlockAt(in, at + 64 * w + 16 * q, n, 1);
+            for (std::size_t q = 0; q < 64; q += kWidth) {
+                const Vec v = VectorAt(in, at + 64 * w + q, n, 1);
                 // 10xxxxxx continues a sequence (below 0xC0 as a signed byte);
                 // 11110xxx and up leads four bytes (above 0xEF, below zero).
-                c |= std::uint64_t{ByteBits(GreaterS8(Splat8<Half>(0xC0), v))} << (16 * q);
-                f |= std::uint64_t{ByteBits(AndNot(GreaterS8(v, Splat8<Half>(0xFF)),
-                                                   GreaterS8(v, Splat8<Half>(0xEF))))}
-                     << (16 * q);
+                c |= std::uint64_t{ByteBits(GreaterS8(Splat8<Vec>(0xC0), v))} << q;
+                f |= std::uint64_t{ByteBits(AndNot(GreaterS8(v, Splat8<Vec>(0xFF)),
+                                                   GreaterS8(v, Splat8<Vec>(0xEF))))}
+                     << q;
             }
             continues[w] = c;
             fours[w] = f;
@@ -186,22 +188,23 @@ inline void Utf8LengthAtBlocks(Isa, const char16_t* in, std::size_t n, std::int6
     std::size_t extra = 0;  // bytes beyond one a unit, in the words before
     std::uint64_t twos[kAtWords], threes[kAtWords];  // from U+0080; from U+0800 but surrogates
     std::size_t before[kAtWords];
+    const Vec one = Splat16<Vec>(0xFF80), top = Splat16<Vec>(0xF800), pair = Splat16<Vec>(0xD800),
+              zero = Zero<Vec>();
+    constexpr std::uint64_t kBits = (std::uint64_t{1} << (2 * kUnits)) - 1;
     for (std::size_t at = 0, r = 0; r < rows; at += 64 * kAtWords) {
         for (std::size_t w = 0; w < kAtWords; ++w) {
             std::uint64_t two = 0, three = 0;
-            for (std::size_t q = 0; q < 4; ++q) {
-                const std::size_t from = at + 64 * w + 16 * q;
-                const Half a = BlockAt(in, from, n, 2), b = BlockAt(in, from + 8, n, 2);
-                const Half one = Splat16<Half>(0xFF80), top = Splat16<Half>(0xF800);
-                const Half highA = And(a, top), highB = And(b, top);
-                const Half pair = Splat16<Half>(0xD800), zero = Zero<Half>();
-                two |= std::uint64_t{~LaneBits(Eq16(And(a, one), zero), Eq16(And(b, one), zero)) &
-                                     0xFFFFu}
-                       << (16 * q);
-                three |= std::uint64_t{~LaneBits(Or(Eq16(highA, zero), Eq16(highA, pair)),
-                                                 Or(Eq16(highB, zero), Eq16(highB, pair))) &
-                                       0xFFFFu}
-                         << (16 * q);
+            for (std::size_t q = 0; q < 64; q += 2 * kUnits) {
+                const std::size_t from = at + 64 * w + q;
+                const Vec a = VectorAt(in, from, n, 2), b = VectorAt(in, from + kUnits, n, 2);
+                const Vec highA = And(a, top), highB = And(b, top);
+                two |= (~std::uint64_t{LaneBits(Eq16(And(a, one), zero), Eq16(And(b, one), zero))} &
+                        kBits)
+                       << q;
+                three |= (~std::uint64_t{LaneBits(Or(Eq16(highA, zero), Eq16(highA, pair)),
+                                                  Or(Eq16(highB, zero), Eq16(highB, pair)))} &
+                          kBits)
+                         << q;
             }
             twos[w] = two;
             threes[w] = three;
