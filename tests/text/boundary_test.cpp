@@ -608,8 +608,8 @@ TEST_P(BoundaryTest, Utf8CountsAtEveryLengthAndPlacement) {
                 << r;
         }
     }
-    // A column whose last row ends where a whole block does, an empty row after it.
-    for (const std::int64_t n : {16, 32}) {
+    // A column whose last row ends where a whole block (window) does, an empty row after it.
+    for (const std::int64_t n : {16, 32, 256, 512}) {
         SCOPED_TRACE(n);
         const std::string b(static_cast<std::size_t>(n), 'a');
         const std::u16string w(static_cast<std::size_t>(n), u'\u00e7');

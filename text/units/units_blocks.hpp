@@ -134,72 +134,91 @@ inline std::ptrdiff_t ExtraBytesBlocks(Isa, const char16_t* in, std::size_t n) n
     }
 }
 
-// Rows end to end (utf8_units_at, utf8_length_at): each block of the run
-// read once, its flags as bits of ByteBits; a row's end inside a block counts
-// the bits below it. The last block, short of 16 bytes, is read from a
-// zero-filled copy: zero lanes count nothing.
-inline Half BlockAt(const void* in, std::size_t at, std::size_t n, std::size_t unit) noexcept {
-    if (at + 16 / unit <= n) return Load<Half>(static_cast<const unsigned char*>(in) + at * unit);
-    unsigned char last[16] = {};
-    std::memcpy(last, static_cast<const unsigned char*>(in) + at * unit, (n - at) * unit);
-    return Load<Half>(last);
+// Rows end to end (utf8_units_at, utf8_length_at): a window of 256 bytes
+// (units) read at once into words of flags, a bit a byte (unit), a whole
+// vector a step, with the count before each word; a row's end in the window
+// counts the bits below it in its word. The only branch that depends on the
+// rows is the window's end, where stepping through each row's blocks
+// mispredicted about once a row: most of the cost on names. Lanes past n
+// read as zeros, which count nothing.
+inline constexpr std::size_t kAtWords = 4;
+
+inline Vec VectorAt(const void* in, std::size_t at, std::size_t n, std::size_t unit) noexcept {
+    const auto* bytes = static_cast<const unsigned char*>(in);
+    if (at + kWidth / unit <= n) return Load<Vec>(bytes + at * unit);
+    unsigned char last[kWidth] = {};
+    if (at < n) std::memcpy(last, bytes + at * unit, (n - at) * unit);
+    return Load<Vec>(last);
 }
 
 inline void Utf8UnitsAtBlocks(Isa, const unsigned char* in, std::size_t n, std::int64_t* ends,
                               std::size_t rows) noexcept {
-    std::ptrdiff_t extra = 0;  // beyond one unit a byte, in the blocks before `at`
-    std::size_t at = 0;
-    std::uint32_t continues = 0, fours = 0;
-    bool read = false;
-    for (std::size_t r = 0; r < rows; ++r) {
-        const auto end = static_cast<std::size_t>(ends[r]);
-        for (;;) {
-            if (!read && at < n) {
-                const Half v = BlockAt(in, at, n, 1);
-                continues = ByteBits(GreaterS8(Splat8<Half>(0xC0), v));
-                fours = ByteBits(
-                    AndNot(GreaterS8(v, Splat8<Half>(0xFF)), GreaterS8(v, Splat8<Half>(0xEF))));
-                read = true;
+    std::ptrdiff_t extra = 0;  // beyond one unit a byte, in the words before
+    std::uint64_t continues[kAtWords], fours[kAtWords];
+    std::ptrdiff_t before[kAtWords];
+    for (std::size_t at = 0, r = 0; r < rows; at += 64 * kAtWords) {
+        for (std::size_t w = 0; w < kAtWords; ++w) {
+            std::uint64_t c = 0, f = 0;
+            for (std::size_t q = 0; q < 64; q += kWidth) {
+                const Vec v = VectorAt(in, at + 64 * w + q, n, 1);
+                // 10xxxxxx continues a sequence (below 0xC0 as a signed byte);
+                // 11110xxx and up leads four bytes (above 0xEF, below zero).
+                c |= std::uint64_t{ByteBits(GreaterS8(Splat8<Vec>(0xC0), v))} << q;
+                f |= std::uint64_t{ByteBits(AndNot(GreaterS8(v, Splat8<Vec>(0xFF)),
+                                                   GreaterS8(v, Splat8<Vec>(0xEF))))}
+                     << q;
             }
-            if (end < at + 16) break;
-            extra += std::popcount(fours) - std::popcount(continues);
-            at += 16;
-            read = false;
+            continues[w] = c;
+            fours[w] = f;
+            before[w] = extra;
+            extra += std::popcount(f) - std::popcount(c);
         }
-        const std::uint32_t below = (1u << (end - at)) - 1;
-        ends[r] = static_cast<std::int64_t>(static_cast<std::ptrdiff_t>(end) + extra +
-                                            std::popcount(fours & below) -
-                                            std::popcount(continues & below));
+        for (const std::size_t limit = at + 64 * kAtWords;
+             r < rows && static_cast<std::size_t>(ends[r]) < limit; ++r) {
+            const std::size_t k = static_cast<std::size_t>(ends[r]) - at, w = k >> 6;
+            const std::uint64_t below = (std::uint64_t{1} << (k & 63)) - 1;
+            ends[r] += before[w] + std::popcount(fours[w] & below) -
+                       std::popcount(continues[w] & below);
+        }
     }
 }
 
 inline void Utf8LengthAtBlocks(Isa, const char16_t* in, std::size_t n, std::int64_t* ends,
                                std::size_t rows) noexcept {
-    std::size_t extra = 0;  // bytes beyond one a unit, in the blocks before `at`
-    std::size_t at = 0;
-    std::uint32_t two = 0, three = 0;  // two bits a unit
-    bool read = false;
-    for (std::size_t r = 0; r < rows; ++r) {
-        const auto end = static_cast<std::size_t>(ends[r]);
-        for (;;) {
-            if (!read && at < n) {
-                const Half v = BlockAt(in, at, n, 2);
-                const Half high = And(v, Splat16<Half>(0xF800));
-                two = ~ByteBits(Eq16(And(v, Splat16<Half>(0xFF80)), Zero<Half>())) & 0xFFFF;
-                three = ~ByteBits(Or(Eq16(high, Zero<Half>()), Eq16(high, Splat16<Half>(0xD800)))) &
-                        0xFFFF;
-                read = true;
+    std::size_t extra = 0;  // bytes beyond one a unit, in the words before
+    std::uint64_t twos[kAtWords], threes[kAtWords];  // from U+0080; from U+0800 but surrogates
+    std::size_t before[kAtWords];
+    const Vec one = Splat16<Vec>(0xFF80), top = Splat16<Vec>(0xF800), pair = Splat16<Vec>(0xD800),
+              zero = Zero<Vec>();
+    constexpr std::uint64_t kBits = (std::uint64_t{1} << (2 * kUnits)) - 1;
+    for (std::size_t at = 0, r = 0; r < rows; at += 64 * kAtWords) {
+        for (std::size_t w = 0; w < kAtWords; ++w) {
+            std::uint64_t two = 0, three = 0;
+            for (std::size_t q = 0; q < 64; q += 2 * kUnits) {
+                const std::size_t from = at + 64 * w + q;
+                const Vec a = VectorAt(in, from, n, 2), b = VectorAt(in, from + kUnits, n, 2);
+                const Vec highA = And(a, top), highB = And(b, top);
+                two |= (~std::uint64_t{LaneBits(Eq16(And(a, one), zero), Eq16(And(b, one), zero))} &
+                        kBits)
+                       << q;
+                three |= (~std::uint64_t{LaneBits(Or(Eq16(highA, zero), Eq16(highA, pair)),
+                                                  Or(Eq16(highB, zero), Eq16(highB, pair)))} &
+                          kBits)
+                         << q;
             }
-            if (end < at + 8) break;
-            extra += static_cast<std::size_t>(std::popcount(two) + std::popcount(three)) / 2;
-            at += 8;
-            read = false;
+            twos[w] = two;
+            threes[w] = three;
+            before[w] = extra;
+            extra += static_cast<std::size_t>(std::popcount(two) + std::popcount(three));
         }
-        const std::uint32_t below = (1u << (2 * (end - at))) - 1;
-        ends[r] = static_cast<std::int64_t>(
-            end + extra +
-            static_cast<std::size_t>(std::popcount(two & below) + std::popcount(three & below)) /
-                2);
+        for (const std::size_t limit = at + 64 * kAtWords;
+             r < rows && static_cast<std::size_t>(ends[r]) < limit; ++r) {
+            const std::size_t k = static_cast<std::size_t>(ends[r]) - at, w = k >> 6;
+            const std::uint64_t below = (std::uint64_t{1} << (k & 63)) - 1;
+            ends[r] += static_cast<std::int64_t>(
+                before[w] + static_cast<std::size_t>(std::popcount(twos[w] & below) +
+                                                     std::popcount(threes[w] & below)));
+        }
     }
 }
 

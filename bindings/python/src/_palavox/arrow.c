@@ -13,6 +13,9 @@
 
 #include <stdlib.h>
 #include <string.h>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 #include "arrow.h"
 
@@ -139,6 +142,24 @@ typedef struct {
     int64_t before; /* rows of earlier chunks */
 } Work;
 
+/* A result's buffers are written once, front to back, on pages no one has
+ * touched: in 4 KiB pages a 1,000,000-name fold takes some 7,000 faults, a
+ * third of its time, and two threads' faults wait for each other in the
+ * kernel's page allocator. Huge pages, where the system gives them on
+ * request, take one fault for 2 MiB; only the whole ones inside the buffer are
+ * asked for, so at most one beyond what is written is mapped. */
+static void advise_huge(void* p, size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const uintptr_t huge = (uintptr_t)1 << 21;
+    const uintptr_t from = ((uintptr_t)p + huge - 1) & ~(huge - 1);
+    const uintptr_t to = ((uintptr_t)p + size) & ~(huge - 1);
+    if (to > from) (void)madvise((void*)from, to - from, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)size;
+#endif
+}
+
 static int grow(void** p, size_t* size, size_t need, size_t item) {
     if (need <= *size) return 0;
     if (need < 2 * *size) need = 2 * *size;
@@ -146,6 +167,7 @@ static int grow(void** p, size_t* size, size_t need, size_t item) {
     if (need > SIZE_MAX / item) return -1;
     void* q = PyMem_RawRealloc(*p, need * item);
     if (q == NULL) return -1;
+    advise_huge(q, need * item);
     *p = q;
     *size = need;
     return 0;
@@ -216,12 +238,19 @@ static int whole_group(Work* w, const Column* in, int64_t from, int64_t to, size
     if ((size_t)(end - start) != total) return 0;
     const ptrdiff_t units = unit_loops->decode_utf8((const char*)start, total, w->units);
     if (units < 0) return 0;
-    for (int64_t i = from; i < to; i++) {
-        const size_t k = (size_t)(i - from);
-        const uint8_t* bytes = row_bytes(in, i, &n);
+    /* The rows' ends straight from the offsets, a row a step. */
+    const struct ArrowArray* a = in->array;
+    const uint8_t* data = (const uint8_t*)a->buffers[2];
+    const int32_t* narrow = (const int32_t*)a->buffers[1] + a->offset + from;
+    const int64_t* wide = (const int64_t*)a->buffers[1] + a->offset + from;
+    const int64_t first = in->kind == STRING ? narrow[0] : wide[0];
+    int64_t begin = first;
+    for (int64_t k = 0; k < to - from; k++) {
+        const int64_t end = in->kind == STRING ? narrow[k + 1] : wide[k + 1];
         /* A sequence cut between two rows decodes whole: each row is UTF-8 of its own. */
-        if (n != 0 && (bytes[0] & 0xC0) == 0x80) return 0;
-        w->ends[k] = (int64_t)(bytes + n - start);
+        if (end != begin && (data[begin] & 0xC0) == 0x80) return 0;
+        w->ends[k] = end - first;
+        begin = end;
     }
     /* The rows' ends in bytes become their ends in units, in one pass. */
     const size_t rows = (size_t)(to - from);
@@ -382,13 +411,15 @@ static int work_array(Work* w, const Column* in, Results* r) {
     out->length = n;
     const size_t bytes = ((size_t)n + 7) / 8;
     out->validity = (uint8_t*)PyMem_RawMalloc(bytes + 1);
-    out->offsets =
-        PyMem_RawMalloc(((size_t)n + 1) * (w->op == COUNT ? sizeof(int32_t) : sizeof(int64_t)));
+    const size_t offsets_size =
+        ((size_t)n + 1) * (w->op == COUNT ? sizeof(int32_t) : sizeof(int64_t));
+    out->offsets = PyMem_RawMalloc(offsets_size);
     if (out->validity == NULL || out->offsets == NULL) {
         w->failure->status = PALAVOX_OUT_OF_MEMORY;
         w->failure->row = -1;
         return -1;
     }
+    advise_huge(out->offsets, offsets_size);
     memset(out->validity, 0xFF, bytes + 1);
     const int nulls = in->array->buffers[0] != NULL && in->array->null_count != 0;
     for (int64_t i = 0; i < n && nulls; i++) {
