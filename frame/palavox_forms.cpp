@@ -2,6 +2,7 @@
 
 #include "fold/utf8_fold.hpp"
 #include "links/utf8_links.hpp"
+#include "utf8/utf8.hpp"
 
 namespace palavox::forms {
 
@@ -26,6 +27,21 @@ void RemoverAcentuacao(std::string_view vemTextoAcentuado, Utf8Sink& resultado) 
     // Folding never lengthens a text: as much room as the text takes.
     char* const begin = resultado.Allocate(vemTextoAcentuado.size());
     resultado.Keep(static_cast<std::size_t>(utf8::TrocaAcentos(vemTextoAcentuado, begin) - begin));
+}
+
+bool RemoverAcentuacaoChecked(std::string_view vemTextoAcentuado, Utf8Sink& resultado) {
+    char* begin = nullptr;
+    try {
+        begin = resultado.Allocate(vemTextoAcentuado.size());
+    } catch (...) {
+        // Invalid UTF-8 is refused whatever room there is, as when checked first.
+        if (utf8::Validate(vemTextoAcentuado).valid != vemTextoAcentuado.size()) return false;
+        throw;
+    }
+    char* const end = utf8::TrocaAcentosChecked(vemTextoAcentuado, begin);
+    if (end == nullptr) return false;
+    resultado.Keep(static_cast<std::size_t>(end - begin));
+    return true;
 }
 
 InPieces InPieces::TrataHTML(std::string_view vemTarget, pieces::Input input) {

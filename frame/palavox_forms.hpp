@@ -82,6 +82,10 @@ protected:
 void TrataHTML(std::string_view vemEntrada, std::string_view vemTarget, Utf8Sink& resultado);
 void RemoverAcentuacao(std::string_view vemTextoAcentuado, Utf8Sink& resultado);
 
+// RemoverAcentuacao on UTF-8 not yet checked, checked as it is folded (one
+// pass): false when it is not valid UTF-8, what was kept then unspecified.
+bool RemoverAcentuacaoChecked(std::string_view vemTextoAcentuado, Utf8Sink& resultado);
+
 // ---- A text in pieces
 
 // One method over a text handed in any number of pieces (text/pieces/), with

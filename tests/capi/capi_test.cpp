@@ -334,6 +334,13 @@ const char* const kInvalidUtf8[] = {
     "\xE2\x82\x41",
     "\xF0\x9F\x98",
     "ok \xC3",
+    // Where the short texts' windows of eight and sixteen bytes meet.
+    "nome do \xC3",
+    "abcdefgh\x80",
+    "S\xC3\xA3o Paulo \xE2\x82",
+    "abcdefghijklmno\xC3(",
+    "abcdefghijklmnop\xC3\x41",
+    "Jo\xC3\xA3o da Silva Pereira \xC0\x80",
 };
 
 std::vector<ContractRow> ContractRows() {
