@@ -279,6 +279,16 @@ inline char* FoldUtf8CheckedBlocks(Isa, const unsigned char* p, std::size_t n, s
     }
 }
 
+// The same sixteen bytes a turn, for UTF-8 shorter than two of its blocks.
+inline char* FoldUtf8CheckedShortBlocks(Isa, const unsigned char* p, std::size_t n,
+                                        std::size_t& from, char* out) noexcept {
+    if constexpr (kShuffles) {
+        return FoldUtf8LookedUp<true, Half>(p, n, from, out);
+    } else {
+        return FoldUtf8CheckedBlocks(Isa{}, p, n, from, out);
+    }
+}
+
 // The same for UTF-8 shorter than two of the loop's blocks (a name, a row),
 // sixteen bytes a turn.
 inline char* FoldUtf8ShortBlocks(Isa, const unsigned char* p, std::size_t n, std::size_t& from,

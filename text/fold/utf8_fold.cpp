@@ -43,6 +43,8 @@ char* CheckedFoldWith(const unsigned char* p, std::size_t n, char* out) noexcept
             if (n >= 8 && FoldShortAscii(detail::simd::NarrowIsa<kKernel>{}, p, n, out)) {
                 return out + n;
             }
+            out = FoldUtf8CheckedShortBlocks(detail::simd::Isa<kKernel>{}, p, n, i, out);
+            if (out == nullptr) return nullptr;
         } else {
             out = FoldUtf8CheckedBlocks(detail::simd::Isa<kKernel>{}, p, n, i, out);
             if (out == nullptr) return nullptr;
