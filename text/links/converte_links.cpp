@@ -19,8 +19,8 @@ Text ConverteLinks(std::u16string_view texto, std::u16string_view alvo) {
 void ConverteLinks(std::u16string_view texto, std::u16string_view alvo, TextSink& resultado) {
     const std::u16string_view target = links::Pieces<char16_t>::TargetOrDefault(alvo);
     detail::simd::WithKernel([&](auto kernel) {
-        const links::FoundLinks<kernel, char16_t> found(texto, target);
-        found.Write(resultado.Allocate(found.size()));
+        links::MarkUpText<kernel>(texto, target,
+                                  [&](std::size_t size) { return resultado.Allocate(size); });
     });
 }
 
@@ -40,9 +40,9 @@ std::size_t ConverteLinksInto(std::u16string_view texto, std::u16string_view alv
                               char16_t* resultado, std::size_t capacity) {
     const std::u16string_view target = links::Pieces<char16_t>::TargetOrDefault(alvo);
     return detail::simd::WithKernel([&](auto kernel) {
-        const links::FoundLinks<kernel, char16_t> found(texto, target);
-        if (found.size() <= capacity) found.Write(resultado);
-        return found.size();
+        return links::MarkUpText<kernel>(texto, target, [=](std::size_t size) {
+            return size <= capacity ? resultado : nullptr;  // written only when it fits
+        });
     });
 }
 

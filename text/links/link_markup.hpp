@@ -244,11 +244,6 @@ public:
 
     // Writes the markup, exactly size() units, to `out`; returns its end.
     Unit* Write(Unit* out) const noexcept {
-        if (kept_ == 0) {
-            // No link: the text itself, without putting an anchor's pieces together.
-            CopyUnits(out, texto_.data(), texto_.size());
-            return out + texto_.size();
-        }
         if (kept_ == kNotKept) return WriteMarkedUp<kKernel>(texto_, target_, out);
         return WriteLinks(texto_, target_, out, [&](MarkUp<Unit> markUp) {
             for (std::size_t k = 0; k < kept_; ++k) markUp(spans_[k].begin, spans_[k].end);
@@ -263,5 +258,31 @@ private:
     std::size_t kept_ = 0;
     Span spans_[kKept];
 };
+
+// The markup as FoundLinks finds it, into room(size), which gives room for
+// exactly size units or nullptr to have nothing written; returns the size.
+// Out of line, so that a name's call does not set up this frame.
+template <Kernel kKernel, class Unit, class Room>
+[[gnu::noinline]] std::size_t MarkUpFound(std::basic_string_view<Unit> texto,
+                                          std::basic_string_view<Unit> target, Room room) {
+    const FoundLinks<kKernel, Unit> found(texto, target);
+    Unit* const out = room(found.size());
+    if (out != nullptr) found.Write(out);
+    return found.size();
+}
+
+// The same, but a short text that holds no "http" (a name) is copied after
+// one scan, with nothing set up for links.
+template <Kernel kKernel, class Unit, class Room>
+std::size_t MarkUpText(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target,
+                       Room room) {
+    if (texto.size() < FoundLinks<kKernel, Unit>::kShortText &&
+        FindHttp<kKernel>(texto, 0) == texto.npos) {
+        Unit* const out = room(texto.size());
+        if (out != nullptr) CopyUnits(out, texto.data(), texto.size());
+        return texto.size();
+    }
+    return MarkUpFound<kKernel>(texto, target, room);
+}
 
 }  // namespace palavox::detail::links

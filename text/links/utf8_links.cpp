@@ -34,8 +34,8 @@ char* ConverteLinks(std::string_view texto, std::string_view alvo, char* out) no
 void ConverteLinks(std::string_view texto, std::string_view alvo, LinkRoom& room) {
     const std::string_view target = links::Pieces<char>::TargetOrDefault(alvo);
     detail::simd::WithKernel([&](auto kernel) {
-        const links::FoundLinks<kernel, char> found(texto, target);
-        found.Write(room.Allocate(found.size()));
+        links::MarkUpText<kernel>(texto, target,
+                                  [&](std::size_t size) { return room.Allocate(size); });
     });
 }
 
