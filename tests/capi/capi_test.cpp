@@ -544,6 +544,14 @@ std::vector<ContractRow> ContractRows() {
          "c\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
          {},
          {}},
+        {"remover_acentuacao_utf8 NULL text with a length",
+         [](Result16&, Result8& r, std::int32_t&) {
+             return palavox_remover_acentuacao_utf8(nullptr, 2, &r.data, &r.len);
+         },
+         5,
+         {},
+         {},
+         {}},
         {"remover_acentuacao_utf8 no result slot",
          [](Result16&, Result8& r, std::int32_t&) {
              return palavox_remover_acentuacao_utf8("a", 1, nullptr, &r.len);
