@@ -2,8 +2,15 @@
 
 #include "fold/utf8_fold.hpp"
 #include "links/utf8_links.hpp"
+#include "utf8/utf8.hpp"
 
 namespace palavox::forms {
+
+std::size_t TrataHTMLInto(std::u16string_view vemEntrada, std::u16string_view vemTarget,
+                          char16_t* resultado, std::size_t capacity) {
+    if (vemEntrada.empty()) return 0;  // TrataHTML's frame: the empty text
+    return ModPalavox::ConverteLinksInto(vemEntrada, vemTarget, resultado, capacity);
+}
 
 void RemoverAcentuacaoInto(std::u16string_view vemTextoAcentuado, char16_t* resultado) {
     // RemoverAcentuacao's frame: the empty text gives the empty text, no unit to write.
@@ -13,19 +20,36 @@ void RemoverAcentuacaoInto(std::u16string_view vemTextoAcentuado, char16_t* resu
 // The UTF-8 forms of the routines keep the methods' frame: an empty text
 // gives an empty result.
 void TrataHTML(std::string_view vemEntrada, std::string_view vemTarget, Utf8Sink& resultado) {
-    const std::size_t size = utf8::ConverteLinksSize(vemEntrada, vemTarget);
-    char* const at = resultado.Allocate(size);
-    if (size == vemEntrada.size()) {
-        if (size != 0) std::memcpy(at, vemEntrada.data(), size);  // no link: nothing to mark up
-    } else {
-        utf8::ConverteLinks(vemEntrada, vemTarget, at);
-    }
+    class Room final : public utf8::LinkRoom {
+    public:
+        explicit Room(Utf8Sink& sink) noexcept : sink_(sink) {}
+        char* Allocate(std::size_t bytes) override { return sink_.Allocate(bytes); }
+
+    private:
+        Utf8Sink& sink_;
+    } room(resultado);
+    utf8::ConverteLinks(vemEntrada, vemTarget, room);
 }
 
 void RemoverAcentuacao(std::string_view vemTextoAcentuado, Utf8Sink& resultado) {
     // Folding never lengthens a text: as much room as the text takes.
     char* const begin = resultado.Allocate(vemTextoAcentuado.size());
     resultado.Keep(static_cast<std::size_t>(utf8::TrocaAcentos(vemTextoAcentuado, begin) - begin));
+}
+
+bool RemoverAcentuacaoChecked(std::string_view vemTextoAcentuado, Utf8Sink& resultado) {
+    char* begin = nullptr;
+    try {
+        begin = resultado.Allocate(vemTextoAcentuado.size());
+    } catch (...) {
+        // Invalid UTF-8 is refused whatever room there is, as when checked first.
+        if (utf8::Validate(vemTextoAcentuado).valid != vemTextoAcentuado.size()) return false;
+        throw;
+    }
+    char* const end = utf8::TrocaAcentosChecked(vemTextoAcentuado, begin);
+    if (end == nullptr) return false;
+    resultado.Keep(static_cast<std::size_t>(end - begin));
+    return true;
 }
 
 InPieces InPieces::TrataHTML(std::string_view vemTarget, pieces::Input input) {

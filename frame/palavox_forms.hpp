@@ -26,18 +26,8 @@ namespace palavox::forms {
 // TrataHTML's result into `resultado`, which has room for `capacity` units:
 // always its length, the result written only when it fits (capacity 0 sizes
 // it). A result as long as the text is the text itself: it has no link.
-inline std::size_t TrataHTMLInto(std::u16string_view vemEntrada, std::u16string_view vemTarget,
-                                 char16_t* resultado, std::size_t capacity) {
-    if (vemEntrada.empty()) return 0;  // TrataHTML's frame: the empty text
-    const std::size_t size = ModPalavox::ConverteLinksSize(vemEntrada, vemTarget);
-    if (size == vemEntrada.size()) {
-        // No link: the text itself, without scanning it again.
-        if (size <= capacity) std::memcpy(resultado, vemEntrada.data(), size * sizeof(char16_t));
-    } else if (size <= capacity) {
-        ModPalavox::ConverteLinks(vemEntrada, vemTarget, resultado);
-    }
-    return size;
-}
+std::size_t TrataHTMLInto(std::u16string_view vemEntrada, std::u16string_view vemTarget,
+                          char16_t* resultado, std::size_t capacity);
 
 // RemoverAcentuacao's result into `resultado`, which has room for exactly
 // vemTextoAcentuado.size() units: a folded text is as long as the text. Each
@@ -81,6 +71,10 @@ protected:
 
 void TrataHTML(std::string_view vemEntrada, std::string_view vemTarget, Utf8Sink& resultado);
 void RemoverAcentuacao(std::string_view vemTextoAcentuado, Utf8Sink& resultado);
+
+// RemoverAcentuacao on UTF-8 not yet checked, checked as it is folded (one
+// pass): false when it is not valid UTF-8, what was kept then unspecified.
+bool RemoverAcentuacaoChecked(std::string_view vemTextoAcentuado, Utf8Sink& resultado);
 
 // ---- A text in pieces
 

@@ -131,6 +131,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Fail("TrocaAcentos on UTF-8 differs from the routine",
                  {Show("units", plain.units), Show("kernel", kernel)});
         }
+        // Checked as folded, on every byte: refused exactly where invalid, else the same.
+        PlacedBytes<char> checkedOut(bytes.size(), shift);
+        const char* const checkedEnd = utf8::TrocaAcentosChecked(bytes, checkedOut.data());
+        if ((checkedEnd == nullptr) != (valid.size() != bytes.size()) ||
+            (checkedEnd != nullptr &&
+             std::string_view(checkedOut.data(), static_cast<std::size_t>(
+                                                     checkedEnd - checkedOut.data())) != folded)) {
+            Fail("TrocaAcentosChecked differs from Validate and TrocaAcentos",
+                 {Show("bytes", AsUnits(bytes).c_str()), Show("kernel", kernel)});
+        }
         const std::size_t markedSize = utf8::ConverteLinksSize(valid, target);
         PlacedBytes<char> markedOut(markedSize, shift);
         if (markedSize != marked.size() ||

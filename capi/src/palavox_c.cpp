@@ -335,8 +335,9 @@ int PALAVOX_C_CALL palavox_remover_acentuacao_utf8(const char* texto, size_t tex
                                                    char** resultado, size_t* resultado_len) {
     if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
     return Guarded([&] {
+        if (texto == nullptr && texto_len != 0) ThrowInvalid();
         MallocUtf8Sink sink;
-        palavox::forms::RemoverAcentuacao(Utf8Arg(texto, texto_len), sink);
+        if (!palavox::forms::RemoverAcentuacaoChecked({texto, texto_len}, sink)) ThrowInvalid();
         sink.buffer.HandOver(resultado, resultado_len);
     });
 }

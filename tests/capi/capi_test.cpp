@@ -334,6 +334,13 @@ const char* const kInvalidUtf8[] = {
     "\xE2\x82\x41",
     "\xF0\x9F\x98",
     "ok \xC3",
+    // Where the short texts' windows of eight and sixteen bytes meet.
+    "nome do \xC3",
+    "abcdefgh\x80",
+    "S\xC3\xA3o Paulo \xE2\x82",
+    "abcdefghijklmno\xC3(",
+    "abcdefghijklmnop\xC3\x41",
+    "Jo\xC3\xA3o da Silva Pereira \xC0\x80",
 };
 
 std::vector<ContractRow> ContractRows() {
@@ -535,6 +542,14 @@ std::vector<ContractRow> ContractRows() {
          0,
          "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80"
          "c\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
+         {},
+         {}},
+        {"remover_acentuacao_utf8 NULL text with a length",
+         [](Result16&, Result8& r, std::int32_t&) {
+             return palavox_remover_acentuacao_utf8(nullptr, 2, &r.data, &r.len);
+         },
+         5,
+         {},
          {},
          {}},
         {"remover_acentuacao_utf8 no result slot",

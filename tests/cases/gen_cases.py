@@ -276,6 +276,17 @@ HAND_TRATA = [
     ("\U00010400http://a", "", "\U00010400" + A("http://a")),
     ("http://\U00010428 x", "", A("http://\U00010428") + " x"),
     ("\ufeffhttp://a\ufeff", "\ufeff", "\ufeff" + A("http://a\ufeff", "\ufeff")),
+    # An "http" inside a link, among the starts the last vector of the search
+    # overlaps, is not a link of its own.
+    ("http://xxxxxxxxxxhttp zzzz", "", A("http://xxxxxxxxxxhttp") + " zzzz"),
+    # As many links as a short text's markup keeps from its one scan, and one
+    # more; short enough for the plain scan, and long enough for the blocks.
+    ("|".join(["http"] * 8), "", "|".join([A("http")] * 8)),
+    ("|".join(["http"] * 9), "_blank", "|".join([A("http", "_blank")] * 9)),
+    (" ".join(f"http://x/{k}" for k in range(8)) + " fim", "",
+     " ".join(A(f"http://x/{k}") for k in range(8)) + " fim"),
+    (" ".join(f"http://x/{k}" for k in range(9)) + " fim", "",
+     " ".join(A(f"http://x/{k}") for k in range(9)) + " fim"),
 ]
 
 HAND_REMOVER = [

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -159,6 +160,19 @@ TEST(PalavoxForms, OnlyFindStringInPiecesEndsWithACount) {
             EXPECT_EQ(e.number(), r.error);
         }
     }
+}
+
+// Folding UTF-8 as it is checked still refuses invalid UTF-8 before it fails
+// for want of room, as when the text was checked first.
+TEST(PalavoxForms, InvalidUtf8IsRefusedBeforeRoomIsMissed) {
+    class NoRoom final : public palavox::forms::Utf8Sink {
+    public:
+        char* Allocate(std::size_t) override { throw std::bad_alloc(); }
+        void Keep(std::size_t) noexcept override {}
+    } noRoom;
+    EXPECT_FALSE(palavox::forms::RemoverAcentuacaoChecked("ok \xC3", noRoom));
+    EXPECT_FALSE(palavox::forms::RemoverAcentuacaoChecked(std::string(100, 'a') + "\xFF", noRoom));
+    EXPECT_THROW(palavox::forms::RemoverAcentuacaoChecked("S\xC3\xA3o", noRoom), std::bad_alloc);
 }
 
 }  // namespace

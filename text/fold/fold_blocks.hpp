@@ -71,6 +71,31 @@ inline bool FoldAscii(const unsigned char* p, char* out) noexcept {
     return true;
 }
 
+// Eight bytes of UTF-8, if all are ASCII: as FoldAscii.
+inline bool FoldAscii8(const unsigned char* p, char* out) noexcept {
+    const Half v = LoadLow8(p);
+    if (ByteBits(v) != 0) return false;
+    StoreLow8(out, v);
+    for (std::uint32_t mask = InRanges<kFoldedAsciiRanges>(v) & 0xFF; mask != 0; mask &= mask - 1) {
+        const auto lane = static_cast<unsigned>(std::countr_zero(mask));
+        if (kFoldedByte[p[lane]] != 0) out[lane] = static_cast<char>(kFoldedByte[p[lane]]);
+    }
+    return true;
+}
+
+// A text of 8 bytes or more but shorter than a block of the loops below,
+// if all of it is ASCII: folded in steps of sixteen (or eight) bytes, the
+// last overlapping the one before, as each byte folds on its own. False
+// otherwise, with what `out` holds unspecified.
+inline bool FoldShortAscii(Isa, const unsigned char* p, std::size_t n, char* out) noexcept {
+    if (n < 16) return FoldAscii8(p, out) && FoldAscii8(p + n - 8, out + n - 8);
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        if (!FoldAscii(p + i, out + i)) return false;
+    }
+    return i == n || FoldAscii(p + n - 16, out + n - 16);
+}
+
 // ------------------------------------------------ looking every byte up
 
 // kFoldedByte of each byte: a function whose tables stay in registers while a loop runs.
@@ -124,16 +149,40 @@ inline std::size_t FoldUnitsLookedUp(const char16_t* in, char16_t* out, std::siz
 // UTF-8, sizeof(V) bytes a turn while p[i + sizeof(V)] is readable, all
 // through the same steps and at a fixed stride, so that turns overlap.
 // Output never runs ahead of input, so every store stays within the room
-// for n bytes. `i` ends at a code point.
-template <class V = Vec>
+// for n bytes. `i` ends at a code point. kChecked: the bytes are checked as
+// they go, a block of anything but ASCII and whole two-byte sequences taken
+// by FoldUtf8Checked from its first code point on; nullptr at invalid UTF-8.
+template <bool kChecked = false, class V = Vec>
 inline char* FoldUtf8LookedUp(const unsigned char* p, std::size_t n, std::size_t& from,
                               char* out) noexcept {
     constexpr std::size_t kLanes = sizeof(V);
+    constexpr std::uint32_t kAllLanes = kLanes == 32 ? ~0u : (1u << kLanes) - 1;
     const auto lookUp = FoldLookup<V>();
     std::uint32_t carried = 0;  // the block before ended on a folded lead: drop this trail byte
-    std::size_t i = from;       // not `from`, which the stores through `out` might reach
-    for (; n - i >= kLanes + 1; i += kLanes) {
+    std::uint32_t leadBefore =
+        0;                 // kChecked: the block before ended on a lead, its trail unchecked
+    std::size_t i = from;  // not `from`, which the stores through `out` might reach
+    while (n - i >= kLanes + 1) {
         const V v = Load<V>(p + i);
+        if constexpr (kChecked) {
+            const V cont = Eq8(And(v, Splat8<V>(0xC0)), Splat8<V>(0x80));
+            const std::uint32_t leads = ByteBits(Eq8(And(v, Splat8<V>(0xE0)), Splat8<V>(0xC0)));
+            const V unsupported = Or(Eq8(MaxU8(v, Splat8<V>(0xE0)), v),
+                                     Eq8(And(v, Splat8<V>(0xFE)), Splat8<V>(0xC0)));
+            const std::uint32_t misplaced =
+                ByteBits(cont) ^ (((leads << 1) | leadBefore) & kAllLanes);
+            if ((ByteBits(unsupported) | misplaced) != 0) {
+                // From the lead the block before ended on, whose one byte out is taken back.
+                i -= leadBefore;
+                out -= leadBefore;
+                for (const std::size_t stop = i + kLanes + leadBefore; i < stop;) {
+                    if (!FoldUtf8Checked(p, n, i, out)) return nullptr;
+                }
+                carried = leadBefore = 0;
+                continue;
+            }
+            leadBefore = leads >> (kLanes - 1);
+        }
         // Where a lead C2 or C3 is, its code point's low byte: the trail byte, plus 0x40 after C3.
         const V next = Load<V>(p + i + 1);
         const V lead = Eq8(And(v, Splat8<V>(0xFE)), Splat8<V>(0xC2));
@@ -148,9 +197,16 @@ inline char* FoldUtf8LookedUp(const unsigned char* p, std::size_t n, std::size_t
         const V chosen = Or(folded, And(v, Eq8(folded, Zero<V>())));
         out = CompactBytes(chosen, ~((foldedLeads << 1) | carried), out);
         carried = foldedLeads >> (kLanes - 1);
+        i += kLanes;
     }
-    from = i + carried;
-    return out;
+    if constexpr (kChecked) {
+        // A last lead's trail is not checked yet: the plain loop takes the lead again.
+        from = i - leadBefore;
+        return out - leadBefore;
+    } else {
+        from = i + carried;
+        return out;
+    }
 }
 
 // ------------------------------------------------ the loops
@@ -201,12 +257,44 @@ inline char* FoldUtf8Blocks(Isa, const unsigned char* p, std::size_t n, std::siz
     }
 }
 
+// FoldUtf8Blocks on bytes not yet checked: nullptr at invalid UTF-8.
+inline char* FoldUtf8CheckedBlocks(Isa, const unsigned char* p, std::size_t n, std::size_t& from,
+                                   char* out) noexcept {
+    if constexpr (kShuffles) {
+        return FoldUtf8LookedUp<true>(p, n, from, out);
+    } else {
+        std::size_t i = from;
+        while (n - i >= 16) {
+            if (FoldAscii(p + i, out)) {
+                i += 16;
+                out += 16;
+                continue;
+            }
+            for (const std::size_t stop = i + 16; i < stop;) {
+                if (!FoldUtf8Checked(p, n, i, out)) return nullptr;
+            }
+        }
+        from = i;
+        return out;
+    }
+}
+
+// The same sixteen bytes a turn, for UTF-8 shorter than two of its blocks.
+inline char* FoldUtf8CheckedShortBlocks(Isa, const unsigned char* p, std::size_t n,
+                                        std::size_t& from, char* out) noexcept {
+    if constexpr (kShuffles) {
+        return FoldUtf8LookedUp<true, Half>(p, n, from, out);
+    } else {
+        return FoldUtf8CheckedBlocks(Isa{}, p, n, from, out);
+    }
+}
+
 // The same for UTF-8 shorter than two of the loop's blocks (a name, a row),
 // sixteen bytes a turn.
 inline char* FoldUtf8ShortBlocks(Isa, const unsigned char* p, std::size_t n, std::size_t& from,
                                  char* out) noexcept {
     if constexpr (kShuffles) {
-        return FoldUtf8LookedUp<Half>(p, n, from, out);
+        return FoldUtf8LookedUp<false, Half>(p, n, from, out);
     } else {
         return FoldUtf8Blocks(Isa{}, p, n, from, out);
     }

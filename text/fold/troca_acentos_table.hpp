@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "utf8/utf8_steps.hpp"
+
 // On the tables read by index in loops: where symbols can be interposed
 // (ELF), position-independent code would reach them through the GOT.
 #if defined(__ELF__)
@@ -120,6 +122,34 @@ inline void FoldUtf8One(const unsigned char* p, std::size_t n, std::size_t& i,
         *out++ = static_cast<char>(b);
         ++i;
     }
+}
+
+// FoldUtf8One for bytes not yet checked: false, with nothing written, at a
+// sequence that is not valid UTF-8 or is cut short by the end (as
+// utf8::Sequences decides them); a longer sequence is copied.
+inline bool FoldUtf8Checked(const unsigned char* p, std::size_t n, std::size_t& i,
+                            char*& out) noexcept {
+    const unsigned b = p[i];
+    if (b < 0x80) {
+        *out++ = static_cast<char>(kFoldedByte[b] != 0 ? kFoldedByte[b] : b);
+        ++i;
+        return true;
+    }
+    const utf8::Lead lead = utf8::LeadOf(static_cast<unsigned char>(b));
+    if (lead.length == 0 || n - i < lead.length) return false;
+    if (p[i + 1] < lead.low || p[i + 1] > lead.high) return false;
+    for (std::size_t k = 2; k < lead.length; ++k) {
+        if ((p[i + k] & 0xC0) != 0x80) return false;
+    }
+    const unsigned folded =
+        (b & 0xFE) == 0xC2 ? kFoldedByte[(b & 1) << 6 | (p[i + 1] & 0x3F) | 0x80] : 0;
+    if (folded != 0) {
+        *out++ = static_cast<char>(folded);
+    } else {
+        for (std::size_t k = 0; k < lead.length; ++k) *out++ = static_cast<char>(p[i + k]);
+    }
+    i += lead.length;
+    return true;
 }
 
 // The items each(emit) passes to emit, as an array of exactly that many.

@@ -31,12 +31,43 @@ char* FoldWith(const unsigned char* p, std::size_t n, char* out) noexcept {
     return out;
 }
 
+// Checks and folds in one pass: nullptr at invalid UTF-8. A short text in
+// ASCII (a name, a row) is two or a few overlapping steps; one with accents
+// goes code point by code point, where a vector block would cost more to set
+// up than the few bytes it takes.
+template <Kernel kKernel>
+char* CheckedFoldWith(const unsigned char* p, std::size_t n, char* out) noexcept {
+    std::size_t i = 0;
+    if constexpr (kKernel != Kernel::Scalar) {
+        if (n < kShortUtf8) {
+            if (n >= 8 && FoldShortAscii(detail::simd::NarrowIsa<kKernel>{}, p, n, out)) {
+                return out + n;
+            }
+            out = FoldUtf8CheckedShortBlocks(detail::simd::Isa<kKernel>{}, p, n, i, out);
+            if (out == nullptr) return nullptr;
+        } else {
+            out = FoldUtf8CheckedBlocks(detail::simd::Isa<kKernel>{}, p, n, i, out);
+            if (out == nullptr) return nullptr;
+        }
+    }
+    while (i < n) {
+        if (!detail::FoldUtf8Checked(p, n, i, out)) return nullptr;
+    }
+    return out;
+}
+
 }  // namespace
 
 char* TrocaAcentos(std::string_view texto, char* out) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(texto.data());
     return detail::simd::WithKernel(
         [&](auto kernel) { return FoldWith<kernel>(p, texto.size(), out); });
+}
+
+char* TrocaAcentosChecked(std::string_view texto, char* out) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(texto.data());
+    return detail::simd::WithKernel(
+        [&](auto kernel) { return CheckedFoldWith<kernel>(p, texto.size(), out); });
 }
 
 }  // namespace palavox::utf8

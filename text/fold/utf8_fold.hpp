@@ -16,4 +16,8 @@ namespace palavox::utf8 {
 // room for texto.size() bytes and does not overlap it; returns the end.
 char* TrocaAcentos(std::string_view texto, char* out) noexcept;
 
+// The same on bytes not yet checked, in one pass: nullptr, with `out` holding
+// anything, when `texto` is not valid UTF-8 (utf8::Validate).
+char* TrocaAcentosChecked(std::string_view texto, char* out) noexcept;
+
 }  // namespace palavox::utf8

@@ -47,29 +47,65 @@ Handler LinkBlocks(Isa, const Unit* p, std::size_t n, std::size_t& stop, Handler
     return handler;
 }
 
+// The first "http" among the kBytes / sizeof(Unit) starts from t + at
+// (kBytes 16 or 8), filtered by their "h" and their "p", but for the first
+// `skip` of them; npos if none.
+template <std::size_t kBytes, class Unit>
+[[gnu::always_inline]] inline std::size_t HttpInWindow(const Unit* t, std::size_t at,
+                                                       std::size_t skip = 0) noexcept {
+    const auto load = [](const Unit* q) noexcept {
+        if constexpr (kBytes == kWidth) {
+            return Load(q);
+        } else {
+            return LoadLow8(q);
+        }
+    };
+    const Vec caseBit = Splat<Unit>(0x20);
+    const Vec atH = Eq<Unit>(Or(load(t + at), caseBit), Splat<Unit>('h'));
+    const Vec atP = Eq<Unit>(Or(load(t + at + 3), caseBit), Splat<Unit>('p'));
+    constexpr auto kLaneBits = static_cast<std::uint32_t>(links::kFirstBits<sizeof(Unit)> &
+                                                          ((std::uint64_t{1} << kBytes) - 1));
+    const std::uint32_t skipped = (1u << (skip * sizeof(Unit))) - 1;
+    for (auto mask = ByteBits(And(atH, atP)) & kLaneBits & ~skipped; mask != 0; mask &= mask - 1) {
+        const std::size_t start =
+            at + static_cast<std::size_t>(std::countr_zero(mask)) / sizeof(Unit);
+        if (links::IsHttpAt(t + start)) return start;
+    }
+    return std::basic_string_view<Unit>::npos;
+}
+
 // The first "http" from `i` among the starts of whole vectors, filtered by
 // their "h" and their "p"; npos, with `i` where the vectors ran out, if none.
 // The second load reads the "p" of each start, so both stay inside the text
-// while i + kLanes + 3 <= n; the starts left over go to the plain loop.
+// while i + kLanes + 3 <= n. The starts left over take one more vector that
+// ends with the text's last start, skipping those before `i` it overlaps, or
+// in a text too short for it two of eight bytes; the plain loop gets only
+// the starts of a text shorter than that.
 template <class Unit>
 [[gnu::always_inline]] inline std::size_t FindHttpBlocks(Isa, const Unit* t, std::size_t n,
                                                          std::size_t& i) noexcept {
     constexpr std::size_t kLanes = kWidth / sizeof(Unit);
-    const Vec caseBit = Splat<Unit>(0x20);
-    const Vec h = Splat<Unit>('h');
-    const Vec p = Splat<Unit>('p');
+    constexpr std::size_t kHalf = 8 / sizeof(Unit);
+    const auto npos = std::basic_string_view<Unit>::npos;
     for (; i + kLanes + 3 <= n; i += kLanes) {
-        const Vec atH = Eq<Unit>(Or(Load(t + i), caseBit), h);
-        const Vec atP = Eq<Unit>(Or(Load(t + i + 3), caseBit), p);
-        for (auto mask = ByteBits(And(atH, atP)) &
-                         static_cast<std::uint32_t>(links::kFirstBits<sizeof(Unit)>);
-             mask != 0; mask &= mask - 1) {
-            const std::size_t at =
-                i + static_cast<std::size_t>(std::countr_zero(mask)) / sizeof(Unit);
-            if (links::IsHttpAt(t + at)) return at;
-        }
+        const std::size_t at = HttpInWindow<kWidth>(t, i);
+        if (at != npos) return at;
     }
-    return std::basic_string_view<Unit>::npos;
+    if (i + 4 > n) return npos;  // no start left
+    if (n >= kLanes + 3) {
+        // Starts before `i` may lie inside a link already found: skipped.
+        const std::size_t at = n - 3 - kLanes;
+        const std::size_t skip = i - at;
+        i = n - 3;
+        return HttpInWindow<kWidth>(t, at, skip);
+    }
+    if (i + kHalf + 3 <= n) {
+        const std::size_t at = HttpInWindow<8>(t, i);
+        if (at != npos) return at;
+        i = n - 3;
+        return HttpInWindow<8>(t, n - 3 - kHalf);
+    }
+    return npos;
 }
 
 // The first unit from `i` that ends a link, or where whole vectors ran out.

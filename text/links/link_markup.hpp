@@ -88,6 +88,24 @@ template <Kernel kKernel, class Unit, typename Visit>
     return std::move(edges.visit);
 }
 
+// The result's length for a text `units` long whose `links` links take
+// `linkUnits` of them, for a target `target` units long.
+template <class Unit>
+std::size_t SizeOf(std::size_t units, std::size_t links, std::size_t linkUnits,
+                   std::size_t target) {
+    // Where size_t has 32 bits, many links times a long target pass its range;
+    // such a result cannot exist (no object takes more than half the address
+    // space), and a wrapped size would be written past.
+    constexpr std::size_t kMaxUnits = std::numeric_limits<std::size_t>::max() / 2;
+    const std::size_t base = units + linkUnits;
+    const std::size_t perLink = Pieces<Unit>::kAnchorFixed + target;
+    // branch-untaken: base passes half the address space only for texts of a quarter of it
+    if (base > kMaxUnits || (links != 0 && perLink > (kMaxUnits - base) / links)) {
+        throw std::bad_alloc();
+    }
+    return base + links * perLink;
+}
+
 // The result's length for a target `target` units long: each link grows by
 // its second copy and the anchor around it. Counted a block at a time,
 // without a branch on the text.
@@ -108,17 +126,7 @@ std::size_t MarkedUpSize(std::basic_string_view<Unit> text, std::size_t target) 
         linkUnits += end - begin;
         begin = FindHttp<kKernel>(text, end);
     }
-    // Where size_t has 32 bits, many links times a long target pass its range;
-    // such a result cannot exist (no object takes more than half the address
-    // space), and a wrapped size would be written past.
-    constexpr std::size_t kMaxUnits = std::numeric_limits<std::size_t>::max() / 2;
-    const std::size_t base = text.size() + linkUnits;
-    const std::size_t perLink = Pieces<Unit>::kAnchorFixed + target;
-    // branch-untaken: base passes half the address space only for texts of a quarter of it
-    if (base > kMaxUnits || (links != 0 && perLink > (kMaxUnits - base) / links)) {
-        throw std::bad_alloc();
-    }
-    return base + links * perLink;
+    return SizeOf<Unit>(text.size(), links, linkUnits, target);
 }
 
 // Writes the marked-up text, link by link. Its state is its own (not
@@ -156,10 +164,11 @@ struct MarkUp {
     }
 };
 
-// Writes the marked-up text, exactly MarkedUpSize units, to `out`; returns its end.
-template <Kernel kKernel, class Unit>
-Unit* WriteMarkedUp(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target,
-                    Unit* out) noexcept {
+// Writes the marked-up text to `out`, with each(markUp) handing every link to
+// markUp and giving it back; returns the end.
+template <class Unit, class EachLink>
+Unit* WriteLinks(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target, Unit* out,
+                 EachLink each) noexcept {
     using P = Pieces<Unit>;
     // What stands between the two copies of a link is the same for every
     // link: put together once, it is one piece a link instead of three.
@@ -173,10 +182,107 @@ Unit* WriteMarkedUp(std::basic_string_view<Unit> texto, std::basic_string_view<U
         at += P::kAnchorClose.copy(at, P::kAnchorClose.size());
         between = std::basic_string_view<Unit>(middle, static_cast<std::size_t>(at - middle));
     }
-    MarkUp<Unit> markUp =
-        ForEachLink<kKernel>(texto, MarkUp<Unit>{texto.data(), target, between, out});
+    MarkUp<Unit> markUp = each(MarkUp<Unit>{texto.data(), target, between, out});
     markUp.Put(texto.data() + markUp.copied, texto.size() - markUp.copied);
     return markUp.at;
+}
+
+// Writes the marked-up text, exactly MarkedUpSize units, to `out`; returns its end.
+template <Kernel kKernel, class Unit>
+Unit* WriteMarkedUp(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target,
+                    Unit* out) noexcept {
+    return WriteLinks(texto, target, out,
+                      [&](MarkUp<Unit> markUp) { return ForEachLink<kKernel>(texto, markUp); });
+}
+
+// A link as found: where it begins and ends in the text.
+struct Span {
+    std::size_t begin, end;
+};
+
+// The links of a text kept as they are found, up to kMost of them; past
+// that, only counted.
+template <std::size_t kMost>
+struct KeptLinks {
+    Span* spans;
+    std::size_t links = 0;
+    std::size_t units = 0;  // in links
+
+    void operator()(std::size_t begin, std::size_t end) noexcept {
+        if (links < kMost) spans[links] = {begin, end};
+        ++links;
+        units += end - begin;
+    }
+};
+
+// The links of a text and the size of its markup. A short text (a name, a
+// comment, a row) is scanned once, its links kept for writing, unless it has
+// more than fit here; any other is sized block by block and scanned again to
+// write it, as that is faster on long texts than stopping at each link.
+template <Kernel kKernel, class Unit>
+class FoundLinks {
+public:
+    static constexpr std::size_t kShortText = 256;  // units
+    static constexpr std::size_t kKept = 8;
+
+    FoundLinks(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target)
+        : texto_(texto), target_(target) {
+        if (texto.size() < kShortText) {
+            const KeptLinks<kKept> kept = ForEachLink<kKernel>(texto, KeptLinks<kKept>{spans_});
+            if (kept.links <= kKept) {
+                kept_ = kept.links;
+                size_ = SizeOf<Unit>(texto.size(), kept.links, kept.units, target.size());
+                return;
+            }
+        }
+        kept_ = kNotKept;
+        size_ = MarkedUpSize<kKernel>(texto, target.size());
+    }
+
+    // Units the markup takes: the text's own length where it has no link.
+    std::size_t size() const noexcept { return size_; }
+
+    // Writes the markup, exactly size() units, to `out`; returns its end.
+    Unit* Write(Unit* out) const noexcept {
+        if (kept_ == kNotKept) return WriteMarkedUp<kKernel>(texto_, target_, out);
+        return WriteLinks(texto_, target_, out, [&](MarkUp<Unit> markUp) {
+            for (std::size_t k = 0; k < kept_; ++k) markUp(spans_[k].begin, spans_[k].end);
+            return markUp;
+        });
+    }
+
+private:
+    static constexpr std::size_t kNotKept = static_cast<std::size_t>(-1);
+    std::basic_string_view<Unit> texto_, target_;
+    std::size_t size_ = 0;
+    std::size_t kept_ = 0;
+    Span spans_[kKept];
+};
+
+// The markup as FoundLinks finds it, into room(size), which gives room for
+// exactly size units or nullptr to have nothing written; returns the size.
+// Out of line, so that a name's call does not set up this frame.
+template <Kernel kKernel, class Unit, class Room>
+[[gnu::noinline]] std::size_t MarkUpFound(std::basic_string_view<Unit> texto,
+                                          std::basic_string_view<Unit> target, Room room) {
+    const FoundLinks<kKernel, Unit> found(texto, target);
+    Unit* const out = room(found.size());
+    if (out != nullptr) found.Write(out);
+    return found.size();
+}
+
+// The same, but a short text that holds no "http" (a name) is copied after
+// one scan, with nothing set up for links.
+template <Kernel kKernel, class Unit, class Room>
+std::size_t MarkUpText(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target,
+                       Room room) {
+    if (texto.size() < FoundLinks<kKernel, Unit>::kShortText &&
+        FindHttp<kKernel>(texto, 0) == texto.npos) {
+        Unit* const out = room(texto.size());
+        if (out != nullptr) CopyUnits(out, texto.data(), texto.size());
+        return texto.size();
+    }
+    return MarkUpFound<kKernel>(texto, target, room);
 }
 
 }  // namespace palavox::detail::links

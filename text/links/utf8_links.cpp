@@ -31,4 +31,12 @@ char* ConverteLinks(std::string_view texto, std::string_view alvo, char* out) no
         [&](auto kernel) { return links::WriteMarkedUp<kernel>(texto, target, out); });
 }
 
+void ConverteLinks(std::string_view texto, std::string_view alvo, LinkRoom& room) {
+    const std::string_view target = links::Pieces<char>::TargetOrDefault(alvo);
+    detail::simd::WithKernel([&](auto kernel) {
+        links::MarkUpText<kernel>(texto, target,
+                                  [&](std::size_t size) { return room.Allocate(size); });
+    });
+}
+
 }  // namespace palavox::utf8

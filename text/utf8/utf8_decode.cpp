@@ -18,6 +18,10 @@ using detail::Kernel;
 // ASCII texts of this many bytes are checked (and widened) in two
 // overlapping loads of the 16-byte set of every vector kernel.
 constexpr std::size_t kShortMin = 8, kShortMax = 32;
+// Texts of this many bytes of ASCII and two-byte sequences are checked in
+// overlapping sixteen-byte windows, before a block of the wider kernels would
+// take them.
+constexpr std::size_t kShortTwoByte = 128;
 template <Kernel kKernel>
 using Narrow = detail::simd::NarrowIsa<kKernel>;
 
@@ -42,7 +46,7 @@ Decoded ValidateWith(const unsigned char* p, std::size_t n) noexcept {
     std::size_t i = 0, o = 0;
     Decoded stopped;
     if constexpr (kKernel != Kernel::Scalar) {
-        if (n >= kShortMin && n <= kShortMax && ShortAscii(Narrow<kKernel>{}, p, n)) {
+        if (n >= kShortMin && n <= kShortTwoByte && ShortTwoByte(Narrow<kKernel>{}, p, n)) {
             return {n, 0, false};
         }
         if (!ValidateBlocks(detail::simd::Isa<kKernel>{}, p, n, i, stopped)) return stopped;

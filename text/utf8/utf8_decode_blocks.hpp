@@ -134,6 +134,36 @@ inline bool ValidateBlocks(Isa, const unsigned char* p, std::size_t n, std::size
     return true;
 }
 
+// Whether kBytes (8 or 16) bytes at p hold nothing but ASCII and two-byte
+// sequences, `before` saying whether the byte before them is a two-byte
+// lead; a lead may end them, its trail checked by whoever reads on.
+template <std::size_t kBytes>
+inline bool TwoByteWindow(const unsigned char* p, bool before) noexcept {
+    constexpr std::uint32_t kAll = (1u << kBytes) - 1;
+    Half cont, lead, unsupported;
+    Classify(kBytes == 16 ? Load<Half>(p) : LoadLow8(p), cont, lead, unsupported);
+    const std::uint32_t leads = ByteBits(lead) & kAll;
+    return (ByteBits(unsupported) & kAll) == 0 &&
+           (ByteBits(cont) & kAll) == (((leads << 1) | (before ? 1u : 0u)) & kAll);
+}
+
+// Whether the 8 or more bytes at p (not many) are valid UTF-8 of ASCII and
+// two-byte sequences alone (a name, a row): windows of sixteen (or eight)
+// bytes, the last overlapping the one before, each told whether the byte
+// before it is a lead. False says only that they did not prove it.
+inline bool ShortTwoByte(Isa, const unsigned char* p, std::size_t n) noexcept {
+    const auto leadAt = [p](std::size_t k) noexcept { return (p[k] & 0xE0) == 0xC0; };
+    if (leadAt(n - 1)) return false;  // cut short: the full check says where
+    if (n < 16) {
+        return TwoByteWindow<8>(p, false) && TwoByteWindow<8>(p + n - 8, n > 8 && leadAt(n - 9));
+    }
+    std::size_t j = 0;
+    for (; j + 16 <= n; j += 16) {
+        if (!TwoByteWindow<16>(p + j, j != 0 && leadAt(j - 1))) return false;
+    }
+    return j == n || TwoByteWindow<16>(p + n - 16, leadAt(n - 17));
+}
+
 // Whether the 8 to 32 bytes at p are all ASCII: two overlapping loads.
 inline bool ShortAscii(Isa, const unsigned char* p, std::size_t n) noexcept {
     if (n >= 16) return ByteBits(Or(Load<Half>(p), Load<Half>(p + n - 16))) == 0;

@@ -160,12 +160,17 @@ TEST_P(Utf8Codec, StopsAtTheFirstInvalidSequence) {
         const auto checked = utf8::Validate(bytes);
         ASSERT_EQ(good.size(), checked.valid) << palavox::test::Escaped(head);
         ASSERT_FALSE(checked.truncated);
+        // Folded as checked, in one pass: refused alike.
+        std::string folded(bytes.size(), '#');
+        ASSERT_EQ(nullptr, utf8::TrocaAcentosChecked(bytes, folded.data()))
+            << palavox::test::Escaped(head);
 
         const std::string cut = good + std::string("\xF0\x9F\x98\x80").substr(0, 1 + random() % 3);
         const auto partial = utf8::Decode(cut, units.data());
         ASSERT_EQ(good.size(), partial.valid);
         ASSERT_TRUE(partial.truncated);
         ASSERT_TRUE(utf8::Validate(cut).truncated);
+        ASSERT_EQ(nullptr, utf8::TrocaAcentosChecked(cut, folded.data()));
     }
 }
 
@@ -225,6 +230,15 @@ INSTANTIATE_TEST_SUITE_P(Kernels, Utf8Forms, AllKernels(), KernelName());
     const std::string foldedWant = *Utf8(palavox::ModPalavox::TrocaAcentos(text));
     if (folded != foldedWant) {
         return ::testing::AssertionFailure() << "folding " << palavox::test::Escaped(text);
+    }
+    std::string checked(bytes.size() + 1, '#');
+    const char* const checkedEnd = utf8::TrocaAcentosChecked(bytes, checked.data());
+    if (checkedEnd == nullptr ||
+        std::string_view(checked.data(), static_cast<std::size_t>(checkedEnd - checked.data())) !=
+            foldedWant ||
+        checked[bytes.size()] != '#') {
+        return ::testing::AssertionFailure()
+               << "folding as checked " << palavox::test::Escaped(text);
     }
     const std::size_t size = utf8::ConverteLinksSize(bytes, target);
     std::string marked(size + 1, '#');
