@@ -236,11 +236,13 @@ inline void FoldShortUnits(Isa, const char16_t* in, char16_t* out, std::size_t n
 }
 
 // Folds UTF-8 from p[i] while whole blocks remain; returns the end of what
-// it wrote, `i` where it stopped (at a code point).
+// it wrote, `i` where it stopped (at a code point). kChecked: on bytes not
+// yet checked, nullptr at invalid UTF-8.
+template <bool kChecked = false>
 inline char* FoldUtf8Blocks(Isa, const unsigned char* p, std::size_t n, std::size_t& from,
                             char* out) noexcept {
     if constexpr (kShuffles) {
-        return FoldUtf8LookedUp(p, n, from, out);
+        return FoldUtf8LookedUp<kChecked>(p, n, from, out);
     } else {
         std::size_t i = from;
         while (n - i >= 16) {
@@ -250,33 +252,22 @@ inline char* FoldUtf8Blocks(Isa, const unsigned char* p, std::size_t n, std::siz
                 continue;
             }
             // Code point by code point up to the next sixteen-byte block.
-            for (const std::size_t stop = i + 16; i < stop;) FoldUtf8One(p, n, i, out);
+            for (const std::size_t stop = i + 16; i < stop;) {
+                if constexpr (kChecked) {
+                    if (!FoldUtf8Checked(p, n, i, out)) return nullptr;
+                } else {
+                    FoldUtf8One(p, n, i, out);
+                }
+            }
         }
         from = i;
         return out;
     }
 }
 
-// FoldUtf8Blocks on bytes not yet checked: nullptr at invalid UTF-8.
 inline char* FoldUtf8CheckedBlocks(Isa, const unsigned char* p, std::size_t n, std::size_t& from,
                                    char* out) noexcept {
-    if constexpr (kShuffles) {
-        return FoldUtf8LookedUp<true>(p, n, from, out);
-    } else {
-        std::size_t i = from;
-        while (n - i >= 16) {
-            if (FoldAscii(p + i, out)) {
-                i += 16;
-                out += 16;
-                continue;
-            }
-            for (const std::size_t stop = i + 16; i < stop;) {
-                if (!FoldUtf8Checked(p, n, i, out)) return nullptr;
-            }
-        }
-        from = i;
-        return out;
-    }
+    return FoldUtf8Blocks<true>(Isa{}, p, n, from, out);
 }
 
 // The same sixteen bytes a turn, for UTF-8 shorter than two of its blocks.
