@@ -164,8 +164,8 @@ inline void Utf8UnitsAtBlocks(Isa, const unsigned char* in, std::size_t n, std::
                 // 10xxxxxx continues a sequence (below 0xC0 as a signed byte);
                 // 11110xxx and up leads four bytes (above 0xEF, below zero).
                 c |= std::uint64_t{ByteBits(GreaterS8(Splat8<Vec>(0xC0), v))} << q;
-                f |= std::uint64_t{ByteBits(AndNot(GreaterS8(v, Splat8<Vec>(0xFF)),
-                                                   GreaterS8(v, Splat8<Vec>(0xEF))))}
+                f |= std::uint64_t{ByteBits(
+                         AndNot(GreaterS8(v, Splat8<Vec>(0xFF)), GreaterS8(v, Splat8<Vec>(0xEF))))}
                      << q;
             }
             continues[w] = c;
@@ -177,15 +177,15 @@ inline void Utf8UnitsAtBlocks(Isa, const unsigned char* in, std::size_t n, std::
              r < rows && static_cast<std::size_t>(ends[r]) < limit; ++r) {
             const std::size_t k = static_cast<std::size_t>(ends[r]) - at, w = k >> 6;
             const std::uint64_t below = (std::uint64_t{1} << (k & 63)) - 1;
-            ends[r] += before[w] + std::popcount(fours[w] & below) -
-                       std::popcount(continues[w] & below);
+            ends[r] +=
+                before[w] + std::popcount(fours[w] & below) - std::popcount(continues[w] & below);
         }
     }
 }
 
 inline void Utf8LengthAtBlocks(Isa, const char16_t* in, std::size_t n, std::int64_t* ends,
                                std::size_t rows) noexcept {
-    std::size_t extra = 0;  // bytes beyond one a unit, in the words before
+    std::size_t extra = 0;                           // bytes beyond one a unit, in the words before
     std::uint64_t twos[kAtWords], threes[kAtWords];  // from U+0080; from U+0800 but surrogates
     std::size_t before[kAtWords];
     const Vec one = Splat16<Vec>(0xFF80), top = Splat16<Vec>(0xF800), pair = Splat16<Vec>(0xD800),
