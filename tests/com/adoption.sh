@@ -27,21 +27,14 @@ old_clients() {
   run "$label-typelib" "$adoption_client" typelib "$expected" "$library"
 }
 
-# palavox-adopt ends with <status> and prints <text>. It prints a line on
-# every way out, so no output at all is a start that never happened (as for
-# the clients: run), made once more and said.
+# palavox-adopt ends with <status> and prints <text>; a start Wine never made
+# is made once more (start_once_more).
 #   adopt_gives <status> <text> <arguments...>
 adopt_gives() {
   local status=$1 text=$2 got
   shift 2
-  "$w" "$adopt" "$@" </dev/null >"$logs/adopt.out" 2>&1
-  got=$?
-  if [ ! -s "$logs/adopt.out" ]; then
-    echo "  palavox-adopt $*: Wine started nothing (exit $got, no output): starting it once more"
-    restarted+=("palavox-adopt $1")
-    "$w" "$adopt" "$@" </dev/null >"$logs/adopt.out" 2>&1
-    got=$?
-  fi
+  start_once_more "palavox-adopt $1" "$logs/adopt.out" "$w" "$adopt" "$@"
+  got=$start_status
   tr -d '\r' <"$logs/adopt.out" >>"$logs/adopt.log"
   [ "$got" = "$status" ] && tr -d '\r' <"$logs/adopt.out" | grep -qF -- "$text" ||
     { echo "exit $got, expected $status and '$text':"; cat "$logs/adopt.out"; return 1; }

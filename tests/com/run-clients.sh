@@ -128,24 +128,34 @@ check() {
 # 32-bit cscript or regsvr32 of syswow64), "$PALAVOX_WINE64" for 64-bit ones.
 w=wine
 
+# Every program run here prints a line on its way in ("started" for the clients,
+# a verdict on every way out for palavox-adopt), so a log left empty is a start
+# Wine never made: made once more and said. <log> holds the output of the last
+# start, $start_status its status, $start_began when it began.
+#   start_once_more <label> <log> <command...>
+start_once_more() {
+  local label=$1 log=$2
+  shift 2
+  start_began=$EPOCHREALTIME
+  "$@" </dev/null >"$log" 2>&1
+  start_status=$?
+  if [ ! -s "$log" ]; then
+    echo "  $label: Wine started nothing (exit $start_status, no output): starting it once more"
+    restarted+=("$label")
+    start_began=$EPOCHREALTIME
+    "$@" </dev/null >"$log" 2>&1
+    start_status=$?
+  fi
+}
+
 # A hung client must not hold CI until its time limit. The limit is only a
 # fail-safe: the longest client takes about 10 s here (each one's time is shown).
-# Every client prints "started" before it calls Palavox.dll: an empty log is a
-# process that never reached its first line, made once more and said; any other
-# log is the client's verdict.
+# Any log but an empty one is the client's verdict.
 run() {
-  local name=$1 started=$EPOCHREALTIME status
+  local name=$1
   shift
-  timeout 600 "$w" "$@" </dev/null >"$logs/$name.log" 2>&1
-  status=$?
-  if [ ! -s "$logs/$name.log" ]; then
-    echo "  $name: Wine started nothing (exit $status, no output): starting it once more"
-    restarted+=("$name")
-    started=$EPOCHREALTIME
-    timeout 600 "$w" "$@" </dev/null >"$logs/$name.log" 2>&1
-    status=$?
-  fi
-  tally "$name" "$logs/$name.log" "$(awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f s", b - a }')" "$status"
+  start_once_more "$name" "$logs/$name.log" timeout 600 "$w" "$@"
+  tally "$name" "$logs/$name.log" "$(awk -v a="$start_began" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.1f s", b - a }')" "$start_status"
 }
 
 # One objdump reads both PE flavours.
