@@ -86,19 +86,26 @@ def side_by_side(ours, theirs, rows, rounds=None):
     return [t / rows for t in best]
 
 
-def in_two_threads(call, parts):
-    """call on each of two parts, in two threads at once."""
+def in_two_threads(call, parts, cpu=None):
+    """call on each of two parts, in two threads at once; each thread's CPU
+    time into `cpu` if given. The results are handed over, not kept: freeing
+    them falls outside the timing, as a single call's does in side_by_side."""
     results = [None, None]
 
     def run():
         def work(k):
+            start = time.thread_time()
             results[k] = call(parts[k])
+            if cpu is not None:
+                cpu[k] = time.thread_time() - start
         threads = [threading.Thread(target=work, args=(k,)) for k in range(2)]
         for t in threads:
             t.start()
         for t in threads:
             t.join()
-        return results[:]
+        done = results[:]
+        results[:] = [None, None]
+        return done
     return run
 
 
@@ -202,14 +209,27 @@ def spin(count):
         count -= 1
 
 
-def thread_control():
+def thread_control(seconds=None):
     """What two threads get right now: SHA-256 of 64 MiB, which CPython works
-    without the GIL, in two threads beside one."""
+    without the GIL, in two threads beside one. Given `seconds`, of as much as
+    one thread hashes in that time: the OS's cost of setting two threads to
+    work is fixed, so a short piece of work shows more of it."""
     import hashlib
-    data = b"x" * (64 << 20)
+    size = 64 << 20
+    if seconds is not None:
+        sample = b"x" * size
+        once = min(timed(lambda: hashlib.sha256(sample).digest()) for _ in range(3))
+        size = max(1 << 20, int(size * seconds / once))
+    data = b"x" * size
     both = in_two_threads(lambda part: hashlib.sha256(part).digest(), [data, data])
     one, two = side_by_side(lambda: hashlib.sha256(data).digest(), both, 1, 3 * ROUNDS)
     return 2 * one / two
+
+
+def timed(run):
+    start = time.perf_counter_ns()
+    run()
+    return (time.perf_counter_ns() - start) / 1e9
 
 
 def parallel_control():
