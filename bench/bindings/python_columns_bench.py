@@ -86,14 +86,18 @@ def side_by_side(ours, theirs, rows, rounds=None):
     return [t / rows for t in best]
 
 
-def in_two_threads(call, parts, cpu=None):
+def in_two_threads(call, parts, cpu=None, pin=False):
     """call on each of two parts, in two threads at once; each thread's CPU
-    time into `cpu` if given. The results are handed over, not kept: freeing
-    them falls outside the timing, as a single call's does in side_by_side."""
+    time into `cpu` if given; with `pin`, each thread held to a core of its
+    own. The results are handed over, not kept: freeing them falls outside the
+    timing, as a single call's does in side_by_side."""
     results = [None, None]
+    cores = sorted(os.sched_getaffinity(0))[:2] if pin else None
 
     def run():
         def work(k):
+            if cores is not None:
+                os.sched_setaffinity(0, {cores[k]})
             start = time.thread_time()
             results[k] = call(parts[k])
             if cpu is not None:
