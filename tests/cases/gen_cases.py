@@ -229,6 +229,45 @@ HAND_FIND = [
     # (every start a candidate, each failing late), within a vector block or not.
     ("a" * 41 + "\U0001F600", "a" * 20 + "\U0001F600", "", 1),
     ("a" * 41 + "\U0001F600" + "b" * 10, "a" * 20 + "\U0001F600", "", 1),
+    # Letters whose folding crosses U+0100 either way, and the ones that look
+    # as if they should fold and do not (dotted and dotless i): a short text
+    # counted without calling in must agree.
+    ("\u00b5m \u03bcm \u039cM um", "\u00b5m", "", 3),
+    ("\u00b5m \u03bcm \u039cM um", "\u00b5m", "B", 1),
+    ("\u00b5 \u03bc \u039c", "\u039c", "", 3),
+    ("\u212aelvin Kelvin kELVIN", "kelvin", "", 3),
+    ("\u212aelvin Kelvin kELVIN", "ELVIN", "", 3),
+    ("Kelvin \u212aelvin", "\u212aELVIN", "", 2),
+    ("\u212b \u00c5 \u00e5ngstr\u00f6m", "\u00e5", "", 3),
+    ("\u212b \u00c5 \u00e5ngstr\u00f6m", "\u00c5", "b", 1),
+    ("\u017fs SS ss \u017f\u017f", "ss", "", 4),
+    ("Stra\u00dfe STRA\u1e9eE strasse", "stra\u00dfe", "", 2),
+    ("\u0178ves \u00ffves YVES", "\u00ffves", "", 2),
+    ("\u0178ves \u00ffves YVES", "\u0178VES", "", 2),
+    ("\u0130stanbul \u0131stanbul Istanbul istanbul", "istanbul", "", 2),
+    ("\u0130stanbul \u0131stanbul Istanbul istanbul", "\u0131STANBUL", "", 1),
+    ("\u0130stanbul \u0131stanbul Istanbul istanbul", "\u0130", "", 1),
+    ("\u03a3\u03bf\u03c6\u03b9\u03b1 \u03c3\u03bf\u03c6\u03b9\u03b1\u03c2 \u03a3\u039f\u03a6\u0399\u0391\u03a3",
+     "\u03c3\u03bf\u03c6\u03b9\u03b1\u03c3", "", 2),
+    ("\u03a3\u03bf\u03c6\u03b9\u03b1 \u03c3\u03bf\u03c6\u03b9\u03b1\u03c2 \u03a3\u039f\u03a6\u0399\u0391\u03a3",
+     "\u03c3\u03bf\u03c6\u03b9\u03b1\u03c3", "B", 0),
+    ("\u1f08\u0399 \u1f00\u1fbe \u1f00\u03b9", "\u1f00\u03b9", "", 3),
+    ("\u2126 \u03a9 \u03c9", "\u03c9", "", 3),
+    ("\u1c84\u0430 \u0422\u0430 \u0442\u0430", "\u0442\u0410", "", 3),
+    ("Jo\u00e3o\u2019s JO\u00c3O", "jo\u00e3o", "", 2),
+    ("\U00010400a \U00010428A", "\U00010428a", "", 2),
+    ("\U00010400a \U00010428A", "\U00010428A", "B", 1),
+    ("a\ud801a\udc28A", "a", "", 3),
+    ("a\ud801a\udc28A", "\ud801A", "", 1),
+    # Overlapping candidates: the next start is past the last match.
+    ("aaa", "aa", "", 1),
+    ("AaAa", "aa", "", 2),
+    ("\u00c1\u00e1\u00c1", "\u00e1\u00e1", "", 1),
+    ("abababa", "ABA", "", 2),
+    ("aaaaaaa", "aaa", "b", 2),
+    ("\u212a\u212ak", "kk", "", 1),
+    ("A\u00e7\u00e3o AC\u0327A\u0303O a\u00e7\u00e3o", "A\u00c7\u00c3O", "", 2),
+    ("A\u00e7\u00e3o AC\u0327A\u0303O a\u00e7\u00e3o", "a\u00e7\u00e3o", "b", 1),
 ]
 
 HAND_TRATA = [
@@ -383,6 +422,7 @@ LENGTHS = [1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 66,
            127, 128, 129, 200, 255, 256, 257, 1000]
 PLAIN = "Silva Pereira Lima Costa Rocha Souza Alves Moura Garcia Vieira "
 WITH_H = "Thiago Helena Rocha Bahia Nunes Hilda "
+ACCENTED = "Jo\u00e3o Concei\u00e7\u00e3o ARA\u00daJO Assun\u00c7\u00c3o Kaique "
 
 
 def sized(base, n):
@@ -406,6 +446,11 @@ def length_cases(fold):
         for procura, tipo in (("silva", ""), ("SILVA", "B"), (sized(PLAIN, 70), ""),
                               ("a", sized("B", n))):
             find.append((plain, procura, tipo, find_string(plain, procura, tipo, fold)))
+        # Beyond ASCII, and with a unit past U+0100 that folds into it last.
+        accented = sized(ACCENTED, n)
+        find.append((accented, "\u00c7\u00c3O", "", find_string(accented, "\u00c7\u00c3O", "", fold)))
+        kelvin = accented[:-1] + "\u212a"
+        find.append((kelvin, "k", "", find_string(kelvin, "k", "", fold)))
     return find, trata, remover_
 
 

@@ -131,6 +131,8 @@ const rowsPerCall = [
     'toLowerCase+indexOf', (t) => countLowered(t, 'silva')],
   ['findString', 'names, ASCII', ascii, (t) => palavox.findString(t, 'silva'),
     'toLowerCase+indexOf', (t) => countLowered(t, 'silva')],
+  ['findString "ção"', 'names, accented', accented, (t) => palavox.findString(t, 'ção'),
+    'toLowerCase+indexOf', (t) => countLowered(t, 'ção')],
   ['trataHTML', 'names, mixed', mixed, palavox.trataHTML, 'RegExp replace', markUp],
   ['trataHTML', 'comments, links', comments, palavox.trataHTML, 'RegExp replace', markUp],
 ];

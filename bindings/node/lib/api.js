@@ -1,9 +1,10 @@
 'use strict';
 // The JavaScript side of palavox.wasm, shared by the Node.js entry points and
 // the browser build: strings go into WebAssembly memory as UTF-16 code units
-// and results come back unit for unit. No text logic lives here: the
+// and results come back unit for unit. No text rule lives here: the
 // shortcuts for short texts read lib/tables.js, which tools/tables.js asks
-// of the module itself when the package is built.
+// of the module itself when the package is built, and checks the shortcuts
+// against the module's own answers there.
 const { SHORT, fromUnits } = require('./short.js');
 
 class PalavoxError extends Error {
@@ -94,7 +95,15 @@ function bind(instance, tables, NodeBuffer) {
   const table = tables ? tables.units : null;
   const linkStart = tables ? tables.LINK_START : 0;
   const foldMap = tables ? tables.foldMap : null;
+  const caseKeys = (tables && tables.caseKeys) || null;
   const folding = new Uint16Array(SHORT);
+  const OPEN = tables ? tables.OPEN : 0;
+  // The case keys of the search text findString last counted for in
+  // JavaScript; searchOpen has OPEN when one of them has, and is -1 when a
+  // unit of it is past the table.
+  const searchKeys = new Uint16Array(SHORT);
+  let keyedSearch = null;
+  let searchOpen = 0;
   // The input area as the module last gave it (pvx_input, pvx_trim), and the
   // search text and selector findString left at its start, or null when a
   // call has written over them since.
@@ -181,6 +190,68 @@ function bind(instance, tables, NodeBuffer) {
     return changed === 0 ? s : fromUnits(out, 0, n);
   }
 
+  function keySearch(p) {
+    const n = p.length;
+    const keys = caseKeys;
+    const size = keys.length;
+    let open = 0;
+    keyedSearch = p;
+    searchOpen = -1;
+    for (let i = 0; i < n; i++) {
+      const unit = p.charCodeAt(i);
+      if (unit >= size) return;
+      const key = keys[unit];
+      searchKeys[i] = key;
+      open |= key & OPEN;
+    }
+    searchOpen = open;
+  }
+
+  // The module's count of the keyed search text (m units) in a short text,
+  // or -1 for the module to count. Two units below the table's end match when
+  // their keys do; a unit past it matches no key but an OPEN one (tools/tables.js
+  // asks the module which units match which). A unit never looked at cannot
+  // change the count, and after a match the next start is past its end, as
+  // the module counts.
+  function countKeyed(e, m, open) {
+    const keys = caseKeys;
+    const size = keys.length;
+    const p = searchKeys;
+    const first = p[0];
+    const last = e.length - m;
+    let count = 0;
+    for (let i = 0; i <= last; i++) {
+      const unit = e.charCodeAt(i);
+      if (unit >= size) {
+        if (open !== 0) return -1;
+        continue;
+      }
+      if (keys[unit] !== first) continue;
+      let j = 1;
+      for (; j < m; j++) {
+        const u = e.charCodeAt(i + j);
+        if (u >= size) {
+          if (open !== 0) return -1;
+          break;
+        }
+        if (keys[u] !== p[j]) break;
+      }
+      if (j === m) {
+        count++;
+        i += m - 1;
+      }
+    }
+    return count;
+  }
+
+  // Exact matching is unit equality, which indexOf is.
+  function countUnits(e, p) {
+    const m = p.length;
+    let count = 0;
+    for (let i = e.indexOf(p); i !== -1; i = e.indexOf(p, i + m)) count++;
+    return count;
+  }
+
   function put(s, at) {
     const n = s.length;
     if (n > SHORT && write !== null) {
@@ -224,6 +295,17 @@ function bind(instance, tables, NodeBuffer) {
       const e = text(entrada, 'entrada');
       const p = text(procura, 'procura');
       const t = text(tipo, 'tipo');
+      // A short text with a search text no longer than it: counted here. The
+      // empty text's error and the empty search text's -1 come from the module.
+      const m = p.length;
+      if (caseKeys !== null && e.length <= SHORT && m !== 0 && m <= e.length) {
+        if (t === 'B' || t === 'b') return countUnits(e, p);
+        if (p !== keyedSearch) keySearch(p);
+        if (searchOpen >= 0) {
+          const count = countKeyed(e, m, searchOpen);
+          if (count >= 0) return count;
+        }
+      }
       const total = e.length + p.length + t.length;
       // The search text and selector go first: a column searched for one
       // text copies only its rows.

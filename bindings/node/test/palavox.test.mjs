@@ -35,6 +35,12 @@ for (const [name, palavox] of [['require', viaRequire], ['import', viaImport],
 test('the case file reaches every path of the binding', () => {
   const has = (unit, bit) => unit < tables.units.length && (tables.units[unit] & bit) !== 0;
   const any = (s, bit) => [...s].some((c) => has(c.charCodeAt(0), bit));
+  const past = (s) => [...s].some((c) => c.charCodeAt(0) >= tables.caseKeys.length ||
+    c.length > 1);
+  const open = (s) => [...s].some((c) => (tables.caseKeys[c.charCodeAt(0)] & tables.OPEN) !== 0);
+  const binary = (c) => c.args[2] === 'B' || c.args[2] === 'b';
+  const counted = (c) => c.args[1].length !== 0 && c.args[1].length <= c.args[0].length;
+  const keyed = (c) => counted(c) && !binary(c) && !past(c.args[1]);
   const rows = (method, where) => cases.filter((c) => c.method === method && where(c)).length;
   const paths = {
     'short text, nothing to fold': ['RemoverAcentuacao', (c, s) => s && !any(c.args[0], tables.FOLDS)],
@@ -49,6 +55,15 @@ test('the case file reaches every path of the binding', () => {
     'long text with links': ['TrataHTML', (c, s) => !s && c.expected !== c.args[0]],
     'long target': ['TrataHTML', (c) => c.args[1].length > SHORT],
     'short count': ['FindString', (c, s) => s],
+    'short count by the case keys': ['FindString', (c, s) => s && keyed(c) && !past(c.args[0])],
+    'short count by the case keys, a unit past them': ['FindString',
+      (c, s) => s && keyed(c) && past(c.args[0]) && !open(c.args[1])],
+    'short count by the case keys, a unit past them and a key others match': ['FindString',
+      (c, s) => s && keyed(c) && past(c.args[0]) && open(c.args[1])],
+    'short count, a search unit past the case keys': ['FindString',
+      (c, s) => s && counted(c) && !binary(c) && past(c.args[1])],
+    'short count at the longest short text': ['FindString', (c) => c.args[0].length === SHORT && counted(c)],
+    'short exact count': ['FindString', (c, s) => s && counted(c) && binary(c)],
     'long text counted': ['FindString', (c, s) => !s],
     'long search text': ['FindString', (c) => c.args[1].length > SHORT],
     'long selector': ['FindString', (c) => c.args[2].length > SHORT],
