@@ -7,6 +7,8 @@
 // so that no single row is learnt by the branch predictor.
 #include "short_texts.hpp"
 
+#include "short_floor.hpp"
+
 #include <palavox/palavox.h>
 
 #include <benchmark/benchmark.h>
@@ -196,6 +198,13 @@ void RegisterShortTexts(const std::function<void(const std::string&, std::functi
             benchmark::DoNotOptimize(out);
         }
     });
+    add("short/fold-into/floor", [&s] {
+        char16_t out[64];
+        for (const Text& t : s.names) {
+            palavox_floor_into(Units(t), t.size(), reinterpret_cast<std::uint16_t*>(out));
+            benchmark::DoNotOptimize(out);
+        }
+    });
     add("short/fold-into/table", [&s] {
         char16_t out[64];
         for (const Text& t : s.names) {
@@ -217,6 +226,15 @@ void RegisterShortTexts(const std::function<void(const std::string&, std::functi
     add("short/fold/malloc-copy", [&s] {
         for (const Text& t : s.names) MallocCopyFree(t.data(), t.size());
     });
+    add("short/fold/floor", [&s] {
+        for (const Text& t : s.names) {
+            std::uint16_t* r = nullptr;
+            std::size_t n = 0;
+            palavox_floor_copy(Units(t), t.size(), &r, &n);
+            benchmark::DoNotOptimize(r);
+            std::free(r);
+        }
+    });
     add("short/fold-utf8/capi", [&s] {
         for (const std::string& t : s.names8) {
             char* r = nullptr;
@@ -228,6 +246,15 @@ void RegisterShortTexts(const std::function<void(const std::string&, std::functi
     });
     add("short/fold-utf8/malloc-copy", [&s] {
         for (const std::string& t : s.names8) MallocCopyFree(t.data(), t.size());
+    });
+    add("short/fold-utf8/floor", [&s] {
+        for (const std::string& t : s.names8) {
+            char* r = nullptr;
+            std::size_t n = 0;
+            palavox_floor_copy_utf8(t.data(), t.size(), &r, &n);
+            benchmark::DoNotOptimize(r);
+            std::free(r);
+        }
     });
 
     // Case-insensitive counting: an ASCII search text and one beyond it.
@@ -333,9 +360,15 @@ std::vector<ShortGoal> ShortTextGoals() {
     return {
         {"fold into caller storage / table loop", "short/fold-into/capi", "short/fold-into/table",
          1.0},
+        {"  floor: an empty call / table loop", "short/fold-into/floor", "short/fold-into/table",
+         0},
         {"fold, allocating / malloc+memcpy+free", "short/fold/capi", "short/fold/malloc-copy", 1.3},
+        {"  floor: a call that copies / malloc+memcpy+free", "short/fold/floor",
+         "short/fold/malloc-copy", 0},
         {"fold UTF-8, allocating / malloc+memcpy+free", "short/fold-utf8/capi",
          "short/fold-utf8/malloc-copy", 1.3},
+        {"  floor: a call that copies / malloc+memcpy+free", "short/fold-utf8/floor",
+         "short/fold-utf8/malloc-copy", 0},
         {"count \"silva\" / lowering loop", "short/count-silva/capi", "short/count-silva/loop",
          1.0},
         {"count \"a\u00E7\u00E3o\" / lowering loop", "short/count-acao/capi",

@@ -1,0 +1,41 @@
+// The floor under the C interface's rows of short_texts.cpp: functions of the
+// same signatures in a shared library of their own, called as a program calls
+// libpalavox.so, that do nothing (the call alone) or only what the baseline
+// does (malloc + memcpy of the text, a terminator, handed over).
+#include "short_floor.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+template <class Unit>
+int CopyOut(const Unit* texto, std::size_t texto_len, Unit** resultado, std::size_t* resultado_len) {
+    auto* p = static_cast<Unit*>(std::malloc((texto_len + 1) * sizeof(Unit)));
+    if (p == nullptr) return 7;
+    std::memcpy(p, texto, texto_len * sizeof(Unit));
+    p[texto_len] = Unit{};
+    *resultado = p;
+    *resultado_len = texto_len;
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+PALAVOX_FLOOR_API int palavox_floor_into(const std::uint16_t*, std::size_t, std::uint16_t*) {
+    return 0;
+}
+
+PALAVOX_FLOOR_API int palavox_floor_copy(const std::uint16_t* texto, std::size_t texto_len,
+                                         std::uint16_t** resultado, std::size_t* resultado_len) {
+    return CopyOut(texto, texto_len, resultado, resultado_len);
+}
+
+PALAVOX_FLOOR_API int palavox_floor_copy_utf8(const char* texto, std::size_t texto_len,
+                                              char** resultado, std::size_t* resultado_len) {
+    return CopyOut(texto, texto_len, resultado, resultado_len);
+}
+
+}  // extern "C"

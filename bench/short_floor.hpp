@@ -1,0 +1,21 @@
+// Functions of the C interface's signatures that do nothing of their own
+// (short_floor.cpp), in a shared library beside the benchmark: what a call
+// into a library costs, measured beside the calls into libpalavox.so.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#define PALAVOX_FLOOR_API __attribute__((visibility("default")))
+
+extern "C" {
+// As palavox_remover_acentuacao_into, doing nothing.
+PALAVOX_FLOOR_API int palavox_floor_into(const std::uint16_t* texto, std::size_t texto_len,
+                                         std::uint16_t* resultado);
+// As palavox_remover_acentuacao and its _utf8 form, copying the text
+// unchanged into a malloc'd result (the caller frees it).
+PALAVOX_FLOOR_API int palavox_floor_copy(const std::uint16_t* texto, std::size_t texto_len,
+                                         std::uint16_t** resultado, std::size_t* resultado_len);
+PALAVOX_FLOOR_API int palavox_floor_copy_utf8(const char* texto, std::size_t texto_len,
+                                              char** resultado, std::size_t* resultado_len);
+}
