@@ -23,6 +23,11 @@
 #include "palavox/mod_palavox.hpp"
 #include "utf8/utf8.hpp"
 
+// call_floor.cpp, in a shared library of its own.
+extern "C" int palavox_bench_empty_call(const std::uint16_t*, std::size_t, const std::uint16_t*,
+                                        std::size_t, const std::uint16_t*, std::size_t,
+                                        std::int32_t*);
+
 namespace palavox::bench {
 namespace {
 
@@ -253,6 +258,15 @@ void RegisterShortTexts(const std::function<void(const std::string&, std::functi
             for (const Text& t : s.names)
                 benchmark::DoNotOptimize(CountLowered(t.data(), t.size(), search));
         });
+        add("short/count-" + n + "/empty-call", [&s, search] {
+            for (const Text& t : s.names) {
+                int32_t r = 0;
+                palavox_bench_empty_call(Units(t), t.size(),
+                                         reinterpret_cast<const std::uint16_t*>(search.data()),
+                                         search.size(), nullptr, 0, &r);
+                benchmark::DoNotOptimize(r);
+            }
+        });
         add("short/count-utf8-" + n + "/capi", [&s, search8] {
             for (const std::string& t : s.names8) {
                 int32_t r = 0;
@@ -346,6 +360,8 @@ std::vector<ShortGoal> ShortTextGoals() {
          "short/count-utf8-acao/loop", 1.0},
         {"  routine alone: count \"silva\" / lowering loop", "short/count-silva/core",
          "short/count-silva/loop", 0},
+        {"  an empty call as palavox_find_string's / lowering loop \"silva\"",
+         "short/count-silva/empty-call", "short/count-silva/loop", 0},
         {"  routine alone: count \"a\u00E7\u00E3o\" / lowering loop", "short/count-acao/core",
          "short/count-acao/loop", 0},
         {"markup, no link, into storage / scan+copy", "short/links-into/capi",
