@@ -86,8 +86,8 @@ std::string_view Utf8Arg(const char* p, std::size_t n) {
     return bytes;
 }
 
-// A UTF-8 argument decoded, for the routine that needs units (counting):
-// on the stack when short, as the names and words of a row are.
+// A UTF-8 argument decoded, for the count in pieces, which needs units: on
+// the stack when short, as the words of a row are.
 class Utf16Arg8 {
 public:
     Utf16Arg8(const char* p, std::size_t n) {

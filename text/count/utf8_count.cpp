@@ -52,7 +52,8 @@ bool LowerSearch(const unsigned char* p, std::size_t m, SearchBytes& s) noexcept
     for (std::size_t j = 0; j < m; ++j) {
         const unsigned char b = p[j];
         if (b < 0x80) {
-            s.bytes[j] = static_cast<unsigned char>(static_cast<unsigned>(b - 'A') < 26u ? b | 0x20 : b);
+            s.bytes[j] =
+                static_cast<unsigned char>(static_cast<unsigned>(b - 'A') < 26u ? b | 0x20 : b);
             continue;
         }
         if ((b != kLatin1Lead && b != kLatin1Lead + 1) || j + 1 == m || (p[j + 1] & 0xC0) != 0x80) {
