@@ -10,7 +10,8 @@
 namespace {
 
 template <class Unit>
-int CopyOut(const Unit* texto, std::size_t texto_len, Unit** resultado, std::size_t* resultado_len) {
+int CopyOut(const Unit* texto, std::size_t texto_len, Unit** resultado,
+            std::size_t* resultado_len) {
     auto* p = static_cast<Unit*>(std::malloc((texto_len + 1) * sizeof(Unit)));
     if (p == nullptr) return 7;
     std::memcpy(p, texto, texto_len * sizeof(Unit));
@@ -23,6 +24,13 @@ int CopyOut(const Unit* texto, std::size_t texto_len, Unit** resultado, std::siz
 }  // namespace
 
 extern "C" {
+
+PALAVOX_FLOOR_API int palavox_floor_count(const std::uint16_t*, std::size_t, const std::uint16_t*,
+                                          std::size_t, const std::uint16_t*, std::size_t,
+                                          std::int32_t* resultado) {
+    *resultado = 0;
+    return 0;
+}
 
 PALAVOX_FLOOR_API int palavox_floor_into(const std::uint16_t*, std::size_t, std::uint16_t*) {
     return 0;

@@ -9,6 +9,11 @@
 #define PALAVOX_FLOOR_API __attribute__((visibility("default")))
 
 extern "C" {
+// As palavox_find_string, doing nothing.
+PALAVOX_FLOOR_API int palavox_floor_count(const std::uint16_t* entrada, std::size_t entrada_len,
+                                          const std::uint16_t* procura, std::size_t procura_len,
+                                          const std::uint16_t* tipo, std::size_t tipo_len,
+                                          std::int32_t* resultado);
 // As palavox_remover_acentuacao_into, doing nothing.
 PALAVOX_FLOOR_API int palavox_floor_into(const std::uint16_t* texto, std::size_t texto_len,
                                          std::uint16_t* resultado);

@@ -280,6 +280,15 @@ void RegisterShortTexts(const std::function<void(const std::string&, std::functi
             for (const Text& t : s.names)
                 benchmark::DoNotOptimize(CountLowered(t.data(), t.size(), search));
         });
+        add("short/count-" + n + "/empty-call", [&s, search] {
+            for (const Text& t : s.names) {
+                int32_t r = 0;
+                palavox_floor_count(Units(t), t.size(),
+                                    reinterpret_cast<const std::uint16_t*>(search.data()),
+                                    search.size(), nullptr, 0, &r);
+                benchmark::DoNotOptimize(r);
+            }
+        });
         add("short/count-utf8-" + n + "/capi", [&s, search8] {
             for (const std::string& t : s.names8) {
                 int32_t r = 0;
@@ -379,6 +388,8 @@ std::vector<ShortGoal> ShortTextGoals() {
          "short/count-utf8-acao/loop", 1.0},
         {"  routine alone: count \"silva\" / lowering loop", "short/count-silva/core",
          "short/count-silva/loop", 0},
+        {"  an empty call as palavox_find_string's / lowering loop \"silva\"",
+         "short/count-silva/empty-call", "short/count-silva/loop", 0},
         {"  routine alone: count \"a\u00E7\u00E3o\" / lowering loop", "short/count-acao/core",
          "short/count-acao/loop", 0},
         {"markup, no link, into storage / scan+copy", "short/links-into/capi",

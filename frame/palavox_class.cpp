@@ -12,6 +12,14 @@ namespace {
 // Out of the way of a short text's call, which then costs its count alone.
 [[noreturn, gnu::cold, gnu::noinline]] void Fail(int number) { throw Error(number); }
 
+// Exactly "B" or "b" counts exactly.
+template <class Char>
+CompareMode ModeOf(std::basic_string_view<Char> vemTipo) noexcept {
+    return vemTipo.size() == 1 && (vemTipo[0] == Char{'B'} || vemTipo[0] == Char{'b'})
+               ? CompareMode::BinaryCompare
+               : CompareMode::TextCompare;
+}
+
 }  // namespace
 
 std::u16string PalavoxClass::TrataHTML(std::u16string_view vemEntrada,
@@ -22,9 +30,11 @@ std::u16string PalavoxClass::TrataHTML(std::u16string_view vemEntrada,
 
 PalavoxClass::FindStringFrame::FindStringFrame(std::u16string_view vemProcura,
                                                std::u16string_view vemTipo) noexcept
-    : mode_(vemTipo == u"B" || vemTipo == u"b" ? CompareMode::BinaryCompare
-                                               : CompareMode::TextCompare),
-      counts_(!vemProcura.empty()) {}
+    : mode_(ModeOf(vemTipo)), counts_(!vemProcura.empty()) {}
+
+PalavoxClass::FindStringFrame::FindStringFrame(std::string_view vemProcura,
+                                               std::string_view vemTipo) noexcept
+    : mode_(ModeOf(vemTipo)), counts_(!vemProcura.empty()) {}
 
 std::int32_t PalavoxClass::FindStringFrame::Result(std::uint64_t entradaUnits,
                                                    std::uint64_t count) const {

@@ -1,5 +1,6 @@
 #include "palavox_forms.hpp"
 
+#include "count/utf8_count.hpp"
 #include "fold/utf8_fold.hpp"
 #include "links/utf8_links.hpp"
 #include "utf8/utf8.hpp"
@@ -35,6 +36,19 @@ void RemoverAcentuacao(std::string_view vemTextoAcentuado, Utf8Sink& resultado) 
     // Folding never lengthens a text: as much room as the text takes.
     char* const begin = resultado.Allocate(vemTextoAcentuado.size());
     resultado.Keep(static_cast<std::size_t>(utf8::TrocaAcentos(vemTextoAcentuado, begin) - begin));
+}
+
+bool FindStringChecked(std::string_view vemEntrada, std::string_view vemProcura,
+                       std::string_view vemTipo, std::int32_t& resultado) {
+    if (!vemTipo.empty() && utf8::Validate(vemTipo).valid != vemTipo.size()) return false;
+    const PalavoxClass::FindStringFrame frame(vemProcura, vemTipo);
+    // An empty vemEntrada is checked for the type mismatch only once the
+    // other two are known valid, as when all three were decoded first.
+    const std::size_t count = utf8::ContaOcorrencias(vemEntrada, vemProcura, frame.mode());
+    if (count == utf8::kInvalidUtf8) return false;
+    // Bytes stand for units: only whether there are none matters.
+    resultado = frame.Result(vemEntrada.size(), count);
+    return true;
 }
 
 bool RemoverAcentuacaoChecked(std::string_view vemTextoAcentuado, Utf8Sink& resultado) {

@@ -72,6 +72,13 @@ protected:
 void TrataHTML(std::string_view vemEntrada, std::string_view vemTarget, Utf8Sink& resultado);
 void RemoverAcentuacao(std::string_view vemTextoAcentuado, Utf8Sink& resultado);
 
+// FindString on UTF-8 not yet checked, checked as it is counted: false, and
+// `resultado` left alone, when any of the three is not valid UTF-8 (before
+// the frame's errors, as when decoded first); otherwise FindString of their
+// UTF-16 forms into `resultado`.
+bool FindStringChecked(std::string_view vemEntrada, std::string_view vemProcura,
+                       std::string_view vemTipo, std::int32_t& resultado);
+
 // RemoverAcentuacao on UTF-8 not yet checked, checked as it is folded (one
 // pass): false when it is not valid UTF-8, what was kept then unspecified.
 bool RemoverAcentuacaoChecked(std::string_view vemTextoAcentuado, Utf8Sink& resultado);

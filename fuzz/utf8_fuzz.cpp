@@ -1,13 +1,15 @@
-// The UTF-8 codec and the UTF-8 forms of folding and link markup on raw
-// bytes, under every kernel: each kernel decodes and checks exactly as the
-// plain loops do, the valid prefix goes back to the same bytes through the
-// tests' own encoder and through the codec's, and folding and markup on the
-// bytes give the UTF-8 of what the UTF-16 routines give. The same bytes read
+// The UTF-8 codec and the UTF-8 forms of folding, link markup and counting
+// on raw bytes, under every kernel: each kernel decodes and checks exactly as
+// the plain loops do, the valid prefix goes back to the same bytes through the
+// tests' own encoder and through the codec's, and folding, markup and
+// counting on the bytes give what the UTF-16 routines give. The same bytes read
 // as UTF-16 units are encoded alike by every kernel. Every buffer ends where
 // its heap block does, so ASan sees a read or write one byte past it.
 //
 // Input layout: one byte (bits 0-1 the target, bits 2-4 how many bytes the
-// text is shifted in its block), then the text's bytes as they are.
+// text is shifted in its block, bits 5-7 the search text), then the text's
+// bytes as they are.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,6 +21,7 @@
 #include "palavox/mod_palavox.hpp"
 #include "unicode_forms.hpp"
 #include "utf8/utf8.hpp"
+#include "count/utf8_count.hpp"
 #include "fold/utf8_fold.hpp"
 #include "links/utf8_links.hpp"
 
@@ -86,7 +89,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string folded = *test::Utf8(ModPalavox::TrocaAcentos(plain.units));
     const std::string marked = *test::Utf8(ModPalavox::ConverteLinks(plain.units, alvo));
 
+    // Search texts whose folds change their length in bytes, or that overlap;
+    // the last, the text's own last bytes, valid or not.
+    static const std::string_view searches[] = {
+        "a", "ss", "K", "a\xC3\xA7\xC3\xA3o", "\xE2\x84\xAA", "\xC2\xB5", "aa"};
+    const std::size_t pick = data[0] >> 5;
+    const std::string_view search =
+        pick < 7 ? searches[pick]
+                 : bytes.substr(bytes.size() - std::min<std::size_t>(bytes.size(), 5));
+    const Decoding searchUnits = DecodeAll(search, 0);
+    const bool countable =
+        valid.size() == bytes.size() && searchUnits.decoded.valid == search.size();
+    std::size_t counts[2] = {utf8::kInvalidUtf8, utf8::kInvalidUtf8};
+    const CompareMode modes[2] = {CompareMode::TextCompare, CompareMode::BinaryCompare};
+    for (int k = 0; k < 2 && countable; ++k) {
+        counts[k] = ModPalavox::ContaOcorrencias(plain.units, searchUnits.units, modes[k]);
+    }
+
     ForEachKernel([&](const char* kernel) {
+        for (int k = 0; k < 2; ++k) {
+            const std::size_t got = utf8::ContaOcorrencias(bytes, search, modes[k]);
+            if (got != counts[k]) {
+                Fail("ContaOcorrencias on UTF-8 differs from the routine on its units",
+                     {Show("bytes", AsUnits(bytes).c_str()),
+                      Show("search", AsUnits(search).c_str()), Show("mode", ModeName(modes[k])),
+                      Show("kernel", kernel), Show("got", static_cast<long long>(got)),
+                      Show("routine", static_cast<long long>(counts[k]))});
+            }
+        }
         const Decoding got = DecodeAll(bytes, shift);
         if (got.decoded.valid != plain.decoded.valid ||
             got.decoded.truncated != plain.decoded.truncated || got.units != plain.units) {

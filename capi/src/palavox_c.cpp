@@ -70,19 +70,24 @@ std::u16string_view Utf16Arg(const std::uint16_t* p, std::size_t n) {
     return {reinterpret_cast<const char16_t*>(p), n};
 }
 
-// A UTF-8 argument as it is, checked: invalid UTF-8 is refused before
-// anything is computed.
-std::string_view Utf8Arg(const char* p, std::size_t n) {
+// A UTF-8 argument as it is, for a form that checks it.
+std::string_view Utf8Bytes(const char* p, std::size_t n) {
     if (p == nullptr) {
         if (n != 0) ThrowInvalid();
         return {};
     }
-    if (palavox::utf8::Validate({p, n}).valid != n) ThrowInvalid();
     return {p, n};
 }
 
-// A UTF-8 argument decoded, for the routine that needs units (counting):
-// on the stack when short, as the names and words of a row are.
+// The same checked: invalid UTF-8 is refused before anything is computed.
+std::string_view Utf8Arg(const char* p, std::size_t n) {
+    const std::string_view bytes = Utf8Bytes(p, n);
+    if (palavox::utf8::Validate(bytes).valid != n) ThrowInvalid();
+    return bytes;
+}
+
+// A UTF-8 argument decoded, for the count in pieces, which needs units: on
+// the stack when short, as the words of a row are.
 class Utf16Arg8 {
 public:
     Utf16Arg8(const char* p, std::size_t n) {
@@ -315,10 +320,11 @@ int PALAVOX_C_CALL palavox_find_string_utf8(const char* entrada, size_t entrada_
     if (resultado == nullptr) return palavox::kInvalidArgument;
     *resultado = 0;
     return Guarded([&] {
-        const Utf16Arg8 text(entrada, entrada_len);
-        const Utf16Arg8 search(procura, procura_len);
-        const Utf16Arg8 mode(tipo, tipo_len);
-        *resultado = kPalavox.FindString(text, search, mode);
+        if (!palavox::forms::FindStringChecked(Utf8Bytes(entrada, entrada_len),
+                                               Utf8Bytes(procura, procura_len),
+                                               Utf8Bytes(tipo, tipo_len), *resultado)) {
+            ThrowInvalid();
+        }
     });
 }
 

@@ -599,6 +599,38 @@ std::vector<ContractRow> ContractRows() {
                         {},
                         {},
                         0});
+        // Counted on the bytes or decoded, in either mode: refused wherever the
+        // fault lies, before, inside or after a match, in a text short or long.
+        const std::string name = "Ana Silva a\xC3\xA7\xC3\xA3o SILVA Souza Ara\xC3\xBAjo x";
+        for (const std::size_t at : {0u, 4u, 7u, 11u, 15u, 16u, 17u, 31u, 32u, 38u}) {
+            for (const char* tipo : {"", "B"}) {
+                for (const std::size_t keep : {name.size(), std::size_t{60}, std::size_t{90}}) {
+                    std::string text = name.substr(0, at) + b + name.substr(at);
+                    while (text.size() < keep) text += 'y';
+                    rows.push_back({"invalid UTF-8 text, find_string_utf8",
+                                    [text, tipo](Result16&, Result8&, std::int32_t& n) {
+                                        return palavox_find_string_utf8(text.data(), text.size(),
+                                                                        "silva", 5, tipo,
+                                                                        std::strlen(tipo), &n);
+                                    },
+                                    5,
+                                    {},
+                                    {},
+                                    0});
+                }
+                rows.push_back({"invalid UTF-8 search, find_string_utf8",
+                                [name, b, tipo](Result16&, Result8&, std::int32_t& n) {
+                                    const std::string search = "a\xC3\xA7" + b;
+                                    return palavox_find_string_utf8(name.data(), name.size(),
+                                                                    search.data(), search.size(),
+                                                                    tipo, std::strlen(tipo), &n);
+                                },
+                                5,
+                                {},
+                                {},
+                                0});
+            }
+        }
         rows.push_back({"invalid UTF-8 search on an empty text, find_string_utf8 (5 before 13)",
                         [b](Result16&, Result8&, std::int32_t& n) {
                             return palavox_find_string_utf8("", 0, b.data(), b.size(), nullptr, 0,

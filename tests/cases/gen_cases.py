@@ -268,6 +268,52 @@ HAND_FIND = [
     ("\u212a\u212ak", "kk", "", 1),
     ("A\u00e7\u00e3o AC\u0327A\u0303O a\u00e7\u00e3o", "A\u00c7\u00c3O", "", 2),
     ("A\u00e7\u00e3o AC\u0327A\u0303O a\u00e7\u00e3o", "a\u00e7\u00e3o", "b", 1),
+    # On UTF-8, texts of 8 to 64 bytes are counted on their bytes, and folded
+    # that way only while nothing is past U+00FF: letters folding across that
+    # border change length in bytes, in the text and in the search text.
+    ("temperatura 300 \u212a ou 300 K", "k", "", 2),
+    ("temperatura 300 \u212a ou 300 K", "K", "B", 1),
+    ("kilo KILO quilo", "\u212a", "", 2),
+    ("Stra\u00dfe STRA\u1e9eE stra\u00dfe", "\u00df", "", 3),
+    ("Stra\u00dfe strasse STRASSE", "\u1e9e", "", 1),
+    ("Ma\u017f\u017fa massa MASSA", "ss", "", 3),
+    ("massa MASSA ma\u017f\u017fa", "\u017f", "", 6),
+    ("5 \u00b5m e 5 \u03bcm e 5 \u039cm", "\u00b5m", "", 3),
+    ("5 \u00b5m e 5 \u00b5M e 5 um", "\u00b5m", "", 2),
+    ("5 \u00b5m e mais 5 \u00b5m", "\u03bcm", "", 2),
+    ("micro \u00b5 M\u00b5 mu", "\u00b5", "B", 2),
+    ("10 \u212b e 10 \u00c5 e 10 \u00e5", "\u00e5", "", 3),
+    ("\u0178ves e \u00ffves e Yves", "\u00ffves", "", 2),
+    ("\u00ffves e \u00ffves e Yves", "\u0178VES", "", 2),
+    # A C2 sequence whose second byte is a folded letter's; the sign that is
+    # not the capital of the one 0x20 above it.
+    ("\u0087\u00c7\u00a7\u00e7 x\u0087 \u00c7 y", "\u00e7", "", 3),
+    ("\u00a7 1 \u0087 \u00a7 2 \u0080\u0081", "\u00a7", "", 2),
+    ("\u0087 \u00a7 \u0087 xxxxxxx", "\u0087", "", 2),
+    ("\u00d7 \u00f7 \u00d7\u00f7 xx", "\u00f7", "", 2),
+    ("\u00d7 \u00f7 \u00d7\u00f7 xx", "\u00d7", "", 2),
+    # Matches across each 16-byte step, and at both ends of 63, 64 and 65 bytes.
+    ("x" * 14 + "A\u00c7\u00c3O" + "x" * 11 + "a\u00e7\u00e3o" + "xxxx", "a\u00e7\u00e3o", "", 2),
+    ("a\u00e7\u00e3o" + "y" * 51 + "A\u00c7\u00c3o", "a\u00e7\u00e3o", "", 2),
+    ("S" + "y" * 57 + "silva", "SILVA", "", 1),
+    ("Silva" + "y" * 54 + "silva", "SILVA", "", 2),
+    ("Silva" + "y" * 55 + "silvA", "silva", "", 2),
+    ("Silva" + "y" * 55 + "silvA", "Silva", "b", 1),
+    ("Ana Silva SILVA", "silva", "", 2),
+    ("Silva SILVA", "silva", "", 2),
+    ("Rua S\u00e3o Jo\u00e3o, 12", "JO\u00c3O", "", 1),
+    # Overlapping starts.
+    ("\u00e3\u00e3\u00e3\u00e3\u00e3 \u00c3\u00c3\u00c3", "\u00e3\u00e3", "", 3),
+    ("\u00e7\u00e7\u00e7\u00e7\u00e7\u00e7\u00e7\u00e7\u00e7", "\u00e7\u00e7", "B", 4),
+    ("abababababababababab aba", "aba", "", 6),
+    ("aAaAaAaAaAaAaAaAaAaAaAaAaAaAaAaAaAa", "AAA", "", 11),
+    # Past U+FFFF, and exact counting of sequences of every length.
+    ("nome \U0001F600 sobrenome \U0001F600", "\U0001F600", "", 2),
+    ("\U00010400 abc \U00010428 xyz", "\U00010428", "", 2),
+    ("\U00010400 abc \U00010428 xyz", "\U00010428", "B", 1),
+    ("Jo\u00e3o JO\u00c3O jo\u00e3o", "jo\u00e3o", "B", 1),
+    ("\u20ac 5 e \u20ac 10 e \u20ac", "\u20ac", "b", 3),
+    ("a\0b\0c\0d\0e\0f\0g\0h", "\0", "", 7),
 ]
 
 HAND_TRATA = [

@@ -84,6 +84,16 @@ struct ShortKeys {
     char16_t unit[3], bit[3];
 };
 
+// The masks of a short UTF-8 text (utf8_count_blocks.hpp), bit j for byte j:
+// where each of ShortKeys' units passes; lead bytes of two-byte sequences
+// (C0 to DF) and continuation bytes; whether any byte is C0 or C1, or from
+// a limit on.
+struct ByteMasks {
+    std::uint64_t key[3];
+    std::uint64_t lead, cont;
+    std::uint32_t overlong, high;
+};
+
 // Bits k.. of `block` followed by the low k of `next`.
 template <std::size_t k>
 std::uint64_t ShiftIn(std::uint64_t block, std::uint64_t next) noexcept {

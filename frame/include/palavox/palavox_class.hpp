@@ -34,6 +34,9 @@ public:
     class FindStringFrame {
     public:
         FindStringFrame(std::u16string_view vemProcura, std::u16string_view vemTipo) noexcept;
+        // The same rules on valid UTF-8, which is empty, "B" or "b" where its
+        // UTF-16 form is.
+        FindStringFrame(std::string_view vemProcura, std::string_view vemTipo) noexcept;
 
         // BinaryCompare when vemTipo is exactly "B" or "b", TextCompare otherwise.
         CompareMode mode() const noexcept { return mode_; }

@@ -19,6 +19,7 @@
 #include "palavox/mod_palavox.hpp"
 #include "text/simd/kernels.hpp"
 #include "unicode_forms.hpp"
+#include "count/utf8_count.hpp"
 #include "fold/utf8_fold.hpp"
 #include "links/utf8_links.hpp"
 #include "utf8/utf8_steps.hpp"
@@ -164,6 +165,16 @@ TEST_P(Utf8Codec, StopsAtTheFirstInvalidSequence) {
         std::string folded(bytes.size(), '#');
         ASSERT_EQ(nullptr, utf8::TrocaAcentosChecked(bytes, folded.data()))
             << palavox::test::Escaped(head);
+        // Counted as checked: refused alike, on the bytes or decoded.
+        for (const std::size_t keep : {good.size() + 2, bytes.size()}) {
+            for (const palavox::CompareMode mode :
+                 {palavox::CompareMode::TextCompare, palavox::CompareMode::BinaryCompare}) {
+                ASSERT_EQ(
+                    utf8::kInvalidUtf8,
+                    utf8::ContaOcorrencias(std::string_view(bytes).substr(0, keep), "a", mode))
+                    << palavox::test::Escaped(head);
+            }
+        }
 
         const std::string cut = good + std::string("\xF0\x9F\x98\x80").substr(0, 1 + random() % 3);
         const auto partial = utf8::Decode(cut, units.data());
@@ -253,15 +264,38 @@ INSTANTIATE_TEST_SUITE_P(Kernels, Utf8Forms, AllKernels(), KernelName());
     return ::testing::AssertionSuccess();
 }
 
+// Counting on the bytes, in both modes, against the routine on the units.
+::testing::AssertionResult CountsAsTheRoutine(std::u16string_view text,
+                                              std::u16string_view search) {
+    const std::string bytes = *Utf8(text), searchBytes = *Utf8(search);
+    for (const palavox::CompareMode mode :
+         {palavox::CompareMode::TextCompare, palavox::CompareMode::BinaryCompare}) {
+        const std::size_t got = utf8::ContaOcorrencias(bytes, searchBytes, mode);
+        const std::size_t want = palavox::ModPalavox::ContaOcorrencias(text, search, mode);
+        if (got != want) {
+            return ::testing::AssertionFailure()
+                   << "counting " << palavox::test::Escaped(search) << " in "
+                   << palavox::test::Escaped(text)
+                   << (mode == palavox::CompareMode::BinaryCompare ? " exactly: "
+                                                                   : " ignoring case: ")
+                   << got << " for " << want;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 TEST_P(Utf8Forms, SameAsTheRoutines) {
     const std::u16string prose =
         u"Ver as informa\u00E7\u00F5es (S\u00E3o Paulo) & mais: http://x.com/a?b=\u00E7 e ";
     int checked = 0;
     for (const palavox::cases::Case& c : palavox::cases::Shared()) {
-        if (c.method == palavox::cases::Method::FindString) continue;
         bool representable = true;
         for (const auto& a : c.args) representable = representable && Utf8(a).has_value();
         if (!representable) continue;
+        if (c.method == palavox::cases::Method::FindString) {
+            ASSERT_TRUE(CountsAsTheRoutine(c.args[0], c.args[1])) << palavox::cases::Describe(c);
+            continue;
+        }
         const std::u16string alvo = c.args.size() > 1 ? c.args[1] : u"";
         ASSERT_TRUE(SameAsTheRoutines(c.args[0], alvo)) << palavox::cases::Describe(c);
         ASSERT_TRUE(SameAsTheRoutines(prose + c.args[0], alvo)) << palavox::cases::Describe(c);
@@ -274,6 +308,18 @@ TEST_P(Utf8Forms, SameAsTheRoutines) {
         const std::u16string text = RandomText(random, 24);
         ASSERT_TRUE(
             SameAsTheRoutines(text, targets[static_cast<std::size_t>(round) % std::size(targets)]));
+        // A search text the text holds, in another case, or one of the pieces.
+        std::u16string search = kPieces[random() % std::size(kPieces)];
+        if (random() % 2 == 0 && !text.empty()) {
+            const std::size_t at = random() % text.size();
+            const std::u16string held =
+                palavox::ModPalavox::TrocaAcentos(text.substr(at, 1 + random() % 6));
+            if (Utf8(held)) search = held;  // not a pair cut in two
+        }
+        ASSERT_TRUE(CountsAsTheRoutine(text, search));
+        std::size_t head = std::min<std::size_t>(text.size(), random() % 70);
+        if (head > 0 && (text[head - 1] & 0xFC00) == 0xD800) --head;
+        ASSERT_TRUE(CountsAsTheRoutine(text.substr(0, head), search));
     }
 }
 
