@@ -21,6 +21,18 @@ int CopyOut(const Unit* texto, std::size_t texto_len, Unit** resultado,
     return 0;
 }
 
+template <class Unit>
+int CheckedCopyOut(const Unit* entrada, std::size_t entrada_len, const Unit* target,
+                   std::size_t target_len, Unit** resultado, std::size_t* resultado_len) {
+    if (resultado == nullptr || resultado_len == nullptr) return 5;
+    *resultado = nullptr;
+    *resultado_len = 0;
+    if ((entrada == nullptr && entrada_len != 0) || (target == nullptr && target_len != 0)) {
+        return 5;
+    }
+    return CopyOut(entrada, entrada_len, resultado, resultado_len);
+}
+
 }  // namespace
 
 extern "C" {
@@ -44,6 +56,29 @@ PALAVOX_FLOOR_API int palavox_floor_copy(const std::uint16_t* texto, std::size_t
 PALAVOX_FLOOR_API int palavox_floor_copy_utf8(const char* texto, std::size_t texto_len,
                                               char** resultado, std::size_t* resultado_len) {
     return CopyOut(texto, texto_len, resultado, resultado_len);
+}
+
+PALAVOX_FLOOR_API int palavox_floor_markup_copy(const std::uint16_t* entrada,
+                                                std::size_t entrada_len,
+                                                const std::uint16_t* target, std::size_t target_len,
+                                                std::uint16_t** resultado,
+                                                std::size_t* resultado_len) {
+    return CheckedCopyOut(entrada, entrada_len, target, target_len, resultado, resultado_len);
+}
+
+PALAVOX_FLOOR_API int palavox_floor_markup_copy_utf8(const char* entrada, std::size_t entrada_len,
+                                                     const char* target, std::size_t target_len,
+                                                     char** resultado, std::size_t* resultado_len) {
+    return CheckedCopyOut(entrada, entrada_len, target, target_len, resultado, resultado_len);
+}
+
+PALAVOX_FLOOR_API int palavox_floor_markup_call_utf8(const char*, std::size_t, const char*,
+                                                     std::size_t, char** resultado,
+                                                     std::size_t* resultado_len) {
+    if (resultado == nullptr || resultado_len == nullptr) return 5;
+    *resultado = nullptr;
+    *resultado_len = 0;
+    return 0;
 }
 
 }  // extern "C"

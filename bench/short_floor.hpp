@@ -23,4 +23,18 @@ PALAVOX_FLOOR_API int palavox_floor_copy(const std::uint16_t* texto, std::size_t
                                          std::uint16_t** resultado, std::size_t* resultado_len);
 PALAVOX_FLOOR_API int palavox_floor_copy_utf8(const char* texto, std::size_t texto_len,
                                               char** resultado, std::size_t* resultado_len);
+// As palavox_trata_html and its _utf8 form: the arguments checked and the
+// outputs cleared as the C interface does, then the text given copied into a
+// malloc'd result; the _call form only checks and clears.
+PALAVOX_FLOOR_API int palavox_floor_markup_copy(const std::uint16_t* entrada,
+                                                std::size_t entrada_len,
+                                                const std::uint16_t* target, std::size_t target_len,
+                                                std::uint16_t** resultado,
+                                                std::size_t* resultado_len);
+PALAVOX_FLOOR_API int palavox_floor_markup_copy_utf8(const char* entrada, std::size_t entrada_len,
+                                                     const char* target, std::size_t target_len,
+                                                     char** resultado, std::size_t* resultado_len);
+PALAVOX_FLOOR_API int palavox_floor_markup_call_utf8(const char* entrada, std::size_t entrada_len,
+                                                     const char* target, std::size_t target_len,
+                                                     char** resultado, std::size_t* resultado_len);
 }

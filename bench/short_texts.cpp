@@ -338,6 +338,26 @@ void RegisterShortTexts(const std::function<void(const std::string&, std::functi
         }
     });
 
+    // Their floor: the call alone, and the call copying the text into a result.
+    add("short/links-utf8-names/floor-call", [&s] {
+        for (const std::string& t : s.names8) {
+            char* r = nullptr;
+            std::size_t n = 0;
+            palavox_floor_markup_call_utf8(t.data(), t.size(), nullptr, 0, &r, &n);
+            benchmark::DoNotOptimize(r);
+            palavox_free(r);
+        }
+    });
+    add("short/links-utf8-names/floor-copy", [&s] {
+        for (const std::string& t : s.names8) {
+            char* r = nullptr;
+            std::size_t n = 0;
+            palavox_floor_markup_copy_utf8(t.data(), t.size(), nullptr, 0, &r, &n);
+            benchmark::DoNotOptimize(r);
+            palavox_free(r);
+        }
+    });
+
     // Link markup of comments, one in four with a link, beside a copy of the result.
     add("short/links-comments/capi", [&s] {
         for (const Text& t : s.comments) {
@@ -362,6 +382,25 @@ void RegisterShortTexts(const std::function<void(const std::string&, std::functi
     });
     add("short/links-utf8-comments/malloc-copy", [&s] {
         for (const std::string& t : s.marked8) MallocCopyFree(t.data(), t.size());
+    });
+    // Their floor: a call that copies the finished result, given to it.
+    add("short/links-comments/floor-copy", [&s] {
+        for (const Text& t : s.marked) {
+            std::uint16_t* r = nullptr;
+            std::size_t n = 0;
+            palavox_floor_markup_copy(Units(t), t.size(), nullptr, 0, &r, &n);
+            benchmark::DoNotOptimize(r);
+            palavox_free(r);
+        }
+    });
+    add("short/links-utf8-comments/floor-copy", [&s] {
+        for (const std::string& t : s.marked8) {
+            char* r = nullptr;
+            std::size_t n = 0;
+            palavox_floor_markup_copy_utf8(t.data(), t.size(), nullptr, 0, &r, &n);
+            benchmark::DoNotOptimize(r);
+            palavox_free(r);
+        }
     });
 }
 
@@ -396,10 +435,18 @@ std::vector<ShortGoal> ShortTextGoals() {
          "short/links-into/scan-copy", 1.2},
         {"markup UTF-8, no link / scan+malloc+memcpy+free", "short/links-utf8-names/capi",
          "short/links-utf8-names/scan-malloc-copy", 1.2},
+        {"  floor: a call that copies / the same", "short/links-utf8-names/floor-copy",
+         "short/links-utf8-names/scan-malloc-copy", 0},
+        {"  floor: a call that does nothing / the same", "short/links-utf8-names/floor-call",
+         "short/links-utf8-names/scan-malloc-copy", 0},
         {"markup, comments 1 in 4 linked / malloc+memcpy+free", "short/links-comments/capi",
          "short/links-comments/malloc-copy", 1.5},
         {"markup UTF-8, comments / malloc+memcpy+free", "short/links-utf8-comments/capi",
          "short/links-utf8-comments/malloc-copy", 1.5},
+        {"  floor: a call that copies the result / the same", "short/links-comments/floor-copy",
+         "short/links-comments/malloc-copy", 0},
+        {"  floor, UTF-8: a call that copies the result / the same",
+         "short/links-utf8-comments/floor-copy", "short/links-utf8-comments/malloc-copy", 0},
     };
 }
 

@@ -20,7 +20,8 @@ void RemoverAcentuacaoInto(std::u16string_view vemTextoAcentuado, char16_t* resu
 
 // The UTF-8 forms of the routines keep the methods' frame: an empty text
 // gives an empty result.
-void TrataHTML(std::string_view vemEntrada, std::string_view vemTarget, Utf8Sink& resultado) {
+bool TrataHTMLChecked(std::string_view vemEntrada, std::string_view vemTarget,
+                      Utf8Sink& resultado) {
     class Room final : public utf8::LinkRoom {
     public:
         explicit Room(Utf8Sink& sink) noexcept : sink_(sink) {}
@@ -29,7 +30,7 @@ void TrataHTML(std::string_view vemEntrada, std::string_view vemTarget, Utf8Sink
     private:
         Utf8Sink& sink_;
     } room(resultado);
-    utf8::ConverteLinks(vemEntrada, vemTarget, room);
+    return utf8::ConverteLinksChecked(vemEntrada, vemTarget, room);
 }
 
 void RemoverAcentuacao(std::string_view vemTextoAcentuado, Utf8Sink& resultado) {

@@ -69,7 +69,10 @@ protected:
     ~Utf8Sink() = default;
 };
 
-void TrataHTML(std::string_view vemEntrada, std::string_view vemTarget, Utf8Sink& resultado);
+// TrataHTML on UTF-8 not yet checked (vemTarget checked already), checked
+// as its links are looked for: false, with nothing allocated, when it is not
+// valid UTF-8.
+bool TrataHTMLChecked(std::string_view vemEntrada, std::string_view vemTarget, Utf8Sink& resultado);
 void RemoverAcentuacao(std::string_view vemTextoAcentuado, Utf8Sink& resultado);
 
 // FindString on UTF-8 not yet checked, checked as it is counted: false, and

@@ -2,15 +2,36 @@
 // own description: taking the anchors out again must give back the caller's text.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "anchors.hpp"
 #include "fuzz_input.hpp"
+#include "links/utf8_links.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "reference/conta_as_model.hpp"
 #include "reference/reference_model.hpp"
 
 using namespace palavox;
 using namespace palavox::fuzz;
+
+namespace {
+
+// The sink form's result, in a block of exactly its size.
+class ExactSink final : public TextSink {
+public:
+    char16_t* Allocate(std::size_t units) override {
+        units_ = units;
+        block_.reset(new char16_t[units == 0 ? 1 : units]);
+        return block_.get();
+    }
+    Text text() const { return Text(block_.get(), units_); }
+
+private:
+    std::size_t units_ = 0;
+    std::unique_ptr<char16_t[]> block_;
+};
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0 || size > kMaxInputBytes) return 0;
@@ -26,6 +47,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Fail("ConverteLinks differs from the reference model",
                  {Show("texto", texto.view()), Show("alvo", alvo.view()), Show("kernel", kernel),
                   Show("fast", fast), Show("reference", model)});
+        }
+        // The forms the edges call: into a sink, and into storage too small or just enough.
+        ExactSink sink;
+        ModPalavox::ConverteLinks(texto.view(), alvo.view(), sink);
+        std::unique_ptr<char16_t[]> into(new char16_t[model.size() + 1]);
+        const std::size_t tooSmall = model.empty() ? 0 : model.size() - 1;
+        if (sink.text() != model ||
+            ModPalavox::ConverteLinksInto(texto.view(), alvo.view(), into.get(), tooSmall) !=
+                model.size() ||
+            ModPalavox::ConverteLinksInto(texto.view(), alvo.view(), into.get(), model.size()) !=
+                model.size() ||
+            std::u16string_view(into.get(), model.size()) != model) {
+            Fail("ConverteLinks into a sink or storage differs from the reference model",
+                 {Show("texto", texto.view()), Show("alvo", alvo.view()), Show("kernel", kernel),
+                  Show("sink", sink.text()), Show("reference", model)});
         }
     });
 

@@ -61,6 +61,24 @@ Decoding DecodeAll(std::string_view bytes, std::size_t shift) {
     return {decoded, std::u16string(out.data(), decoded.units)};
 }
 
+// A result's room, placed as PlacedBytes; remembers whether it was asked.
+class PlacedRoom final : public utf8::LinkRoom {
+public:
+    explicit PlacedRoom(std::size_t shift) noexcept : shift_(shift) {}
+    char* Allocate(std::size_t bytes) override {
+        bytes_.emplace(bytes, shift_);
+        return bytes_->data();
+    }
+    std::optional<std::string_view> result() const {
+        if (!bytes_) return std::nullopt;
+        return std::string_view(bytes_->data(), bytes_->size());
+    }
+
+private:
+    std::size_t shift_;
+    std::optional<PlacedBytes<char>> bytes_;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -178,6 +196,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::string_view(markedOut.data(), markedSize) != marked) {
             Fail("ConverteLinks on UTF-8 differs from the routine",
                  {Show("units", plain.units), Show("alvo", alvo), Show("kernel", kernel)});
+        }
+        // Checked as the links are looked for, on every byte: refused exactly where
+        // invalid, with no room asked for; else the same markup.
+        PlacedRoom room(shift);
+        const bool linked = utf8::ConverteLinksChecked(bytes, target, room);
+        const bool whole = valid.size() == bytes.size();
+        if (linked != whole || room.result().has_value() != whole ||
+            (whole && *room.result() != marked)) {
+            Fail("ConverteLinksChecked differs from Validate and ConverteLinks",
+                 {Show("bytes", AsUnits(bytes).c_str()), Show("alvo", alvo),
+                  Show("kernel", kernel)});
         }
     });
     return 0;

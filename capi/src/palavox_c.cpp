@@ -125,14 +125,17 @@ public:
     MallocBuffer() = default;
     MallocBuffer(const MallocBuffer&) = delete;
     MallocBuffer& operator=(const MallocBuffer&) = delete;
-    ~MallocBuffer() { std::free(data_); }
+    // Most calls hand their result over: no call to free a null pointer.
+    ~MallocBuffer() {
+        if (data_ != nullptr) std::free(data_);
+    }
 
     Unit* Allocate(std::size_t units) {
         // branch-untaken: no result comes near the address space (MarkedUpSize refuses half of it)
         if (units >= static_cast<std::size_t>(-1) / sizeof(Unit)) throw std::bad_alloc();
         auto* p = static_cast<Unit*>(std::malloc((units + 1) * sizeof(Unit)));
         if (p == nullptr) throw std::bad_alloc();
-        std::free(data_);
+        if (data_ != nullptr) std::free(data_);
         data_ = p;
         size_ = units;
         data_[units] = Unit{};
@@ -308,8 +311,11 @@ int PALAVOX_C_CALL palavox_trata_html_utf8(const char* entrada, size_t entrada_l
                                            size_t* resultado_len) {
     if (!ClearOutputs(resultado, resultado_len)) return palavox::kInvalidArgument;
     return Guarded([&] {
+        const std::string_view alvo = Utf8Arg(target, target_len);
+        const std::string_view texto = Utf8Bytes(entrada, entrada_len);
+        // The text is checked as its links are looked for, before anything is allocated.
         MallocUtf8Sink sink;
-        palavox::forms::TrataHTML(Utf8Arg(entrada, entrada_len), Utf8Arg(target, target_len), sink);
+        if (!palavox::forms::TrataHTMLChecked(texto, alvo, sink)) ThrowInvalid();
         sink.buffer.HandOver(resultado, resultado_len);
     });
 }

@@ -590,6 +590,20 @@ std::vector<ContractRow> ContractRows() {
                         {},
                         {},
                         {}});
+        // The text alone, and within a short text with a link before or after it
+        // (checked there as the link is looked for), and at its end.
+        for (const std::string& text :
+             {b, "veja http://a/\xC3\xA7 " + b + " fim", b + "ok http://a", "S\xC3\xA3o J" + b}) {
+            rows.push_back({"invalid UTF-8 text, trata_html_utf8",
+                            [text](Result16&, Result8& r, std::int32_t&) {
+                                return palavox_trata_html_utf8(text.data(), text.size(), nullptr, 0,
+                                                               &r.data, &r.len);
+                            },
+                            5,
+                            {},
+                            {},
+                            {}});
+        }
         rows.push_back({"invalid UTF-8 selector, find_string_utf8",
                         [b](Result16&, Result8&, std::int32_t& n) {
                             return palavox_find_string_utf8("aa", 2, "a", 1, b.data(), b.size(),

@@ -108,6 +108,70 @@ template <class Unit>
     return npos;
 }
 
+#include "utf8/utf8_two_byte.hpp"
+
+// A short UTF-8 text (11 bytes or more) checked and searched for its first
+// "http" in the same loads: windows of 16 bytes (or 8, below 19), each loaded
+// at its starts and again at their "p", the last window ending with the text.
+// True, with `first` the first "http" or npos, when the text is valid ASCII
+// and two-byte sequences (the names and rows of Latin scripts); false says
+// only that it did not prove it, the full check to decide. The windows'
+// faults are gathered and looked at once: a text's accents fall anywhere.
+// In sixteen-byte vectors whatever the kernel, as the search for "http".
+template <std::size_t kBytes, class Unit>
+[[gnu::always_inline]] inline void FirstHttpIn(const Unit* t, std::size_t at, Half starts, Half ps,
+                                               std::size_t skip, std::size_t& first) noexcept {
+    if (first != std::string_view::npos) return;
+    const Half caseBit = Splat8<Half>(0x20);
+    const Half atH = Eq8(Or(starts, caseBit), Splat8<Half>('h'));
+    const Half atP = Eq8(Or(ps, caseBit), Splat8<Half>('p'));
+    constexpr auto kAll = static_cast<std::uint32_t>((std::uint64_t{1} << kBytes) - 1);
+    const std::uint32_t skipped = (1u << skip) - 1;
+    for (auto mask = ByteBits(And(atH, atP)) & kAll & ~skipped; mask != 0; mask &= mask - 1) {
+        const std::size_t start = at + static_cast<std::size_t>(std::countr_zero(mask));
+        if (links::IsHttpAt(t + start)) {
+            first = start;
+            return;
+        }
+    }
+}
+
+template <class Unit>
+inline bool CheckedFirstHttp(Isa, const Unit* t, std::size_t n, std::size_t& first) noexcept {
+    static_assert(sizeof(Unit) == 1, "UTF-8 bytes");
+    constexpr std::size_t kHalf = 16;
+    const auto* p = reinterpret_cast<const unsigned char*>(t);
+    const auto leadAt = [p](std::size_t k) noexcept { return (p[k] & 0xE0) == 0xC0; };
+    first = std::string_view::npos;
+    if (leadAt(n - 1)) return false;  // cut short
+    std::uint32_t faults = 0;
+    if (n < kHalf + 3) {
+        // Bytes 0-7 and 3-10, and the last eight; starts 0-7, and on to n - 4.
+        const Half a = LoadLow8(t), a3 = LoadLow8(t + 3);
+        const Half b = LoadLow8(t + n - 11), b3 = LoadLow8(t + n - 8);
+        faults = TwoByteFaults<8>(a, false) | TwoByteFaults<8>(a3, leadAt(2)) |
+                 TwoByteFaults<8>(b3, leadAt(n - 9));
+        FirstHttpIn<8>(t, 0, a, a3, 0, first);
+        FirstHttpIn<8>(t, n - 11, b, b3, 19 - n, first);
+        return faults == 0;
+    }
+    // Each whole window's bytes are those of its starts; the last window
+    // checks its bytes at both loads, reaching the end.
+    std::size_t j = 0;
+    for (; j + kHalf + 3 <= n; j += kHalf) {
+        const Half v = Load<Half>(t + j), v3 = Load<Half>(t + j + 3);
+        faults |= TwoByteFaults<kHalf>(v, j != 0 && leadAt(j - 1));
+        FirstHttpIn<kHalf>(t, j, v, v3, 0, first);
+    }
+    const std::size_t at = n - 3 - kHalf;
+    const Half v = Load<Half>(t + at), v3 = Load<Half>(t + at + 3);
+    faults |= TwoByteFaults<kHalf>(v, at != 0 && leadAt(at - 1)) |
+              TwoByteFaults<kHalf>(v3, leadAt(at + 2));
+    // Starts before j were searched already.
+    FirstHttpIn<kHalf>(t, at, v, v3, j - at, first);
+    return faults == 0;
+}
+
 // The first unit from `i` that ends a link, or where whole vectors ran out.
 template <class Unit>
 [[gnu::always_inline]] inline std::size_t FindLinkEndBlocks(Isa, const Unit* t, std::size_t n,

@@ -175,7 +175,9 @@ Unit* WriteLinks(std::basic_string_view<Unit> texto, std::basic_string_view<Unit
     constexpr std::size_t kJoinedTarget = 64;
     Unit middle[P::kAnchorTarget.size() + kJoinedTarget + P::kAnchorClose.size()];
     std::basic_string_view<Unit> between;
-    if (target.size() <= kJoinedTarget) {
+    if (target == P::kDefaultTarget) {
+        between = P::kDefaultBetween;  // most calls: nothing to put together
+    } else if (target.size() <= kJoinedTarget) {
         Unit* at = middle;
         at += P::kAnchorTarget.copy(at, P::kAnchorTarget.size());
         at += target.copy(at, target.size());
@@ -239,6 +241,26 @@ public:
         size_ = MarkedUpSize<kKernel>(texto, target.size());
     }
 
+    // A short text whose first link begins at `first`, found already: the
+    // scan goes on from there, link by link (too few units for the blocks).
+    FoundLinks(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target,
+               std::size_t first)
+        : texto_(texto), target_(target) {
+        KeptLinks<kKept> kept{spans_};
+        for (std::size_t begin = first; begin != texto.npos;) {
+            if (kept.links == kKept) {
+                kept_ = kNotKept;
+                size_ = MarkedUpSize<kKernel>(texto, target.size());
+                return;
+            }
+            const std::size_t end = FindLinkEnd<kKernel>(texto, begin + 4);
+            kept(begin, end);
+            begin = FindHttp<kKernel>(texto, end);
+        }
+        kept_ = kept.links;
+        size_ = SizeOf<Unit>(texto.size(), kept.links, kept.units, target.size());
+    }
+
     // Units the markup takes: the text's own length where it has no link.
     std::size_t size() const noexcept { return size_; }
 
@@ -259,28 +281,41 @@ private:
     Span spans_[kKept];
 };
 
-// The markup as FoundLinks finds it, into room(size), which gives room for
-// exactly size units or nullptr to have nothing written; returns the size.
-// Out of line, so that a name's call does not set up this frame.
+// The markup as FoundLinks finds it (from a short text's first link, `first`,
+// when that is not npos), into room(size), which gives room for exactly size
+// units or nullptr to have nothing written; returns the size. Out of line, so
+// that a name's call does not set up this frame.
 template <Kernel kKernel, class Unit, class Room>
 [[gnu::noinline]] std::size_t MarkUpFound(std::basic_string_view<Unit> texto,
-                                          std::basic_string_view<Unit> target, Room room) {
-    const FoundLinks<kKernel, Unit> found(texto, target);
+                                          std::basic_string_view<Unit> target, Room room,
+                                          std::size_t first = std::basic_string_view<Unit>::npos) {
+    using Found = FoundLinks<kKernel, Unit>;
+    const Found found = first == texto.npos ? Found(texto, target) : Found(texto, target, first);
     Unit* const out = room(found.size());
     if (out != nullptr) found.Write(out);
     return found.size();
 }
 
-// The same, but a short text that holds no "http" (a name) is copied after
-// one scan, with nothing set up for links.
+// A short text, its first "http" at `first` (npos if none): one without a
+// link (a name) is copied, with nothing set up for links; one with links is
+// scanned on from there, not again from its start.
 template <Kernel kKernel, class Unit, class Room>
-std::size_t MarkUpText(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target,
-                       Room room) {
-    if (texto.size() < FoundLinks<kKernel, Unit>::kShortText &&
-        FindHttp<kKernel>(texto, 0) == texto.npos) {
+std::size_t MarkUpShort(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target,
+                        std::size_t first, Room room) {
+    if (first == texto.npos) {
         Unit* const out = room(texto.size());
         if (out != nullptr) CopyUnits(out, texto.data(), texto.size());
         return texto.size();
+    }
+    return MarkUpFound<kKernel>(texto, target, room, first);
+}
+
+// The same for any text.
+template <Kernel kKernel, class Unit, class Room>
+std::size_t MarkUpText(std::basic_string_view<Unit> texto, std::basic_string_view<Unit> target,
+                       Room room) {
+    if (texto.size() < FoundLinks<kKernel, Unit>::kShortText) {
+        return MarkUpShort<kKernel>(texto, target, FindHttp<kKernel>(texto, 0), room);
     }
     return MarkUpFound<kKernel>(texto, target, room);
 }

@@ -29,11 +29,14 @@ struct Pieces {
     static constexpr Ascii<Unit, 11> kTarget{"\" target=\""};
     static constexpr Ascii<Unit, 3> kClose{"\">"};
     static constexpr Ascii<Unit, 5> kEnd{"</a>"};
+    static constexpr Ascii<Unit, 18> kSelfBetween{"\" target=\"_self\">"};
     static constexpr std::basic_string_view<Unit> kDefaultTarget = kSelf.view();
     static constexpr std::basic_string_view<Unit> kAnchorOpen = kOpen.view();
     static constexpr std::basic_string_view<Unit> kAnchorTarget = kTarget.view();
     static constexpr std::basic_string_view<Unit> kAnchorClose = kClose.view();
     static constexpr std::basic_string_view<Unit> kAnchorEnd = kEnd.view();
+    // kAnchorTarget, kDefaultTarget and kAnchorClose together.
+    static constexpr std::basic_string_view<Unit> kDefaultBetween = kSelfBetween.view();
     // An anchor's length beside its link (twice) and its target.
     static constexpr std::size_t kAnchorFixed =
         kAnchorOpen.size() + kAnchorTarget.size() + kAnchorClose.size() + kAnchorEnd.size();
@@ -43,6 +46,17 @@ struct Pieces {
         return alvo.empty() ? kDefaultTarget : alvo;
     }
 };
+
+template <class Unit>
+constexpr bool JoinsDefaultBetween() noexcept {
+    using P = Pieces<Unit>;
+    const auto between = P::kDefaultBetween;
+    const std::size_t target = P::kAnchorTarget.size(), self = P::kDefaultTarget.size();
+    return between.substr(0, target) == P::kAnchorTarget &&
+           between.substr(target, self) == P::kDefaultTarget &&
+           between.substr(target + self) == P::kAnchorClose;
+}
+static_assert(JoinsDefaultBetween<char>() && JoinsDefaultBetween<char16_t>());
 
 // Whether `unit` matches `lower`, one of the small letters of "http", under
 // TextCompare. Simple case folding sends nothing but h/H, t/T and p/P to those

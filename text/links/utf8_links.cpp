@@ -6,6 +6,7 @@
 // where "http" starts, and the carries of an addition give the bytes inside
 // links (InLinks).
 #include "link_markup.hpp"
+#include "utf8/utf8.hpp"
 #include "utf8_links.hpp"
 
 namespace palavox::utf8 {
@@ -36,6 +37,26 @@ void ConverteLinks(std::string_view texto, std::string_view alvo, LinkRoom& room
     detail::simd::WithKernel([&](auto kernel) {
         links::MarkUpText<kernel>(texto, target,
                                   [&](std::size_t size) { return room.Allocate(size); });
+    });
+}
+
+bool ConverteLinksChecked(std::string_view texto, std::string_view alvo, LinkRoom& room) {
+    const std::string_view target = links::Pieces<char>::TargetOrDefault(alvo);
+    const auto allocate = [&](std::size_t size) { return room.Allocate(size); };
+    return detail::simd::WithKernel([&](auto kernel) {
+        constexpr std::size_t kShort = links::FoundLinks<kernel, char>::kShortText;
+        if constexpr (kernel != detail::Kernel::Scalar) {
+            std::size_t first = 0;
+            if (texto.size() >= 11 && texto.size() < kShort &&
+                CheckedFirstHttp(detail::simd::NarrowIsa<kernel>{}, texto.data(), texto.size(),
+                                 first)) {
+                links::MarkUpShort<kernel>(texto, target, first, allocate);
+                return true;
+            }
+        }
+        if (Validate(texto).valid != texto.size()) return false;
+        links::MarkUpText<kernel>(texto, target, allocate);
+        return true;
     });
 }
 

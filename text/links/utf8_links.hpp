@@ -31,6 +31,10 @@ protected:
 // both to size the result and to write it.
 void ConverteLinks(std::string_view texto, std::string_view alvo, LinkRoom& room);
 
+// The same on a text not yet checked, checked as its links are looked for:
+// false, with nothing asked of the room, when it is not valid UTF-8.
+bool ConverteLinksChecked(std::string_view texto, std::string_view alvo, LinkRoom& room);
+
 }  // namespace palavox::utf8
 
 namespace palavox::ModPalavox {

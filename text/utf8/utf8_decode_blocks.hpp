@@ -4,15 +4,7 @@
 // decides every sequence they cannot prove valid. Internal to text/.
 namespace palavox::detail::PALAVOX_ISA {
 
-// Per byte of v: a continuation byte, the lead of a two-byte sequence, and
-// what the two-byte path cannot take (a longer sequence's lead, an overlong lead).
-template <class V>
-PALAVOX_OP void Classify(V v, V& cont, V& lead, V& unsupported) noexcept {
-    cont = Eq8(And(v, Splat8<V>(0xC0)), Splat8<V>(0x80));
-    lead = Eq8(And(v, Splat8<V>(0xE0)), Splat8<V>(0xC0));
-    unsupported =
-        Or(Eq8(MaxU8(v, Splat8<V>(0xE0)), v), Eq8(And(v, Splat8<V>(0xFE)), Splat8<V>(0xC0)));
-}
+#include "utf8/utf8_two_byte.hpp"
 
 // Eight 16-bit lanes, some of them kept: a byte shuffle that moves the kept
 // ones to the front, by the mask of kept lanes.
@@ -134,17 +126,9 @@ inline bool ValidateBlocks(Isa, const unsigned char* p, std::size_t n, std::size
     return true;
 }
 
-// Whether kBytes (8 or 16) bytes at p hold nothing but ASCII and two-byte
-// sequences, `before` saying whether the byte before them is a two-byte
-// lead; a lead may end them, its trail checked by whoever reads on.
 template <std::size_t kBytes>
 inline bool TwoByteWindow(const unsigned char* p, bool before) noexcept {
-    constexpr std::uint32_t kAll = (1u << kBytes) - 1;
-    Half cont, lead, unsupported;
-    Classify(kBytes == 16 ? Load<Half>(p) : LoadLow8(p), cont, lead, unsupported);
-    const std::uint32_t leads = ByteBits(lead) & kAll;
-    return (ByteBits(unsupported) & kAll) == 0 &&
-           (ByteBits(cont) & kAll) == (((leads << 1) | (before ? 1u : 0u)) & kAll);
+    return TwoByteWindow<kBytes>(kBytes == 16 ? Load<Half>(p) : LoadLow8(p), before);
 }
 
 // Whether the 8 or more bytes at p (not many) are valid UTF-8 of ASCII and
