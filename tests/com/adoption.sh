@@ -33,7 +33,7 @@ old_clients() {
 adopt_gives() {
   local status=$1 text=$2 got
   shift 2
-  start_once_more "palavox-adopt $1" "$logs/adopt.out" "$w" "$adopt" "$@"
+  start_once_more "palavox-adopt ${1:-(no command)}" "$logs/adopt.out" "$w" "$adopt" "$@"
   got=$start_status
   tr -d '\r' <"$logs/adopt.out" >>"$logs/adopt.log"
   [ "$got" = "$status" ] && tr -d '\r' <"$logs/adopt.out" | grep -qF -- "$text" ||
