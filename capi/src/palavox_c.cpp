@@ -135,6 +135,7 @@ public:
         if (units >= static_cast<std::size_t>(-1) / sizeof(Unit)) throw std::bad_alloc();
         auto* p = static_cast<Unit*>(std::malloc((units + 1) * sizeof(Unit)));
         if (p == nullptr) throw std::bad_alloc();
+        // branch-untaken: every sink is asked for its storage once (TextSink, Utf8Sink)
         if (data_ != nullptr) std::free(data_);
         data_ = p;
         size_ = units;

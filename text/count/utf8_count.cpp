@@ -131,6 +131,7 @@ public:
     bool From(std::string_view s) {
         char16_t* units = short_;
         if (s.size() > kShort) {
+            // branch-untaken: new[] refuses sizes past the address space; no text nears them
             long_.reset(new char16_t[s.size()]);  // never fewer bytes than units
             units = long_.get();
         }
