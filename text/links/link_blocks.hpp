@@ -119,9 +119,8 @@ template <class Unit>
 // faults are gathered and looked at once: a text's accents fall anywhere.
 // In sixteen-byte vectors whatever the kernel, as the search for "http".
 template <std::size_t kBytes, class Unit>
-[[gnu::always_inline]] inline void FirstHttpIn(const Unit* t, std::size_t at, Half starts, Half ps,
-                                               std::size_t skip, std::size_t& first) noexcept {
-    if (first != std::string_view::npos) return;
+[[gnu::always_inline]] inline std::size_t FirstHttpIn(const Unit* t, std::size_t at, Half starts,
+                                                      Half ps, std::size_t skip) noexcept {
     const Half caseBit = Splat8<Half>(0x20);
     const Half atH = Eq8(Or(starts, caseBit), Splat8<Half>('h'));
     const Half atP = Eq8(Or(ps, caseBit), Splat8<Half>('p'));
@@ -129,11 +128,9 @@ template <std::size_t kBytes, class Unit>
     const std::uint32_t skipped = (1u << skip) - 1;
     for (auto mask = ByteBits(And(atH, atP)) & kAll & ~skipped; mask != 0; mask &= mask - 1) {
         const std::size_t start = at + static_cast<std::size_t>(std::countr_zero(mask));
-        if (links::IsHttpAt(t + start)) {
-            first = start;
-            return;
-        }
+        if (links::IsHttpAt(t + start)) return start;
     }
+    return std::string_view::npos;
 }
 
 template <class Unit>
@@ -151,8 +148,8 @@ inline bool CheckedFirstHttp(Isa, const Unit* t, std::size_t n, std::size_t& fir
         const Half b = LoadLow8(t + n - 11), b3 = LoadLow8(t + n - 8);
         faults = TwoByteFaults<8>(a, false) | TwoByteFaults<8>(a3, leadAt(2)) |
                  TwoByteFaults<8>(b3, leadAt(n - 9));
-        FirstHttpIn<8>(t, 0, a, a3, 0, first);
-        FirstHttpIn<8>(t, n - 11, b, b3, 19 - n, first);
+        first = FirstHttpIn<8>(t, 0, a, a3, 0);
+        if (first == std::string_view::npos) first = FirstHttpIn<8>(t, n - 11, b, b3, 19 - n);
         return faults == 0;
     }
     // Each whole window's bytes are those of its starts; the last window
@@ -161,14 +158,14 @@ inline bool CheckedFirstHttp(Isa, const Unit* t, std::size_t n, std::size_t& fir
     for (; j + kHalf + 3 <= n; j += kHalf) {
         const Half v = Load<Half>(t + j), v3 = Load<Half>(t + j + 3);
         faults |= TwoByteFaults<kHalf>(v, j != 0 && leadAt(j - 1));
-        FirstHttpIn<kHalf>(t, j, v, v3, 0, first);
+        if (first == std::string_view::npos) first = FirstHttpIn<kHalf>(t, j, v, v3, 0);
     }
     const std::size_t at = n - 3 - kHalf;
     const Half v = Load<Half>(t + at), v3 = Load<Half>(t + at + 3);
     faults |= TwoByteFaults<kHalf>(v, at != 0 && leadAt(at - 1)) |
               TwoByteFaults<kHalf>(v3, leadAt(at + 2));
     // Starts before j were searched already.
-    FirstHttpIn<kHalf>(t, at, v, v3, j - at, first);
+    if (first == std::string_view::npos) first = FirstHttpIn<kHalf>(t, at, v, v3, j - at);
     return faults == 0;
 }
 
