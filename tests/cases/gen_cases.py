@@ -545,8 +545,8 @@ def short_link_cases(fold):
             assert len(texto) < 256, len(texto)
             alvo = SHORT_TARGETS[(links + shift) % len(SHORT_TARGETS)]
             trata.append((texto, alvo, trata_html(texto, alvo, fold)))
-    # A link in UTF-8 texts of 10 to 20 bytes, a two-byte letter moving along.
-    # Where the short windows begin: at byte 2 and 9 bytes before the end.
+    # A link in UTF-8 texts of 10 to 20 bytes, a two-byte letter moving along,
+    # and where the short windows begin: at byte 2 and 9 bytes before the end.
     for n in range(10, 21):
         for at in (0, 2, n // 2, n - 8, n - 1):
             base = list(sized("xy http://abcdefgh ", n))
@@ -558,7 +558,8 @@ def short_link_cases(fold):
     for n in list(range(11, 40)) + [63, 64, 65, 100]:
         for base in ("Help http://a.b heap ", "a harp, a HOOP, a heap "):
             texto = list(sized(base, n))
-            texto[n // 3] = "\u00e9" if texto[n // 3] != "h" else texto[n // 3]
+            if texto[n // 3] != "h":
+                texto[n // 3] = "\u00e9"
             texto = units("".join(texto))
             trata.append((texto, "", trata_html(texto, "", fold)))
     return trata
