@@ -4,18 +4,27 @@
 # line led by its key, so that sets of lines can be compared. Other programs
 # (cscript registers its own type library on first use) change HKCR too, so
 # unregistration is judged on the lines registration changed, not on the whole.
-#   registry_snapshot <file>                     HKCR now, into <file>
+#   registry_snapshot <file>                     HKCR now, into <file>, through
+#                                                $registry_tool (registry_tool.exe save)
 #   registry_same <file>                         HKCR now is exactly <file>
 #   registry_changes <before> <after> <changes>  "+ line" / "- line" for each difference
 #   registry_undone <changes>                    none of <changes> is in force now
 
 registry_snapshot() {
-  local out=$1 raw=$1.utf16
-  # The prefix's own regedit: in a 64-bit prefix only the 64-bit one sees both views.
-  "${PALAVOX_WINE_NATIVE:-wine}" regedit /E "$(palavox_winpath "$raw")" HKEY_CLASSES_ROOT \
+  local out=$1 raw=$1.wine
+  # $registry_tool: the prefix's own bitness, as only a 64-bit process sees both views.
+  "${PALAVOX_WINE_NATIVE:-wine}" "$registry_tool" save "$(palavox_winpath "$raw")" \
     </dev/null >/dev/null 2>&1 || return 1
-  iconv -f UTF-16 -t UTF-8 "$raw" | tr -d '\r' |
-    awk '/^\[/ { key = $0; print key; next } NF { print key "\t" $0 }' |
+  # Wine's format as regedit /E writes it: keys whole and with single
+  # backslashes, without the times of their last change, and with the keys
+  # Wine leaves to be implied: those that hold only keys.
+  awk '/^\[/ { k = substr($0, 2); sub(/\]( [0-9]+)?$/, "", k); key = "[HKEY_CLASSES_ROOT"
+              while ((i = index(k, "\\\\")) > 0) {
+                key = key "\\" substr(k, 1, i - 1); print key "]"; k = substr(k, i + 2)
+              }
+              key = key "\\" k "]"; print key; next }
+       /^(WINE REGISTRY |;;|#arch=|#time=)/ || key == "" { next }
+       NF { print key "\t" $0 }' "$raw" |
     LC_ALL=C sort -u >"$out"
   rm -f "$raw"
 }

@@ -41,12 +41,14 @@ if [ $# -gt 0 ]; then
   only=$(realpath -m "$1")
   only_clients=$(realpath -m "${2:-$(dirname "$only")/../tests/com}")
   needed=("$only" "$only_clients/early_bound_client.exe" "$only_clients/adoption_client.exe"
-          "$only_clients/standin/dll/Palavox.dll" "$cases")
+          "$only_clients/registry_tool.exe" "$only_clients/standin/dll/Palavox.dll" "$cases")
 else
   needed=("$dll32" "$clients32/early_bound_client.exe" "$root/build/win32/Palavox.sxs.manifest"
-          "$clients32/adoption_client.exe" "$clients32/standin/dll/Palavox.dll"
+          "$clients32/adoption_client.exe" "$clients32/registry_tool.exe"
+          "$clients32/standin/dll/Palavox.dll"
           "$dll64" "$clients64/early_bound_client.exe" "$root/build/win64/Palavox.sxs.manifest"
-          "$clients64/adoption_client.exe" "$clients64/standin/dll/Palavox.dll"
+          "$clients64/adoption_client.exe" "$clients64/registry_tool.exe"
+          "$clients64/standin/dll/Palavox.dll"
           "$msi32" "$msi64" "$cases" "$palavox_cli")
 fi
 for f in "${needed[@]}"; do
@@ -288,10 +290,12 @@ if [ -n "$only" ]; then
   if is_64_bit "$only"; then
     rm -rf "$prefix64" "$prefix64.log"
     palavox_wine_start "$prefix64" win64
+    registry_tool=$only_clients/registry_tool.exe
     suite win64 "$PALAVOX_WINE64" "$only" "$only_clients"
   else
     rm -rf "$base" "$base.log"
     palavox_wine_start "$base" win32
+    registry_tool=$only_clients/registry_tool.exe
     suite win32 wine "$only" "$only_clients"
   fi
   summary
@@ -303,6 +307,7 @@ win32_prefix() {
   echo "32-bit Windows ($base)"
   rm -rf "$base" "$base.log"
   palavox_wine_start "$base" win32
+  registry_tool=$clients32/registry_tool.exe
   suite win32 wine "$dll32" "$clients32"
   logs=$all_logs/msi-x86 && mkdir -p "$logs"
   msi_install "x86 package" wine "$msi32"
@@ -321,6 +326,7 @@ fi
 echo "64-bit Windows ($prefix64)"
 rm -rf "$prefix64" "$prefix64.log"
 palavox_wine_start "$prefix64" win64
+registry_tool=$clients64/registry_tool.exe
 # First, while nothing was ever registered in this prefix.
 logs=$all_logs/regfree && mkdir -p "$logs"
 regfree_stage regfree-64 "$PALAVOX_WINE64" "$root/build/win64" "$clients64"
