@@ -4,11 +4,10 @@
 # type library, the version resource, hostile and careless callers, lifetime,
 # memory, threads, and unregistration; then adopting an installed component's
 # identity, on a stand-in of our own (tests/com/adoption.sh). All of it for
-# the 32-bit DLL in a 32-bit prefix and, at the same time, in a 64-bit prefix
-# for the 64-bit DLL and then, through syswow64, the 32-bit one; there also
-# use without registration, both builds registered side by side, and the MSI
-# packages, whose recorder records the DLL for `palavox verify`
-# (tests/migration/recording.sh).
+# the 32-bit DLL in a 32-bit prefix, then in a 64-bit prefix for the 64-bit DLL and, through syswow64, the
+# 32-bit one; there also use without registration, both builds registered side
+# by side, and the MSI packages, whose recorder records the DLL for `palavox
+# verify` (tests/migration/recording.sh).
 #   tests/com/run-clients.sh                   everything (make dll package first)
 #   tests/com/run-clients.sh <Palavox.dll> [folder of its compiled clients]
 #                                              the suite for that one DLL only
@@ -318,39 +317,7 @@ win32_prefix() {
   logs=$all_logs
   palavox_wine_stop
 }
-
-# The 32-bit prefix beside the 64-bit one's first stages: each client mostly
-# waits on its wineserver. Its totals come back through a file and its output
-# is shown when it ends, before the 32-bit DLL is used again (the adoption
-# stage writes beside it).
-lane32_pid=
-win32_lane() {
-  passed=0 failed=0 restarted=()
-  trap palavox_wine_stop EXIT
-  win32_prefix
-  echo "$passed $failed ${restarted[*]}" >"$all_logs/win32-lane.tally"
-}
-start_win32_lane() {
-  rm -f "$all_logs/win32-lane.tally"
-  win32_lane </dev/null >"$all_logs/win32-lane.out" 2>&1 &
-  lane32_pid=$!
-}
-end_win32_lane() {
-  [ -n "$lane32_pid" ] || return 0
-  wait "$lane32_pid"
-  lane32_pid=
-  cat "$all_logs/win32-lane.out"
-  local p f r
-  if read -r p f r <"$all_logs/win32-lane.tally"; then
-    passed=$((passed + p))
-    failed=$((failed + f))
-    [ -z "$r" ] || restarted+=($r)
-  else
-    echo "  the 32-bit prefix ended without its totals"
-    failed=$((failed + 1))
-  fi
-}
-stage32 "32-bit prefix (32-bit DLL suite, x86 package)" start_win32_lane
+stage32 "32-bit prefix (32-bit DLL suite, x86 package)" win32_prefix
 if [ -z "$run32" ]; then
   check "32-bit DLL: exactly the four exports" exports_are_the_four "$dll32"
   check "32-bit DLL: imports only system DLLs" imports_are_system_dlls "$dll32"
@@ -366,7 +333,6 @@ regfree_stage regfree-64 "$PALAVOX_WINE64" "$root/build/win64" "$clients64"
 stage32 "32-bit use without registration" regfree_stage regfree-32 wine "$root/build/win32" "$clients32"
 logs=$all_logs
 suite win64 "$PALAVOX_WINE64" "$dll64" "$clients64"
-end_win32_lane
 stage32 "32-bit DLL through syswow64" suite wow64 wine "$dll32" "$clients32"
 logs=$all_logs/coexistence && mkdir -p "$logs"
 stage32 "both builds side by side" coexistence_stage "$dll32" "$clients32" "$dll64" "$clients64"
