@@ -12,6 +12,7 @@ import os
 import re
 import shutil
 import tempfile
+from concurrent.futures import ThreadPoolExecutor
 
 from setuptools import Extension, setup
 from setuptools.command.build_clib import build_clib
@@ -125,7 +126,38 @@ class BuildClib(build_clib):
         archive = self.compiler.create_static_lib
         self.compiler.create_static_lib = lambda objects, *args, **kwargs: archive(
             sorted(objects, key=os.path.basename), *args, **kwargs)
+        if GCC_LIKE:
+            compile_side_by_side(self.compiler)
         super().build_libraries(libraries)
+
+
+def compile_side_by_side(compiler):
+    """A library's sources compiled one per CPU at a time, where setuptools
+    compiles them one after another: the core is most of a build's time."""
+    try:
+        jobs = len(os.sched_getaffinity(0))
+    except AttributeError:
+        jobs = os.cpu_count() or 1
+    one_by_one = compiler.compile
+
+    def compile(sources, output_dir=None, macros=None, include_dirs=None, debug=0,
+                extra_preargs=None, extra_postargs=None, depends=None):
+        if jobs < 2 or len(sources) < 2:
+            return one_by_one(sources, output_dir, macros, include_dirs, debug, extra_preargs,
+                              extra_postargs, depends)
+        macros, objects, extra_postargs, pp_opts, build = compiler._setup_compile(
+            output_dir, macros, include_dirs, sources, depends, extra_postargs)
+        cc_args = compiler._get_cc_args(pp_opts, debug, extra_preargs)
+
+        def one(obj):
+            src, ext = build[obj]
+            compiler._compile(obj, src, ext, cc_args, extra_postargs, pp_opts)
+
+        with ThreadPoolExecutor(jobs) as pool:
+            list(pool.map(one, [obj for obj in objects if obj in build]))
+        return objects
+
+    compiler.compile = compile
 
 
 def write_generated(template, out):
