@@ -64,6 +64,8 @@ Decoded Decode(std::string_view s, char16_t* out) noexcept {
 }
 
 Decoded Validate(std::string_view s) noexcept {
+    // Most calls' target or mode: no call into a kernel for it.
+    if (s.empty()) return {0, 0, false};
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     return detail::simd::WithKernel([&](auto kernel) { return ValidateWith<kernel>(p, s.size()); });
 }
