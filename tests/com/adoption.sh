@@ -45,7 +45,7 @@ adopt_gives() {
 refused() {
   local what=$1
   shift
-  registry_snapshot "$logs/refusal.reg"
+  check "refused, $what: the registry read first" registry_snapshot "$logs/refusal.reg"
   check "refused, $what" adopt_gives "$@"
   check "refused, $what: the registry is as it was" registry_same "$logs/refusal.reg"
   check "refused, $what: no library written" absent test -e "$library"

@@ -11,10 +11,19 @@
 #   registry_undone <changes>                    none of <changes> is in force now
 
 registry_snapshot() {
-  local out=$1 raw=$1.wine
+  local out=$1 raw=$1.wine tries=0
+  # A snapshot that fails must not leave an earlier one in its place, to be
+  # compared as if it were now.
+  rm -f "$out"
   # $registry_tool: the prefix's own bitness, as only a 64-bit process sees both views.
-  "${PALAVOX_WINE_NATIVE:-wine}" "$registry_tool" save "$(palavox_winpath "$raw")" \
-    </dev/null >/dev/null 2>&1 || return 1
+  # Reading is idempotent: a failed read is said and tried again, twice at most.
+  until "${PALAVOX_WINE_NATIVE:-wine}" "$registry_tool" save "$(palavox_winpath "$raw")" \
+    </dev/null >/dev/null 2>"$raw.err"; do
+    echo "registry_snapshot: $registry_tool save failed ($(tr -d '\r' <"$raw.err" | head -n 3))" >&2
+    tries=$((tries + 1))
+    [ "$tries" -lt 3 ] || { rm -f "$raw.err"; return 1; }
+  done
+  rm -f "$raw.err"
   # Wine's format as regedit /E writes it: keys whole and with single
   # backslashes, without the times of their last change, and with the keys
   # Wine leaves to be implied: those that hold only keys.
