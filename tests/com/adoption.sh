@@ -276,7 +276,7 @@ adoption_stage() {
   check "refused half-way: it says what it put back" grep -qF "put back HKLM\\Software\\Classes\\$path = \"$wold\"" "$logs/adopt.out"
   check "the old class's server key unlocked" unlock "$class\\InprocServer32"
   mkdir -p "$library"
-  registry_snapshot "$logs/refusal.reg"
+  check "a library that cannot be written: the registry read first" registry_snapshot "$logs/refusal.reg"
   check "a library that cannot be written" adopt_gives 5 "everything written was put back" adopt
   check "a library that cannot be written: the registry is as it was" registry_same "$logs/refusal.reg"
   rmdir "$library"
