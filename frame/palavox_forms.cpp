@@ -13,11 +13,6 @@ std::size_t TrataHTMLInto(std::u16string_view vemEntrada, std::u16string_view ve
     return ModPalavox::ConverteLinksInto(vemEntrada, vemTarget, resultado, capacity);
 }
 
-void RemoverAcentuacaoInto(std::u16string_view vemTextoAcentuado, char16_t* resultado) {
-    // RemoverAcentuacao's frame: the empty text gives the empty text, no unit to write.
-    if (!vemTextoAcentuado.empty()) ModPalavox::TrocaAcentos(vemTextoAcentuado, resultado);
-}
-
 // The UTF-8 forms of the routines keep the methods' frame: an empty text
 // gives an empty result.
 bool TrataHTMLChecked(std::string_view vemEntrada, std::string_view vemTarget,

@@ -33,7 +33,11 @@ std::size_t TrataHTMLInto(std::u16string_view vemEntrada, std::u16string_view ve
 // vemTextoAcentuado.size() units: a folded text is as long as the text. Each
 // unit folds on its own, whatever surrounds it, so texts laid one after
 // another fold as one text (a column in one call).
-void RemoverAcentuacaoInto(std::u16string_view vemTextoAcentuado, char16_t* resultado);
+// Inline: a name's fold is a few nanoseconds, and a call more is one of them.
+inline void RemoverAcentuacaoInto(std::u16string_view vemTextoAcentuado, char16_t* resultado) {
+    // RemoverAcentuacao's frame: the empty text gives the empty text, no unit to write.
+    if (!vemTextoAcentuado.empty()) ModPalavox::TrocaAcentos(vemTextoAcentuado, resultado);
+}
 
 // ---- A column: one search text in many texts
 

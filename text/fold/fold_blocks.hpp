@@ -2,8 +2,9 @@
 // set: simd_each.hpp compiles this once per set (no include guard), after
 // troca_acentos_table.hpp. Without byte shuffles, a test on every byte lets
 // through the few that may fold, which the map then takes one at a time;
-// with them, every byte is looked up by its two halves, without a branch on
-// the text (in prose whether a block holds an accent is a coin toss). The
+// with them, every byte of a long text is looked up by its two halves,
+// without a branch on the text (in prose whether a block holds an accent is a
+// coin toss), and a short one is tested by them, exactly. The
 // code that shuffles is a template over the vector, so that a set without
 // shuffles never compiles it. Internal to text/.
 namespace palavox::detail::PALAVOX_ISA {
@@ -32,6 +33,23 @@ PALAVOX_OP std::uint32_t InRanges(V bytes) noexcept {
     (std::make_index_sequence<std::size(kRanges)>());
 }
 
+// A bit for each byte whose unit the map may change. With shuffles, exactly
+// those it changes, in two lookups (kFoldSet), where the ranges take five
+// tests each; the template keeps a set without shuffles from compiling it.
+template <class V>
+PALAVOX_OP std::uint32_t MayFold(V bytes) noexcept {
+    if constexpr (kShuffles) {
+        const V lowBits = Splat8<V>(0x0F);
+        const V columns =
+            Shuffle(Table<V>(kFoldSet.columnBit), And(ShiftRight16<4>(bytes), lowBits));
+        const V lows = Shuffle(Table<V>(kFoldSet.columnsByLow), And(bytes, lowBits));
+        constexpr std::uint32_t kAll = sizeof(V) == 32 ? ~0u : (1u << sizeof(V)) - 1;
+        return ByteBits(Eq8(And(columns, lows), Zero<V>())) ^ kAll;
+    } else {
+        return InRanges<kUnitPrefilter>(bytes);
+    }
+}
+
 // Folds 2 · sizeof(V) / 2 units: copied, then those the test lets through mapped.
 template <class V>
 inline void FoldTested(const char16_t* in, char16_t* out) noexcept {
@@ -40,21 +58,9 @@ inline void FoldTested(const char16_t* in, char16_t* out) noexcept {
     const V high = Load<V>(in + kLanes);
     Store(out, low);
     Store(out + kLanes, high);
-    for (std::uint32_t mask = InRanges<kUnitPrefilter>(NarrowUnits(low, high)); mask != 0;
-         mask &= mask - 1) {
+    for (std::uint32_t mask = MayFold(NarrowUnits(low, high)); mask != 0; mask &= mask - 1) {
         const auto lane = static_cast<unsigned>(std::countr_zero(mask));
-        out[lane] = kFoldMap[in[lane]];  // below 0x100: see UnitPrefilterIsSound
-    }
-}
-
-// Eight units: copied, then those the test lets through mapped.
-inline void FoldTested8(const char16_t* in, char16_t* out) noexcept {
-    const Half v = Load<Half>(in);
-    Store(out, v);
-    for (std::uint32_t mask = InRanges<kUnitPrefilter>(NarrowUnits(v, v)) & 0xFF; mask != 0;
-         mask &= mask - 1) {
-        const auto lane = static_cast<unsigned>(std::countr_zero(mask));
-        out[lane] = kFoldMap[in[lane]];
+        out[lane] = kFoldMap[in[lane]];  // below 0x100: see UnitPrefilterIsSound, FoldSetIsExact
     }
 }
 
@@ -226,8 +232,16 @@ inline std::size_t FoldUnitBlocks(Isa, const char16_t* in, char16_t* out, std::s
 // nothing, so a unit written twice, even over its input, is written alike.
 inline void FoldShortUnits(Isa, const char16_t* in, char16_t* out, std::size_t n) noexcept {
     if (n < 16) {
-        FoldTested8(in, out);
-        FoldTested8(in + n - 8, out + n - 8);
+        // The first eight and the last eight, tested as one vector.
+        const Half first = Load<Half>(in);
+        const Half last = Load<Half>(in + n - 8);
+        Store(out, first);
+        Store(out + n - 8, last);
+        for (std::uint32_t mask = MayFold(NarrowUnits(first, last)); mask != 0; mask &= mask - 1) {
+            const auto lane = static_cast<unsigned>(std::countr_zero(mask));
+            const std::size_t at = lane < 8 ? lane : n - 8 + (lane - 8);
+            out[at] = kFoldMap[in[at]];
+        }
         return;
     }
     std::size_t i = 0;

@@ -79,6 +79,56 @@ constexpr bool UnitPrefilterIsSound() noexcept {
 static_assert(UnitPrefilterIsSound(),
               "the test must let every table row through, and no wide unit");
 
+// Exactly the values below U+0100 the map changes, as two sixteen-entry
+// tables for byte shuffles (the kernels that have them test by these): a
+// value folds where its low four bits' entry holds the bit of its high four
+// bits' column. Columns that fold the same low four bits share a bit.
+struct FoldSet {
+    std::array<char, 16> columnBit{};     // by high four bits
+    std::array<char, 16> columnsByLow{};  // by low four bits
+};
+
+inline constexpr FoldSet kFoldSet = [] {
+    std::array<unsigned, 16> lows{};  // by high four bits: the low four bits that fold
+    for (unsigned u = 0; u < kFoldMap.size(); ++u) {
+        if (kFoldMap[u] != u) lows[u >> 4] |= 1u << (u & 15);
+    }
+    FoldSet t;
+    std::array<unsigned, 8> sets{};
+    std::array<unsigned, 16> byLow{};
+    unsigned used = 0;
+    for (unsigned high = 0; high < 16; ++high) {
+        if (lows[high] == 0) continue;
+        unsigned k = 0;
+        while (k < used && sets[k] != lows[high]) ++k;
+        if (k == used) {
+            if (used == sets.size()) throw "more than eight columns of folding values";
+            sets[used++] = lows[high];
+        }
+        t.columnBit[high] = static_cast<char>(1u << k);
+        for (unsigned low = 0; low < 16; ++low) {
+            if ((lows[high] >> low & 1) != 0) byLow[low] |= 1u << k;
+        }
+    }
+    for (unsigned low = 0; low < 16; ++low) t.columnsByLow[low] = static_cast<char>(byLow[low]);
+    return t;
+}();
+
+constexpr bool InFoldSet(unsigned value) noexcept {
+    const auto bits = [](char c) { return static_cast<unsigned char>(c); };
+    return (bits(kFoldSet.columnBit[value >> 4]) & bits(kFoldSet.columnsByLow[value & 15])) != 0;
+}
+
+constexpr bool FoldSetIsExact() noexcept {
+    for (unsigned u = 0; u < kFoldMap.size(); ++u) {
+        if (InFoldSet(u) != (kFoldMap[u] != u)) return false;
+    }
+    return true;
+}
+// Narrowed units above 0xFF saturate to 0x00 or 0xFF, which must test false.
+static_assert(FoldSetIsExact() && !InFoldSet(0x00) && !InFoldSet(0xFF),
+              "the shuffles' test must pass exactly the values that fold, and no wide unit");
+
 // ------------------------------------------------ by byte value, and UTF-8
 
 // By code point below U+0100: the ASCII byte it folds to, or 0 where the map leaves it.
