@@ -42,6 +42,7 @@ import python_columns_bench as columns_bench
 from palavox import batch
 
 ROUNDS = 5
+WARM_UP = 5  # rounds of each side before the two-thread figures
 MARKS = r"\p{Mn}"  # combining marks, after NFKD
 
 
@@ -111,6 +112,13 @@ def measure():
         call = getattr(batch, name)
         halves = two_threads(lambda part: call(part, *args), array)
         assert sum((r.to_pylist() for r in halves()), []) == call(array, *args).to_pylist()
+        # Both sides warmed first, untimed: a process's first rounds of two
+        # threads on results this size take 2-3 times as long as the rest
+        # (folding: 181, 144, 144, 120, then 62 ms, and 50 from then on), and
+        # on one machine the least of fifteen rounds still came out of them.
+        for _ in range(WARM_UP):
+            halves()
+            call(array, *args)
         two, one = side_by_side(halves, lambda: call(array, *args), len(array), 3 * ROUNDS)
         rows.append((f"2 threads, Arrow {name}, 4M names", "1 thread", two, one, 1.8))
         # Beside it: hashing for as long as each thread works here, and the
