@@ -287,15 +287,14 @@ if [ -n "$only" ]; then
     echo "run-clients: $only is a 32-bit DLL, and $why32"
     exit 2
   fi
+  registry_tool=$only_clients/registry_tool.exe
   if is_64_bit "$only"; then
     rm -rf "$prefix64" "$prefix64.log"
     palavox_wine_start "$prefix64" win64
-    registry_tool=$only_clients/registry_tool.exe
     suite win64 "$PALAVOX_WINE64" "$only" "$only_clients"
   else
     rm -rf "$base" "$base.log"
     palavox_wine_start "$base" win32
-    registry_tool=$only_clients/registry_tool.exe
     suite win32 wine "$only" "$only_clients"
   fi
   summary
