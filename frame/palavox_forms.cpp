@@ -17,15 +17,7 @@ std::size_t TrataHTMLInto(std::u16string_view vemEntrada, std::u16string_view ve
 // gives an empty result.
 bool TrataHTMLChecked(std::string_view vemEntrada, std::string_view vemTarget,
                       Utf8Sink& resultado) {
-    class Room final : public utf8::LinkRoom {
-    public:
-        explicit Room(Utf8Sink& sink) noexcept : sink_(sink) {}
-        char* Allocate(std::size_t bytes) override { return sink_.Allocate(bytes); }
-
-    private:
-        Utf8Sink& sink_;
-    } room(resultado);
-    return utf8::ConverteLinksChecked(vemEntrada, vemTarget, room);
+    return utf8::ConverteLinksChecked(vemEntrada, vemTarget, resultado);
 }
 
 void RemoverAcentuacao(std::string_view vemTextoAcentuado, Utf8Sink& resultado) {

@@ -17,6 +17,7 @@
 #include "palavox/error.hpp"
 #include "palavox/mod_palavox.hpp"
 #include "palavox/palavox_class.hpp"
+#include "links/utf8_links.hpp"
 #include "pieces/pieces.hpp"
 
 namespace palavox::forms {
@@ -62,10 +63,10 @@ private:
 // ---- On UTF-8 (checked by the caller: valid UTF-8 only)
 
 // Storage for a UTF-8 result: asked once for room, of which the form may then
-// keep fewer bytes.
-class Utf8Sink {
+// keep fewer bytes. Link markup asks for exactly its result's length, and is
+// handed the sink itself: no second virtual call in between.
+class Utf8Sink : public utf8::LinkRoom {
 public:
-    virtual char* Allocate(std::size_t bytes) = 0;
     // Of what Allocate gave, the first `bytes` are the result.
     virtual void Keep(std::size_t bytes) noexcept = 0;
 

@@ -53,7 +53,12 @@ constexpr std::size_t WholePrefix(std::string_view s, std::size_t most) noexcept
 Decoded Decode(std::string_view s, char16_t* out) noexcept;
 
 // The same without writing anything (`units` stays 0).
-Decoded Validate(std::string_view s) noexcept;
+Decoded ValidateNonEmpty(std::string_view s) noexcept;
+inline Decoded Validate(std::string_view s) noexcept {
+    // Most calls' target or mode: inline, as a call would cost more than it.
+    if (s.empty()) return {};
+    return ValidateNonEmpty(s);
+}
 
 inline constexpr std::size_t kUnpaired = static_cast<std::size_t>(-1);
 

@@ -63,9 +63,7 @@ Decoded Decode(std::string_view s, char16_t* out) noexcept {
         [&](auto kernel) { return DecodeWith<kernel>(p, s.size(), out); });
 }
 
-Decoded Validate(std::string_view s) noexcept {
-    // Most calls' target or mode: no call into a kernel for it.
-    if (s.empty()) return {0, 0, false};
+Decoded ValidateNonEmpty(std::string_view s) noexcept {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     return detail::simd::WithKernel([&](auto kernel) { return ValidateWith<kernel>(p, s.size()); });
 }
