@@ -30,6 +30,7 @@ import time
 import tracemalloc
 
 import duckdb
+import numpy
 import pandas
 import polars
 import pyarrow
@@ -131,6 +132,18 @@ def measure():
             two, one = side_by_side(pinned, lambda: call(array, *args), len(array), 3 * ROUNDS)
             rows.append((f"2 threads pinned, Arrow {name}", "1 thread", two, one, None))
         THREAD_CPU.append((name, *threads_cpu(call, args, array)))
+    # And two threads each copying half of the column's bytes (numpy, without
+    # the GIL) into memory written once before, beside one copying all of them:
+    # what the machine's memory gives two threads streaming at once, as the
+    # calls stream their halves in and their results out.
+    data = numpy.frombuffer(array.buffers()[2], dtype=numpy.uint8)
+    middle = len(data) // 2
+    parts = [(data[:middle], numpy.ones(middle, numpy.uint8)),
+             (data[middle:], numpy.ones(len(data) - middle, numpy.uint8))]
+    whole = numpy.ones(len(data), numpy.uint8)
+    copies = columns_bench.in_two_threads(lambda part: numpy.copyto(part[1], part[0]), parts)
+    two, one = side_by_side(copies, lambda: numpy.copyto(whole, data), len(array), 3 * ROUNDS)
+    rows.append(("2 threads copying halves of its bytes", "1 thread", two, one, None))
     return rows
 
 
