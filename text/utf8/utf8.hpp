@@ -52,7 +52,8 @@ constexpr std::size_t WholePrefix(std::string_view s, std::size_t most) noexcept
 // which is always enough: no sequence gives more units than it has bytes.
 Decoded Decode(std::string_view s, char16_t* out) noexcept;
 
-// The same without writing anything (`units` stays 0).
+// The same without writing anything (`units` stays 0): Validate, and its
+// out-of-line part for a text that is not empty.
 Decoded ValidateNonEmpty(std::string_view s) noexcept;
 inline Decoded Validate(std::string_view s) noexcept {
     // Most calls' target or mode: inline, as a call would cost more than it.
