@@ -4,7 +4,9 @@ users of pyarrow, pandas, polars and DuckDB write without it, in one run, on
 columns of python_columns_bench.py, the same seed), in build/pyenv/pandas3:
 
   - the batch call on an Arrow column beside a list comprehension of single
-    calls over the same texts as a list of str (given to it: no to_pylist);
+    calls over the same texts as a list of str (given to it: no to_pylist),
+    and beside the same work in a plain C loop (by_hand.c; markup only on the
+    names, which hold no link);
   - the accessor on a Series of pandas 3's str (Arrow strings) beside
     Series.map of the single call and pandas' NFKD recipe;
   - folding beside each engine's own nearest way to strip accents, on its own
@@ -14,7 +16,8 @@ columns of python_columns_bench.py, the same seed), in build/pyenv/pandas3:
     an Arrow table);
   - two threads each working half a column (four times the names) beside one
     thread working all of it, and beside them two threads hashing, which
-    says what two cores give at the time;
+    says what two cores give at the time, two threads copying the column's
+    bytes, and the plain C loops in two threads beside one;
   - the peak memory of a call beyond its input and output (tracemalloc, which
     sees the extension's buffers, PyMem's raw domain; the input's are pyarrow's).
 
@@ -68,6 +71,7 @@ def measure():
     data = columns_bench.columns()
     arrays = {label: pyarrow.array(column, pyarrow.string()) for label, column in data.items()}
     rows = []
+    by_hand = ByHand()
     for label, column in data.items():
         array = arrays[label]
         for name, args in CALLS:
@@ -75,6 +79,12 @@ def measure():
             assert many(array.slice(0, 5000), *args).to_pylist() == single_calls(column[:5000])
             rows.append((f"Arrow {name}, {label}", "list comprehension", *side_by_side(
                 lambda: many(array, *args), lambda: single_calls(column), len(column)), 4.0))
+            # The same work in a plain C loop (markup only where no row holds a link).
+            if name != "trata_html" or label == "names":
+                mine = getattr(by_hand, name)
+                assert by_hand.arrow(mine(array, *args)).equals(many(array, *args))
+                rows.append((f"Arrow {name}, {label}", "by hand (C)", *side_by_side(
+                    lambda: many(array, *args), lambda: mine(array, *args), len(column)), None))
     for label, column in data.items():
         # pandas 3's own str (Arrow strings): the recipe fails on an ArrowDtype's bytes in 3.1
         series = pandas.Series(column, dtype="str", name=label)
@@ -110,27 +120,37 @@ def measure():
     # which starting threads and importing results are nothing.
     array = pyarrow.concat_arrays([arrays["names"]] * 4)
     for name, args in CALLS:
-        call = getattr(batch, name)
+        call, mine = getattr(batch, name), getattr(by_hand, name)
         halves = two_threads(lambda part: call(part, *args), array)
         assert sum((r.to_pylist() for r in halves()), []) == call(array, *args).to_pylist()
-        # Both sides warmed first, untimed: a process's first rounds of two
-        # threads on results this size take 2-3 times as long as the rest
-        # (folding: 181, 144, 144, 120, then 62 ms, and 50 from then on), and
-        # on one machine the least of fifteen rounds still came out of them.
+        # Beside it, the plain C loop in two threads of its own: what a loop
+        # over these bytes gets of two cores, streaming the same memory; and
+        # the call's two threads each held to a core of its own, which no
+        # placement of the OS's can put on one core for a while. All in turn:
+        # on a VM what two threads get can change for seconds at a time (the
+        # plain loop 1.4x or 1.9x one in blocks of fifteen rounds), so each
+        # takes the least over the same stretch of time.
+        plain = two_threads(lambda part: mine(part, *args), array)
+        runs = [halves, lambda: call(array, *args), plain, lambda: mine(array, *args)]
+        pin = len(os.sched_getaffinity(0)) >= 2
+        if pin:
+            runs.append(two_threads(lambda part: call(part, *args), array, pin=True))
+        # All warmed first, untimed: a process's first rounds of two threads
+        # on results this size take 2-3 times as long as the rest (folding:
+        # 181, 144, 144, 120, then 62 ms, and 50 from then on), and on one
+        # machine the least of fifteen rounds still came out of them.
         for _ in range(WARM_UP):
-            halves()
-            call(array, *args)
-        two, one = side_by_side(halves, lambda: call(array, *args), len(array), 3 * ROUNDS)
+            for run in runs:
+                run()
+        two, one, plain_two, plain_one, *pinned = columns_bench.in_turn(
+            runs, len(array), 3 * ROUNDS)
         rows.append((f"2 threads, Arrow {name}, 4M names", "1 thread", two, one, 1.8))
-        # Beside it: hashing for as long as each thread works here, and the
-        # same two threads each held to a core of its own, which no placement
-        # of the OS's can put on one core for a while.
+        rows.append((f"2 threads, {name} by hand (C)", "1 thread", plain_two, plain_one, None))
+        if pin:
+            rows.append((f"2 threads pinned, Arrow {name}", "1 thread", pinned[0], one, None))
+        # And hashing for as long as each thread works here.
         SAME_LENGTH.append((name, one * len(array) / 2e9,
                             columns_bench.thread_control(one * len(array) / 2e9)))
-        if len(os.sched_getaffinity(0)) >= 2:
-            pinned = two_threads(lambda part: call(part, *args), array, pin=True)
-            two, one = side_by_side(pinned, lambda: call(array, *args), len(array), 3 * ROUNDS)
-            rows.append((f"2 threads pinned, Arrow {name}", "1 thread", two, one, None))
         THREAD_CPU.append((name, *threads_cpu(call, args, array)))
     # And two threads each copying half of the column's bytes (numpy, without
     # the GIL) into memory written once before, beside one copying all of them:
@@ -145,6 +165,80 @@ def measure():
     two, one = side_by_side(copies, lambda: numpy.copyto(whole, data), len(array), 3 * ROUNDS)
     rows.append(("2 threads copying halves of its bytes", "1 thread", two, one, None))
     return rows
+
+
+class ByHand:
+    """by_hand.c built here with the system's cc: each call on an Arrow
+    string array without nulls, as the batch call of its name is called. The
+    fold's table: what palavox folds each of U+0000..U+00FF to, where that is
+    one other ASCII character."""
+
+    def __init__(self):
+        import ctypes
+        import subprocess
+        import tempfile
+
+        here = os.path.dirname(os.path.abspath(__file__))
+        with tempfile.TemporaryDirectory() as folder:  # loaded, the file can go
+            library = os.path.join(folder, "by_hand.so")
+            subprocess.run(["cc", "-O2", "-shared", "-fPIC", "-o", library,
+                            os.path.join(here, "by_hand.c")], check=True)
+            lib = self.lib = ctypes.CDLL(library)
+        pointer, out = ctypes.c_void_p, ctypes.POINTER(ctypes.c_void_p)
+        lib.fold_by_hand.argtypes = [pointer, pointer, ctypes.c_int64, ctypes.c_char_p, out, out]
+        lib.mark_by_hand.argtypes = [pointer, pointer, ctypes.c_int64, out, out]
+        lib.count_by_hand.argtypes = [pointer, pointer, ctypes.c_int64, ctypes.c_char_p,
+                                      ctypes.c_size_t, out]
+        lib.free_by_hand.argtypes = [pointer, pointer]
+        table = bytearray(256)
+        for u in range(256):
+            folded = palavox.remover_acentuacao(chr(u))
+            if len(folded) == 1 and folded != chr(u) and ord(folded) < 0x80:
+                table[u] = ord(folded)
+        self.table = bytes(table)
+
+    class Result:
+        """A result's buffers (offsets and data, or counts), freed with it."""
+
+        def __init__(self, lib, length, first, second=None):
+            self.lib, self.length, self.first, self.second = lib, length, first, second
+
+        def __del__(self):
+            self.lib.free_by_hand(self.first, self.second)
+
+    def _run(self, function, array, *args):
+        import ctypes
+
+        assert array.null_count == 0
+        _, offsets, data = array.buffers()
+        first, second = ctypes.c_void_p(), ctypes.c_void_p()
+        outs = [ctypes.byref(first)] + ([ctypes.byref(second)] if function != "count" else [])
+        status = getattr(self.lib, function + "_by_hand")(
+            offsets.address + 4 * array.offset, data.address, len(array), *args, *outs)
+        if status:
+            raise MemoryError if status == -1 else ValueError("a row by_hand.c cannot do")
+        return self.Result(self.lib, len(array), first.value, second.value)
+
+    def remover_acentuacao(self, array):
+        return self._run("fold", array, self.table)
+
+    def trata_html(self, array, target):
+        return self._run("mark", array)
+
+    def find_string(self, array, search):
+        needle = search.lower().encode("ascii")
+        return self._run("count", array, needle, len(needle))
+
+    def arrow(self, result):
+        """A result as a pyarrow array, its buffers still the result's."""
+        n = result.length
+        if result.second is None:
+            counts = pyarrow.foreign_buffer(result.first, 4 * n, base=result)
+            return pyarrow.Array.from_buffers(pyarrow.int32(), n, [None, counts])
+        offsets = pyarrow.foreign_buffer(result.first, 4 * (n + 1), base=result)
+        size = int(numpy.frombuffer(offsets, dtype=numpy.int32)[-1])
+        data = pyarrow.foreign_buffer(result.second, size, base=result)
+        return pyarrow.Array.from_buffers(pyarrow.string(), n, [None, offsets, data])
 
 
 # What two idle cores would give, which a loaded machine's clock cannot say:

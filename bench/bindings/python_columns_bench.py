@@ -74,9 +74,14 @@ def columns():
 def side_by_side(ours, theirs, rows, rounds=None):
     """ns a row of each, the least over rounds alternating between them; what
     a round returns is dropped outside the timing."""
-    best = [None, None]
+    return in_turn([ours, theirs], rows, rounds)
+
+
+def in_turn(runs, rows, rounds=None):
+    """side_by_side of any number of runs, each round taking them in turn."""
+    best = [None] * len(runs)
     for _ in range(rounds or ROUNDS):
-        for i, run in enumerate((ours, theirs)):
+        for i, run in enumerate(runs):
             gc.collect()
             start = time.perf_counter_ns()
             result = run()
