@@ -14,7 +14,7 @@ set(expected
   palavox_stream_end palavox_stream_end_count palavox_stream_free palavox_stream_offset
   palavox_stream_step
   palavox_trata_html palavox_trata_html_into palavox_trata_html_stream
-  palavox_trata_html_utf8 palavox_version)
+  palavox_trata_html_utf8 palavox_trata_html_utf8_into palavox_version)
 
 get_filename_component(name ${LIBRARY} NAME)
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE headers RESULT_VARIABLE failed)

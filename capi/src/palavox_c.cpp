@@ -187,6 +187,24 @@ private:
     char* storage_;
 };
 
+// Room the caller sized: what the result needs is kept, its bytes written
+// only when they fit.
+class RoomUtf8Sink final : public palavox::forms::Utf8Sink {
+public:
+    RoomUtf8Sink(char* storage, std::size_t capacity) noexcept
+        : storage_(storage), capacity_(capacity) {}
+    char* Allocate(std::size_t bytes) override {
+        needed = bytes;
+        return bytes <= capacity_ ? storage_ : nullptr;
+    }
+    void Keep(std::size_t bytes) noexcept override { needed = bytes; }
+    std::size_t needed = 0;
+
+private:
+    char* storage_;
+    std::size_t capacity_;
+};
+
 // Outputs are cleared first, so that every failure leaves them NULL and 0.
 template <class Out>
 bool ClearOutputs(Out** resultado, std::size_t* resultado_len) noexcept {
@@ -318,6 +336,23 @@ int PALAVOX_C_CALL palavox_trata_html_utf8(const char* entrada, size_t entrada_l
         MallocUtf8Sink sink;
         if (!palavox::forms::TrataHTMLChecked(texto, alvo, sink)) ThrowInvalid();
         sink.buffer.HandOver(resultado, resultado_len);
+    });
+}
+
+int PALAVOX_C_CALL palavox_trata_html_utf8_into(const char* entrada, size_t entrada_len,
+                                                const char* target, size_t target_len,
+                                                char* resultado, size_t capacity,
+                                                size_t* resultado_len) {
+    if (resultado_len == nullptr) return palavox::kInvalidArgument;
+    *resultado_len = 0;
+    if (resultado == nullptr && capacity != 0) return palavox::kInvalidArgument;
+    return Guarded([&] {
+        const std::string_view alvo = Utf8Arg(target, target_len);
+        const std::string_view texto = Utf8Bytes(entrada, entrada_len);
+        // Checked as its links are looked for, before a byte is written.
+        RoomUtf8Sink sink(resultado, capacity);
+        if (!palavox::forms::TrataHTMLChecked(texto, alvo, sink)) ThrowInvalid();
+        *resultado_len = sink.needed;
     });
 }
 

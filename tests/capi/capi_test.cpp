@@ -762,6 +762,49 @@ TEST(CapiContract, FoldingUtf8IntoTheCallersStorage) {
     EXPECT_EQ(std::string("Ab#####"), std::string(out));
 }
 
+// UTF-8 markup into the caller's storage: what it refuses, and that a
+// refusal or invalid UTF-8, in the text or the target, writes nothing.
+TEST(CapiContract, MarkupUtf8IntoTheCallersStorage) {
+    char out[8] = "#######";
+    const struct {
+        const char* name;
+        const char* entrada;
+        std::size_t length;
+        const char* target;
+        char* resultado;
+        std::size_t capacity;
+        bool slot;
+        int rc;
+    } rows[] = {
+        {"no storage for its room", "ab", 2, nullptr, nullptr, 7, true, 5},
+        {"NULL text with a length", nullptr, 2, nullptr, out, 7, true, 5},
+        {"no length slot", "ab", 2, nullptr, out, 7, false, 5},
+        {"empty text, no storage", nullptr, 0, nullptr, nullptr, 0, true, 0},
+        {"invalid UTF-8, no link", "a\xC3", 2, nullptr, out, 7, true, 5},
+        {"invalid UTF-8 after a link", "http://a \xFF", 10, nullptr, out, 7, true, 5},
+        {"invalid UTF-8 in the target", "ab", 2, "\xC3", out, 7, true, 5},
+    };
+    for (const auto& row : rows) {
+        std::size_t length = 99;
+        EXPECT_EQ(row.rc, palavox_trata_html_utf8_into(row.entrada, row.length, row.target,
+                                                       row.target ? 1 : 0, row.resultado,
+                                                       row.capacity, row.slot ? &length : nullptr))
+            << row.name;
+        if (row.slot) {
+            EXPECT_EQ(0u, length) << row.name;
+        }
+        EXPECT_EQ(std::string("#######"), std::string(out)) << row.name << ": nothing is written";
+    }
+    std::size_t length = 99;
+    EXPECT_EQ(0, palavox_trata_html_utf8_into("\xC3\x81"
+                                              "b",
+                                              3, nullptr, 0, out, 7, &length));
+    EXPECT_EQ(3u, length);
+    EXPECT_EQ(std::string("\xC3\x81"
+                          "b####"),
+              std::string(out));
+}
+
 // The header's names stand for the automation methods' numbers, which never change.
 TEST(CapiContract, ErrorNamesAndDescriptionsAreTheAutomationMethodsOwn) {
     const struct {

@@ -236,6 +236,26 @@ static void run_case(int line, text16* f, size_t count) {
             rc = palavox_trata_html_utf8(u8[0], n8[0], u8[1], n8[1], &r8, &rn);
             check(rc == 0 && same8(r8, rn, u8[2], n8[2]), line, "palavox_trata_html_utf8");
             palavox_free(r8);
+            /* sized with no room; into that room and a byte more, which stays as
+             * it was; into a byte too few, where nothing is written */
+            rn = 77;
+            rc = palavox_trata_html_utf8_into(u8[0], n8[0], u8[1], n8[1], NULL, 0, &rn);
+            check(rc == 0 && rn == n8[2], line, "palavox_trata_html_utf8_into, sized");
+            r8 = (char*)malloc(n8[2] + 1);
+            if (r8 != NULL) {
+                r8[n8[2]] = 'X';
+                rc = palavox_trata_html_utf8_into(u8[0], n8[0], u8[1], n8[1], r8, n8[2], &rn);
+                check(rc == 0 && rn == n8[2] && memcmp(r8, u8[2], rn) == 0 && r8[n8[2]] == 'X',
+                      line, "palavox_trata_html_utf8_into");
+                if (n8[2] != 0) {
+                    memset(r8, 'X', n8[2]);
+                    rc = palavox_trata_html_utf8_into(u8[0], n8[0], u8[1], n8[1], r8, n8[2] - 1,
+                                                      &rn);
+                    check(rc == 0 && rn == n8[2] && r8[0] == 'X' && r8[n8[2] - 1] == 'X', line,
+                          "palavox_trata_html_utf8_into, too little room");
+                }
+                free(r8);
+            }
             {
                 palavox_stream* s = NULL;
                 rc = palavox_trata_html_stream(u8[1], n8[1], &s);

@@ -145,6 +145,20 @@ PALAVOX_C_API int PALAVOX_C_CALL palavox_remover_acentuacao_utf8_into(const char
                                                                       char* resultado,
                                                                       size_t* resultado_len);
 
+/* TrataHTML of UTF-8 into storage the caller provides, as
+ * palavox_trata_html_into is for UTF-16: *resultado_len gets the result's
+ * length in bytes, and its bytes (without a terminator) go to resultado only
+ * when `capacity` holds them; otherwise nothing is written and the call still
+ * succeeds. A result as long as the text is the text itself: it has no link.
+ * resultado must not overlap entrada; it may be NULL only when capacity is 0.
+ * On failure (invalid UTF-8: PALAVOX_INVALID_ARGUMENT) nothing is written and
+ * the length is 0. */
+PALAVOX_C_API int PALAVOX_C_CALL palavox_trata_html_utf8_into(const char* entrada,
+                                                              size_t entrada_len,
+                                                              const char* target, size_t target_len,
+                                                              char* resultado, size_t capacity,
+                                                              size_t* resultado_len);
+
 /* Text in pieces: the same three over a UTF-8 text handed in any number of
  * pieces cut anywhere, in the manner of a streaming codec. A stream is made
  * for one operation with its fixed arguments; each palavox_stream_step reads
