@@ -366,11 +366,13 @@ def invalid(data, first=b"a"):
 
 
 # Not UTF-8: error 5 at its row; null under errors="coerce". Rows long or
-# short (markup takes long ones through the core's UTF-8 form); a sequence cut
-# between two rows, which decodes whole, fails at the first.
+# short (folding takes rows of 128 bytes and more through the core's UTF-8
+# form, markup every row); a sequence cut between two rows, which decodes
+# whole, fails at the first.
 @pytest.mark.parametrize("first, data, row", [
     (b"a", b"\xa7b", 1), (b"a\xc3", b"\xa7b", 0), (b"a\xe2\x82", b"\xac" + b"x" * 80, 0),
-    (b"x" * 80, b"\xff" + b"y" * 80, 1)])
+    (b"x" * 80, b"\xff" + b"y" * 80, 1), (b"x" * 300, b"\xff" + b"y" * 300, 1),
+    (b"x" * 300 + b"\xc3", b"\xa7" + b"y" * 300, 0)])
 @pytest.mark.parametrize("op", ["TrataHTML", "FindString", "RemoverAcentuacao"])
 def test_rows_that_are_not_utf8_each_fail_at_their_row(first, data, row, op):
     fixed = {"TrataHTML": ["_t"], "FindString": ["a"], "RemoverAcentuacao": []}[op]
@@ -472,6 +474,7 @@ def test_the_string_limit_takes_what_offsets_hold(value, error):
     ('pyarrow.array(["a\\u00e7\\u00e3o", None, "x" * 300, "\\U0001F600\\u00e9"])',
      'arrow.remover_acentuacao(column)'),
     ('pyarrow.array(["a\\u00e7\\u00e3o", None, "\\u00e9"] * 3)', 'arrow.remover_acentuacao(column)'),  # short rows: a group at once
+    ('pyarrow.array(["a\\u00e7\\u00e3o" * 100, None, "\\u00e9"])', 'arrow.remover_acentuacao(column)'),  # long rows: each alone
     ('pyarrow.array(["x http://a " * 40, "y", None])', 'arrow.trata_html(column, "_t")'),
     ('pyarrow.array(["x http://a", "y"], pyarrow.string_view())',
      'arrow.trata_html(column, "_t", errors="coerce")'),
