@@ -417,6 +417,7 @@ LONG_ROW = "ç" * 70_000 + " http://x "
     (pyarrow.array([LONG_ROW] * 5), [palavox.remover_acentuacao(LONG_ROW)] * 5),
     (pyarrow.array([LONG_ROW, None] * 40), [palavox.remover_acentuacao(LONG_ROW), None] * 40),
     (pyarrow.array(["curta", None, "ç" * 13, "x" * 12], pyarrow.string_view()), ["curta", None, "c" * 13, "x" * 12]),
+    (pyarrow.array(["ç" * 300, None, "é"], pyarrow.string_view()), ["c" * 300, None, "e"]),
     (pyarrow.chunked_array([], pyarrow.large_string()), []),
     (pyarrow.array([], pyarrow.string()), []),
 ])
@@ -475,6 +476,8 @@ def test_the_string_limit_takes_what_offsets_hold(value, error):
      'arrow.remover_acentuacao(column)'),
     ('pyarrow.array(["a\\u00e7\\u00e3o", None, "\\u00e9"] * 3)', 'arrow.remover_acentuacao(column)'),  # short rows: a group at once
     ('pyarrow.array(["a\\u00e7\\u00e3o" * 100, None, "\\u00e9"])', 'arrow.remover_acentuacao(column)'),  # long rows: each alone
+    ('pyarrow.array(["a\\u00e7\\u00e3o" * 100, "\\u00e9"], pyarrow.string_view())',
+     'arrow.remover_acentuacao(column)'),  # views: no room set aside
     ('pyarrow.array(["x http://a " * 40, "y", None])', 'arrow.trata_html(column, "_t")'),
     ('pyarrow.array(["x http://a", "y"], pyarrow.string_view())',
      'arrow.trata_html(column, "_t", errors="coerce")'),
