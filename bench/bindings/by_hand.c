@@ -25,20 +25,28 @@ static void* allocate(size_t size) {
     return p;
 }
 
+/* A string result's offsets and data for n rows of at most `bytes` bytes. */
+static int allocate_strings(int64_t n, size_t bytes, int32_t** o, unsigned char** d) {
+    *o = (int32_t*)allocate(((size_t)n + 1) * sizeof **o);
+    *d = (unsigned char*)allocate(bytes + 1);
+    if (*o == NULL || *d == NULL) {
+        free(*o);
+        free(*d);
+        return -1;
+    }
+    (*o)[0] = 0;
+    return 0;
+}
+
 /* Folding: a byte below 0x80 and a two-byte sequence for U+0080..U+00FF
  * looked up in `table`, what each folds to, 0 where it is kept; every other
  * byte copied. */
 int fold_by_hand(const int32_t* offsets, const unsigned char* data, int64_t n,
                  const unsigned char* table, int32_t** out_offsets, unsigned char** out_data) {
-    int32_t* o = (int32_t*)allocate(((size_t)n + 1) * sizeof *o);
-    unsigned char* d = (unsigned char*)allocate((size_t)(offsets[n] - offsets[0]) + 1);
-    if (o == NULL || d == NULL) {
-        free(o);
-        free(d);
-        return -1;
-    }
+    int32_t* o;
+    unsigned char* d;
+    if (allocate_strings(n, (size_t)(offsets[n] - offsets[0]), &o, &d) < 0) return -1;
     size_t w = 0;
-    o[0] = 0;
     for (int64_t r = 0; r < n; r++) {
         const unsigned char* t = data + offsets[r];
         const size_t len = (size_t)(offsets[r + 1] - offsets[r]);
@@ -81,15 +89,10 @@ static int has_http(const unsigned char* t, size_t n) {
  * row copied. */
 int mark_by_hand(const int32_t* offsets, const unsigned char* data, int64_t n,
                  int32_t** out_offsets, unsigned char** out_data) {
-    int32_t* o = (int32_t*)allocate(((size_t)n + 1) * sizeof *o);
-    unsigned char* d = (unsigned char*)allocate((size_t)(offsets[n] - offsets[0]) + 1);
-    if (o == NULL || d == NULL) {
-        free(o);
-        free(d);
-        return -1;
-    }
+    int32_t* o;
+    unsigned char* d;
+    if (allocate_strings(n, (size_t)(offsets[n] - offsets[0]), &o, &d) < 0) return -1;
     size_t w = 0;
-    o[0] = 0;
     for (int64_t r = 0; r < n; r++) {
         const unsigned char* t = data + offsets[r];
         const size_t len = (size_t)(offsets[r + 1] - offsets[r]);
