@@ -26,6 +26,7 @@ ratios are the peer's time over palavox's.
     python_arrow_bench.py [rounds]
 """
 
+import ctypes
 import gc
 import os
 import sys
@@ -174,7 +175,6 @@ class ByHand:
     one other ASCII character."""
 
     def __init__(self):
-        import ctypes
         import subprocess
         import tempfile
 
@@ -207,8 +207,6 @@ class ByHand:
             self.lib.free_by_hand(self.first, self.second)
 
     def _run(self, function, array, *args):
-        import ctypes
-
         assert array.null_count == 0
         _, offsets, data = array.buffers()
         first, second = ctypes.c_void_p(), ctypes.c_void_p()
